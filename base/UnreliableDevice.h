@@ -1,0 +1,25 @@
+#pragma once
+// IO::UnreliableDevice: a device whose reads wait at most a read time-out.
+
+#include "base/Device.h"
+
+namespace IO {
+
+class UnreliableDevice : public Device {
+public:
+    explicit UnreliableDevice(unsigned int timeoutMs = 0) : muTimeout(timeoutMs) {}
+
+    unsigned int getTimeout() override { return muTimeout; }
+    virtual void setTimeout(unsigned int ms) { muTimeout = ms; }
+
+    /// With a time-out of 0: one readInternal. Otherwise collects bytes until
+    /// length are in or the time-out has passed since the call; a short count
+    /// means the time-out was reached (0: nothing came).
+    long read(char* buffer, long length) override;
+    using InputDevice::read;
+
+private:
+    unsigned int muTimeout;
+};
+
+}  // namespace IO
