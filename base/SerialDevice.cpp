@@ -73,6 +73,9 @@ Base::String SerialDevice::getPath() const {
         Base::String alias = lookupAlias(Base::String::fromInteger(muPortNumber));
         if (!alias.isNull()) return alias;
     }
+    Base::String alias = lookupAlias(msName);
+    if (!alias.isNull()) return alias;
+    if (VirtualSerialPair::exists(msName)) return msName;
     return mapPortName(msName);
 }
 

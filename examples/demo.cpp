@@ -1,9 +1,50 @@
-// Resolves a locator (loopback: by default), writes a message, reads it back
-// and prints both.
+// varonet-demo: resolves a locator (loopback: when none is given), opens the
+// device, writes a message, reads the answer back and prints both.
+//
+//   varonet-demo                      the in-memory loopback
+//   varonet-demo tcpip:localhost@7    any locator whose far end echoes
 #include <iostream>
 #include <memory>
+#include <string>
 
 #include "base/Device.h"
 #include "base/Exception.h"
+#include "base/Logger.h"
+#include "udl/BaseDeviceResolver.h"
 
-int main() { return 0; }
+int main(int argc, char** argv) {
+    const Base::String locator = argc > 1 ? argv[1] : "loopback:";
+    const Base::String message = argc > 2 ? argv[2] : "Hello from varonet";
+    try {
+        Log::StreamLogger logger(std::cerr);
+        UDL::BaseDeviceResolver resolver;
+        std::unique_ptr<IO::Device> device(resolver.resolve(locator, &logger, nullptr));
+        if (!device) {
+            std::cerr << "The locator '" << locator.str() << "' names no device.\n";
+            return 2;
+        }
+        device->open();
+        std::cout << "device:  " << device->getName().str() << "\n";
+        device->write(message);
+        device->flush();
+        std::cout << "wrote:   " << message.str() << "\n";
+
+        std::string answer;
+        char buffer[4096];
+        while (answer.size() < message.length() && device->waitForData(3000)) {
+            long n = device->read(buffer, static_cast<long>(sizeof buffer));
+            if (n <= 0) break;
+            answer.append(buffer, static_cast<std::size_t>(n));
+        }
+        std::cout << "read:    " << answer << "\n";
+        device->close();
+        if (answer != message.str()) {
+            std::cerr << "The answer differs from the message.\n";
+            return 1;
+        }
+        return 0;
+    } catch (const Base::Exception& e) {
+        std::cerr << "varonet-demo: " << e.what() << "\n";
+        return 1;
+    }
+}
