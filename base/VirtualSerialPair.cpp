@@ -73,6 +73,7 @@ public:
         std::lock_guard<std::mutex> guard(mWire->mutex);
         Wire::End& me = openEnd();
         std::size_t n = std::min(static_cast<std::size_t>(length > 0 ? length : 0), me.inbound.size() - me.head);
+        if (n == 0) return 0;
         std::memcpy(buffer, me.inbound.data() + me.head, n);
         me.head += n;
         if (me.head == me.inbound.size()) {
