@@ -16,7 +16,7 @@ bool StandardInput::waitForData(unsigned int ms) { return mFile.waitReadable(ms)
 
 long StandardInput::readInternal(char* buffer, long length) {
     long n = mFile.read(buffer, length);
-    if (n == 0 && length > 0) mbEOF = true;
+    if (length > 0) mbEOF = n == 0;
     return n;
 }
 

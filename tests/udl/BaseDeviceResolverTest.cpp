@@ -1,6 +1,9 @@
 #include "udl/BaseDeviceResolver.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <stdexcept>
 
 #include <atomic>
 #include <chrono>
@@ -306,6 +309,53 @@ TEST(BaseDeviceResolver, HostileLocators) {
         } catch (const Base::Exception&) {
         }
     }
+}
+
+}  // namespace
+
+namespace {
+
+// Standard input swapped for a pipe for the length of a test.
+class StdinFromPipe {
+public:
+    StdinFromPipe() {
+        int fds[2];
+        if (::pipe(fds) != 0) throw std::runtime_error("pipe");
+        miSaved = ::dup(STDIN_FILENO);
+        ::dup2(fds[0], STDIN_FILENO);
+        ::close(fds[0]);
+        miWriter = fds[1];
+    }
+    ~StdinFromPipe() {
+        if (miWriter >= 0) ::close(miWriter);
+        ::dup2(miSaved, STDIN_FILENO);
+        ::close(miSaved);
+    }
+    void write(const std::string& text) { EXPECT_EQ(::write(miWriter, text.data(), text.size()), ssize_t(text.size())); }
+    void closeWriter() {
+        ::close(miWriter);
+        miWriter = -1;
+    }
+
+private:
+    int miSaved = -1;
+    int miWriter = -1;
+};
+
+TEST(BaseDeviceResolver, StdioReadsStandardInput) {
+    StdinFromPipe input;
+    Device device = resolve("stdio:");
+    device->open();
+    EXPECT_FALSE(device->waitForData(0));
+    input.write("typed line\n");
+    ASSERT_TRUE(device->waitForData(2000));
+    EXPECT_EQ(device->size(), 11);
+    char buffer[32];
+    long n = device->read(buffer, sizeof buffer);
+    EXPECT_EQ(std::string(buffer, static_cast<std::size_t>(n)), "typed line\n");
+    input.closeWriter();
+    EXPECT_EQ(device->read(buffer, sizeof buffer), 0);
+    EXPECT_TRUE(device->isEOF());
 }
 
 }  // namespace
