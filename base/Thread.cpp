@@ -16,8 +16,14 @@ void Thread::start() {
         mbStopRequested = false;
     }
     mbRunning = true;
+    mFailure = nullptr;
+    // An exception ends the thread, not the process; join() makes it visible through getFailure().
     mThread = std::thread([this] {
-        run();
+        try {
+            run();
+        } catch (...) {
+            mFailure = std::current_exception();
+        }
         mbRunning = false;
     });
 }

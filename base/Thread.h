@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <exception>
 #include <mutex>
 #include <thread>
 
@@ -37,6 +38,8 @@ public:
     bool isRunning() const { return mbRunning.load(); }
     /// Sleeps up to ms milliseconds or until a stop is requested; true when stopped.
     bool waitForStop(unsigned int ms);
+    /// The exception that ended run(), if one did (null otherwise). Valid after join().
+    std::exception_ptr getFailure() const { return mFailure; }
 
     void run() override {
         if (mpTarget) mpTarget->run();
@@ -52,6 +55,7 @@ private:
     std::condition_variable mStopped;
     bool mbStopRequested = false;
     std::atomic<bool> mbRunning{false};
+    std::exception_ptr mFailure;
 };
 
 }  // namespace Thread

@@ -1,0 +1,31 @@
+#pragma once
+// UDL::ProxyInternal: one side of a relay, shared by the copies of a proxy.
+
+#include <memory>
+
+#include "base/Device.h"
+#include "base/Mutex.h"
+#include "base/Reference.h"
+#include "udl/ProxyDumper.h"
+
+namespace UDL {
+
+class ProxyInternal : public Base::Reference {
+public:
+    /// Resolves the locator (no logger, no manager); the device stays closed.
+    /// Throws Base::Exception 0 when the locator names no device.
+    ProxyInternal(const Base::String& locator, ProxyDumper* observer);
+    virtual ~ProxyInternal();
+    ProxyInternal(const ProxyInternal&) = delete;
+    ProxyInternal& operator=(const ProxyInternal&) = delete;
+
+    IO::Device* mpDevice = nullptr;       // owned
+    Thread::Mutex mLock;                  // this side's reads and the partner's writes
+    Base::String msLocator;
+    ProxyInternal* mpReceiver = nullptr;  // not owned
+    bool mbNotifyClosed = true;
+    bool mbOpened = false;
+    ProxyDumper* mpObserver;              // not owned
+};
+
+}  // namespace UDL
