@@ -18,18 +18,32 @@ ProxyInternal::ProxyInternal(const Base::String& locator, ProxyDumper* observer)
     if (!mpDevice) throw Base::Exception(0, ".", __LINE__, "the locator names no device: '" + locator + "'");
 }
 
-ProxyInternal::~ProxyInternal() { delete mpDevice; }
+ProxyInternal::~ProxyInternal() {
+    setReceiver(nullptr);
+    delete mpDevice;
+}
+
+void ProxyInternal::setReceiver(ProxyInternal* receiver) {
+    if (receiver) receiver->addReference();
+    ProxyInternal* old = mpReceiver;
+    mpReceiver = receiver;
+    if (old && old->releaseReference()) delete old;
+}
 
 Proxy::Proxy(const Base::String& locator, ProxyDumper* observer)
     : mpInternal(new ProxyInternal(locator, observer)) {}
 
-Proxy::Proxy(const Proxy& other) : ::Thread::Thread(), mpInternal(other.mpInternal) { mpInternal->addReference(); }
+Proxy::Proxy(const Proxy& other) : ::Thread::Thread(), mpInternal(other.mpInternal) {
+    mpInternal->addReference();
+    ++mpInternal->miHandles;
+}
 
 Proxy& Proxy::operator=(const Proxy& other) {
     if (mpInternal == other.mpInternal) return *this;
     release();
     mpInternal = other.mpInternal;
     mpInternal->addReference();
+    ++mpInternal->miHandles;
     return *this;
 }
 
@@ -40,16 +54,19 @@ Proxy::~Proxy() {
 }
 
 void Proxy::release() {
-    if (mpInternal && mpInternal->releaseReference()) delete mpInternal;
+    if (!mpInternal) return;
+    // The last proxy of a side lets go of its receiver, which breaks the cycle two partners form.
+    if (--mpInternal->miHandles == 0) mpInternal->setReceiver(nullptr);
+    if (mpInternal->releaseReference()) delete mpInternal;
     mpInternal = nullptr;
 }
 
 void Proxy::partner(Proxy& other) {
-    mpInternal->mpReceiver = other.mpInternal;
-    other.mpInternal->mpReceiver = mpInternal;
+    mpInternal->setReceiver(other.mpInternal);
+    other.mpInternal->setReceiver(mpInternal);
 }
 
-void Proxy::receiver(const Proxy& other) { mpInternal->mpReceiver = other.mpInternal; }
+void Proxy::receiver(const Proxy& other) { mpInternal->setReceiver(other.mpInternal); }
 
 void Proxy::check() {
     if (!mpInternal->mpReceiver) throw Base::Exception(0, ".", __LINE__, "the proxy has no receiver");

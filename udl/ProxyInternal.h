@@ -19,13 +19,18 @@ public:
     ProxyInternal(const ProxyInternal&) = delete;
     ProxyInternal& operator=(const ProxyInternal&) = delete;
 
+    /// Points this side at a new receiver. The receiver is held by a reference
+    /// so that deleting one partner while the other still writes into it is safe.
+    void setReceiver(ProxyInternal* receiver);
+
     IO::Device* mpDevice = nullptr;       // owned
     Thread::Mutex mLock;                  // this side's reads and the partner's writes
     Base::String msLocator;
-    ProxyInternal* mpReceiver = nullptr;  // not owned
+    ProxyInternal* mpReceiver = nullptr;  // referenced, see setReceiver
     bool mbNotifyClosed = true;
     bool mbOpened = false;
     ProxyDumper* mpObserver;              // not owned
+    int miHandles = 1;                    // proxies sharing this side
 };
 
 }  // namespace UDL
