@@ -28,6 +28,9 @@ protected:
     /// (still owned by the caller's pointer). With one: the manager takes the
     /// device and its answer is returned (the pointer is then empty).
     static IO::Device* handOver(std::unique_ptr<IO::Device>& device, IO::DeviceManager* manager);
+    /// The same for a server: the result is the manager's answer, or the server
+    /// itself after its initialize(); the pointer is empty afterwards either way.
+    static IO::DeviceServer* handOverServer(std::unique_ptr<IO::DeviceServer>& server, IO::DeviceManager* manager);
 
 private:
     IO::Device* resolveFastSerial(IO::DeviceManager* manager);
@@ -42,6 +45,9 @@ private:
     IO::Device* resolveTcpIp(const Base::String& locator, IO::DeviceManager* manager);
     IO::Device* resolveDomain(const Base::String& locator, IO::DeviceManager* manager);
     IO::Device* resolveCapi(const Base::String& locator, IO::DeviceManager* manager);
+    // Server kinds of resolveServer.
+    IO::DeviceServer* resolveSocketServer(const Base::String& locator, IO::DeviceManager* manager);
+    IO::DeviceServer* resolveModemServer(const Base::String& locator, Log::Logger* logger, IO::DeviceManager* manager);
 };
 
 }  // namespace UDL
