@@ -1,16 +1,123 @@
 // The resolver's branches for dial-up devices.
+//
+// A modem locator wraps another locator: modem:serial\:COM1\@115k:Number=555.
+// The nested device is resolved first, then the line (Net::StatefulDevice)
+// over it, then the modem over the line; each is handed over as soon as it
+// is built, the modem only after all its setters. Without a manager the
+// chain owns itself from the outside in: deleting the modem deletes the
+// line and the nested device.
+
+#include <memory>
+
 #include "base/Exception.h"
+#include "net/modem/AnalogModem.h"
+#include "net/modem/IsdnModem.h"
+#include "net/modem/StatefulDevice.h"
 #include "udl/BaseDeviceResolver.h"
+#include "udl/ModemParameters.h"
 #include "udl/UDLErrors.h"
+#include "udl/UDLParser.h"
 
 namespace UDL {
 
-IO::Device* BaseDeviceResolver::resolveModem(const Base::String& locator, Log::Logger*, IO::DeviceManager*) {
-    throw Base::Exception(ErrBadLocator, ".", __LINE__, "modems are not available in this build: '" + locator + "'");
+namespace {
+
+template <class T>
+T* expectClass(IO::Device* device) {
+    T* typed = dynamic_cast<T*>(device);
+    if (!typed) throw Base::Exception(ErrBadLocator, ".", __LINE__, "the device manager returned another kind of device");
+    return typed;
 }
 
-IO::Device* BaseDeviceResolver::resolveIsdnModem(const Base::String& locator, Log::Logger*, IO::DeviceManager*) {
-    throw Base::Exception(ErrBadLocator, ".", __LINE__, "ISDN modems are not available in this build: '" + locator + "'");
+// Setters shared by the analog and the ISDN modem, in the order the locator's options are applied.
+void applyCallSettings(Net::Modem& modem, const ModemParameters& params) {
+    modem.setConnectTimeout(params.muConnectTimeout);
+    modem.setWaitOnConnect(params.muWaitOnConnect);
+    modem.setAttempts(params.miAttempts);
+    modem.setRedialWaitingTime(params.miRedialWaitingTime);
+    modem.setInitString(params.msInitString2);
+    modem.setPreinitialized(params.mbPreinitialized);
+    modem.setPreconfigured(params.mbPreconfigured);
+}
+
+void applyAddress(Net::Modem& modem, const ModemParameters& params) {
+    modem.setNumber(params.msNumber);
+    modem.setOutsideLineAccess(params.msOutsideLineAccess);
+    modem.setWaitForLine(params.muWaitForLine);
+    modem.setWaitOnLine(params.muWaitOnLine);
+    modem.setNetworkPrefix(params.msNetworkPrefix);
+    modem.setWaitForNetwork(params.muWaitForNetwork);
+    modem.setUserData(params.msUserData);
+}
+
+}  // namespace
+
+// Resolves the nested locator and builds the line over it; the line is handed over.
+// Without a manager, owner keeps the line until the modem takes it.
+static Net::StatefulDevice* buildLine(BaseDeviceResolver& resolver, const UDLParser& parser, Log::Logger* logger,
+                                      IO::DeviceManager* manager, std::unique_ptr<IO::Device>& owner,
+                                      IO::Device* (*handOver)(std::unique_ptr<IO::Device>&, IO::DeviceManager*)) {
+    IO::Device* nested = resolver.resolve(parser.getTarget(), logger, manager);
+    // A managed nested device is the manager's; an unmanaged one is ours until the line takes it.
+    std::unique_ptr<IO::Device> nestedOwner(manager ? nullptr : nested);
+    owner = std::make_unique<Net::StatefulDevice>(nested, true);
+    nestedOwner.release();
+    return expectClass<Net::StatefulDevice>(handOver(owner, manager));
+}
+
+IO::Device* BaseDeviceResolver::resolveModem(const Base::String& locator, Log::Logger* logger,
+                                             IO::DeviceManager* manager) {
+    UDLParser parser(locator, "at");
+    std::unique_ptr<IO::Device> lineOwner;
+    Net::StatefulDevice* line = buildLine(*this, parser, logger, manager, lineOwner, &BaseDeviceResolver::handOver);
+    ModemParameters params(parser);
+    auto dialingMode =
+        parser.getString("DialingMode") == "Pulse" ? Net::AnalogModem::DialPulse : Net::AnalogModem::DialTone;
+    bool flashKey = parser.getBool("FlashKey");
+    Net::EModulationType modulation = ModemParameters::parseModulation(parser.getString("Modulation"));
+
+    auto* modem = new Net::AnalogModem(line, logger, true);
+    std::unique_ptr<IO::Device> modemOwner(modem);
+    lineOwner.release();  // the modem owns the line now
+    try {
+        applyAddress(*modem, params);
+        modem->setModulationType(modulation);
+        modem->setDialingMode(dialingMode);
+        modem->setFlashKey(flashKey);
+        applyCallSettings(*modem, params);
+        if (parser.hasOption("DelayToDisconnect")) modem->setDelayToDisconnect(parser.getUnsigned("DelayToDisconnect"));
+    } catch (...) {
+        if (manager) modem->setOwnsUnderlying(false);  // the line is the manager's
+        throw;
+    }
+    return expectClass<Net::AnalogModem>(handOver(modemOwner, manager));
+}
+
+IO::Device* BaseDeviceResolver::resolveIsdnModem(const Base::String& locator, Log::Logger* logger,
+                                                 IO::DeviceManager* manager) {
+    UDLParser parser(locator, "at");
+    std::unique_ptr<IO::Device> lineOwner;
+    Net::StatefulDevice* line = buildLine(*this, parser, logger, manager, lineOwner, &BaseDeviceResolver::handOver);
+    ModemParameters params(parser);
+    Base::String logicalNumber = parser.getString("LogicalNumber");
+    Net::EIsdnProtocol protocol = ModemParameters::parseProtocol(parser.getString("Protocol"), logicalNumber);
+
+    auto* modem = new Net::IsdnModem(line, logger, true);
+    std::unique_ptr<IO::Device> modemOwner(modem);
+    lineOwner.release();  // the modem owns the line now
+    try {
+        applyAddress(*modem, params);
+        modem->setProtocol(protocol);
+        modem->setLogicalNumber(logicalNumber);
+        applyCallSettings(*modem, params);
+        modem->setOwnMSN("");
+        if (parser.hasOption("DelayToDisconnect")) modem->setDelayToDisconnect(parser.getUnsigned("DelayToDisconnect"));
+        if (parser.hasOption("OwnMSN")) modem->setOwnMSN(parser.getString("OwnMSN"));
+    } catch (...) {
+        if (manager) modem->setOwnsUnderlying(false);  // the line is the manager's
+        throw;
+    }
+    return expectClass<Net::IsdnModem>(handOver(modemOwner, manager));
 }
 
 IO::Device* BaseDeviceResolver::resolveCapi(const Base::String& locator, IO::DeviceManager*) {
