@@ -5,7 +5,8 @@
 // over it, then the modem over the line; each is handed over as soon as it
 // is built, the modem only after all its setters. Without a manager the
 // chain owns itself from the outside in: deleting the modem deletes the
-// line and the nested device.
+// line and the nested device. With a manager every device of the chain is
+// the manager's, so no wrapper owns the device under it.
 
 #include <memory>
 
@@ -60,7 +61,7 @@ static Net::StatefulDevice* buildLine(BaseDeviceResolver& resolver, const UDLPar
     IO::Device* nested = resolver.resolve(parser.getTarget(), logger, manager);
     // A managed nested device is the manager's; an unmanaged one is ours until the line takes it.
     std::unique_ptr<IO::Device> nestedOwner(manager ? nullptr : nested);
-    owner = std::make_unique<Net::StatefulDevice>(nested, true);
+    owner = std::make_unique<Net::StatefulDevice>(nested, manager == nullptr);
     nestedOwner.release();
     return expectClass<Net::StatefulDevice>(handOver(owner, manager));
 }
@@ -76,20 +77,15 @@ IO::Device* BaseDeviceResolver::resolveModem(const Base::String& locator, Log::L
     bool flashKey = parser.getBool("FlashKey");
     Net::EModulationType modulation = ModemParameters::parseModulation(parser.getString("Modulation"));
 
-    auto* modem = new Net::AnalogModem(line, logger, true);
+    auto* modem = new Net::AnalogModem(line, logger, manager == nullptr);
     std::unique_ptr<IO::Device> modemOwner(modem);
-    lineOwner.release();  // the modem owns the line now
-    try {
-        applyAddress(*modem, params);
-        modem->setModulationType(modulation);
-        modem->setDialingMode(dialingMode);
-        modem->setFlashKey(flashKey);
-        applyCallSettings(*modem, params);
-        if (parser.hasOption("DelayToDisconnect")) modem->setDelayToDisconnect(parser.getUnsigned("DelayToDisconnect"));
-    } catch (...) {
-        if (manager) modem->setOwnsUnderlying(false);  // the line is the manager's
-        throw;
-    }
+    lineOwner.release();  // the modem owns the line now (or the manager does)
+    applyAddress(*modem, params);
+    modem->setModulationType(modulation);
+    modem->setDialingMode(dialingMode);
+    modem->setFlashKey(flashKey);
+    applyCallSettings(*modem, params);
+    if (parser.hasOption("DelayToDisconnect")) modem->setDelayToDisconnect(parser.getUnsigned("DelayToDisconnect"));
     return expectClass<Net::AnalogModem>(handOver(modemOwner, manager));
 }
 
@@ -102,21 +98,16 @@ IO::Device* BaseDeviceResolver::resolveIsdnModem(const Base::String& locator, Lo
     Base::String logicalNumber = parser.getString("LogicalNumber");
     Net::EIsdnProtocol protocol = ModemParameters::parseProtocol(parser.getString("Protocol"), logicalNumber);
 
-    auto* modem = new Net::IsdnModem(line, logger, true);
+    auto* modem = new Net::IsdnModem(line, logger, manager == nullptr);
     std::unique_ptr<IO::Device> modemOwner(modem);
-    lineOwner.release();  // the modem owns the line now
-    try {
-        applyAddress(*modem, params);
-        modem->setProtocol(protocol);
-        modem->setLogicalNumber(logicalNumber);
-        applyCallSettings(*modem, params);
-        modem->setOwnMSN("");
-        if (parser.hasOption("DelayToDisconnect")) modem->setDelayToDisconnect(parser.getUnsigned("DelayToDisconnect"));
-        if (parser.hasOption("OwnMSN")) modem->setOwnMSN(parser.getString("OwnMSN"));
-    } catch (...) {
-        if (manager) modem->setOwnsUnderlying(false);  // the line is the manager's
-        throw;
-    }
+    lineOwner.release();  // the modem owns the line now (or the manager does)
+    applyAddress(*modem, params);
+    modem->setProtocol(protocol);
+    modem->setLogicalNumber(logicalNumber);
+    applyCallSettings(*modem, params);
+    modem->setOwnMSN("");
+    if (parser.hasOption("DelayToDisconnect")) modem->setDelayToDisconnect(parser.getUnsigned("DelayToDisconnect"));
+    if (parser.hasOption("OwnMSN")) modem->setOwnMSN(parser.getString("OwnMSN"));
     return expectClass<Net::IsdnModem>(handOver(modemOwner, manager));
 }
 

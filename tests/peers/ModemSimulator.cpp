@@ -49,7 +49,7 @@ private:
 
 class PtyMaster : public ModemSimulator::Port {
 public:
-    explicit PtyMaster(int fd) : mFile(fd, true) {}
+    PtyMaster(int fd, bool owns) : mFile(fd, owns) {}
     bool wait(unsigned int ms) override {
         if (!mFile.waitReadable(ms)) return false;
         if (mFile.available() > 0) return true;
@@ -93,8 +93,8 @@ std::unique_ptr<ModemSimulator> ModemSimulator::onVirtualPort(const std::string&
     return std::unique_ptr<ModemSimulator>(new ModemSimulator(std::make_unique<VirtualEnd>(portName)));
 }
 
-std::unique_ptr<ModemSimulator> ModemSimulator::onPtyMaster(int masterFd) {
-    return std::unique_ptr<ModemSimulator>(new ModemSimulator(std::make_unique<PtyMaster>(masterFd)));
+std::unique_ptr<ModemSimulator> ModemSimulator::onPtyMaster(int masterFd, bool owns) {
+    return std::unique_ptr<ModemSimulator>(new ModemSimulator(std::make_unique<PtyMaster>(masterFd, owns)));
 }
 
 ModemSimulator::ModemSimulator(std::unique_ptr<Port> port) : mpPort(std::move(port)) {

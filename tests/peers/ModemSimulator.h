@@ -50,8 +50,8 @@ public:
 
     /// Opens the named end of a virtual null-modem pair now (DCD low) and starts the thread.
     static std::unique_ptr<ModemSimulator> onVirtualPort(const std::string& portName);
-    /// Takes a pty master descriptor (and closes it at the end) and starts the thread.
-    static std::unique_ptr<ModemSimulator> onPtyMaster(int masterFd);
+    /// Serves a pty master descriptor (closed at the end when owns is true) and starts the thread.
+    static std::unique_ptr<ModemSimulator> onPtyMaster(int masterFd, bool owns);
     /// Stops the thread and closes the port.
     ~ModemSimulator();
 

@@ -10,9 +10,9 @@
 #include "base/StopWatch.h"
 #include "base/VirtualSerialPair.h"
 #include "net/modem/ModemErrors.h"
-#include "peers/ModemPty.h"
 #include "peers/ModemSimulator.h"
 #include "support/ModemTestKit.h"
+#include "support/PtyPair.h"
 
 using ModemTestKit::RecordingLogger;
 using ModemTestKit::SimulatedLine;
@@ -90,11 +90,11 @@ TEST(AnalogModemDialogue, FirstOpenOnFreshLineFollowsTheWorkedSequenceThenCloses
 }
 
 TEST(AnalogModemDialogue, OverAPtyHangsUpWithEscapeAndAth) {
-    Peers::ModemPty pty;
-    auto sim = ModemSimulator::onPtyMaster(pty.takeMaster());
+    TestSupport::PtyPair pty;
+    auto sim = ModemSimulator::onPtyMaster(pty.master(), false);
     ModemTestKit::apply(*sim, ModemTestKit::agereV92());
     sim->setGuardTime(300);
-    IO::SerialDevice::setPortAlias("PTYMODEM1", pty.getSlavePath());
+    IO::SerialDevice::setPortAlias("PTYMODEM1", pty.slavePath());
     RecordingLogger log;
     auto* stateful = new Net::StatefulDevice(new IO::SerialDevice("PTYMODEM1", IO::SerialDevice::Baud115200));
     Net::AnalogModem modem(stateful, &log);
