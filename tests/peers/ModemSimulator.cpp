@@ -119,6 +119,11 @@ void ModemSimulator::setIdentity(const std::vector<std::string>& i0, const std::
     mI3 = i3;
 }
 
+void ModemSimulator::setEcho(bool echo) {
+    std::lock_guard<std::mutex> guard(mMutex);
+    mbEcho = mbStoredEcho = echo;
+}
+
 void ModemSimulator::setSilent(bool silent) {
     std::lock_guard<std::mutex> guard(mMutex);
     mbSilent = silent;
@@ -442,7 +447,7 @@ std::string ModemSimulator::runCommands(const std::string& body, bool& finalPend
         } else if (c == 'Z') {
             ++i;
             readNumber(body, i);
-            mbEcho = true;
+            mbEcho = mbStoredEcho;
         } else if (c == 'H') {
             ++i;
             readNumber(body, i);
@@ -478,10 +483,7 @@ void ModemSimulator::dial(const std::string& dialString) {
         ++count;
     }
     if (next.outcome == Silence) return;
-    if (next.delayMs == 0) {
-        finishDial(next.outcome);
-        return;
-    }
+    // Even without delay the outcome follows the echo of the dial command.
     EOutcome outcome = next.outcome;
     mTimers.emplace_back(Clock::now() + std::chrono::milliseconds(next.delayMs), [this, outcome] { finishDial(outcome); });
 }

@@ -13,7 +13,8 @@
 // answers. "D" dials: the outcome is scripted per dialled number (CONNECT
 // with DCD raised, BUSY, NO CARRIER, NO DIALTONE, BLACKLISTED, ERROR or
 // silence), after an optional delay. "A" answers a call that rang, "H" hangs
-// up, "O" returns online, "&F"/"Z" restore echo, "&D0"/"&D2" choose whether
+// up, "O" returns online, "Z" restores the stored echo setting and "&F" the
+// factory one (on), "&D0"/"&D2" choose whether
 // a DTR drop hangs up.
 //
 // Data mode: bytes go to the far end, which echoes them, swallows them, or
@@ -58,6 +59,8 @@ public:
     // --- behaviour (thread-safe, may change while running) ---
     /// Reply lines of "ATI0" and "ATI3"; empty vectors give a bare "OK".
     void setIdentity(const std::vector<std::string>& i0, const std::vector<std::string>& i3);
+    /// Echo of the stored profile: in force now and after "ATZ" ("AT&F" always turns echo on).
+    void setEcho(bool echo);
     /// A silent modem records everything and answers nothing.
     void setSilent(bool silent);
     /// Silence needed before and after "+++" (1000 ms unless set).
@@ -150,6 +153,7 @@ private:
     // state
     EMode meMode = ModeCommand;
     bool mbEcho = true;
+    bool mbStoredEcho = true;
     int miDtrMode = 2;
     bool mbCarrier = false;
     bool mbRinging = false;

@@ -160,6 +160,7 @@ TEST(AnalogModemDialogue, BlacklistedDialIsRetriedAndLaterDialsCarryTheChipsFrag
 
 TEST(AnalogModemDialogue, LastAttemptAnsweredBlacklistedDoesNotMarkTheModem) {
     SimulatedLine line;
+    line.sim().setEcho(false);
     line.sim().setDefaultOutcome({ModemSimulator::Blacklisted});
     Net::AnalogModem modem(new Net::StatefulDevice(line.makePort().release()), nullptr);
     modem.setNumber("1");
@@ -226,6 +227,7 @@ TEST(AnalogModemCommands, BlacklistFragmentDependsOnTheRow) {
     const char* expected[3] = {"DT555", "%TCBDT555", "DT555"};
     for (unsigned int row = 0; row < 3; ++row) {
         SimulatedLine line;
+        line.sim().setEcho(false);
         line.sim().setDefaultOutcome({ModemSimulator::Blacklisted});
         auto* stateful = new Net::StatefulDevice(line.makePort().release());
         stateful->setModemType(row == 0 ? Net::ModemUnknown : Net::ModemAnalog);

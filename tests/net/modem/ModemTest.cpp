@@ -1,0 +1,372 @@
+#include "net/modem/Modem.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+
+#include "base/Exception.h"
+#include "base/StopWatch.h"
+#include "net/modem/AnalogModem.h"
+#include "net/modem/IsdnModem.h"
+#include "net/modem/ModemErrors.h"
+#include "peers/ModemSimulator.h"
+#include "support/ModemTestKit.h"
+
+using ModemTestKit::Identity;
+using ModemTestKit::RecordingLogger;
+using ModemTestKit::SimulatedLine;
+using Peers::ModemSimulator;
+
+namespace {
+
+unsigned int codeOf(const std::function<void()>& action) {
+    try {
+        action();
+    } catch (const Base::TimeoutException&) {
+        return Base::TimeoutException::Code;
+    } catch (const Base::Exception& e) {
+        return e.getErrorCode();
+    }
+    return 0;
+}
+
+// Proves that nothing else was sent: a marker written straight to the far end is all the record holds.
+void expectNothingSentBut(SimulatedLine& line, IO::Device& port, const std::string& before) {
+    bool opened = !port.isOpen();
+    if (opened) port.open();
+    port.write(Base::String("#MARK\r"));
+    ASSERT_TRUE(line.sim().waitForReceived("#MARK\r", 2000));
+    EXPECT_EQ(line.sim().received(), before + "#MARK\r");
+    if (opened) port.close();
+}
+
+// --- identification --------------------------------------------------------------------
+
+struct IdentityCase {
+    const char* name;
+    Identity identity;
+    Net::EModemtypes type;
+    unsigned int interfaceType;
+};
+
+class ModemIdentification : public testing::TestWithParam<IdentityCase> {};
+
+TEST_P(ModemIdentification, FindsTheTableRow) {
+    const IdentityCase& c = GetParam();
+    SimulatedLine line;
+    ModemTestKit::apply(line.sim(), c.identity);
+    RecordingLogger log;
+    auto* port = line.makePort().release();
+    auto* stateful = new Net::StatefulDevice(port);
+    Net::Modem modem(stateful, &log, false);
+
+    EXPECT_EQ(modem.checkModemType(), c.type);
+    EXPECT_EQ(stateful->getModemType(), c.type);
+    EXPECT_EQ(stateful->getInterfaceType(), c.interfaceType);
+    EXPECT_EQ(modem.getInterfaceType(), c.interfaceType);
+    EXPECT_EQ(line.sim().received(), "AT\rATE0\rATI0\rATI3\r");
+    EXPECT_FALSE(port->isOpen()) << "identification closes the line it opened";
+    EXPECT_FALSE(line.sim().isEchoOn());
+    for (const std::string& entry : log.entries()) EXPECT_NE(entry[0], 'X') << entry;
+
+    // Asked once per line: a second modem on it gets the stored answer without a dialogue.
+    line.sim().clearRecord();
+    Net::Modem second(stateful, nullptr, false, false);
+    EXPECT_EQ(second.checkModemType(), c.type);
+    EXPECT_EQ(second.getInterfaceType(), c.interfaceType);
+    expectNothingSentBut(line, *port, "");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, ModemIdentification,
+    testing::Values(IdentityCase{"isdnRow1EvenWith56000", ModemTestKit::isdnTaPlus(), Net::ModemIsdn, 1},
+                    IdentityCase{"isdnRow2", ModemTestKit::isdnAl5068(), Net::ModemIsdn, 2},
+                    IdentityCase{"analogRow1", ModemTestKit::conexant56k(), Net::ModemAnalog, 1},
+                    IdentityCase{"analogRow2", ModemTestKit::agereV92(), Net::ModemAnalog, 2},
+                    IdentityCase{"genericOk", Identity{}, Net::ModemUnknown, 0},
+                    IdentityCase{"errorReply", Identity{{"ERROR"}, {"ERROR"}}, Net::ModemUnknown, 0},
+                    IdentityCase{"emptyAndPlusLinesSkipped", Identity{{"", "+GMI: x", "Agere OCM V.92"}, {"Agere OCM V.92"}},
+                                 Net::ModemAnalog, 2},
+                    IdentityCase{"chipNameOnSecondLine", Identity{{"Modem Inc.", "Agere OCM V.92"}, {"Agere OCM V.92"}},
+                                 Net::ModemUnknown, 0}),
+    [](const testing::TestParamInfo<IdentityCase>& info) { return std::string(info.param.name); });
+
+TEST(ModemIdentificationEdge, SilentModemIsNotRespondingLoggedAndNeverThrows) {
+    SimulatedLine line;
+    line.sim().setSilent(true);
+    RecordingLogger log;
+    auto* stateful = new Net::StatefulDevice(line.makePort().release());
+    Net::Modem modem(stateful, &log, false);
+    OS::StopWatch watch;
+    EXPECT_EQ(modem.checkModemType(), Net::ModemNotResponding);
+    EXPECT_GE(watch.getElapsed(), 1000u + 3000u) << "wake-up wait, then the E0 reply time";
+    EXPECT_EQ(stateful->getModemType(), Net::ModemNotResponding);
+    EXPECT_EQ(modem.getInterfaceType(), 0u);
+    EXPECT_EQ(line.sim().received(), "AT\rATE0\r");
+    EXPECT_TRUE(log.contains("X:1549"));
+}
+
+TEST(ModemIdentificationEdge, PreconfiguredModemIsNotIdentifiedUntilTheLineIsReset) {
+    SimulatedLine line;
+    ModemTestKit::apply(line.sim(), ModemTestKit::agereV92());
+    auto* port = line.makePort().release();
+    auto* stateful = new Net::StatefulDevice(port);
+    Net::AnalogModem modem(stateful, nullptr);
+    modem.setPreconfigured(true);
+    EXPECT_EQ(modem.checkModemType(), Net::ModemUnchecked);
+    modem.initialize();  // no identification and an empty set-up: nothing to send
+    expectNothingSentBut(line, *port, "");
+
+    modem.setPreconfigured(false);
+    stateful->setModemType(Net::ModemUnchecked);
+    line.sim().clearRecord();
+    EXPECT_EQ(modem.checkModemType(), Net::ModemAnalog);
+    EXPECT_EQ(line.sim().received(), "AT\rATE0\rATI0\rATI3\r");
+}
+
+// --- dialling outcomes -------------------------------------------------------------------
+
+struct DialFixture {
+    SimulatedLine line;
+    RecordingLogger log;
+    Net::AnalogModem modem;
+    DialFixture() : modem(new Net::StatefulDevice(line.makePort().release()), &log) {
+        line.sim().setEcho(false);  // as the modem's set-up would have left it
+        modem.setNumber("555");
+        modem.setPreinitialized(true);  // the line counts as set up: open dials at once
+        modem.setWaitOnConnect(0);
+        modem.setDelayToDisconnect(0);
+    }
+    int dials() {
+        int n = 0;
+        for (const auto& l : line.sim().commandLines()) n += l == "ATDT555";
+        return n;
+    }
+};
+
+TEST(ModemDialling, BusyIsRedialledAfterTheWaitingTimeAndReachesTheCaller) {
+    DialFixture f;
+    f.line.sim().setDefaultOutcome({ModemSimulator::Busy});
+    f.modem.setAttempts(3);
+    f.modem.setRedialWaitingTime(1);
+    OS::StopWatch watch;
+    EXPECT_EQ(codeOf([&] { f.modem.open(); }), Net::ErrModemBusy);
+    EXPECT_GE(watch.getElapsed(), 2000u);
+    EXPECT_LT(watch.getElapsed(), 3900u) << "no waiting after the last attempt";
+    EXPECT_EQ(f.dials(), 3);
+    int logged = 0;
+    for (const auto& e : f.log.entries()) logged += e == "X:1552";
+    EXPECT_EQ(logged, 2) << "the two retried attempts are logged, the last one is thrown";
+    EXPECT_TRUE(f.modem.isCommandMode());
+    EXPECT_FALSE(f.modem.isConnected());
+}
+
+TEST(ModemDialling, FailuresOfTheDial) {
+    struct Case {
+        ModemSimulator::EOutcome outcome;
+        int attempts;
+        unsigned int code;
+        int dials;
+    } cases[] = {
+        {ModemSimulator::NoDialtone, 3, Net::ErrModemNoDialtone, 1},  // never retried
+        {ModemSimulator::NoCarrier, 1, Net::ErrModemNoCarrier, 1},
+        {ModemSimulator::NoCarrier, 2, Net::ErrModemNoCarrier, 2},
+        {ModemSimulator::Error, 1, Net::ErrModemDialFailed, 1},
+        {ModemSimulator::Blacklisted, 1, Net::ErrModemBlacklisted, 1},
+    };
+    for (const Case& c : cases) {
+        DialFixture f;
+        f.line.sim().setDefaultOutcome({c.outcome});
+        f.modem.setAttempts(c.attempts);
+        EXPECT_EQ(codeOf([&] { f.modem.open(); }), c.code) << "outcome " << c.outcome;
+        EXPECT_EQ(f.dials(), c.dials) << "outcome " << c.outcome;
+        EXPECT_FALSE(f.modem.isOpen());
+    }
+}
+
+TEST(ModemDialling, NoReplyToTheDialIsATimeout) {
+    DialFixture f;
+    f.line.sim().setDefaultOutcome({ModemSimulator::Silence});
+    f.modem.setConnectTimeout(300);
+    OS::StopWatch watch;
+    EXPECT_THROW(f.modem.open(), Base::TimeoutException);
+    EXPECT_GE(watch.getElapsed(), 300u);
+    EXPECT_FALSE(f.modem.isCommandMode()) << "no reply in time inverts the command mode";
+}
+
+TEST(ModemDialling, ConnectAfterIntermediateLinesAndADelay) {
+    DialFixture f;
+    f.line.sim().setDefaultOutcome({ModemSimulator::Connect, 400});
+    f.modem.open();
+    EXPECT_TRUE(f.modem.isOpen());
+    EXPECT_TRUE(f.log.contains("R:CONNECT 33600\r\n"));
+    f.modem.close();
+    EXPECT_FALSE(f.line.sim().hasCarrier());
+}
+
+TEST(ModemDialling, MultiStepConnectExchangesUserDataWithThePacketNetwork) {
+    DialFixture f;
+    f.line.sim().setNetwork("DATEX-P: 44 4000 49", "COM", true);
+    f.modem.setUserData("NUI ABC123");
+    f.modem.setWaitOnConnect(2000);  // the wait for the greeting ends when it comes
+    OS::StopWatch watch;
+    f.modem.open();
+    EXPECT_LT(watch.getElapsed(), 1500u);
+    EXPECT_TRUE(f.modem.isOpen());
+    EXPECT_EQ(f.line.sim().farEndReceived(), "NUI ABC123\r");
+    EXPECT_TRUE(f.log.contains("S:NUI ABC123\r"));
+    EXPECT_EQ(f.modem.getName(), "modem:" + f.line.hostName() + ":555/NUI ABC123");
+    f.modem.close();
+}
+
+TEST(ModemDialling, MissingNetworkConfirmationClosesTheConnection) {
+    SimulatedLine line;
+    line.sim().setEcho(false);
+    line.sim().setNetwork("DATEX-P: 44 4000 49", "COM", false);
+    RecordingLogger log;
+    Net::IsdnModem modem(new Net::StatefulDevice(line.makePort().release()), &log);
+    modem.setProtocol(Net::IsdnPPP);
+    modem.setMultiStepConnect(true);  // confirmation time-out stays 0: the 2000 ms floor applies
+    modem.setNumber("555");
+    modem.setUserData("NUI X");
+    modem.setPreinitialized(true);
+    modem.setDelayToDisconnect(0);
+    OS::StopWatch watch;
+    EXPECT_EQ(codeOf([&] { modem.open(); }), Net::ErrModemNoNetworkConfirmation);
+    EXPECT_GE(watch.getElapsed(), 2000u);
+    EXPECT_TRUE(line.sim().waitForCarrier(false, 2000));
+    EXPECT_FALSE(modem.isOpen());
+    EXPECT_TRUE(log.contains("E:768"));
+    EXPECT_EQ(line.sim().farEndReceived(), "NUI X\r");
+}
+
+// --- commands and lines ----------------------------------------------------------------------
+
+TEST(ModemCommands, InitStringPiecesGoOutAsSeparateCommandLines) {
+    SimulatedLine line;
+    line.sim().setEcho(false);  // the stored profile that ATZ restores has echo off
+    auto* stateful = new Net::StatefulDevice(line.makePort().release());
+    stateful->setModemType(Net::ModemUnknown);  // identified before: generic row
+    Net::AnalogModem modem(stateful, nullptr);
+    modem.setNumber("555");
+    modem.setInitString("ATZ  at&K3 ATS0=0");
+    modem.setWaitOnConnect(0);
+    modem.setDelayToDisconnect(0);
+    modem.open();
+    EXPECT_EQ(line.sim().received(),
+              "AT&FE0S0=0&K0&D2&C1\r"
+              "ATX3\r"
+              "ATZ\r"
+              "AT&K3\r"
+              "ATS0=0\r"
+              "ATDT555\r");
+    modem.close();
+}
+
+TEST(ModemCommands, DataPathNeedsAConnection) {
+    SimulatedLine line;
+    auto* port = line.makePort().release();
+    Net::Modem modem(new Net::StatefulDevice(port), nullptr, false);
+    modem.setPreinitialized(true);
+    char c = 0;
+    EXPECT_EQ(codeOf([&] { modem.readInternal(&c, 1); }), Net::ErrModemNotConnected);
+    EXPECT_EQ(codeOf([&] { modem.waitForData(0); }), Net::ErrModemNotConnected);
+    EXPECT_EQ(modem.write("x", 1), 0);
+    EXPECT_EQ(modem.size(), 0);
+    EXPECT_TRUE(modem.isEOF());
+    modem.close();  // never connected: nothing to say to the modem
+    expectNothingSentBut(line, *port, "");
+    EXPECT_EQ(modem.getName(), "modem:");
+}
+
+TEST(ModemCommands, RingIsAnsweredAndOpenThenDoesNotDial) {
+    SimulatedLine line;
+    line.sim().setEcho(false);
+    auto* stateful = new Net::StatefulDevice(line.makePort().release());
+    Net::AnalogModem modem(stateful, nullptr);
+    modem.setPreinitialized(true);
+    modem.setWaitOnConnect(0);
+    modem.setDelayToDisconnect(0);
+    stateful->open();
+    EXPECT_FALSE(modem.checkForRing(300));
+    line.sim().ring();
+    EXPECT_TRUE(modem.checkForRing(2000));
+    EXPECT_TRUE(modem.isRingDetected());
+    modem.accept();
+    EXPECT_TRUE(modem.isOpen());
+    modem.open();
+    EXPECT_EQ(line.sim().received(), "ATA\r");
+    modem.close();
+    EXPECT_FALSE(line.sim().hasCarrier());
+}
+
+TEST(ModemCommands, EscapeBeforeACommandInDataModeWaitsForTheGuardTime) {
+    SimulatedLine line;
+    line.sim().setEcho(false);
+    line.sim().setGuardTime(200);
+    line.sim().setDtrHangupReply("OK");
+    auto* stateful = new Net::StatefulDevice(line.makePort().release());
+    stateful->setModemType(Net::ModemUnknown);  // identified before: generic row
+    Net::AnalogModem modem(stateful, nullptr);
+    modem.setPreinitialized(true);
+    modem.setWaitOnConnect(0);
+    modem.setDelayToDisconnect(0);
+    modem.setNumber("1");
+    modem.open();
+    modem.write(Base::String("data"));
+    ASSERT_TRUE(line.sim().waitForFarEnd("data", 2000));
+    OS::StopWatch sinceWrite;
+    line.sim().clearRecord();
+    // A ring check with a changed configuration sends commands while the call stands.
+    stateful->setState(0);
+    modem.checkForRing(0);
+    EXPECT_GE(sinceWrite.getElapsed(), 1100u);
+    EXPECT_EQ(line.sim().received(), "+++ATX3\r") << "no AT or CR after the escape";
+    EXPECT_EQ(line.sim().farEndReceived(), "") << "the escape does not reach the far end";
+    EXPECT_TRUE(modem.isCommandMode());
+}
+
+// --- the shared line ---------------------------------------------------------------------------
+
+TEST(ModemSharedLine, ModemsTakeConfigurationIdsAndForceSetUpOnEachOther) {
+    SimulatedLine line;
+    ModemTestKit::apply(line.sim(), ModemTestKit::agereV92());
+    std::unique_ptr<Net::StatefulDevice> stateful(new Net::StatefulDevice(line.makePort().release()));
+    Net::AnalogModem first(stateful.get(), nullptr, false);
+    Net::AnalogModem second(stateful.get(), nullptr, false);
+    Net::IsdnModem third(stateful.get(), nullptr, false);
+    EXPECT_EQ(first.getConfigurationID(), 1u);
+    EXPECT_EQ(second.getConfigurationID(), 2u);
+    EXPECT_EQ(third.getConfigurationID(), 3u);
+
+    first.setNumber("555");
+    first.setWaitOnConnect(0);
+    first.setDelayToDisconnect(0);
+    first.open();
+    ASSERT_TRUE(first.isOpen());
+    EXPECT_TRUE(first.isIncomingConfigurationRequired() == false);
+
+    second.setPreinitialized(true);  // another configuration takes the line
+    EXPECT_TRUE(line.sim().hasCarrier());
+    EXPECT_FALSE(first.isOpen()) << "the line is in another configuration";
+    EXPECT_TRUE(first.isHungUp());
+    EXPECT_TRUE(first.isIncomingConfigurationRequired());
+
+    first.setPreinitialized(true);
+    EXPECT_TRUE(first.isOpen());
+    first.close();
+    EXPECT_FALSE(line.sim().hasCarrier());
+
+    second.setPreinitialized(true);
+    line.sim().clearRecord();
+    first.open();
+    EXPECT_EQ(line.sim().received(),
+              "AT&FE0S0=0&K0&D2&C1s95=61\r"
+              "ATX3+ms=V92,1\r"
+              "ATDT555\r")
+        << "set-up again, identification not again";
+    first.close();
+}
+
+}  // namespace
