@@ -86,7 +86,9 @@ IO::Device* BaseDeviceResolver::resolveModem(const Base::String& locator, Log::L
     modem->setFlashKey(flashKey);
     applyCallSettings(*modem, params);
     if (parser.hasOption("DelayToDisconnect")) modem->setDelayToDisconnect(parser.getUnsigned("DelayToDisconnect"));
-    return expectClass<Net::AnalogModem>(handOver(modemOwner, manager));
+    auto* result = expectClass<Net::AnalogModem>(handOver(modemOwner, manager));
+    modemOwner.release();  // the caller's now (or the manager's)
+    return result;
 }
 
 IO::Device* BaseDeviceResolver::resolveIsdnModem(const Base::String& locator, Log::Logger* logger,
@@ -108,7 +110,9 @@ IO::Device* BaseDeviceResolver::resolveIsdnModem(const Base::String& locator, Lo
     modem->setOwnMSN("");
     if (parser.hasOption("DelayToDisconnect")) modem->setDelayToDisconnect(parser.getUnsigned("DelayToDisconnect"));
     if (parser.hasOption("OwnMSN")) modem->setOwnMSN(parser.getString("OwnMSN"));
-    return expectClass<Net::IsdnModem>(handOver(modemOwner, manager));
+    auto* result = expectClass<Net::IsdnModem>(handOver(modemOwner, manager));
+    modemOwner.release();  // the caller's now (or the manager's)
+    return result;
 }
 
 IO::Device* BaseDeviceResolver::resolveCapi(const Base::String& locator, IO::DeviceManager*) {
