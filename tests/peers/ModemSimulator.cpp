@@ -165,6 +165,11 @@ void ModemSimulator::setNetwork(const std::string& greeting, const std::string& 
     muGreetingDelayMs = greetingDelayMs;
 }
 
+void ModemSimulator::setDcdWired(bool wired) {
+    std::lock_guard<std::mutex> guard(mMutex);
+    mbDcdWired = wired;
+}
+
 void ModemSimulator::setDtrHangupReply(const std::string& reply) {
     std::lock_guard<std::mutex> guard(mMutex);
     msDtrHangupReply = reply;
@@ -278,7 +283,7 @@ void ModemSimulator::sendToHost(const std::string& bytes) {
 
 void ModemSimulator::setCarrier(bool on) {
     mbCarrier = on;
-    mpPort->setCarrier(on);
+    mpPort->setCarrier(on && mbDcdWired);
 }
 
 void ModemSimulator::dropCall(const std::string& reply) {

@@ -77,6 +77,8 @@ public:
     /// after each user-data line when confirms is true.
     void setNetwork(const std::string& greeting, const std::string& confirmation, bool confirms,
                     unsigned int greetingDelayMs = 50);
+    /// false: the carrier line is not wired, so DCD never rises (results still say CONNECT).
+    void setDcdWired(bool wired);
     /// Result line after a hang-up by DTR ("NO CARRIER" unless set; empty: none).
     void setDtrHangupReply(const std::string& reply);
 
@@ -156,6 +158,7 @@ private:
     bool mbStoredEcho = true;
     int miDtrMode = 2;
     bool mbCarrier = false;
+    bool mbDcdWired = true;
     bool mbRinging = false;
     bool mbHostDtr = false;
     std::string msCommand;

@@ -327,6 +327,49 @@ TEST(ModemCommands, EscapeBeforeACommandInDataModeWaitsForTheGuardTime) {
     EXPECT_TRUE(modem.isCommandMode());
 }
 
+TEST(ModemCommands, ResultLinesMoveTheFlagsAsTheStateTableSays) {
+    struct Exposed : Net::Modem {
+        using Net::Modem::Modem;
+        using Net::Modem::sendCommand;
+    };
+    SimulatedLine line;
+    line.sim().setEcho(false);
+    Exposed modem(new Net::StatefulDevice(line.makePort().release()), nullptr, false);
+    Base::String response;
+    modem.sendCommand("Y9", 0, true, 1, false, &response, false);
+    EXPECT_EQ(response, "ERROR\r\n");
+    EXPECT_TRUE(modem.isConnected()) << "a reply with ERROR counts as connected";
+    EXPECT_TRUE(modem.isCommandMode());
+    modem.sendCommand("I0", 0, true, 1, false, &response, true);
+    EXPECT_EQ(response, "OK\r\n") << "empty first line skipped";
+    EXPECT_TRUE(modem.isCommandMode());
+    line.sim().setEcho(true);
+    modem.sendCommand("Q0", 0, true, 1, false, &response, false);
+    EXPECT_EQ(response, "ATQ0\r\r\n") << "an echoed command is an unknown reply";
+    EXPECT_FALSE(modem.isCommandMode()) << "an unknown reply inverts the command mode";
+    modem.setAttempts(0);
+    EXPECT_EQ(modem.getAttempts(), 1);
+}
+
+TEST(ModemDialling, ConnectWithoutCarrierFailsAfterOneSecond) {
+    DialFixture f;
+    f.line.sim().setDcdWired(false);
+    OS::StopWatch watch;
+    EXPECT_EQ(codeOf([&] { f.modem.open(); }), Net::ErrModemNotOpenAfterDial);
+    EXPECT_GE(watch.getElapsed(), 1000u);
+    EXPECT_TRUE(f.modem.isCommandMode()) << "DCD low puts the modem back in command mode";
+}
+
+TEST(ModemDialling, HangUpByDtrWithoutReplyReportsNoReply) {
+    DialFixture f;
+    f.line.sim().setDtrHangupReply("");
+    f.modem.open();
+    EXPECT_EQ(codeOf([&] { f.modem.close(); }), Net::ErrModemNoReply);
+    EXPECT_TRUE(f.modem.isHungUp());
+    EXPECT_FALSE(f.modem.isConnected());
+    EXPECT_FALSE(f.line.sim().hasCarrier());
+}
+
 // --- the shared line ---------------------------------------------------------------------------
 
 TEST(ModemSharedLine, ModemsTakeConfigurationIdsAndForceSetUpOnEachOther) {
