@@ -370,6 +370,60 @@ TEST(ModemDialling, HangUpByDtrWithoutReplyReportsNoReply) {
     EXPECT_FALSE(f.line.sim().hasCarrier());
 }
 
+TEST(ModemDialling, DestructorLogsAFailedHangUpInsteadOfThrowing) {
+    SimulatedLine line;
+    line.sim().setEcho(false);
+    line.sim().setDtrHangupReply("");
+    RecordingLogger log;
+    {
+        Net::AnalogModem modem(new Net::StatefulDevice(line.makePort().release()), &log);
+        modem.setNumber("555");
+        modem.setPreinitialized(true);
+        modem.setWaitOnConnect(0);
+        modem.setDelayToDisconnect(0);
+        modem.open();
+    }
+    EXPECT_TRUE(log.contains("E:768"));
+    EXPECT_TRUE(log.contains("X:1549"));
+    EXPECT_FALSE(line.sim().hasCarrier());
+}
+
+TEST(ModemDialling, LostCarrierIsNoticedByTheNextDataOperation) {
+    DialFixture f;
+    f.modem.open();
+    ASSERT_TRUE(f.modem.isOpen());
+    EXPECT_FALSE(f.modem.isCommandMode());
+    f.line.sim().hangUpFromFarEnd();
+    ASSERT_TRUE(f.line.sim().waitForCarrier(false, 2000));
+    EXPECT_EQ(f.modem.write("x", 1), 0);
+    EXPECT_TRUE(f.modem.isHungUp());
+    EXPECT_TRUE(f.modem.isCommandMode()) << "DCD low puts the modem back in command mode";
+    EXPECT_EQ(codeOf([&] { f.modem.waitForData(0); }), Net::ErrModemNotConnected);
+    EXPECT_TRUE(f.modem.isEOF());
+    f.modem.close();  // hung up already: nothing to say
+    EXPECT_EQ(f.line.sim().farEndReceived(), "");
+}
+
+TEST(ModemDialling, CopySharesTheLineAndTheConfiguration) {
+    DialFixture f;
+    f.line.sim().setNetwork("DATEX-P: 1", "COM", true);
+    f.modem.setUserData("u");
+    {
+        Net::AnalogModem copy(f.modem);
+        EXPECT_EQ(copy.getUnderlying(), f.modem.getUnderlying());
+        EXPECT_FALSE(copy.ownsUnderlying());
+        EXPECT_EQ(copy.getConfigurationID(), f.modem.getConfigurationID());
+        EXPECT_EQ(copy.getName(), f.modem.getName());
+        EXPECT_EQ(copy.getWaitOnConnect(), 0u);
+        copy.open();
+        EXPECT_TRUE(f.modem.isOpen()) << "same line, same configuration";
+        copy.close();
+    }
+    EXPECT_FALSE(f.modem.isOpen());
+    f.modem.open();  // the line outlived the copy
+    f.modem.close();
+}
+
 // --- the shared line ---------------------------------------------------------------------------
 
 TEST(ModemSharedLine, ModemsTakeConfigurationIdsAndForceSetUpOnEachOther) {
