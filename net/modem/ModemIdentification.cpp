@@ -64,6 +64,7 @@ void Modem::checkModemTypeInternal(EModemtypes& modemType, unsigned int& interfa
         opened = true;
     }
     try {
+        lineHasModemLines();  // learnt now, while the port is open, for the set-up that follows
         // Wake the modem up; whatever it says (or does not say) is of no interest.
         clearInput();
         logSent("AT\r");
