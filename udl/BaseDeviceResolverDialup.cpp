@@ -51,13 +51,11 @@ void applyAddress(Net::Modem& modem, const ModemParameters& params) {
     modem.setUserData(params.msUserData);
 }
 
-}  // namespace
-
 // Resolves the nested locator and builds the line over it; the line is handed over.
 // Without a manager, owner keeps the line until the modem takes it.
-static Net::StatefulDevice* buildLine(BaseDeviceResolver& resolver, const UDLParser& parser, Log::Logger* logger,
-                                      IO::DeviceManager* manager, std::unique_ptr<IO::Device>& owner,
-                                      IO::Device* (*handOver)(std::unique_ptr<IO::Device>&, IO::DeviceManager*)) {
+Net::StatefulDevice* buildLine(BaseDeviceResolver& resolver, const UDLParser& parser, Log::Logger* logger,
+                               IO::DeviceManager* manager, std::unique_ptr<IO::Device>& owner,
+                               IO::Device* (*handOver)(std::unique_ptr<IO::Device>&, IO::DeviceManager*)) {
     IO::Device* nested = resolver.resolve(parser.getTarget(), logger, manager);
     // A managed nested device is the manager's; an unmanaged one is ours until the line takes it.
     std::unique_ptr<IO::Device> nestedOwner(manager ? nullptr : nested);
@@ -65,6 +63,8 @@ static Net::StatefulDevice* buildLine(BaseDeviceResolver& resolver, const UDLPar
     nestedOwner.release();
     return expectClass<Net::StatefulDevice>(handOver(owner, manager));
 }
+
+}  // namespace
 
 IO::Device* BaseDeviceResolver::resolveModem(const Base::String& locator, Log::Logger* logger,
                                              IO::DeviceManager* manager) {
