@@ -1,0 +1,39 @@
+#pragma once
+// T1NodeLink: a socketpair with the independent T=1 node on one end (in its
+// own thread) and, on the other, the host's device with a fault-injecting
+// device in front of it.
+
+#include <functional>
+#include <memory>
+#include <thread>
+
+#include "peers/T1Node.h"
+#include "support/T1DescriptorDevice.h"
+#include "support/T1FaultDevice.h"
+
+class T1NodeLink {
+public:
+    explicit T1NodeLink(std::uint8_t nad = 0x12);
+    T1NodeLink(const T1NodeLink&) = delete;
+    T1NodeLink& operator=(const T1NodeLink&) = delete;
+    ~T1NodeLink();
+
+    /// Runs body on the node in its own thread.
+    void start(std::function<void(T1Peer::T1Node&)> body);
+    /// Hangs up the host's end and waits for the node to finish; the node's
+    /// records may be read afterwards.
+    void finish();
+
+    /// The host's device: the fault device over the descriptor device.
+    T1FaultDevice& faults() { return *mpFaults; }
+    /// The descriptor device without the fault device in front.
+    T1DescriptorDevice& plain() { return *mpHost; }
+    T1Peer::T1Node& node() { return *mpNode; }
+
+private:
+    int mFds[2] = {-1, -1};
+    std::unique_ptr<T1DescriptorDevice> mpHost;
+    std::unique_ptr<T1FaultDevice> mpFaults;
+    std::unique_ptr<T1Peer::T1Node> mpNode;
+    std::thread mThread;
+};

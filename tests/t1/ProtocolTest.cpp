@@ -1,0 +1,181 @@
+#include "t1/Protocol.h"
+
+#include <gtest/gtest.h>
+
+#include "base/Exception.h"
+#include "base/MemoryDevice.h"
+#include "support/T1NodeLink.h"
+#include "support/T1RecordingLogger.h"
+#include "t1/InformationBlock.h"
+#include "t1/T1Errors.h"
+
+// The exchange against the independent node over a real socketpair.
+
+using T1Peer::Bytes;
+
+namespace {
+
+Bytes pattern(std::size_t n, unsigned seed) {
+    Bytes b(n);
+    for (std::size_t i = 0; i < n; ++i) b[i] = static_cast<std::uint8_t>((i * 131 + seed * 7 + (i >> 8)) & 0xFF);
+    return b;
+}
+Base::ByteArray toArray(const Bytes& b) { return Base::ByteArray(b.data(), b.size()); }
+Bytes toBytes(const Base::ByteArray& a) { return Bytes(a.data(), a.data() + a.size()); }
+
+// The node's answer to any request: 10 KiB derived from the request's size.
+Bytes answerFor(const Bytes& request) { return pattern(10240, static_cast<unsigned>(request.size())); }
+
+}  // namespace
+
+TEST(ProtocolExchange, TenKiBEachWayAsShortFormChains) {
+    T1NodeLink link;
+    std::vector<Bytes> requests;
+    link.start([&](T1Peer::T1Node& node) {
+        node.serve([&](const Bytes& request) {
+            requests.push_back(request);
+            return answerFor(request);
+        });
+    });
+    T1::Protocol protocol(&link.faults(), 1000, 200, 0, 7, 1, nullptr);
+    const Bytes request = pattern(10240, 1);
+    protocol.send(T1::Frame(T1::NodeAddress(0x12), toArray(request)));
+    unsigned int recoveries = 99;
+    // An invalid address takes the node of the first block.
+    T1::Frame answer = protocol.receive(T1::NodeAddress(), &recoveries, false, true);
+    link.finish();
+
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_EQ(requests[0], request);
+    EXPECT_EQ(toBytes(answer.getData()), answerFor(request));
+    EXPECT_EQ(answer.getAddress().getNode(), 0x12);
+    EXPECT_TRUE(answer.getAddress().isValid());
+    EXPECT_EQ(recoveries, 0u);
+    // 41 information blocks of at most 254 bytes out, 40 acknowledgements for the answer's 41 blocks.
+    const auto& out = link.faults().outbound();
+    ASSERT_EQ(out.size(), 81u);
+    for (std::size_t i = 0; i < 41; ++i) {
+        EXPECT_EQ(out[i][1], (i % 2 ? 0x40 : 0x00) | (i < 40 ? 0x20 : 0x00)) << i;
+        EXPECT_LE(out[i][2], 254);
+    }
+    for (std::size_t i = 41; i < 81; ++i) {
+        const std::uint8_t pcb = i % 2 ? 0x90 : 0x80;  // N(R) names the block expected next
+        EXPECT_EQ(out[i], Bytes({0x12, pcb, 0x00, static_cast<std::uint8_t>(0x12 ^ pcb)})) << i;
+    }
+    EXPECT_EQ(link.node().damagedCount(), 0);
+}
+
+TEST(ProtocolExchange, ExtendedChunksFromAStreamWithProgress) {
+    T1NodeLink link;
+    Bytes received;
+    link.start([&](T1Peer::T1Node& node) {
+        node.serve(
+            [&](const Bytes& request) {
+                received = request;
+                return answerFor(request);
+            },
+            1000, true);
+    });
+    T1::Protocol protocol(&link.faults(), 1000, 200, 0, 7, 1, nullptr);
+    const Bytes request = pattern(2500, 3);
+    Base::MemoryDevice source(reinterpret_cast<const char*>(request.data()), static_cast<long>(request.size()));
+    source.close();  // send opens it
+    testing::internal::CaptureStdout();
+    protocol.send(T1::NodeAddress(0x12), &source, 1000, true);
+    const std::string progress = testing::internal::GetCapturedStdout();
+    T1::Frame answer = protocol.receive(T1::NodeAddress(0x12));
+    link.finish();
+
+    EXPECT_EQ(progress, "\rsent 1000\rsent 2000\rsent 2500");
+    EXPECT_EQ(received, request);
+    EXPECT_EQ(toBytes(answer.getData()), answerFor(request));
+    const auto& out = link.faults().outbound();
+    ASSERT_GE(out.size(), 3u);
+    for (std::size_t i = 0; i < 3; ++i) EXPECT_EQ(out[i][2], 0xFF) << "chunk size 1000: extended form";
+    EXPECT_EQ(out[2].size(), 7u + 500 + 2);
+}
+
+TEST(ProtocolExchange, EmptyFrameIsOneEmptyLastBlock) {
+    T1NodeLink link;
+    link.start([](T1Peer::T1Node& node) { node.serve([](const Bytes&) { return Bytes(); }); });
+    T1::Protocol protocol(&link.faults(), 1000, 200, 0, 7, 1, nullptr);
+    protocol.send(T1::Frame(T1::NodeAddress(0x12), Base::ByteArray()));
+    T1::Frame answer = protocol.receive(T1::NodeAddress(0x12));
+    link.finish();
+    EXPECT_TRUE(answer.getData().isEmpty());
+    ASSERT_EQ(link.faults().outbound().size(), 1u);
+    EXPECT_EQ(link.faults().outbound()[0], Bytes({0x12, 0x00, 0x00, 0x12}));
+}
+
+TEST(ProtocolExchange, PartialReceiveHandsOutOneBlockAtATime) {
+    T1NodeLink link;
+    link.start([](T1Peer::T1Node& node) { node.serve([](const Bytes&) { return pattern(600, 5); }); });
+    T1::Protocol protocol(&link.faults(), 1000, 200, 0, 7, 1, nullptr);
+    protocol.send(T1::Frame(T1::NodeAddress(0x12), toArray({1, 2, 3})));
+    Bytes joined;
+    std::vector<std::size_t> sizes;
+    T1::Frame first = protocol.receive(T1::NodeAddress(0x12), nullptr, false, true);  // not partial: resets sequences
+    sizes.push_back(first.getData().size());
+    joined = toBytes(first.getData());
+    link.finish();
+    // Without partial the whole chain comes at once.
+    EXPECT_EQ(joined, pattern(600, 5));
+
+    T1NodeLink second;
+    second.start([](T1Peer::T1Node& node) { node.serve([](const Bytes&) { return pattern(600, 5); }); });
+    T1::Protocol partial(&second.faults(), 1000, 200, 0, 7, 1, nullptr);
+    partial.send(T1::Frame(T1::NodeAddress(0x12), toArray({1, 2, 3})));
+    joined.clear();
+    sizes.clear();
+    for (int i = 0; i < 3; ++i) {
+        T1::Frame piece = partial.receive(T1::NodeAddress(0x12), nullptr, true, true);
+        sizes.push_back(piece.getData().size());
+        const Bytes bytes = toBytes(piece.getData());
+        joined.insert(joined.end(), bytes.begin(), bytes.end());
+    }
+    second.finish();
+    EXPECT_EQ(sizes, (std::vector<std::size_t>{254, 254, 92}));
+    EXPECT_EQ(joined, pattern(600, 5));
+}
+
+TEST(ProtocolExchange, WithoutRecoveryAFaultlessReceiveReportsTwo) {
+    T1NodeLink link;
+    link.start([](T1Peer::T1Node& node) { node.serve([](const Bytes& r) { return r; }); });
+    T1::Protocol protocol(&link.faults(), 1000, 200, 0, 7, 1, nullptr);
+    protocol.send(T1::Frame(T1::NodeAddress(0x12), toArray(pattern(300, 9))));
+    unsigned int recoveries = 0;
+    T1::Frame answer = protocol.receive(T1::NodeAddress(0x12), &recoveries, false, false);
+    link.finish();
+    EXPECT_EQ(toBytes(answer.getData()), pattern(300, 9));
+    EXPECT_EQ(recoveries, 2u);
+}
+
+TEST(ProtocolSettings, AccessorsAndCopies) {
+    Base::MemoryDevice device;
+    T1::Protocol protocol(&device, 100, 20, 5, 7, 1, nullptr);
+    EXPECT_EQ(protocol.getBlockWaitingTime(), 100u);
+    EXPECT_EQ(protocol.setBlockWaitingTime(250), 100u);
+    EXPECT_EQ(protocol.getBlockWaitingTime(), 250u);
+    EXPECT_EQ(protocol.getCharacterWaitingTime(), 20u);
+    EXPECT_EQ(protocol.getUserValue(), 5u);
+    EXPECT_FALSE(protocol.waitForData(0));
+
+    // A copy owns copies of the stored blocks: each can answer a resend
+    // request on its own, and destroying both deletes nothing twice.
+    protocol.send(T1::Frame(T1::NodeAddress(0x12), toArray({1, 2, 3})));
+    const Base::ByteArray sent = device.getBuffer();
+    T1::Protocol copy(protocol);
+    T1::Protocol assigned(&device, 1, 1, 0, 0, 0, nullptr);
+    assigned = copy;
+    protocol.reset();
+    EXPECT_EQ(assigned.getBlockWaitingTime(), 250u);
+    for (T1::Protocol* p : {&copy, &assigned}) {
+        device.clear();
+        const Bytes resend{0x12, 0x80, 0x00, 0x92};  // R(N(R)=0): send block 0 again
+        device.write(reinterpret_cast<const char*>(resend.data()), 4);
+        device.seek(0);
+        // The R-block is read, block 0 is written after it, then the input is empty.
+        EXPECT_THROW(p->receive(T1::NodeAddress(0x12), nullptr, true, false), Base::Exception);
+        EXPECT_EQ(toBytes(device.getBuffer().mid(4)), toBytes(sent));
+    }
+}
