@@ -1,0 +1,332 @@
+#include "t1/Protocol.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "base/Exception.h"
+#include "base/MemoryDevice.h"
+#include "support/T1NodeLink.h"
+#include "support/T1RecordingLogger.h"
+#include "t1/ReceiveReadyBlock.h"
+#include "t1/T1Errors.h"
+
+// Every recovery path of the exchange, driven by faults injected between the
+// protocol and the independent node. After each recoverable fault the frame
+// must still arrive intact.
+
+using T1Peer::Bytes;
+
+namespace {
+
+constexpr unsigned int BlockWait = 300;  // ms; every injected time-out costs one of these
+constexpr unsigned int CharWait = 100;
+constexpr unsigned int LogId = 77;
+constexpr unsigned int LogLevel = 3;
+
+Bytes pattern(std::size_t n, unsigned seed) {
+    Bytes b(n);
+    for (std::size_t i = 0; i < n; ++i) b[i] = static_cast<std::uint8_t>((i * 29 + seed * 11 + (i >> 8)) & 0xFF);
+    return b;
+}
+Base::ByteArray toArray(const Bytes& b) { return Base::ByteArray(b.data(), b.size()); }
+Bytes toBytes(const Base::ByteArray& a) { return Bytes(a.data(), a.data() + a.size()); }
+Bytes wire(std::uint8_t nad, std::uint8_t pcb) { return T1Peer::encode(nad, pcb, {}); }
+
+unsigned int codeOf(const std::function<void()>& call) {
+    try {
+        call();
+    } catch (const Base::TimeoutException&) {
+        return 1;  // must not leak out of the protocol
+    } catch (const Base::Exception& e) {
+        return e.getErrorCode();
+    }
+    return 0;
+}
+
+// A request of one block; the node answers with a chain of three blocks
+// (inbound blocks 0, 1, 2), so inbound block 1 is in the middle of a chain.
+struct Exchange {
+    explicit Exchange(std::size_t chunk = 254, bool extended = false, Bytes request = {1, 2, 3}) : mRequest(std::move(request)) {
+        link.start([this, chunk, extended](T1Peer::T1Node& node) {
+            node.serve(
+                [this](const Bytes& r) {
+                    mReceived.push_back(r);
+                    return answer();
+                },
+                chunk, extended);
+        });
+    }
+    Bytes answer() const { return pattern(600, 4); }
+    T1::Frame run(unsigned int* recoveries = nullptr) {
+        protocol.send(T1::Frame(T1::NodeAddress(0x12), toArray(mRequest)));
+        T1::Frame frame = protocol.receive(T1::NodeAddress(0x12), recoveries, false, true);
+        link.finish();
+        return frame;
+    }
+    bool outboundContains(const Bytes& block) {
+        const auto& out = link.faults().outbound();
+        return std::find(out.begin(), out.end(), block) != out.end();
+    }
+    void expectIntact(const T1::Frame& frame) {
+        EXPECT_EQ(toBytes(frame.getData()), answer());
+        ASSERT_EQ(mReceived.size(), 1u);
+        EXPECT_EQ(mReceived[0], mRequest);
+    }
+
+    T1NodeLink link;
+    T1RecordingLogger logger;
+    T1::Protocol protocol{&link.faults(), BlockWait, CharWait, 0, LogId, LogLevel, &logger};
+    Bytes mRequest;
+    std::vector<Bytes> mReceived;
+};
+
+}  // namespace
+
+// ---- faults on blocks from the node ------------------------------------------
+
+TEST(ProtocolRecovery, DamagedBlockIsAnsweredWithEdcErrorAndResent) {
+    for (bool extended : {false, true}) {
+        SCOPED_TRACE(extended ? "extended (CRC)" : "short (LRC)");
+        Exchange x(254, extended);
+        x.link.faults().flipInboundBit(1, 9, 3);
+        unsigned int recoveries = 0;
+        T1::Frame frame = x.run(&recoveries);
+        x.expectIntact(frame);
+        EXPECT_EQ(recoveries, 1u);
+        EXPECT_TRUE(x.outboundContains(wire(0x12, 0x91))) << "R(N(R)=1, EDC error)";
+        // The failure is logged with its code and the damaged bytes.
+        const auto entries = x.logger.entries();
+        ASSERT_EQ(entries.size(), 2u);
+        EXPECT_EQ(entries[0].kind, 'x');
+        EXPECT_EQ(entries[0].id, 3847u);
+        EXPECT_EQ(entries[1].kind, 'a');
+        EXPECT_EQ(entries[1].id, LogId);
+        EXPECT_EQ(entries[1].level, int(LogLevel));
+        EXPECT_FALSE(entries[1].bytes.isEmpty());
+    }
+}
+
+TEST(ProtocolRecovery, DroppedByteEndsInACharacterTimeOutSentAsCodeTwo) {
+    Exchange x;
+    x.link.faults().dropInboundByte(1, 20);
+    unsigned int recoveries = 0;
+    T1::Frame frame = x.run(&recoveries);
+    x.expectIntact(frame);
+    EXPECT_EQ(recoveries, 1u);
+    EXPECT_TRUE(x.outboundContains(wire(0x12, 0x92))) << "time-out goes on the wire as error 2";
+    EXPECT_EQ(x.logger.errors(), std::vector<unsigned int>{Base::TimeoutException::Code});
+}
+
+TEST(ProtocolRecovery, LateBlockGetsAnRBlockAndItsRepetitionIsDropped) {
+    Exchange x;
+    x.link.faults().holdInbound(1, 1);
+    unsigned int recoveries = 0;
+    T1::Frame frame = x.run(&recoveries);
+    x.expectIntact(frame);
+    // One time-out, then the node's repetition of the late block costs the second unit.
+    EXPECT_EQ(recoveries, 2u);
+    EXPECT_TRUE(x.outboundContains(wire(0x12, 0x92)));
+    EXPECT_FALSE(x.outboundContains(wire(0x12, 0xC0)));
+}
+
+TEST(ProtocolRecovery, SecondFaultInARowSendsResynchRequest) {
+    Exchange x;
+    x.link.faults().holdInbound(1, 2);
+    unsigned int recoveries = 0;
+    T1::Frame frame = x.run(&recoveries);
+    x.expectIntact(frame);
+    EXPECT_EQ(recoveries, 2u);
+    const auto& out = x.link.faults().outbound();
+    const auto r = std::find(out.begin(), out.end(), wire(0x12, 0x92));
+    ASSERT_NE(r, out.end());
+    ASSERT_NE(r + 1, out.end());
+    EXPECT_EQ(*(r + 1), wire(0x12, 0xC0)) << "first fault: R-block, second: RESYNCH request";
+}
+
+TEST(ProtocolRecovery, RepeatedInformationBlockIsDropped) {
+    Exchange x;
+    x.link.faults().repeatInbound(1);
+    unsigned int recoveries = 0;
+    T1::Frame frame = x.run(&recoveries);
+    x.expectIntact(frame);
+    EXPECT_EQ(recoveries, 1u);
+    // Nothing answers the repetition: two acknowledgements for three blocks.
+    EXPECT_EQ(x.link.faults().outbound().size(), 3u);
+}
+
+TEST(ProtocolRecovery, BlockFromAnotherNodeIsLoggedAnsweredAndDropped) {
+    Exchange x;
+    x.link.faults().injectInbound(1, T1Peer::encode(0x13, T1Peer::informationPcb(1, true), {9, 9, 9}));
+    unsigned int recoveries = 0;
+    T1::Frame frame = x.run(&recoveries);
+    x.expectIntact(frame);
+    EXPECT_EQ(frame.getAddress().getNode(), 0x12) << "the first block's node stays the frame's";
+    EXPECT_EQ(x.logger.errors(), std::vector<unsigned int>{3848});
+    EXPECT_TRUE(x.outboundContains(wire(0x12, 0x92))) << "answered as error 2, to the chain's node";
+    EXPECT_EQ(recoveries, 2u);  // the fault and the node's repetition
+}
+
+TEST(ProtocolRecovery, ResynchRequestFromTheNodeIsAnsweredWithAResponse) {
+    Exchange x;
+    x.link.faults().injectInbound(1, wire(0x12, 0xC0));
+    unsigned int recoveries = 0;
+    T1::Frame frame = x.run(&recoveries);
+    x.expectIntact(frame);
+    EXPECT_EQ(recoveries, 0u);
+    EXPECT_TRUE(x.outboundContains(wire(0x12, 0xE0)));
+}
+
+// ---- faults on blocks to the node ----------------------------------------------
+
+TEST(ProtocolRecovery, NodeAsksAgainForADamagedOrShortenedBlock) {
+    for (int fault = 0; fault < 2; ++fault) {
+        SCOPED_TRACE(fault ? "dropped byte" : "flipped bit");
+        Exchange x(254, false, pattern(600, 8));  // three blocks out: writes 0, 1, 2
+        if (fault) x.link.faults().dropOutboundByte(1, 30);
+        else x.link.faults().flipOutboundBit(1, 30, 0);
+        T1::Frame frame = x.run();
+        x.expectIntact(frame);
+        const auto& out = x.link.faults().outbound();
+        ASSERT_GE(out.size(), 3u);
+        EXPECT_EQ(out[2], out[1]) << "the second block went out again";
+        EXPECT_EQ(x.link.node().damagedCount(), 1);
+    }
+}
+
+TEST(ProtocolRecovery, LostAcknowledgementIsRecoveredByTheTimeOut) {
+    Exchange x;
+    x.link.faults().dropOutbound(1);  // the acknowledgement of the answer's first block
+    unsigned int recoveries = 0;
+    T1::Frame frame = x.run(&recoveries);
+    x.expectIntact(frame);
+    EXPECT_EQ(recoveries, 1u);
+    EXPECT_EQ(x.link.faults().outbound()[2], wire(0x12, 0x92)) << "R(1) again, now with the time-out";
+}
+
+// ---- what cannot be recovered ------------------------------------------------
+
+TEST(ProtocolRecovery, SilentNodeGetsRThenResynchThen3842) {
+    T1NodeLink link;
+    link.start([](T1Peer::T1Node& node) {
+        T1Peer::WireBlock block;
+        for (int i = 0; i < 4 && node.readBlock(block, 5000) == T1Peer::T1Node::ReadStatus::Block;) ++i;
+    });
+    T1RecordingLogger logger;
+    T1::Protocol protocol(&link.faults(), 60, 20, 0, LogId, LogLevel, &logger);
+    unsigned int recoveries = 77;
+    EXPECT_EQ(codeOf([&] { protocol.receive(T1::NodeAddress(0x12), &recoveries, false, true); }), 3842u);
+    link.finish();
+    EXPECT_EQ(recoveries, 77u) << "not written when the call throws";
+    ASSERT_EQ(link.node().received().size(), 2u);
+    EXPECT_EQ(link.node().received()[0].pcb, 0x82);
+    EXPECT_EQ(link.node().received()[1].pcb, 0xC0);
+    EXPECT_EQ(logger.errors().size(), 3u);
+}
+
+TEST(ProtocolRecovery, WithoutRecoveryTheFirstTimeOutIs3842) {
+    T1NodeLink link;
+    T1::Protocol protocol(&link.faults(), 30, 20, 0, LogId, LogLevel, nullptr);
+    EXPECT_EQ(codeOf([&] { protocol.receive(T1::NodeAddress(0x12), nullptr, false, false); }), 3842u);
+    EXPECT_TRUE(link.faults().outbound().empty());
+}
+
+TEST(ProtocolRecovery, NoValidAddressMeans3840) {
+    {
+        T1NodeLink link;  // silent
+        T1::Protocol protocol(&link.faults(), 30, 20, 0, LogId, LogLevel, nullptr);
+        EXPECT_EQ(codeOf([&] { protocol.receive(T1::NodeAddress(), nullptr, false, true); }), 3840u);
+        EXPECT_TRUE(link.faults().outbound().empty());
+    }
+    {
+        T1NodeLink link;  // the first block is damaged: no node known to answer
+        link.faults().flipInboundBit(0, 4, 1);
+        link.start([](T1Peer::T1Node& node) { node.writeBlock(T1Peer::informationPcb(0, false), {1, 2, 3, 4}); });
+        T1::Protocol protocol(&link.faults(), 300, 50, 0, LogId, LogLevel, nullptr);
+        EXPECT_EQ(codeOf([&] { protocol.receive(T1::NodeAddress(), nullptr, false, true); }), 3840u);
+    }
+}
+
+TEST(ProtocolRecovery, ResendRequestForAnEmptySlotDiscardsInputAnd3843) {
+    for (int variant = 0; variant < 3; ++variant) {
+        SCOPED_TRACE(variant);
+        T1NodeLink link;
+        link.start([variant](T1Peer::T1Node& node) {
+            T1Peer::WireBlock block;
+            if (node.readBlock(block, 5000) != T1Peer::T1Node::ReadStatus::Block) return;
+            Bytes reply;
+            if (variant == 2) {
+                // RESYNCH first: the host answers and drops its stored blocks.
+                node.writeBlock(T1Peer::supervisoryPcb(false, 0));
+                if (node.readBlock(block, 5000) != T1Peer::T1Node::ReadStatus::Block) return;
+            }
+            reply = T1Peer::encode(0x12, T1Peer::receiveReadyPcb(0, 0), {});  // "send block 0 again"
+            const Bytes junk{0xDE, 0xAD, 0xBE, 0xEF, 0x01, 0x02};
+            reply.insert(reply.end(), junk.begin(), junk.end());
+            node.writeRaw(reply);
+            node.readBlock(block, 300);  // a resent block, if any
+        });
+        T1::Protocol protocol(&link.plain(), 300, 50, 0, LogId, LogLevel, nullptr);
+        protocol.send(T1::Frame(T1::NodeAddress(0x12), toArray({5, 6, 7})));
+        if (variant == 1) protocol.reset();
+        const unsigned int code = codeOf([&] { protocol.receive(T1::NodeAddress(0x12), nullptr, false, true); });
+        if (variant == 0) {
+            // The block is stored: it goes out again, then the junk is a damaged block.
+            link.finish();
+            ASSERT_GE(link.node().received().size(), 2u);
+            EXPECT_EQ(link.node().received()[1].inf, Bytes({5, 6, 7}));
+            continue;
+        }
+        EXPECT_EQ(code, 3843u);
+        EXPECT_EQ(link.plain().size(), 0) << "pending input was discarded";
+        link.finish();
+        if (variant == 2) {
+            ASSERT_GE(link.node().received().size(), 2u);
+            EXPECT_EQ(link.node().received()[1].pcb, 0xE0) << "RESYNCH answered with a response";
+        }
+    }
+}
+
+// ---- the budget rules, step by step -------------------------------------------
+
+namespace {
+class ProtocolSteps : public T1::Protocol {
+public:
+    explicit ProtocolSteps(IO::Device* device) : T1::Protocol(device, 10, 10, 0, 0, 0, nullptr) {}
+    using T1::Protocol::handleError;
+};
+}  // namespace
+
+TEST(ProtocolRecovery, HandleErrorFollowsTheBudget) {
+    struct Case {
+        std::uint32_t error;
+        unsigned int budget;
+        bool valid;
+        unsigned int thrown;
+        Bytes written;
+        unsigned int budgetAfter;
+    };
+    const Case cases[] = {
+        {0, 2, true, 0, wire(0x12, 0x80), 2},        // acknowledgement: never costs budget
+        {0, 0, true, 0, wire(0x12, 0x80), 0},        // ...and is sent even without budget
+        {1, 2, true, 0, wire(0x12, 0x81), 1},        // first fault: R-block with the code
+        {3, 2, true, 0, wire(0x12, 0x82), 1},        // time-out: code 2 on the wire
+        {2, 1, true, 0, wire(0x12, 0xC0), 0},        // second fault: RESYNCH request
+        {3, 1, true, 0, wire(0x12, 0xC0), 0},
+        {1, 0, true, 0, {}, 0},                      // no budget: no answer
+        {3, 0, true, 3842, {}, 0},                   // no budget: a time-out ends the call
+        {1, 2, false, 3840, {}, 2},                  // no node to answer
+        {0, 0, false, 3840, {}, 0},
+        {1, 1, false, 3841, {}, 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << "error " << c.error << " budget " << c.budget << " valid " << c.valid);
+        Base::MemoryDevice device;
+        ProtocolSteps steps(&device);
+        unsigned int budget = c.budget;
+        const T1::NodeAddress address = c.valid ? T1::NodeAddress(0x12) : T1::NodeAddress();
+        EXPECT_EQ(codeOf([&] { steps.handleError(c.error, address, budget); }), c.thrown);
+        EXPECT_EQ(toBytes(device.getBuffer()), c.written);
+        EXPECT_EQ(budget, c.budgetAfter);
+    }
+}
