@@ -1,7 +1,7 @@
 #pragma once
-// T1NodeLink: a socketpair with the independent T=1 node on one end (in its
-// own thread) and, on the other, the host's device with a fault-injecting
-// device in front of it.
+// T1NodeLink: a socketpair (or a pty in raw mode) with the independent T=1
+// node on one end, in its own thread, and on the other the host's device
+// with a fault-injecting device in front of it.
 
 #include <functional>
 #include <memory>
@@ -13,7 +13,9 @@
 
 class T1NodeLink {
 public:
-    explicit T1NodeLink(std::uint8_t nad = 0x12);
+    enum class Kind { SocketPair, Pty };
+    /// With Kind::Pty the host holds the master side and the node the slave side.
+    explicit T1NodeLink(std::uint8_t nad = 0x12, Kind kind = Kind::SocketPair);
     T1NodeLink(const T1NodeLink&) = delete;
     T1NodeLink& operator=(const T1NodeLink&) = delete;
     ~T1NodeLink();
@@ -32,6 +34,7 @@ public:
 
 private:
     int mFds[2] = {-1, -1};
+    bool mbPty = false;
     std::unique_ptr<T1DescriptorDevice> mpHost;
     std::unique_ptr<T1FaultDevice> mpFaults;
     std::unique_ptr<T1Peer::T1Node> mpNode;

@@ -28,8 +28,10 @@ Bytes answerFor(const Bytes& request) { return pattern(10240, static_cast<unsign
 
 }  // namespace
 
-TEST(ProtocolExchange, TenKiBEachWayAsShortFormChains) {
-    T1NodeLink link;
+class ProtocolExchangeOver : public testing::TestWithParam<T1NodeLink::Kind> {};
+
+TEST_P(ProtocolExchangeOver, TenKiBEachWayAsShortFormChains) {
+    T1NodeLink link(0x12, GetParam());
     std::vector<Bytes> requests;
     link.start([&](T1Peer::T1Node& node) {
         node.serve([&](const Bytes& request) {
@@ -65,8 +67,8 @@ TEST(ProtocolExchange, TenKiBEachWayAsShortFormChains) {
     EXPECT_EQ(link.node().damagedCount(), 0);
 }
 
-TEST(ProtocolExchange, ExtendedChunksFromAStreamWithProgress) {
-    T1NodeLink link;
+TEST_P(ProtocolExchangeOver, ExtendedChunksFromAStreamWithProgress) {
+    T1NodeLink link(0x12, GetParam());
     Bytes received;
     link.start([&](T1Peer::T1Node& node) {
         node.serve(
@@ -94,6 +96,12 @@ TEST(ProtocolExchange, ExtendedChunksFromAStreamWithProgress) {
     for (std::size_t i = 0; i < 3; ++i) EXPECT_EQ(out[i][2], 0xFF) << "chunk size 1000: extended form";
     EXPECT_EQ(out[2].size(), 7u + 500 + 2);
 }
+
+INSTANTIATE_TEST_SUITE_P(Link, ProtocolExchangeOver,
+                         testing::Values(T1NodeLink::Kind::SocketPair, T1NodeLink::Kind::Pty),
+                         [](const testing::TestParamInfo<T1NodeLink::Kind>& info) {
+                             return info.param == T1NodeLink::Kind::Pty ? "Pty" : "SocketPair";
+                         });
 
 TEST(ProtocolExchange, EmptyFrameIsOneEmptyLastBlock) {
     T1NodeLink link;
