@@ -46,17 +46,14 @@ public:
         long n = std::min(length, getReadableBytes());
         std::copy_n(mBytes.begin() + static_cast<long>(muPos), n, buffer);
         muPos += static_cast<std::size_t>(n);
-        ++miReads;
         return n;
     }
     long write(const char*, long length) override { return length; }
-    int reads() const { return miReads; }
 
 private:
     Bytes mBytes;
     long miChunk;
     std::size_t muPos = 0;
-    int miReads = 0;
 };
 
 // Records every write; can be told to take fewer bytes than offered.
