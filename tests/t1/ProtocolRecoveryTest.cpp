@@ -19,7 +19,7 @@ using T1Peer::Bytes;
 
 namespace {
 
-constexpr unsigned int BlockWait = 300;  // ms; every injected time-out costs one of these
+constexpr unsigned int BlockWait = 500;  // ms; every injected time-out costs one of these
 constexpr unsigned int CharWait = 100;
 constexpr unsigned int LogId = 77;
 constexpr unsigned int LogLevel = 3;
