@@ -68,7 +68,8 @@ public:
     unsigned int getUserValue() const { return muUserValue; }
 
 protected:
-    // The steps of the exchange. budget is the recovery budget of the running call.
+    // The steps of the exchange, open to derived classes so that a single step
+    // can be driven on its own. budget is the recovery budget of the running call.
     void receiveConfirmation(const NodeAddress& address);
     /// Reads until an information or receive-ready block arrives; the caller owns it.
     /// check 0 takes any node (and copies it into address), else only address's node.
