@@ -204,6 +204,17 @@ TEST(ProtocolRecovery, LostAcknowledgementIsRecoveredByTheTimeOut) {
     EXPECT_EQ(x.link.faults().outbound()[2], wire(0x12, 0x92)) << "R(1) again, now with the time-out";
 }
 
+TEST(ProtocolRecovery, LostBlockIsAskedForAfterTheConfirmationTimesOut) {
+    Exchange x(254, false, pattern(600, 8));
+    x.link.faults().dropOutbound(0);  // the request's first block never reaches the node
+    T1::Frame frame = x.run();
+    x.expectIntact(frame);
+    const auto& out = x.link.faults().outbound();
+    ASSERT_GE(out.size(), 3u);
+    EXPECT_EQ(out[1], wire(0x12, 0x82)) << "no confirmation within the waiting time";
+    EXPECT_EQ(out[2], out[0]) << "the node's R(0) brings the first block again";
+}
+
 // ---- what cannot be recovered ------------------------------------------------
 
 TEST(ProtocolRecovery, SilentNodeGetsRThenResynchThen3842) {
