@@ -1,0 +1,17 @@
+#pragma once
+// Net::BsdSocketAddressInternal: holder of one raw socket address.
+
+#include <sys/socket.h>
+
+namespace Net {
+
+class BsdSocketAddressInternal {
+public:
+    virtual ~BsdSocketAddressInternal() = default;
+    virtual sockaddr* getSockAddr() = 0;
+    virtual int getSockAddrLength() const = 0;
+    /// A new heap copy of the same kind; the caller owns it.
+    virtual BsdSocketAddressInternal* clone() const = 0;
+};
+
+}  // namespace Net
