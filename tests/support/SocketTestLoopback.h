@@ -1,0 +1,38 @@
+#pragma once
+// Raw loopback helpers for socket tests: plain POSIX sockets on 127.0.0.1,
+// so the library is tested against code that is not its own.
+
+#include <memory>
+#include <vector>
+
+namespace SocketTest {
+
+/// A listening socket on 127.0.0.1 with an ephemeral port.
+class RawListener {
+public:
+    explicit RawListener(int backlog = 8);
+    ~RawListener();
+    RawListener(const RawListener&) = delete;
+    RawListener& operator=(const RawListener&) = delete;
+    unsigned int getPort() const { return muPort; }
+    int getHandle() const { return miFd; }
+    /// Fills the accept queue so that further SYNs are dropped (Linux drops a SYN
+    /// when the queue is full). Returns false when it could not be filled.
+    bool fillAcceptQueue();
+
+private:
+    int miFd = -1;
+    unsigned int muPort = 0;
+    std::vector<int> mvFillers;
+};
+
+/// A blocking client socket connected to 127.0.0.1:port; -1 on failure.
+int connectRaw(unsigned int port);
+/// A port on 127.0.0.1 where nothing listens (bound once, then released).
+unsigned int unusedPort();
+/// The local port of a socket.
+unsigned int localPort(int fd);
+/// The byte pattern of SocketPeer.py: period 251.
+std::vector<char> pattern(std::size_t count);
+
+}  // namespace SocketTest
