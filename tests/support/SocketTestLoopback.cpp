@@ -57,6 +57,9 @@ bool RawListener::fillAcceptQueue() {
 
 int connectRaw(unsigned int port) {
     int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    // Every read a test makes on it ends within 5 s.
+    timeval limit{5, 0};
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
     sockaddr_in a = loopback(port);
     if (::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) < 0) {
         ::close(fd);

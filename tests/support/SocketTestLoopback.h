@@ -26,7 +26,7 @@ private:
     std::vector<int> mvFillers;
 };
 
-/// A blocking client socket connected to 127.0.0.1:port; -1 on failure.
+/// A blocking client socket connected to 127.0.0.1:port (reads time out after 5 s); -1 on failure.
 int connectRaw(unsigned int port);
 /// A port on 127.0.0.1 where nothing listens (bound once, then released).
 unsigned int unusedPort();
