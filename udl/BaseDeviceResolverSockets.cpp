@@ -1,16 +1,50 @@
 // The resolver's branches for sockets and local pipes.
+#include <memory>
+
 #include "base/Exception.h"
+#include "net/socket/DomainDevice.h"
+#include "net/socket/TcpIp4Device.h"
 #include "udl/BaseDeviceResolver.h"
 #include "udl/UDLErrors.h"
+#include "udl/UDLParser.h"
 
 namespace UDL {
 
-IO::Device* BaseDeviceResolver::resolveTcpIp(const Base::String& locator, IO::DeviceManager*) {
-    throw Base::Exception(ErrBadLocator, ".", __LINE__, "TCP/IP devices are not available in this build: '" + locator + "'");
+// Two readings of one locator: "tcpip:host@port" first; when that gives no
+// usable port, "tcpip:host:Port=p,ConnectTimeout=ms". ConnectTimeout is read
+// only in the second form, so "tcpip:host@5000:ConnectTimeout=3000" connects
+// without a time-out.
+IO::Device* BaseDeviceResolver::resolveTcpIp(const Base::String& locator, IO::DeviceManager* manager) {
+    Base::String host;
+    unsigned int port = 0;
+    unsigned int connectTimeout = 0;
+    {
+        UDLParser first(locator, "port", "");
+        host = first.getTarget();
+        bool ok = false;
+        port = first.getString("port").asUnsigned(10, &ok);
+        if (port == 0 || !ok) {
+            UDLParser second(locator, "");
+            port = second.getString("Port").asUnsigned(10, &ok);
+            if (!ok) throw Base::Exception(ErrBadLocator, ".", __LINE__, "no usable port in locator '" + locator + "'");
+            connectTimeout = second.getUnsigned("ConnectTimeout");
+        }
+    }
+    std::unique_ptr<IO::Device> owned = std::make_unique<Net::TcpIp4Device>(host, port, 0u);
+    IO::Device* device = handOver(owned, manager);
+    auto* socket = dynamic_cast<Net::BsdSocketDevice*>(device);
+    if (!socket) throw Base::Exception(ErrBadLocator, ".", __LINE__, "the device manager returned another kind of device");
+    socket->setConnectTimeout(connectTimeout);
+    owned.release();
+    return device;
 }
 
-IO::Device* BaseDeviceResolver::resolveDomain(const Base::String& locator, IO::DeviceManager*) {
-    throw Base::Exception(ErrBadLocator, ".", __LINE__, "local pipe devices are not available in this build: '" + locator + "'");
+IO::Device* BaseDeviceResolver::resolveDomain(const Base::String& locator, IO::DeviceManager* manager) {
+    UDLParser parser(locator, "", "");
+    std::unique_ptr<IO::Device> owned = std::make_unique<Net::DomainDevice>(parser.getTarget());
+    IO::Device* device = handOver(owned, manager);
+    owned.release();
+    return device;
 }
 
 }  // namespace UDL

@@ -37,6 +37,8 @@ public:
     unsigned int getPeerPort() const { return muPeerPort; }
     const Base::String& getLocalIP() const { return msLocalIP; }
     unsigned int getLocalPort() const { return muLocalPort; }
+    /// The connect time-out the next open uses (ms, 0 = none).
+    unsigned int getConnectTimeout() const { return muConnectTimeout; }
 
 protected:
     friend class TcpIp4Server;
