@@ -17,6 +17,16 @@
 
 namespace {
 
+// A private pipe directory for one test, given back however the test ends.
+class PipeDirectory {
+public:
+    PipeDirectory() { Net::DomainAddress::setDirectory(mTemp.getPath() + "/pipes"); }
+    ~PipeDirectory() { Net::DomainAddress::setDirectory(""); }
+
+private:
+    SocketTest::TempDirectory mTemp;
+};
+
 std::unique_ptr<IO::Device> resolve(const Base::String& locator, IO::DeviceManager* manager = nullptr) {
     UDL::BaseDeviceResolver resolver;
     return std::unique_ptr<IO::Device>(resolver.resolve(locator, nullptr, manager));
@@ -73,8 +83,7 @@ TEST(ResolverSocketBranchTest, ResolvedTcpClientTalksToServer) {
 }
 
 TEST(ResolverSocketBranchTest, ManagerReceivesTheSocketDevices) {
-    SocketTest::TempDirectory temp;
-    Net::DomainAddress::setDirectory(temp.getPath() + "/pipes");
+    PipeDirectory pipes;
     TestSupport::CountingDeviceManager manager;
     UDL::BaseDeviceResolver resolver;
     IO::Device* tcp = resolver.resolve("tcpip:127.0.0.1:Port=7,ConnectTimeout=250", nullptr, &manager);
@@ -83,12 +92,10 @@ TEST(ResolverSocketBranchTest, ManagerReceivesTheSocketDevices) {
     EXPECT_EQ(manager.managed[0], tcp);
     EXPECT_EQ(manager.managed[1], pipe);
     EXPECT_EQ(dynamic_cast<Net::TcpIp4Device*>(tcp)->getConnectTimeout(), 250u);
-    Net::DomainAddress::setDirectory("");
 }
 
 TEST(ResolverSocketBranchTest, DomainGivesPipeClientOfThatName) {
-    SocketTest::TempDirectory temp;
-    Net::DomainAddress::setDirectory(temp.getPath() + "/pipes");
+    PipeDirectory pipes;
     Net::DomainServer server("gateway");
     auto client = resolve("domain:gateway");
     ASSERT_NE(dynamic_cast<Net::DomainDevice*>(client.get()), nullptr);
@@ -100,7 +107,6 @@ TEST(ResolverSocketBranchTest, DomainGivesPipeClientOfThatName) {
     ASSERT_TRUE(client->waitForData(5000));
     char buffer[4];
     EXPECT_EQ(client->readInternal(buffer, sizeof buffer), 2);
-    Net::DomainAddress::setDirectory("");
 }
 
 }  // namespace
