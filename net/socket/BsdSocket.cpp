@@ -248,6 +248,17 @@ BsdSocket BsdSocket::accept() {
     return BsdSocket(state);
 }
 
+// Refusing a caller on Linux: the kernel has completed the handshake before the
+// server hears of the caller, so a refusal is an accept and an immediate reset.
+//
+//   caller                        listener (kernel)             server
+//     SYN ------------------------->
+//     <------------------------ SYN/ACK
+//     ACK ------------------------->   queued
+//                                      <-------------------- reject: accept,
+//                                                            SO_LINGER {1, 0}, close
+//     <------------------------ RST
+//   recv/send: ECONNRESET
 void BsdSocket::reject() {
     try {
         int handle = acceptHandle();

@@ -16,7 +16,7 @@ struct BsdSocketState {
     BsdSocketState(const BsdSocketState&) = delete;
     BsdSocketState& operator=(const BsdSocketState&) = delete;
 
-    std::int32_t miRefCount = 0;  // handles sharing the record; not atomic by design
+    std::int32_t miRefCount = 0;  // handles sharing the record; copies live on one thread, so a plain int
     bool mbConnected = false;
     bool mbBlocking = true;
     // Set around blocking calls so that isConnected on another thread answers

@@ -197,6 +197,19 @@ TEST(TcpIp4DeviceTest, WaitForDataRules) {
     EXPECT_EQ(pair.client.getReadableBytes(), 3);
 }
 
+TEST(TcpIp4DeviceTest, ReadWithTimeoutCollectsWhatCameInTime) {
+    Pair pair;
+    pair.client.setTimeout(150);
+    pair.accepted->write("abc", 3);
+    char buffer[10];
+    OS::StopWatch watch;
+    EXPECT_EQ(pair.client.read(buffer, 10), 3);  // short: the time-out was reached
+    EXPECT_GE(watch.getElapsed(), 140u);
+    pair.accepted->write("0123456789", 10);
+    EXPECT_EQ(pair.client.read(buffer, 10), 10);
+    EXPECT_TRUE(pair.client.isOpen());
+}
+
 TEST(TcpIp4DeviceTest, NonBlockingReadWithoutDataWouldBlockAndStaysOpen) {
     Pair pair;
     pair.client.setBlocking(false);
