@@ -1,5 +1,8 @@
 #include "net/socket/TcpIp4Device.h"
 
+#include <cerrno>
+
+#include "base/IOException.h"
 #include "net/socket/BsdSocketAddressIPv4.h"
 
 namespace Net {
@@ -37,6 +40,8 @@ TcpIp4Device& TcpIp4Device::operator=(const TcpIp4Device& other) {
 void TcpIp4Device::open() {
     if (isOpen()) return;  // isOpen also drops a socket left over from a failed connect
     BsdSocketAddressIPv4 address = resolveHost(msPeerIP, muPeerPort);
+    // Linux would take 0.0.0.0 (an empty host) as this machine; it names no peer.
+    if (address.getIP() == "0.0.0.0") IO::checkSystemError(EADDRNOTAVAIL, "");
     getSocket().connect(address.getSockAddr(), address.getSockAddrLength());
     getLocalAddress();
 }

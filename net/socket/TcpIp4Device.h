@@ -23,7 +23,8 @@ public:
     TcpIp4Device& operator=(const TcpIp4Device& other);
     ~TcpIp4Device() override = default;
 
-    /// Resolves the host (IO::Exception ErrHostNotFound), connects (the refusal's
+    /// Resolves the host (IO::Exception ErrHostNotFound; an empty host or 0.0.0.0
+    /// names no peer: EADDRNOTAVAIL), connects (the refusal's
     /// errno, or Base::TimeoutException after the connect time-out) and reads
     /// back the local address. Opening an open device does nothing.
     void open() override;

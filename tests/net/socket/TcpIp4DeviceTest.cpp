@@ -175,10 +175,18 @@ TEST(TcpIp4DeviceTest, ConnectToFullAcceptQueueTimesOut) {
     EXPECT_FALSE(device.isOpen());
 }
 
-TEST(TcpIp4DeviceTest, UnknownHostIsReportedAtOpen) {
-    Net::TcpIp4Device device("no such host.invalid", 80, 0);
-    EXPECT_EQ(codeOf<IO::Exception>([&] { device.open(); }), Net::ErrHostNotFound);
-    EXPECT_FALSE(device.isOpen());
+TEST(TcpIp4DeviceTest, UnusableHostsAreReportedAtOpen) {
+    Net::TcpIp4Device unknown("no such host.invalid", 80, 0);
+    EXPECT_EQ(codeOf<IO::Exception>([&] { unknown.open(); }), Net::ErrHostNotFound);
+    EXPECT_FALSE(unknown.isOpen());
+    // An empty host is the any-address: no peer, even with a listener on that port here.
+    Net::TcpIp4Server server(0);
+    for (const char* host : {"", "0.0.0.0"}) {
+        Net::TcpIp4Device any(host, server.getLocalPort(), 0);
+        EXPECT_EQ(codeOf<IO::SystemException>([&] { any.open(); }), unsigned(EADDRNOTAVAIL)) << host;
+        EXPECT_FALSE(any.isOpen());
+    }
+    EXPECT_FALSE(server.waitForConnection(0));
 }
 
 TEST(TcpIp4DeviceTest, WaitForDataRules) {
