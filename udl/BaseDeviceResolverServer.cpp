@@ -54,10 +54,6 @@ IO::Device* BaseDeviceResolver::resolveServerDevice(const Base::String& locator,
     return result;
 }
 
-IO::DeviceServer* BaseDeviceResolver::resolveSocketServer(const Base::String& locator, IO::DeviceManager*) {
-    throw Base::Exception(ErrBadLocator, ".", __LINE__, "socket servers are not available in this build: '" + locator + "'");
-}
-
 IO::DeviceServer* BaseDeviceResolver::resolveModemServer(const Base::String& locator, Log::Logger*, IO::DeviceManager*) {
     throw Base::Exception(ErrBadLocator, ".", __LINE__, "modem servers are not available in this build: '" + locator + "'");
 }

@@ -3,7 +3,9 @@
 
 #include "base/Exception.h"
 #include "net/socket/DomainDevice.h"
+#include "net/socket/DomainServer.h"
 #include "net/socket/TcpIp4Device.h"
+#include "net/socket/TcpIp4Server.h"
 #include "udl/BaseDeviceResolver.h"
 #include "udl/UDLErrors.h"
 #include "udl/UDLParser.h"
@@ -45,6 +47,27 @@ IO::Device* BaseDeviceResolver::resolveDomain(const Base::String& locator, IO::D
     IO::Device* device = handOver(owned, manager);
     owned.release();
     return device;
+}
+
+// server:tcpip:PORT or server:tcpip:Port=PORT (a PORT of 0 only in the second
+// form), and server:domain:NAME with the whole rest as the name. Null when
+// no port can be read.
+IO::DeviceServer* BaseDeviceResolver::resolveSocketServer(const Base::String& locator, IO::DeviceManager* manager) {
+    UDLParser parser(locator, "", "UnnamedOption");
+    std::unique_ptr<IO::DeviceServer> server;
+    if (parser.getTarget() == "tcpip") {
+        bool ok = false;
+        unsigned int port = parser.getString("UnnamedOption").asUnsigned(10, &ok);
+        if (port == 0 || !ok) {
+            port = UDLParser(locator, "").getString("Port").asUnsigned(10, &ok);
+            if (!ok) return nullptr;
+        }
+        server = std::make_unique<Net::TcpIp4Server>(port);
+    } else {
+        Base::String name = parser.getString("UnnamedOption");
+        server = std::make_unique<Net::DomainServer>(name.isNull() ? Base::String("") : name);
+    }
+    return handOverServer(server, manager);
 }
 
 }  // namespace UDL
