@@ -102,5 +102,5 @@ void BM_TcpIp4Device(benchmark::State& state) {
 }  // namespace
 
 // Raw first: the device run reads its figure.
-BENCHMARK(BM_RawSendRecv)->Iterations(3)->UseManualTime()->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_TcpIp4Device)->Iterations(3)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_RawSendRecv)->Iterations(5)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_TcpIp4Device)->Iterations(5)->UseManualTime()->Unit(benchmark::kMillisecond);
