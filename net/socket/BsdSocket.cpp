@@ -284,16 +284,26 @@ long BsdSocket::receive(char* buffer, long length) {
             } while (n < 0 && errno == EINTR);
         } else {
             // Blocking read that wakeUp can end: take what is there, otherwise wait on the socket
-            // and the wake descriptor together.
+            // and the wake descriptor together. A reader that is ahead of its writer (its last
+            // read came back short) waits first and saves a recv that would find nothing; one
+            // that is behind (a full read) takes what is queued straight away.
+            bool waitFirst = mpState->mbReadWaited;
             for (;;) {
+                if (waitFirst) {
+                    int r = pollWithWake(POLLIN, WaitForever, nullptr);
+                    if (r == -1) IO::checkSystemError(EINTR, "");
+                    if (r == -2) {
+                        n = -1;
+                        break;
+                    }
+                }
                 n = ::recv(handle, buffer, static_cast<size_t>(length), MSG_DONTWAIT);
                 if (n >= 0) break;
                 if (errno == EINTR) continue;
                 if (errno != EAGAIN && errno != EWOULDBLOCK) break;
-                int r = pollWithWake(POLLIN, WaitForever, nullptr);
-                if (r == -1) IO::checkSystemError(EINTR, "");
-                if (r == -2) break;
+                waitFirst = true;
             }
+            mpState->mbReadWaited = n >= 0 && n < length;
         }
         if (n < 0) error = errno;
     }

@@ -24,6 +24,7 @@ struct BsdSocketState {
     std::atomic<bool> mbWaiting{false};
     std::atomic<bool> mbWriting{false};
     std::atomic<bool> mbReading{false};
+    bool mbReadWaited = false;  // the last blocking receive came back short: wait first next time
     std::atomic<int> miHandle{-1};
     std::int32_t miFamily;
     std::int32_t miType;
