@@ -43,7 +43,8 @@ public:
     /// Switches the socket's mode; raises EBADF when the device is not open.
     void setBlocking(bool blocking);
     /// Ends a blocking read or wait on this socket now or at its next start
-    /// (from any thread): a read raises EINTR, a wait returns false.
+    /// (from any thread): a read raises EINTR, a wait returns false, and a timed
+    /// connect in progress ends as a time-out.
     void wakeUp();
 
 protected:
