@@ -173,6 +173,13 @@ TEST(TcpIp4DeviceTest, ConnectToFullAcceptQueueTimesOut) {
     ASSERT_GE(flags, 0);
     EXPECT_EQ(flags & O_NONBLOCK, 0);
     EXPECT_FALSE(device.isOpen());
+    // A wake-up ends a long connect wait early, as a time-out.
+    device.setConnectTimeout(20000);
+    device.wakeUp();
+    watch.start();
+    EXPECT_THROW(device.open(), Base::TimeoutException);
+    EXPECT_LT(watch.getElapsed(), 5000u);
+    EXPECT_TRUE(device.getSocket().isBlocking());
 }
 
 TEST(TcpIp4DeviceTest, UnusableHostsAreReportedAtOpen) {
