@@ -102,6 +102,9 @@ public:
     virtual void initialize() {}
     /// True when the transport guarantees delivery (TCP, pipes); false by default.
     virtual bool isReliable() { return false; }
+    /// Ends a blocking open, read or wait that another thread is in. Devices
+    /// whose waits are bounded anyway ignore it.
+    virtual void wakeUp() {}
 
     // Locks go to the device manager when the device has one.
     void lock() override;

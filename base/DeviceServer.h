@@ -30,6 +30,9 @@ public:
     void reject() { rejectInternal(); }
     /// Called once the server is configured (the resolver's hand-over without a manager).
     virtual void initialize() {}
+    /// Ends a blocking wait or accept that another thread is in; servers whose
+    /// waits are bounded anyway ignore it.
+    virtual void wakeUp() {}
 
     virtual Device* acceptInternal() = 0;
     virtual void rejectInternal() = 0;

@@ -7,7 +7,8 @@ namespace IO {
 
 SystemException::SystemException(int error, const Base::String& text)
     : Exception(static_cast<unsigned int>(error), ".", 0, text) {
-    setWhat(text.str() + ": " + std::strerror(error) + " (errno " + std::to_string(error) + ")");
+    setWhat((text.isEmpty() ? std::string() : text.str() + ": ") + std::strerror(error) + " (errno " +
+            std::to_string(error) + ")");
 }
 
 void checkSystemError(int error, const Base::String& text) {

@@ -33,5 +33,8 @@ long WrapperDevice::write(const char* buffer, long length) { return underlying()
 void WrapperDevice::flush() { underlying().flush(); }
 void WrapperDevice::initialize() {}
 bool WrapperDevice::isReliable() { return mpDevice && mpDevice->isReliable(); }
+void WrapperDevice::wakeUp() {
+    if (mpDevice) mpDevice->wakeUp();
+}
 
 }  // namespace IO

@@ -39,6 +39,7 @@ public:
     void flush() override;
     void initialize() override;
     bool isReliable() override;
+    void wakeUp() override;
 
 protected:
     /// The wrapped device; throws IO::Exception (ErrNotOpen) when there is none.

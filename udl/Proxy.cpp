@@ -49,6 +49,8 @@ Proxy& Proxy::operator=(const Proxy& other) {
 
 Proxy::~Proxy() {
     stop();
+    // A device that waits without limit (a server waiting for its caller) is woken.
+    if (mpInternal && mpInternal->mpDevice) mpInternal->mpDevice->wakeUp();
     join();
     release();
 }

@@ -54,6 +54,11 @@ long ServerDevice::write(const char* buffer, long length) { return connection().
 void ServerDevice::flush() { connection().flush(); }
 void ServerDevice::initialize() { mpServer->initialize(); }
 
+void ServerDevice::wakeUp() {
+    if (mpConnection) mpConnection->wakeUp();
+    else mpServer->wakeUp();
+}
+
 void ServerDevice::lock() { mpServer->lock(); }
 bool ServerDevice::trylock() { return mpServer->trylock(); }
 void ServerDevice::unlock() { mpServer->unlock(); }

@@ -40,6 +40,8 @@ public:
     using OutputDevice::write;
     void flush() override;
     void initialize() override;
+    /// Wakes the connection, or the server while open() waits for a caller.
+    void wakeUp() override;
 
     // The lock is the server's.
     void lock() override;

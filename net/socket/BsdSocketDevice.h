@@ -45,7 +45,7 @@ public:
     /// Ends a blocking read or wait on this socket now or at its next start
     /// (from any thread): a read raises EINTR, a wait returns false, and a timed
     /// connect in progress ends as a time-out.
-    void wakeUp();
+    void wakeUp() override;
 
 protected:
     /// Adopts socket (owned from now on).

@@ -23,7 +23,7 @@ public:
     bool waitForConnection(unsigned int ms) override;
     /// Ends a blocking accept or wait now or at its next start (from any thread):
     /// an accept raises EINTR, a wait returns false.
-    void wakeUp();
+    void wakeUp() override;
 
 protected:
     BsdSocket& getSocket() const { return *mpSocket; }

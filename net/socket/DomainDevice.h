@@ -46,7 +46,7 @@ public:
     long write(const char* buffer, long length) override;
     using IO::OutputDevice::write;
     /// Ends a blocking read or wait now or at its next start (from any thread).
-    void wakeUp();
+    void wakeUp() override;
 
 protected:
     friend class DomainServer;

@@ -37,7 +37,7 @@ public:
     /// Does nothing: a pipe caller is never turned away.
     void rejectInternal() override {}
     /// Ends a blocking accept or wait now or at its next start (from any thread).
-    void wakeUp();
+    void wakeUp() override;
     const Base::String& getPipeName() const;
 
 private:
