@@ -16,7 +16,9 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <algorithm>
 #include <chrono>
+#include <cstring>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -31,6 +33,49 @@
 #include "base/Device.h"
 #include "base/FileInternal.h"
 
+/// A scripted device: hands out its input in chunks of a chosen size (so the
+/// decoders meet every split), never waits, and records each write whole.
+class ZModemScriptDevice : public IO::Device {
+public:
+    explicit ZModemScriptDevice(std::string input = "", std::size_t chunk = 1 << 20)
+        : msInput(std::move(input)), muChunk(chunk) {}
+    void feed(const std::string& bytes) { msInput += bytes; }
+    bool isOpen() override { return true; }
+    void open() override {}
+    void close() override {}
+    Base::String getName() override { return "script"; }
+    long size() override {
+        std::size_t left = msInput.size() - muPos;
+        return static_cast<long>(left < muChunk ? left : muChunk);
+    }
+    bool isEOF() override { return false; }
+    bool waitForData(unsigned int) override { return size() > 0; }
+    long readInternal(char* buffer, long length) override {
+        long n = std::min(length, size());
+        std::memcpy(buffer, msInput.data() + muPos, static_cast<std::size_t>(n));
+        muPos += static_cast<std::size_t>(n);
+        return n;
+    }
+    long write(const char* buffer, long length) override {
+        mWrites.emplace_back(buffer, static_cast<std::size_t>(length));
+        return length;
+    }
+    using IO::OutputDevice::write;
+    const std::vector<std::string>& writes() const { return mWrites; }
+    std::string written() const {
+        std::string all;
+        for (auto& w : mWrites) all += w;
+        return all;
+    }
+    void clearWrites() { mWrites.clear(); }
+
+private:
+    std::string msInput;
+    std::size_t muChunk;
+    std::size_t muPos = 0;
+    std::vector<std::string> mWrites;
+};
+
 class ZModemSocketDevice : public IO::Device {
 public:
     /// Adopts fd (closed with the device).
@@ -42,7 +87,17 @@ public:
     long size() override { return mFile.isOpen() ? mFile.available() : 0; }
     bool isEOF() override { return !mFile.isOpen() || (mFile.waitReadable(0) && mFile.available() == 0); }
     bool waitForData(unsigned int ms) override { return mFile.isOpen() && mFile.waitReadable(ms); }
-    long readInternal(char* buffer, long length) override { return mFile.read(buffer, length); }
+    long readInternal(char* buffer, long length) override {
+        long n = mFile.read(buffer, length);
+        if (miCorruptRead >= 0 && miReadTotal <= miCorruptRead && miCorruptRead < miReadTotal + n) {
+            buffer[miCorruptRead - miReadTotal] ^= 0x01;
+            miCorruptRead = -1;
+        }
+        miReadTotal += n > 0 ? n : 0;
+        return n;
+    }
+    /// Flips one bit of the byte at offset of everything read.
+    void corruptRead(long offset) { miCorruptRead = offset; }
     long write(const char* buffer, long length) override {
         int n = ++miWrites;
         if (mOnWrite) mOnWrite(n, length);
@@ -72,6 +127,8 @@ private:
     int miCorruptWrite = 0;
     long miCorruptOffset = 0;
     long miCorruptMinLength = 1L << 30;
+    long miCorruptRead = -1;
+    long miReadTotal = 0;
     std::function<void(int, long)> mOnWrite;
 };
 
