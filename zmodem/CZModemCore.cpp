@@ -383,9 +383,15 @@ int CZModemCore::getZMHeader(int timeoutMs) {
         if (muCurrentCh != ZDLE) continue;
         if (getNextCh(unit)) return E::ErrTimeout;
         int r;
-        if (muCurrentCh == ZBIN32) r = getBin32Header();
-        else if (muCurrentCh == ZHEX && pads >= 2) r = getHexHeader();
-        else return E::ErrTimeout;  // ZBIN (CRC-16 binary) and anything else are not spoken here
+        if (muCurrentCh == ZBIN32) {
+            r = getBin32Header();
+        } else if (muCurrentCh == ZHEX && pads >= 2) {
+            r = getHexHeader();
+        } else if (muCurrentCh == 'A' || muCurrentCh == ZHEX) {
+            return E::ErrTimeout;  // ZBIN (CRC-16 binary) headers are not spoken here
+        } else {
+            continue;  // '*' and an escaped data byte: stale subpacket data, look on
+        }
         if (r) return E::ErrTimeout;
         if (mbHeaderComplete) return 0;
         // The type byte itself was unreadable: look for the next header.
