@@ -606,7 +606,11 @@ int CZModem::receiveData(bool /*memory*/) {
         switch (r - E::ResultFrameEnd) {
             case ZCRCE: return 0;
             case ZCRCG: break;
-            case ZCRCQ: sendZRPOS(miPosition); break;
+            case ZCRCQ:
+                // A windowing sender wants ZACK here; a ZRPOS would make it
+                // restart the frame and shrink its subpackets.
+                sendZACK(miPosition);
+                break;
             default:  // ZCRCW
                 sendZACK(miPosition);
                 return 0;

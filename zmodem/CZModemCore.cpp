@@ -393,7 +393,10 @@ int CZModemCore::getZMHeader(int timeoutMs) {
             continue;  // '*' and an escaped data byte: stale subpacket data, look on
         }
         if (r) return E::ErrTimeout;
-        if (mbHeaderComplete) return 0;
+        if (mbHeaderComplete) {
+            mcReceivedFormat = mcHeaderFormat;
+            return 0;
+        }
         // The type byte itself was unreadable: look for the next header.
         if (getNextCh(timeoutMs)) return E::ErrTimeout;
     }
@@ -560,6 +563,22 @@ int CZModemCore::getData() {
         if (r != E::ResultSpecial) return r;
         if (muCurrentCh == ZDLE) return E::ErrProtocol;  // cancel sequence
         unsigned char frameEnd = static_cast<unsigned char>(muCurrentCh);
+        if (mcReceivedFormat == ZHEX) {
+            // A subpacket after a hex header carries CRC-16 (high byte first):
+            // peers send ZSINIT as a hex header. This side never does.
+            unsigned int received16 = 0;
+            for (int k = 0; k < 2; ++k) {
+                if (getNextDLECh(unit) != 0) return E::ErrProtocol;
+                received16 = (received16 << 8) | (muCurrentCh & 0xFF);
+            }
+            Math::Crc crc16(Math::Crc::Xmodem);
+            crc16.update(mData.data() + start, mData.size() - start);
+            crc16.update(frameEnd);
+            if (crc16.getCRC() != received16) return E::ErrBinCrc;
+            miPosition += static_cast<int>(mData.size() - start);
+            muCurrentCh = frameEnd;
+            return E::ResultFrameEnd + frameEnd;
+        }
         std::uint32_t received = 0;
         for (int k = 0; k < 4; ++k) {
             if (getNextDLECh(unit) != 0) return E::ErrProtocol;
@@ -584,9 +603,12 @@ int CZModemCore::sendFILEINFO() {
     crc.update(info.data(), info.size());
     crc.update(ZCRCW);
     std::uint32_t value = crc.getCRC();
-    if (info.size() + 2 + 8 > static_cast<std::size_t>(BlockSize)) return E::ErrDataWrite;
-    int index = static_cast<int>(info.size());
-    std::memcpy(mBlock, info.data(), info.size());
+    if (2 * info.size() + 2 + 8 > static_cast<std::size_t>(BlockSize)) return E::ErrDataWrite;
+    // Through the escaper: a plain name, NUL and digits come out unchanged, but
+    // a receiver that asked for escaped control characters drops a bare NUL.
+    unsigned char previous = gPrevBlock.load(std::memory_order_relaxed);
+    int index = encodeBlock(info.data(), static_cast<int>(info.size()), 0, previous);
+    gPrevBlock.store(previous, std::memory_order_relaxed);
     mBlock[index++] = ZDLE;
     mBlock[index++] = ZCRCW;
     for (int k = 0; k < 4; ++k) {

@@ -107,7 +107,8 @@ public:
     /// kind (0 ZCRCE, 1 ZCRCG, 2 ZCRCW, other ZCRCQ); on success position += length.
     int sendData(int kind);
     /// Reads one subpacket, appending its bytes to the data buffer. Returns
-    /// ResultFrameEnd + frame-end character, or an error code.
+    /// ResultFrameEnd + frame-end character, or an error code. The subpacket
+    /// carries CRC-32, or CRC-16 when the last header received was a hex header.
     int getData();
     /// Sends the ZFILE subpacket of the file object, ending in ZCRCW.
     int sendFILEINFO();
@@ -142,6 +143,8 @@ public:
     unsigned int getCurrentCh() const { return muCurrentCh; }
     bool isHeaderComplete() const { return mbHeaderComplete; }
     unsigned char getHeaderFormat() const { return mcHeaderFormat; }
+    /// Format of the last header received; decides the CRC of the subpackets after it.
+    void setReceivedFormat(unsigned char format) { mcReceivedFormat = format; }
     int getHeaderType() const { return miHeaderType; }
     const unsigned char* getHeaderData() const { return mHeaderData; }
     /// Sets the header fields that the next sendHeader sends.
@@ -188,6 +191,7 @@ protected:
     Base::ByteArray mReadBuffer;
     std::size_t muReadPos = 0;
     std::size_t muReadLeft = 0;
+    unsigned char mcReceivedFormat = ZBIN32;  // format of the last header getZMHeader read
 
 private:
     int refill(int timeoutMs);

@@ -4,6 +4,7 @@
 
 #include <condition_variable>
 #include <filesystem>
+#include <iostream>
 #include <mutex>
 #include <thread>
 
@@ -23,7 +24,7 @@ public:
     DebugLines() {
         ZModem::ZModemDebugSink::set([this](const Base::String& line) {
             std::lock_guard<std::mutex> guard(mMutex);
-            if (std::getenv("ZMODEM_TRACE") && line.str().rfind("reading", 0) != 0) fputs(line.c_str(), stderr);
+            if (std::getenv("ZMODEM_TRACE") && (std::getenv("ZMODEM_TRACE")[0] == '2' || line.str().rfind("reading", 0) != 0)) fputs(line.c_str(), stderr);
             mLines.push_back(line.str());
         });
     }
@@ -127,6 +128,65 @@ TEST_F(ZModemLrzsz, SzToOurReceiverArrivesByteExact) {
         EXPECT_EQ(0, miPeerStatus);
         EXPECT_TRUE(p.bytes == zmodemReadFile(msRecv + "/" + p.name));
     }
+}
+
+// The option variants of sz that change the wire: 8 KiB subpackets, escaping
+// of every control character (announced with ZSINIT), a window (ZCRCQ
+// subpackets that want an answer).
+TEST_F(ZModemLrzsz, SzWireVariantsArriveByteExact) {
+    std::string bytes = zmodemRandomBytes(200000, 51);
+    for (int i = 0; i < 3000; ++i) bytes[static_cast<std::size_t>(i) * 7] = "\x18\x11\r@\x05\x91"[i % 6];
+    zmodemWriteFile(msSend + "/v.bin", bytes);
+    DebugLines lines;
+    std::vector<std::vector<std::string>> variants = {{"-8"}, {"-e"}, {"-w", "8192"}, {"-e", "-8"}};
+    for (const auto& variant : variants) {
+        SCOPED_TRACE(variant[0] + (variant.size() > 1 ? " " + variant[1] : ""));
+        std::filesystem::remove(msRecv + "/v.bin");
+        std::vector<std::string> args = {"-q"};
+        args.insert(args.end(), variant.begin(), variant.end());
+        args.push_back("v.bin");
+        EXPECT_EQ(0, receiveFromSz(args));
+        EXPECT_EQ(0, miPeerStatus);
+        EXPECT_TRUE(bytes == zmodemReadFile(msRecv + "/v.bin"));
+    }
+}
+
+// rz variants: escaping every control character (ESCCTL in its ZRINIT) and
+// resuming a partial file itself (ZRPOS at its length).
+TEST_F(ZModemLrzsz, RzWireVariantsArriveByteExact) {
+    std::string bytes = zmodemRandomBytes(100000, 52);
+    for (int i = 0; i < 3000; ++i) bytes[static_cast<std::size_t>(i) * 7] = "\x18\x11\r@\x05\x91"[i % 6];
+    zmodemWriteFile(msSend + "/w.bin", bytes);
+    DebugLines lines;
+    EXPECT_EQ(0, sendToRz("w.bin", {"-q", "-e"})) << zmodemReadFile(mDir.file("rz.err"));
+    EXPECT_EQ(0, miPeerStatus);
+    EXPECT_TRUE(bytes == zmodemReadFile(msRecv + "/w.bin"));
+
+    zmodemWriteFile(msRecv + "/w.bin", std::string(40000, 'Z'));
+    EXPECT_EQ(0, sendToRz("w.bin", {"-q", "-r"}));
+    // rz resumes at the last whole KiB of what it has.
+    EXPECT_EQ(1, lines.count("got ZRPOS 39936\n"));
+    EXPECT_TRUE(std::string(39936, 'Z') + bytes.substr(39936) == zmodemReadFile(msRecv + "/w.bin"));
+}
+
+// Debian's rz takes a command with -C but does not run it: it answers ZCOMPL
+// with a status of its own. The session still completes with that status.
+TEST_F(ZModemLrzsz, OurCommandReachesRz) {
+    std::string command = "touch made-by-command";
+    ZModemSocketPair pair;
+    ZModemSocketDevice device(pair.take(0));
+    ZModemPeerProcess rz;
+    rz.start(msRz, {"-v", "-C"}, msRecv, pair.fd[1], mDir.file("rz.err"));
+    ::close(pair.take(1));
+    DebugLines lines;
+    CZModem session(&device);
+    int status = session.sendez(command.c_str(), 1, static_cast<int>(command.size()) + 1);
+    EXPECT_GE(status, 0);
+    EXPECT_LT(status, 256);
+    device.close();
+    EXPECT_EQ(0, rz.wait(20000));
+    EXPECT_NE(std::string::npos, zmodemReadFile(mDir.file("rz.err")).find(command));
+    EXPECT_EQ(1, lines.count("got HexHeader ZCOMPL\n"));
 }
 
 TEST_F(ZModemLrzsz, SzResumesAPartialFileAtItsLength) {
