@@ -1,6 +1,7 @@
 #include "zmodem/CZModemCore.h"
 
 #include <array>
+#include <bit>
 #include <cstring>
 
 #include "base/Crc.h"
@@ -30,6 +31,7 @@ enum ETxClass : unsigned char { TxPlain = 0, TxAlways = 1, TxCR = 2, TxControl =
 
 struct Tables {
     std::array<unsigned char, 256> tx{};      // ETxClass per byte
+    std::array<unsigned char, 256> txFast{};  // without escape-all: 1 always, 2 CR, 0 never
     std::array<bool, 256> rxSpecial{};       // bytes the fast decoder stops at
     std::array<short, 256> rxEscaped{};      // ZDLE c -> data byte, or -1 for "needs getNextDLECh"
     Tables() {
@@ -39,6 +41,7 @@ struct Tables {
             else if (c == 0x0D || c == 0x8D) tx[b] = TxCR;
             else if ((c & 0x60) == 0) tx[b] = TxControl;
             else tx[b] = TxPlain;
+            txFast[b] = tx[b] == TxAlways ? 1 : tx[b] == TxCR ? 2 : 0;
             rxSpecial[b] = c == 0x18 || c == 0x11 || c == 0x13 || c == 0x91 || c == 0x93;
             if (c == CZModemCore::ZRUB0) rxEscaped[b] = 0x7F;
             else if (c == CZModemCore::ZRUB1) rxEscaped[b] = 0xFF;
@@ -60,17 +63,25 @@ inline std::uint64_t load64(const unsigned char* p) {
     std::memcpy(&v, p, 8);
     return v;
 }
+// The masks below mark bytes of a little-endian word; the lowest marked byte
+// is always exact (higher marks may be false), so the count of trailing zero
+// bits / 8 is the number of clean bytes before the first byte to look at.
 // Any byte the decoder cannot pass through: ZDLE, XON, XOFF (either parity).
-inline bool rxSpecial8(std::uint64_t w) {
-    return (hasZeroByte(w ^ (kOnes * 0x18)) | hasZeroByte((w & (kOnes * 0x7D)) ^ (kOnes * 0x11))) != 0;
+inline std::uint64_t rxSpecialMask(std::uint64_t w) {
+    return hasZeroByte(w ^ (kOnes * 0x18)) | hasZeroByte((w & (kOnes * 0x7D)) ^ (kOnes * 0x11));
 }
-// Any byte the encoder may have to escape (without escape-all): 10-13, 18, 0D
-// in either parity. 12 and 92 are let through by the table afterwards.
-inline bool txCandidate8(std::uint64_t w) {
+// Any byte the encoder may have to escape (without escape-all): 10, 11, 13,
+// 18 in either parity (98 too, let through by the table afterwards) and a CR
+// (either parity) after '@' (either parity); previousAt says whether the byte
+// before the word was '@'.
+inline std::uint64_t txCandidateMask(std::uint64_t w, bool previousAt) {
     std::uint64_t low7 = w & (kOnes * 0x7F);
-    return (hasZeroByte((w & (kOnes * 0x7C)) ^ (kOnes * 0x10)) | hasZeroByte(low7 ^ (kOnes * 0x18)) |
-            hasZeroByte(low7 ^ (kOnes * 0x0D))) != 0;
+    std::uint64_t at = (hasZeroByte(low7 ^ (kOnes * 0x40)) << 8) | (previousAt ? 0x80u : 0u);
+    return hasZeroByte((w & (kOnes * 0x7D)) ^ (kOnes * 0x11)) | hasZeroByte(low7 ^ (kOnes * 0x10)) |
+           hasZeroByte(low7 ^ (kOnes * 0x18)) | (hasZeroByte(low7 ^ (kOnes * 0x0D)) & at);
 }
+inline int cleanBytes(std::uint64_t mask) { return __builtin_ctzll(mask) >> 3; }
+static_assert(std::endian::native == std::endian::little, "the word scans assume little-endian loads");
 
 inline bool escapeNeeded(unsigned char c, unsigned char previous, int escapeAll) {
     switch (tables().tx[c]) {
@@ -251,33 +262,45 @@ int CZModemCore::encodeBlock(const unsigned char* s, int length, int index, unsi
         previous = gPrevBlock.load(std::memory_order_relaxed);
         return index;
     }
-    // Fast path: the encoded form fits; copy clean 8-byte words whole and
-    // escape the rest branch-free (the second byte is overwritten when unused).
-    const auto& tx = tables().tx;
+    // Fast path: the encoded form fits. Clean words are copied whole; a word
+    // with a candidate byte is escaped byte by byte, branch-free (the second
+    // byte written is overwritten when it is not needed).
+    // Locals only: stores through the byte pointer may alias anything else.
+    // Without escape-all an emitted '@' (either parity) is always an unescaped
+    // input '@', so the CR rule can look at the previous input byte: no chain
+    // from one byte's decision to the next.
+    const unsigned char* fast = tables().txFast.data();
     unsigned char* b = mBlock;
+    unsigned char prev = previous;
+    int at = index;
     int i = 0;
-    while (i < length) {
-        while (i + 8 <= length) {
-            std::uint64_t w = load64(s + i);
-            if (txCandidate8(w)) break;
-            std::memcpy(b + index, &w, 8);
-            index += 8;
+    auto one = [&b, &at, &prev, fast](unsigned char c) {
+        unsigned char cls = fast[c];  // 1 always, 2 CR, 0 never
+        int escape = (cls & 1) | ((cls >> 1) & static_cast<int>((prev & 0x7F) == '@'));
+        b[at] = escape ? ZDLE : c;
+        b[at + 1] = static_cast<unsigned char>(c ^ 0x40);
+        at += 1 + escape;
+        prev = c;
+    };
+    while (i + 8 <= length) {
+        std::uint64_t w = load64(s + i);
+        std::uint64_t mask = txCandidateMask(w, (prev & 0x7F) == '@');
+        std::memcpy(b + at, &w, 8);
+        if (mask == 0) {
+            at += 8;
+            prev = static_cast<unsigned char>(w >> 56);
             i += 8;
-            previous = s[i - 1];
+            continue;
         }
-        int end = i + 8 < length ? i + 8 : length;
-        for (; i < end; ++i) {
-            unsigned char c = s[i];
-            unsigned char cls = tx[c];
-            int escape = cls == TxAlways || (cls == TxCR && (previous & 0x7F) == '@');
-            unsigned char x = static_cast<unsigned char>(c ^ 0x40);
-            b[index] = escape ? ZDLE : c;
-            b[index + 1] = x;
-            index += 1 + escape;
-            previous = escape ? x : c;
-        }
+        int clean = cleanBytes(mask);  // already in place
+        at += clean;
+        if (clean) prev = static_cast<unsigned char>(w >> (8 * (clean - 1)));
+        for (int k = clean; k < 8; ++k) one(static_cast<unsigned char>(w >> (8 * k)));
+        i += 8;
     }
-    return index;
+    for (; i < length; ++i) one(s[i]);
+    if (at > index) previous = b[at - 1];  // what was actually emitted last
+    return at;
 }
 
 int CZModemCore::sendDLEChar(unsigned char c) {
@@ -513,39 +536,50 @@ void CZModemCore::decodeFast() {
     if (miEscapeAll || muReadLeft == 0) return;
     const auto& t = tables();
     const unsigned char* p = mReadBuffer.data() + muReadPos;
-    const std::size_t n = muReadLeft;
+    // One subpacket (1 KiB of file data, escaped) fits a step; the data buffer
+    // grows by at most what was actually received.
+    const std::size_t n = muReadLeft < 4096 ? muReadLeft : 4096;
     const std::size_t old = mData.size();
-    // The data buffer grows by at most what was actually received.
-    mData.resize(old + n);
+    mData.resize(old + n + 8);
     unsigned char* out = mData.data() + old;
     std::size_t i = 0, o = 0;
-    while (i < n) {
-        while (i + 8 <= n) {
-            std::uint64_t w = load64(p + i);
-            if (rxSpecial8(w)) break;
-            std::memcpy(out + o, &w, 8);
-            o += 8;
-            i += 8;
-        }
-        if (i >= n) break;
+    // Copies clean words whole; from the first special byte of a word on it
+    // goes byte by byte, decoding simple escapes, and stops at anything else.
+    auto step = [&]() -> bool {
         unsigned char b = p[i];
         if (!t.rxSpecial[b]) {
             out[o++] = b;
             ++i;
+            return true;
+        }
+        if (b != ZDLE || i + 1 >= n) return false;
+        short d = t.rxEscaped[p[i + 1]];
+        if (d < 0) return false;
+        out[o++] = static_cast<unsigned char>(d);
+        i += 2;
+        return true;
+    };
+    while (i + 8 <= n) {
+        std::uint64_t w = load64(p + i);
+        std::uint64_t mask = rxSpecialMask(w);
+        std::memcpy(out + o, &w, 8);
+        if (mask == 0) {
+            o += 8;
+            i += 8;
             continue;
         }
-        if (b == ZDLE && i + 1 < n) {
-            short d = t.rxEscaped[p[i + 1]];
-            if (d >= 0) {
-                out[o++] = static_cast<unsigned char>(d);
-                i += 2;
-                continue;
-            }
-        }
-        break;
+        int clean = cleanBytes(mask);
+        o += static_cast<std::size_t>(clean);
+        const std::size_t end = i + 8;
+        i += static_cast<std::size_t>(clean);
+        while (i < end)
+            if (!step()) goto done;
     }
+    while (i < n)
+        if (!step()) break;
+done:
     mData.resize(old + o);
-    if (o) muCurrentCh = out[o - 1];
+    if (o) muCurrentCh = mData[old + o - 1];
     muReadPos += i;
     muReadLeft -= i;
 }
@@ -555,6 +589,43 @@ int CZModemCore::getData() {
     const std::size_t start = mData.size();
     for (;;) {
         decodeFast();
+        // The usual end, ZDLE frame-end and four plain or simply escaped CRC
+        // bytes already in the read buffer, is decoded here without the
+        // character readers.
+        if (mcReceivedFormat != ZHEX && !miEscapeAll && muReadLeft >= 6) {
+            const unsigned char* p = mReadBuffer.data() + muReadPos;
+            const std::size_t left = muReadLeft;
+            if (p[0] == ZDLE && p[1] >= ZCRCE && p[1] <= ZCRCW) {
+                const auto& t = tables();
+                std::size_t i = 2;
+                std::uint32_t received = 0;
+                int k = 0;
+                for (; k < 4 && i < left; ++k) {
+                    unsigned char b = p[i];
+                    if (!t.rxSpecial[b]) {
+                        ++i;
+                    } else if (b == ZDLE && i + 1 < left && t.rxEscaped[p[i + 1]] >= 0) {
+                        b = static_cast<unsigned char>(t.rxEscaped[p[i + 1]]);
+                        i += 2;
+                    } else {
+                        break;
+                    }
+                    received |= static_cast<std::uint32_t>(b) << (8 * k);
+                }
+                if (k == 4) {
+                    unsigned char frameEnd = p[1];
+                    muReadPos += i;
+                    muReadLeft -= i;
+                    Math::Crc crc(Math::Crc::Crc32);
+                    crc.update(mData.data() + start, mData.size() - start);
+                    crc.update(frameEnd);
+                    muCurrentCh = frameEnd;
+                    if (crc.getCRC() != received) return E::ErrBinCrc;
+                    miPosition += static_cast<int>(mData.size() - start);
+                    return E::ResultFrameEnd + frameEnd;
+                }
+            }
+        }
         int r = getNextDLECh(unit);
         if (r == 0) {
             mData.append(static_cast<unsigned char>(muCurrentCh));
