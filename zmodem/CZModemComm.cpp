@@ -35,7 +35,9 @@ int CZModemComm::read(Base::ByteArray& data, unsigned int timeoutMs) {
     data.clear();
     try {
         if (!mpDevice->waitForData(timeoutMs)) return 0;
-        // Take everything the device holds now: one read per chunk, never per byte.
+        // Take everything the device holds now: one read per chunk, never per
+        // byte. Only a big chunk (a stream in full flow) is worth asking again
+        // at once; after a short answer that would cost a call for nothing.
         for (int round = 0; round < 64; ++round) {
             long n = mpDevice->size();
             if (n <= 0 || mpDevice->isEOF()) break;
@@ -43,7 +45,7 @@ int CZModemComm::read(Base::ByteArray& data, unsigned int timeoutMs) {
             data.resize(old + static_cast<std::size_t>(n));
             long got = mpDevice->read(data.chars() + old, n);
             data.resize(old + static_cast<std::size_t>(got > 0 ? got : 0));
-            if (got <= 0) break;
+            if (got < 16 * 1024) break;
         }
     } catch (const std::exception&) {
         // a failing device delivers what came so far; nothing is a time-out

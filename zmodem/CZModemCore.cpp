@@ -158,7 +158,10 @@ int CZModemCore::getNextCh(int timeoutMs) {
             debug("Timeout getNextCh\n");
             return E::ErrTimeout;
         }
-        if (debugging()) debug(Base::String("reading from device\n") + Base::HexDump::dump(mReadBuffer));
+        if (debugging()) {
+            debug("reading from device\n");
+            debug(Base::HexDump::dump(mReadBuffer));
+        }
     }
     muCurrentCh = mReadBuffer[muReadPos++];
     --muReadLeft;

@@ -189,6 +189,19 @@ TEST_F(ZModemLrzsz, OurCommandReachesRz) {
     EXPECT_EQ(1, lines.count("got HexHeader ZCOMPL\n"));
 }
 
+TEST_F(ZModemLrzsz, SzSendsSeveralFilesInOneSession) {
+    std::vector<std::string> names = {"one.bin", "two.bin", "three.bin"};
+    std::vector<std::string> args = {"-q"};
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        zmodemWriteFile(msSend + "/" + names[i], zmodemRandomBytes(3000 * (i + 1), static_cast<unsigned>(60 + i)));
+        args.push_back(names[i]);
+    }
+    EXPECT_EQ(0, receiveFromSz(args));
+    EXPECT_EQ(0, miPeerStatus);
+    for (const auto& name : names)
+        EXPECT_TRUE(zmodemReadFile(msSend + "/" + name) == zmodemReadFile(msRecv + "/" + name)) << name;
+}
+
 TEST_F(ZModemLrzsz, SzResumesAPartialFileAtItsLength) {
     std::string source = zmodemRandomBytes(800, 11);
     zmodemWriteFile(msSend + "/resume.bin", source);
