@@ -430,6 +430,7 @@ int CZModem::rec_z(int count) {
     if (r) return r;
     miTimeoutUnit = 600;
     r = receive_yz(false);
+    mpFile->flush();  // whatever arrived is on disk when the call returns
     if (r) {
         canit();
         return r;

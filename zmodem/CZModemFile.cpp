@@ -1,5 +1,6 @@
 #include "zmodem/CZModemFile.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <exception>
 
@@ -57,6 +58,8 @@ bool CZModemFile::openForRead(const Base::String& name) {
     msName = msSendDirectory + name;
     try {
         delete mpReadFile;
+        mAhead.clear();
+        muAheadPos = 0;
         mpReadFile = new IO::File(msName, IO::File::ReadOnly);
         mpReadFile->open();
         miSize = static_cast<int>(mpReadFile->getLength());
@@ -90,7 +93,9 @@ int CZModemFile::openForWrite(long& position, bool& skip) {
                 if (!(e.isSystemError() && e.getErrorCode() == ENOENT)) throw;
             }
         }
+        flush();
         delete mpWriteFile;
+        mBehind.clear();
         mpWriteFile = new IO::File(msName, IO::File::ReadWrite, false, 0640);
         mpWriteFile->open();
         if (exists) {
@@ -125,9 +130,16 @@ int CZModemFile::readChunk(Base::ByteArray& bytes, int max, int& length) {
         try {
             if (!mpReadFile) mpReadFile = new IO::File(msName, IO::File::ReadOnly);
             if (!mpReadFile->isOpen()) mpReadFile->open();
-            bytes.resize(static_cast<std::size_t>(max));
-            long n = mpReadFile->read(bytes.chars(), max);
-            bytes.resize(static_cast<std::size_t>(n > 0 ? n : 0));
+            // Read ahead in big blocks: one file read per many chunks.
+            if (muAheadPos >= mAhead.size()) {
+                mAhead.resize(BufferSize);
+                long n = mpReadFile->read(mAhead.chars(), BufferSize);
+                mAhead.resize(static_cast<std::size_t>(n > 0 ? n : 0));
+                muAheadPos = 0;
+            }
+            std::size_t n = std::min(static_cast<std::size_t>(max > 0 ? max : 0), mAhead.size() - muAheadPos);
+            bytes.append(mAhead.data() + muAheadPos, n);
+            muAheadPos += n;
         } catch (const std::exception& e) {
             bytes.clear();
             debug("IO error file " + msName + " : " + e.what() + "\n");
@@ -156,9 +168,24 @@ bool CZModemFile::writeArray(const unsigned char* data, std::size_t length) {
             mpWriteFile->open();
             mpWriteFile->seek(mpWriteFile->getLength());
         }
-        mpWriteFile->write(reinterpret_cast<const char*>(data), static_cast<long>(length));
+        // Collected into big writes; flush and close write the rest.
+        mBehind.append(data, length);
+        if (mBehind.size() >= BufferSize) return flush();
         return true;
     } catch (const std::exception& e) {
+        debug("error writeArray file " + msName + " : " + e.what() + "\n");
+        return false;
+    }
+}
+
+bool CZModemFile::flush() {
+    if (mBehind.isEmpty() || !mpWriteFile) return true;
+    try {
+        mpWriteFile->write(mBehind.chars(), static_cast<long>(mBehind.size()));
+        mBehind.clear();
+        return true;
+    } catch (const std::exception& e) {
+        mBehind.clear();
         debug("error writeArray file " + msName + " : " + e.what() + "\n");
         return false;
     }
@@ -177,6 +204,8 @@ bool CZModemFile::seek(long position) {
     try {
         if (!mpReadFile) mpReadFile = new IO::File(msName, IO::File::ReadOnly);
         if (!mpReadFile->isOpen()) mpReadFile->open();
+        mAhead.clear();
+        muAheadPos = 0;
         mpReadFile->seek(position);
         return true;
     } catch (const std::exception& e) {
@@ -186,6 +215,9 @@ bool CZModemFile::seek(long position) {
 }
 
 void CZModemFile::close() {
+    flush();
+    mAhead.clear();
+    muAheadPos = 0;
     for (IO::File** file : {&mpReadFile, &mpWriteFile}) {
         if (!*file) continue;
         try {

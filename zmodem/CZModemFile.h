@@ -40,9 +40,12 @@ public:
     /// Reads up to max bytes into bytes (emptied first); length = count.
     /// 1 when nothing was read (end), 0 otherwise, -1 on failure.
     int readChunk(Base::ByteArray& bytes, int max, int& length);
-    /// Appends bytes at the current position; false on failure.
+    /// Appends bytes at the current position (collected into big writes for a
+    /// file: flush or close puts them on disk); false on failure.
     bool writeArray(const Base::ByteArray& bytes);
     bool writeArray(const unsigned char* data, std::size_t length);
+    /// Writes what writeArray collected for the write file; false on failure.
+    bool flush();
     /// Seeks the memory device or the read file; false on failure.
     bool seek(long position);
     /// Closes and drops the read and the write file.
@@ -67,6 +70,11 @@ private:
     int miProgress = 0;
     Base::String msReceiveDirectory;
     Base::String msSendDirectory;
+    // File reads and writes go in blocks of this size (fewer system calls).
+    static constexpr long BufferSize = 64 * 1024;
+    Base::ByteArray mAhead;  // read ahead of the send position
+    std::size_t muAheadPos = 0;
+    Base::ByteArray mBehind;  // received, not yet written
 };
 
 }  // namespace ZModem
