@@ -170,7 +170,8 @@ int CZModem::wcsend(const Base::String& name) {
     mpFile->setSendNames(msPath, "");
     if (r) {
         debug("Fehler : wcsend, getzrxinit\n");
-        return E::ErrNoReceiver;
+        // A terminated session says so, whatever step it was in.
+        return r == E::ErrAborted ? E::ErrAborted : E::ErrNoReceiver;
     }
     r = sendFile(name);
     if (r == 0) {

@@ -519,6 +519,34 @@ TEST_F(ZModemSessions, ReceivedNamesNeverLeaveTheReceiveDirectory) {
     EXPECT_EQ(0u, outside);
 }
 
+// Without "rz\r" the receiver gives up after count silences; a peer that has
+// gone makes each wait end at once.
+TEST_F(ZModemSessions, ReceiverWithoutRzGivesUpAfterCountSilences) {
+    ZModemSocketPair pair;
+    ZModemSocketDevice a(pair.take(0));
+    ZModemSocketDevice b(pair.take(1));
+    DebugLines lines;
+    ASSERT_EQ(6, ::write(b.getFd(), "hello ", 6));  // no "rz\r" in it
+    b.close();
+    CZModem receiver(&a);
+    EXPECT_EQ(ZModemErrors::ErrNoRz, receiver.rec_z(3));
+    EXPECT_EQ(3, lines.count("Timeout getNextCh\n"));
+}
+
+TEST_F(ZModemSessions, TerminatedSessionStaysTerminated) {
+    ZModemSocketPair pair;
+    ZModemSocketDevice a(pair.take(0));
+    ::close(pair.take(1));
+    CZModem session(&a);
+    session.Terminate();
+    EXPECT_EQ(ZModemErrors::ErrAborted, session.rec_z(3));
+    Base::MemoryDevice memory;
+    EXPECT_EQ(ZModemErrors::ErrAborted, session.rec_z(&memory));
+    zmodemWriteFile(msSend + "/a.bin", "a");
+    session.set_path(msSend.c_str());
+    EXPECT_EQ(ZModemErrors::ErrAborted, session.sendez("a.bin", 0, 0));
+}
+
 // The design's time-outs are fixed (10 s per ZRINIT wait): this test takes
 // about 60 s. It is disabled here and run under the CTest label "slow".
 TEST_F(ZModemSessions, DISABLED_SlowReceiverThatNeverAnswers) {
