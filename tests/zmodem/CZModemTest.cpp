@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <iostream>
 #include <mutex>
@@ -19,12 +21,17 @@ using ZModem::ZModemErrors;
 namespace {
 
 // Collects the debug lines of a test (and removes the sink afterwards).
+// ZMODEM_TRACE=1 in the environment also prints them (2: with the byte dumps),
+// for looking into a failing exchange.
 class DebugLines {
 public:
     DebugLines() {
-        ZModem::ZModemDebugSink::set([this](const Base::String& line) {
+        const char* trace = std::getenv("ZMODEM_TRACE");
+        int level = trace ? std::atoi(trace) : 0;
+        ZModem::ZModemDebugSink::set([this, level](const Base::String& line) {
             std::lock_guard<std::mutex> guard(mMutex);
-            if (std::getenv("ZMODEM_TRACE") && (std::getenv("ZMODEM_TRACE")[0] == '2' || line.str().rfind("reading", 0) != 0)) fputs(line.c_str(), stderr);
+            bool dump = line.str().rfind("reading from device", 0) == 0 || line.str().rfind("0000 ", 0) == 0;
+            if (level >= 2 || (level == 1 && !dump)) std::fputs(line.c_str(), stderr);
             mLines.push_back(line.str());
         });
     }
