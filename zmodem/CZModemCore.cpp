@@ -71,14 +71,13 @@ inline std::uint64_t rxSpecialMask(std::uint64_t w) {
     return hasZeroByte(w ^ (kOnes * 0x18)) | hasZeroByte((w & (kOnes * 0x7D)) ^ (kOnes * 0x11));
 }
 // Any byte the encoder may have to escape (without escape-all): 10, 11, 13,
-// 18 in either parity (98 too, let through by the table afterwards) and a CR
-// (either parity) after '@' (either parity); previousAt says whether the byte
-// before the word was '@'.
+// 90, 91, 93, 18, and a CR (either parity) after '@' (either parity);
+// previousAt says whether the byte before the word was '@'.
 inline std::uint64_t txCandidateMask(std::uint64_t w, bool previousAt) {
     std::uint64_t low7 = w & (kOnes * 0x7F);
     std::uint64_t at = (hasZeroByte(low7 ^ (kOnes * 0x40)) << 8) | (previousAt ? 0x80u : 0u);
     return hasZeroByte((w & (kOnes * 0x7D)) ^ (kOnes * 0x11)) | hasZeroByte(low7 ^ (kOnes * 0x10)) |
-           hasZeroByte(low7 ^ (kOnes * 0x18)) | (hasZeroByte(low7 ^ (kOnes * 0x0D)) & at);
+           hasZeroByte(w ^ (kOnes * 0x18)) | (hasZeroByte(low7 ^ (kOnes * 0x0D)) & at);
 }
 inline int cleanBytes(std::uint64_t mask) { return __builtin_ctzll(mask) >> 3; }
 static_assert(std::endian::native == std::endian::little, "the word scans assume little-endian loads");
@@ -490,21 +489,21 @@ int CZModemCore::sendData32(const unsigned char* data, int length, unsigned char
     if (length < 0) length = 0;
     unsigned char previous = gPrevBlock.load(std::memory_order_relaxed);
     int index = encodeBlock(data, length, 0, previous);
-    gPrevBlock.store(previous, std::memory_order_relaxed);
     Math::Crc crc(Math::Crc::Crc32);
     crc.update(data, static_cast<std::size_t>(length));
     crc.update(frameEnd);
     std::uint32_t value = crc.getCRC();
-    if (index + 2 <= BlockSize) {
+    if (index + 2 + 8 <= BlockSize) {
         mBlock[index++] = ZDLE;
         mBlock[index++] = frameEnd;
+        // The CRC bytes go through the escaper like data (least significant first).
+        const unsigned char bytes[4] = {static_cast<unsigned char>(value), static_cast<unsigned char>(value >> 8),
+                                        static_cast<unsigned char>(value >> 16), static_cast<unsigned char>(value >> 24)};
+        index = encodeBlock(bytes, 4, index, previous);
     } else {
         index = BlockSize + 1;
     }
-    for (int k = 0; k < 4; ++k) {
-        MakeDLEBlock(static_cast<unsigned char>(value >> (8 * k)), mBlock, index);
-        ++index;
-    }
+    gPrevBlock.store(previous, std::memory_order_relaxed);
     // An encoded form that did not fit the block buffer would go out corrupt.
     if (index > BlockSize) return E::ErrDataWrite;
     int pending = 0;
@@ -541,10 +540,10 @@ void CZModemCore::decodeFast() {
     const unsigned char* p = mReadBuffer.data() + muReadPos;
     // One subpacket (1 KiB of file data, escaped) fits a step; the data buffer
     // grows by at most what was actually received.
-    const std::size_t n = muReadLeft < 4096 ? muReadLeft : 4096;
-    const std::size_t old = mData.size();
-    mData.resize(old + n + 8);
-    unsigned char* out = mData.data() + old;
+    const std::size_t n = muReadLeft < static_cast<std::size_t>(BlockSize) ? muReadLeft : BlockSize;
+    // Decoded into scratch space first: growing the data buffer by a whole
+    // step would clear bytes that are then mostly given back.
+    unsigned char* out = mDecoded;
     std::size_t i = 0, o = 0;
     // Copies clean words whole; from the first special byte of a word on it
     // goes byte by byte, decoding simple escapes, and stops at anything else.
@@ -581,8 +580,10 @@ void CZModemCore::decodeFast() {
     while (i < n)
         if (!step()) break;
 done:
-    mData.resize(old + o);
-    if (o) muCurrentCh = mData[old + o - 1];
+    if (o) {
+        mData.append(out, o);
+        muCurrentCh = out[o - 1];
+    }
     muReadPos += i;
     muReadLeft -= i;
 }

@@ -203,6 +203,7 @@ private:
     int writeHeaderBytes(const unsigned char* bytes, int count);
 
     unsigned char mBlock[BlockSize + 16];
+    unsigned char mDecoded[BlockSize + 16];  // decodeFast's output before it joins the data buffer
 };
 
 }  // namespace ZModem
