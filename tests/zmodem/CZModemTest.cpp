@@ -316,7 +316,7 @@ protected:
     std::string msSend, msRecv;
 };
 
-TEST_F(ZModemSessions, FilesRoundTripAndTheStepsAreAsDesigned) {
+TEST_F(ZModemSessions, FilesRoundTripWithTheExpectedSteps) {
     struct Row {
         std::size_t size;
         int zdataHeaders;
@@ -554,7 +554,7 @@ TEST_F(ZModemSessions, TerminatedSessionStaysTerminated) {
     EXPECT_EQ(ZModemErrors::ErrAborted, session.sendez("a.bin", 0, 0));
 }
 
-// The design's time-outs are fixed (10 s per ZRINIT wait): this test takes
+// The ZRINIT waits are fixed at 10 s each (no shorter unit exists): this test takes
 // about 60 s. It is disabled here and run under the CTest label "slow".
 TEST_F(ZModemSessions, DISABLED_SlowReceiverThatNeverAnswers) {
     ZModemSocketPair pair;

@@ -2,11 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <thread>
 
 #include "base/Exception.h"
 #include "support/ZModemLink.h"
 #include "zmodem/CZModem.h"
+#include "zmodem/ZModemDebugSink.h"
 #include "zmodem/ZModemErrors.h"
 
 using ZModem::ZModemDevice;
@@ -53,6 +55,25 @@ TEST(ZModemDeviceTest, MessagesKeepTheirBoundariesBothWays) {
         EXPECT_TRUE(messages[i] == atB[i]) << i << ": " << atB[i].size();
         EXPECT_TRUE(messages[i] == atA[i]) << i << ": " << atA[i].size();
     }
+}
+
+TEST(ZModemDeviceTest, ACorruptedSubpacketIsSentAgainAndTheMessageArrivesWhole) {
+    ZModemSocketPair pair;
+    ZModemSocketDevice lineA(pair.take(0));
+    ZModemSocketDevice lineB(pair.take(1));
+    lineA.corruptWrite(2, 500, 1000);  // the second subpacket loses a bit
+    ZModemDevice a(&lineA);
+    ZModemDevice b(&lineB);
+    std::string message = zmodemRandomBytes(5000, 3);
+    std::string got;
+    std::atomic<int> repositioned{0};
+    ZModem::ZModemDebugSink::set([&](const Base::String& line) { repositioned += line == "ZRPOS newpos: 1024\n"; });
+    std::thread reader([&] { got = readMessage(b); });
+    EXPECT_EQ(5000, a.write(message.data(), 5000));
+    reader.join();
+    ZModem::ZModemDebugSink::set(nullptr);
+    EXPECT_EQ(1, repositioned.load());
+    EXPECT_TRUE(message == got) << got.size();
 }
 
 TEST(ZModemDeviceTest, SmallReadsDrainOneMessage) {
