@@ -561,7 +561,8 @@ void CZModemCore::decodeFast() {
         i += 2;
         return true;
     };
-    while (i + 8 <= n) {
+    bool going = true;
+    while (going && i + 8 <= n) {
         std::uint64_t w = load64(p + i);
         std::uint64_t mask = rxSpecialMask(w);
         std::memcpy(out + o, &w, 8);
@@ -574,12 +575,9 @@ void CZModemCore::decodeFast() {
         o += static_cast<std::size_t>(clean);
         const std::size_t end = i + 8;
         i += static_cast<std::size_t>(clean);
-        while (i < end)
-            if (!step()) goto done;
+        while (going && i < end) going = step();
     }
-    while (i < n)
-        if (!step()) break;
-done:
+    while (going && i < n) going = step();
     if (o) {
         mData.append(out, o);
         muCurrentCh = out[o - 1];
