@@ -105,6 +105,47 @@ CZModemCore::CZModemCore(IO::Device* device, bool abort) : mbAbort(abort) {
     std::memset(mBlock, 0, sizeof(mBlock));
 }
 
+CZModemCore::CZModemCore(const CZModemCore& other) : mbAbort(other.isAborted()) {
+    mpComm = new CZModemComm(other.mpComm->getDevice());
+    mpFile = new CZModemFile();
+    copyFields(other);
+}
+
+CZModemCore& CZModemCore::operator=(const CZModemCore& other) {
+    if (this == &other) return *this;
+    CZModemComm* comm = new CZModemComm(other.mpComm->getDevice());
+    delete mpComm;
+    mpComm = comm;
+    mpFile->reset();
+    mbAbort.store(other.isAborted(), std::memory_order_relaxed);
+    copyFields(other);
+    return *this;
+}
+
+void CZModemCore::copyFields(const CZModemCore& other) {
+    miTimeoutUnit = other.miTimeoutUnit;
+    miEscapeAll = other.miEscapeAll;
+    miFileSize = other.miFileSize;
+    muCurrentCh = other.muCurrentCh;
+    mbHeaderComplete = other.mbHeaderComplete;
+    mcHeaderFormat = other.mcHeaderFormat;
+    miHeaderType = other.miHeaderType;
+    std::memcpy(mHeaderData, other.mHeaderData, sizeof(mHeaderData));
+    miFrameEndKind = other.miFrameEndKind;
+    mData = other.mData;
+    miPosition = other.miPosition;
+    miDataLength = other.miDataLength;
+    mcReceiverFlags = other.mcReceiverFlags;
+    mbSkip = other.mbSkip;
+    miBlockSize = other.miBlockSize;
+    miRequestedBlockSize = other.miRequestedBlockSize;
+    mReadBuffer = other.mReadBuffer;
+    muReadPos = other.muReadPos;
+    muReadLeft = other.muReadLeft;
+    mcReceivedFormat = other.mcReceivedFormat;
+    std::memcpy(mBlock, other.mBlock, sizeof(mBlock));
+}
+
 CZModemCore::~CZModemCore() {
     delete mpComm;
     delete mpFile;

@@ -58,8 +58,10 @@ public:
     /// abort is the initial abort flag.
     CZModemCore(IO::Device* device, bool abort);
     virtual ~CZModemCore();
-    CZModemCore(const CZModemCore&) = delete;
-    CZModemCore& operator=(const CZModemCore&) = delete;
+    /// A copy talks to the same device with a comm and a file object of its
+    /// own; every other field is copied (an open file is not shared).
+    CZModemCore(const CZModemCore& other);
+    CZModemCore& operator=(const CZModemCore& other);
 
     /// True at once when bytes are left in the read buffer; otherwise refills
     /// it, waiting at most ms, and tells whether anything came.
@@ -201,6 +203,7 @@ private:
     /// Encodes data into the block buffer from index; returns the new index.
     int encodeBlock(const unsigned char* data, int length, int index, unsigned char& previous);
     int writeHeaderBytes(const unsigned char* bytes, int count);
+    void copyFields(const CZModemCore& other);
 
     unsigned char mBlock[BlockSize + 16];
     unsigned char mDecoded[BlockSize + 16];  // decodeFast's output before it joins the data buffer

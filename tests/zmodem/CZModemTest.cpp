@@ -340,6 +340,39 @@ TEST_F(ZModemSessions, FilesRoundTripWithTheExpectedSteps) {
     }
 }
 
+// A copy keeps the path and the device and runs sessions of its own.
+TEST_F(ZModemSessions, ACopiedSessionSendsOnItsOwn) {
+    std::string bytes = zmodemRandomBytes(3000, 22);
+    zmodemWriteFile(msSend + "/copy.bin", bytes);
+    Transfer t = runOurs(msSend, msRecv, "copy.bin", 0, 0, [](ZModemSocketDevice&, CZModem& sender) {
+        CZModem copy(sender);
+        EXPECT_EQ(sender.get_path(), copy.get_path());
+        EXPECT_EQ(sender.getDevice(), copy.getDevice());
+        CZModem assigned(copy.getDevice());
+        assigned = copy;
+        EXPECT_EQ(sender.get_path(), assigned.get_path());
+    });
+    EXPECT_EQ(0, t.sent);
+    EXPECT_TRUE(bytes == zmodemReadFile(msRecv + "/copy.bin"));
+    ZModemSocketPair pair;
+    ZModemSocketDevice a(pair.take(0));
+    ZModemSocketDevice b(pair.take(1));
+    CZModem original(&a);
+    original.set_path(msSend.c_str());
+    CZModem copy(original);
+    std::filesystem::remove(msRecv + "/copy.bin");
+    int received = -2;
+    std::thread receiver([&] {
+        CZModem session(&b);
+        session.set_path(msRecv.c_str());
+        received = session.rec_z(1);
+    });
+    EXPECT_EQ(0, copy.sendez("copy.bin", 0, 0));
+    receiver.join();
+    EXPECT_EQ(0, received);
+    EXPECT_TRUE(bytes == zmodemReadFile(msRecv + "/copy.bin"));
+}
+
 TEST_F(ZModemSessions, ResumeAndSkipAgainstOurReceiver) {
     std::string bytes = zmodemRandomBytes(800, 21);
     zmodemWriteFile(msSend + "/r.bin", bytes);
