@@ -1,0 +1,110 @@
+#include "zmodem/ZModemDevice.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+
+#include "base/Exception.h"
+#include "support/ZModemLink.h"
+#include "zmodem/CZModem.h"
+#include "zmodem/ZModemDebugSink.h"
+#include "zmodem/ZModemErrors.h"
+
+using ZModem::ZModemDevice;
+
+namespace {
+
+// Reads one whole message: a read larger than any message takes all of it.
+std::string readMessage(ZModemDevice& device) {
+    std::vector<char> buffer(256 * 1024);
+    long n = device.read(buffer.data(), static_cast<long>(buffer.size()));
+    return std::string(buffer.data(), static_cast<std::size_t>(n > 0 ? n : 0));
+}
+
+TEST(ZModemDeviceTest, IsAnOpenDeviceWithNothingToReadAtFirst) {
+    ZModemSocketPair pair;
+    ZModemSocketDevice line(pair.take(0));
+    ZModemDevice device(&line);
+    EXPECT_TRUE(device.isOpen());
+    EXPECT_EQ("ZModem device", device.getName());
+    EXPECT_EQ(0, device.size());
+    EXPECT_TRUE(device.isEOF());
+    EXPECT_FALSE(device.waitForData(0));
+}
+
+TEST(ZModemDeviceTest, MessagesKeepTheirBoundariesBothWays) {
+    ZModemSocketPair pair;
+    ZModemSocketDevice lineA(pair.take(0));
+    ZModemSocketDevice lineB(pair.take(1));
+    ZModemDevice a(&lineA);
+    ZModemDevice b(&lineB);
+    std::vector<std::string> messages = {"hello", std::string(1024, 'x'), zmodemRandomBytes(1025, 1),
+                                         zmodemRandomBytes(100 * 1024, 2), std::string(3000, '\x18'), "z"};
+    std::vector<std::string> atB, atA;
+    std::thread reader([&] {
+        for (std::size_t i = 0; i < messages.size(); ++i) atB.push_back(readMessage(b));
+        for (std::size_t i = 0; i < messages.size(); ++i) b.write(messages[i].data(), static_cast<long>(messages[i].size()));
+    });
+    for (const auto& m : messages) EXPECT_EQ(static_cast<long>(m.size()), a.write(m.data(), static_cast<long>(m.size())));
+    for (std::size_t i = 0; i < messages.size(); ++i) atA.push_back(readMessage(a));
+    reader.join();
+    ASSERT_EQ(messages.size(), atB.size());
+    ASSERT_EQ(messages.size(), atA.size());
+    for (std::size_t i = 0; i < messages.size(); ++i) {
+        EXPECT_TRUE(messages[i] == atB[i]) << i << ": " << atB[i].size();
+        EXPECT_TRUE(messages[i] == atA[i]) << i << ": " << atA[i].size();
+    }
+}
+
+TEST(ZModemDeviceTest, ACorruptedSubpacketIsSentAgainAndTheMessageArrivesWhole) {
+    ZModemSocketPair pair;
+    ZModemSocketDevice lineA(pair.take(0));
+    ZModemSocketDevice lineB(pair.take(1));
+    lineA.corruptWrite(2, 500, 1000);  // the second subpacket loses a bit
+    ZModemDevice a(&lineA);
+    ZModemDevice b(&lineB);
+    std::string message = zmodemRandomBytes(5000, 3);
+    std::string got;
+    std::atomic<int> repositioned{0};
+    ZModem::ZModemDebugSink::set([&](const Base::String& line) { repositioned += line == "ZRPOS newpos: 1024\n"; });
+    std::thread reader([&] { got = readMessage(b); });
+    EXPECT_EQ(5000, a.write(message.data(), 5000));
+    reader.join();
+    ZModem::ZModemDebugSink::set(nullptr);
+    EXPECT_EQ(1, repositioned.load());
+    EXPECT_TRUE(message == got) << got.size();
+}
+
+TEST(ZModemDeviceTest, SmallReadsDrainOneMessage) {
+    ZModemSocketPair pair;
+    ZModemSocketDevice lineA(pair.take(0));
+    ZModemSocketDevice lineB(pair.take(1));
+    ZModemDevice a(&lineA);
+    ZModemDevice b(&lineB);
+    std::thread writer([&] { a.write("0123456789", 10); });
+    char buffer[4];
+    EXPECT_EQ(4, b.read(buffer, 4));
+    EXPECT_EQ("0123", std::string(buffer, 4));
+    writer.join();
+    EXPECT_EQ(6, b.size());
+    EXPECT_EQ(4, b.read(buffer, 4));
+    EXPECT_EQ(2, b.read(buffer, 4));
+    EXPECT_EQ("89", std::string(buffer, 2));
+    EXPECT_EQ(0, b.size());
+}
+
+TEST(ZModemDeviceTest, AFailedSendThrows1571) {
+    ZModemSocketPair pair;
+    ZModemSocketDevice line(pair.take(0));
+    ::close(pair.take(1));  // nobody at the other end: the first write fails
+    ZModemDevice device(&line);
+    try {
+        device.write("x", 1);
+        FAIL() << "no exception";
+    } catch (const Base::Exception& e) {
+        EXPECT_EQ(ZModem::ZModemErrors::ErrDeviceSession, e.getErrorCode());
+    }
+}
+
+}  // namespace
