@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/ioctl.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -24,11 +25,13 @@ void FileInternal::openPath(const Base::String& path, int flags, unsigned int mo
     if (fd < 0) throwLastSystemError("open " + path);
     miFd = fd;
     mbOwns = true;
+    miSocket = -1;
 }
 
 void FileInternal::close() {
     if (miFd >= 0 && mbOwns) ::close(miFd);
     miFd = -1;
+    miSocket = -1;
 }
 
 long FileInternal::read(char* buffer, long length) {
@@ -43,9 +46,15 @@ long FileInternal::read(char* buffer, long length) {
 
 long FileInternal::write(const char* buffer, long length) {
     if (miFd < 0) checkSystemError(EBADF, "write");
+    if (miSocket < 0) {
+        struct stat st{};
+        miSocket = ::fstat(miFd, &st) == 0 && S_ISSOCK(st.st_mode) ? 1 : 0;
+    }
     long done = 0;
     while (done < length) {
-        ssize_t n = ::write(miFd, buffer + done, static_cast<size_t>(length - done));
+        // A socket whose peer has gone must report EPIPE, not raise SIGPIPE.
+        ssize_t n = miSocket ? ::send(miFd, buffer + done, static_cast<size_t>(length - done), MSG_NOSIGNAL)
+                             : ::write(miFd, buffer + done, static_cast<size_t>(length - done));
         if (n < 0) {
             if (errno == EINTR) continue;
             if (errno == EAGAIN || errno == EWOULDBLOCK) {

@@ -24,7 +24,8 @@ public:
     /// One read(2), retried on EINTR; 0 at end of file. Throws on failure
     /// (IO::WouldBlockException on a non-blocking descriptor with nothing to read).
     long read(char* buffer, long length);
-    /// Writes everything, waiting for room on a non-blocking descriptor.
+    /// Writes everything, waiting for room on a non-blocking descriptor. On a
+    /// socket a vanished peer gives EPIPE rather than SIGPIPE.
     long write(const char* buffer, long length);
     /// poll(2) for input (or hang-up) up to ms milliseconds; 0 only looks.
     bool waitReadable(unsigned int ms);
@@ -40,6 +41,7 @@ public:
 private:
     int miFd = -1;
     bool mbOwns = true;
+    int miSocket = -1;  // whether the descriptor is a socket; -1 until the first write asks
 };
 
 }  // namespace IO
