@@ -136,6 +136,10 @@ TEST(ModemServer, OneCallAtATimeAndRingsDuringACallAreNotAnswered) {
     EXPECT_TRUE(second->isOpen());
     EXPECT_EQ(countOf(f.line.sim().commandLines(), "ATA"), 2);
     dynamic_cast<Net::Modem&>(*second).setDelayToDisconnect(0);
+    static_cast<IO::DeviceManager&>(*f.server).releaseDevice(second.release());  // the manager's way to end it
+    EXPECT_FALSE(f.server->isCallActive());
+    EXPECT_FALSE(f.line.sim().hasCarrier());
+    EXPECT_FALSE(f.stateful->isLocked());
 }
 
 TEST(ModemServer, WaitForConnectionPollsOnceForAQuarterSecond) {
