@@ -5,6 +5,7 @@
 
 #include <functional>
 #include <memory>
+#include <ostream>
 #include <string>
 
 #include "base/Exception.h"
@@ -107,6 +108,7 @@ struct OrderCase {
     const char* protocol;  // as the exchange sees it
     const char* logicalNumber;
     const char* userData;
+    friend std::ostream& operator<<(std::ostream& out, const OrderCase& c) { return out << c.options; }
 };
 
 class CapiResolverOrder : public testing::TestWithParam<OrderCase> {};

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <ostream>
 #include <string>
 
 #include "base/Exception.h"
@@ -108,6 +109,7 @@ struct RefusalCase {
     const char* name;
     SimulatedExchange::EAnswer answer;
     int attempts;
+    friend std::ostream& operator<<(std::ostream& out, const RefusalCase& c) { return out << c.name; }
 };
 
 class CapiRefusal : public testing::TestWithParam<RefusalCase> {};
@@ -151,6 +153,7 @@ struct ProtocolCase {
     const char* text;
     const char* logicalNumber;  // what survives setProtocol
     const char* userData;
+    friend std::ostream& operator<<(std::ostream& out, const ProtocolCase& c) { return out << c.text; }
 };
 
 class CapiProtocol : public testing::TestWithParam<ProtocolCase> {};

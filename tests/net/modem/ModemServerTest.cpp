@@ -4,13 +4,16 @@
 
 #include <algorithm>
 #include <functional>
+#include <future>
 #include <memory>
+#include <ostream>
 #include <string>
 #include <thread>
 
 #include "base/Exception.h"
 #include "base/FifoDevice.h"
 #include "base/StopWatch.h"
+#include "base/Thread.h"
 #include "net/modem/AnalogModemServer.h"
 #include "net/modem/IsdnModemServer.h"
 #include "peers/ModemSimulator.h"
@@ -156,6 +159,38 @@ TEST(ModemServer, WaitForConnectionPollsOnceForAQuarterSecond) {
     EXPECT_EQ(f.line.sim().received(), "") << "a configured line is only listened to";
 }
 
+TEST(ModemServer, AnsweringSettingsAreGivenOnlyWhenTheLineNeedsSettingUp) {
+    AnalogServerFixture f;
+    f.setUp();
+    f.server->setInitString("ATL2");
+    EXPECT_FALSE(f.server->waitForConnection(0));
+    EXPECT_EQ(f.modem->getInitString(), "") << "the line is still in the template's configuration";
+    f.stateful->setState(0);  // another configuration used the line
+    f.line.sim().clearRecord();
+    EXPECT_FALSE(f.server->waitForConnection(0));
+    EXPECT_EQ(f.modem->getInitString(), "ATL2");
+    EXPECT_EQ(f.line.sim().commandLines(), (std::vector<std::string>{"ATX3", "ATL2"}));
+}
+
+TEST(ModemServer, AUserHoldingTheTemplateModemDelaysThePollWithoutFailingIt) {
+    AnalogServerFixture f;
+    f.setUp();
+    std::promise<void> held;
+    std::thread holder([&] {
+        f.modem->lock();
+        held.set_value();
+        Thread::Thread::sleep(300);  // the hold under test
+        f.modem->unlock();
+    });
+    held.get_future().wait();
+    f.line.sim().ring();
+    OS::StopWatch watch;
+    EXPECT_TRUE(f.server->waitForConnection(0)) << "the poll runs once the holder lets go";
+    EXPECT_GE(watch.getElapsed(), 250u);
+    holder.join();
+    EXPECT_FALSE(f.modem->isLocked());
+}
+
 TEST(ModemServer, CallThatDoesNotConnectGivesNullAndFreesTheLine) {
     AnalogServerFixture f;
     f.setUp();
@@ -184,6 +219,7 @@ struct MsnCase {
     const char* name;
     const char* ownMSN;
     const char* announced;
+    friend std::ostream& operator<<(std::ostream& out, const MsnCase& c) { return out << c.name; }
 };
 
 class IsdnServerMsn : public testing::TestWithParam<MsnCase> {};
