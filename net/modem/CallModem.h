@@ -10,6 +10,7 @@
 #include "base/DeviceManager.h"
 #include "base/DeviceServer.h"
 #include "base/Exception.h"
+#include "base/Logger.h"
 #include "net/modem/StatefulDevice.h"
 
 namespace Net {
