@@ -3,6 +3,8 @@
 //
 //   varonet-demo                      the in-memory loopback
 //   varonet-demo tcpip:localhost@7    any locator whose far end echoes
+//   varonet-demo capi::Number=555     CAPI through the in-process simulated
+//                                     exchange, where 555 answers and echoes
 #include <iostream>
 #include <memory>
 #include <string>
@@ -10,6 +12,7 @@
 #include "base/Device.h"
 #include "base/Exception.h"
 #include "base/Logger.h"
+#include "net/capi/SimulatedExchange.h"
 #include "udl/BaseDeviceResolver.h"
 
 int main(int argc, char** argv) {
@@ -17,6 +20,10 @@ int main(int argc, char** argv) {
     const Base::String message = argc > 2 ? argv[2] : "Hello from varonet";
     try {
         Log::StreamLogger logger(std::cerr);
+        // There is no ISDN card here: CAPI locators reach the simulated exchange.
+        auto exchange = std::make_shared<Capi::SimulatedExchange>();
+        exchange->addNumber("555", Capi::SimulatedExchange::AnswerEcho);
+        Capi::CapiBackend::setDefault(exchange);
         UDL::BaseDeviceResolver resolver;
         std::unique_ptr<IO::Device> device(resolver.resolve(locator, &logger, nullptr));
         if (!device) {

@@ -1,5 +1,9 @@
 // The resolver's branches for dial-up devices.
 //
+// A CAPI locator names no target: capi::Number=555,Protocol=X75. The device
+// registers with CAPI (createCapi) before it is handed over; a failed
+// registration deletes it and throws 9729.
+//
 // A modem locator wraps another locator: modem:serial\:COM1\@115k:Number=555.
 // The nested device is resolved first, then the line (Net::StatefulDevice)
 // over it, then the modem over the line; each is handed over as soon as it
@@ -12,6 +16,7 @@
 
 #include "base/Exception.h"
 #include "net/modem/AnalogModem.h"
+#include "net/modem/CapiDevice.h"
 #include "net/modem/IsdnModem.h"
 #include "net/modem/StatefulDevice.h"
 #include "udl/BaseDeviceResolver.h"
@@ -115,8 +120,35 @@ IO::Device* BaseDeviceResolver::resolveIsdnModem(const Base::String& locator, Lo
     return result;
 }
 
-IO::Device* BaseDeviceResolver::resolveCapi(const Base::String& locator, IO::DeviceManager*) {
-    throw Base::Exception(ErrBadLocator, ".", __LINE__, "CAPI devices are not available in this build: '" + locator + "'");
+IO::Device* BaseDeviceResolver::resolveCapi(const Base::String& locator, IO::DeviceManager* manager) {
+    // The target is not used: capi::Number=555,Protocol=X75.
+    UDLParser parser(locator, "");
+    ModemParameters params(parser);
+    Base::String logicalNumber = parser.getString("LogicalNumber");
+    Net::EIsdnProtocol protocol = ModemParameters::parseProtocol(parser.getString("Protocol"), logicalNumber);
+
+    auto* capi = new Net::CapiDevice();
+    std::unique_ptr<IO::Device> owner(capi);
+    capi->setProtocol(protocol);
+    capi->setNumber(params.msNumber);
+    capi->setCallingX25Number("");
+    capi->setLogicalNumber(logicalNumber);
+    capi->setUserData(params.msUserData);
+    // Absent options leave the device's own defaults.
+    if (parser.hasOption("LogicalConnections")) capi->setMaxLogicalConnections(params.muLogicalConnections);
+    if (parser.hasOption("DataBlocks")) capi->setDataBlocks(params.muDataBlocks);
+    if (parser.hasOption("BlockSize")) capi->setBlockSize(params.muBlockSize);
+    if (parser.hasOption("OutsideLineAccess")) capi->setOutsideLineAccess(params.msOutsideLineAccess);
+    if (parser.hasOption("NetworkPrefix")) capi->setNetworkPrefix(params.msNetworkPrefix);
+    if (parser.hasOption("OwnMSN")) capi->setOwnMSN(parser.getString("OwnMSN"));
+    capi->setAttempts(params.miAttempts);
+    capi->setRedialWaitingTime(params.miRedialWaitingTime);
+    if (!capi->createCapi())
+        throw Base::Exception(ErrBadLocator, ".", __LINE__,
+                              "CAPI registration failed (" + capi->getCapi()->getLastMessage() + "): '" + locator + "'");
+    auto* result = expectClass<Net::CapiDevice>(handOver(owner, manager));
+    owner.release();  // the caller's now (or the manager's)
+    return result;
 }
 
 }  // namespace UDL

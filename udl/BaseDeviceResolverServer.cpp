@@ -3,13 +3,28 @@
 
 #include "base/Exception.h"
 #include "base/SerialDevice.h"
+#include "net/modem/AnalogModem.h"
+#include "net/modem/AnalogModemServer.h"
+#include "net/modem/IsdnModem.h"
+#include "net/modem/IsdnModemServer.h"
+#include "net/modem/StatefulDevice.h"
 #include "udl/BaseDeviceResolver.h"
+#include "udl/ModemParameters.h"
 #include "udl/SerialServer.h"
 #include "udl/ServerDevice.h"
 #include "udl/UDLErrors.h"
 #include "udl/UDLParser.h"
 
 namespace UDL {
+
+namespace {
+template <class T>
+T* expectModem(Net::Modem* modem) {
+    T* typed = dynamic_cast<T*>(modem);
+    if (!typed) throw Base::Exception(ErrBadLocator, ".", __LINE__, "the device manager returned another kind of modem");
+    return typed;
+}
+}  // namespace
 
 IO::DeviceServer* BaseDeviceResolver::handOverServer(std::unique_ptr<IO::DeviceServer>& server,
                                                      IO::DeviceManager* manager) {
@@ -54,8 +69,63 @@ IO::Device* BaseDeviceResolver::resolveServerDevice(const Base::String& locator,
     return result;
 }
 
-IO::DeviceServer* BaseDeviceResolver::resolveModemServer(const Base::String& locator, Log::Logger*, IO::DeviceManager*) {
-    throw Base::Exception(ErrBadLocator, ".", __LINE__, "modem servers are not available in this build: '" + locator + "'");
+// server:modem:Device=...,Modulation=...,InitString2=...,ConnectTimeout=... and
+// server:isdnmodem:Device=...,Protocol=...,OwnMSN=...,InitString2=...,ConnectTimeout=...:
+// the nested device, the line over it, the template modem over the line and
+// the server over the modem, each handed over as soon as it is built; the
+// answering settings go to the server last. Without a manager each owns the
+// one under it, so deleting the server releases the whole chain.
+IO::DeviceServer* BaseDeviceResolver::resolveModemServer(const Base::String& locator, Log::Logger* logger,
+                                                         IO::DeviceManager* manager) {
+    UDLParser parser(locator, "");
+    const bool isdn = parser.getTarget() == "isdnmodem";
+    IO::Device* nested = resolve(parser.getString("Device"), logger, manager);
+    std::unique_ptr<IO::Device> nestedOwner(manager ? nullptr : nested);
+    std::unique_ptr<IO::Device> lineOwner = std::make_unique<Net::StatefulDevice>(nested, manager == nullptr);
+    nestedOwner.release();  // the line's now (or the manager's)
+    IO::Device* handedLine = handOver(lineOwner, manager);
+
+    ModemParameters params(parser);
+    Net::EIsdnProtocol protocol = Net::IsdnX75;
+    Base::String ownMSN;
+    Net::EModulationType modulation = Net::ModulationAutomatic;
+    if (isdn) {
+        protocol = ModemParameters::parseProtocol(parser.getString("Protocol"), "");
+        ownMSN = parser.getString("OwnMSN");
+    } else {
+        modulation = ModemParameters::parseModulation(parser.getString("Modulation"));
+    }
+    if (!handedLine) return nullptr;
+    auto* line = dynamic_cast<Net::StatefulDevice*>(handedLine);
+    if (!line) throw Base::Exception(ErrBadLocator, ".", __LINE__, "the device manager returned another kind of device");
+
+    std::unique_ptr<IO::Device> modemOwner;
+    if (isdn) modemOwner = std::make_unique<Net::IsdnModem>(line, logger, manager == nullptr);
+    else modemOwner = std::make_unique<Net::AnalogModem>(line, logger, manager == nullptr);
+    lineOwner.release();  // the modem's now (or the manager's)
+    auto* modem = dynamic_cast<Net::Modem*>(handOver(modemOwner, manager));
+    if (!modem) {
+        if (manager) return nullptr;
+        throw Base::Exception(ErrBadLocator, ".", __LINE__, "the device manager returned another kind of device");
+    }
+
+    std::unique_ptr<IO::DeviceServer> serverOwner;
+    if (isdn) serverOwner = std::make_unique<Net::IsdnModemServer>(expectModem<Net::IsdnModem>(modem), manager == nullptr);
+    else serverOwner = std::make_unique<Net::AnalogModemServer>(expectModem<Net::AnalogModem>(modem), manager == nullptr);
+    modemOwner.release();  // the server's now (or the manager's)
+    IO::DeviceServer* handedServer = handOverServer(serverOwner, manager);
+    auto* server = dynamic_cast<Net::ModemServer*>(handedServer);
+    if (!server) return handedServer;  // null, or a server the manager chose in its place
+
+    server->setInitString(params.msInitString2);
+    server->setConnectTimeout(params.muConnectTimeout);
+    if (auto* isdnServer = dynamic_cast<Net::IsdnModemServer*>(server)) {
+        isdnServer->setProtocol(protocol);
+        isdnServer->setOwnMSN(ownMSN);
+    } else if (auto* analogServer = dynamic_cast<Net::AnalogModemServer*>(server)) {
+        analogServer->setModulationType(modulation);
+    }
+    return server;
 }
 
 }  // namespace UDL

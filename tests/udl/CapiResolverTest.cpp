@@ -1,0 +1,170 @@
+// The resolver's "capi:" branch against the simulated exchange.
+#include "udl/BaseDeviceResolver.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <memory>
+#include <ostream>
+#include <string>
+
+#include "base/Exception.h"
+#include "net/capi/SimulatedExchange.h"
+#include "net/modem/CapiDevice.h"
+#include "support/CapiTestKit.h"
+#include "support/CountingDeviceManager.h"
+#include "udl/UDLErrors.h"
+
+using Capi::SimulatedExchange;
+using CapiTestKit::ExchangeScope;
+
+namespace {
+
+std::unique_ptr<Net::CapiDevice> resolveCapi(const std::string& locator, IO::DeviceManager* manager = nullptr) {
+    UDL::BaseDeviceResolver resolver;
+    IO::Device* device = resolver.resolve(locator, nullptr, manager);
+    auto* capi = dynamic_cast<Net::CapiDevice*>(device);
+    EXPECT_NE(capi, nullptr) << locator;
+    if (!capi && !manager) delete device;
+    return std::unique_ptr<Net::CapiDevice>(manager ? nullptr : capi);
+}
+
+unsigned int codeOf(const std::function<void()>& action) {
+    try {
+        action();
+    } catch (const Base::Exception& e) {
+        return e.getErrorCode();
+    }
+    return 0;
+}
+
+TEST(CapiResolver, NumberAndProtocolConnectAndCarryData) {
+    ExchangeScope exchange;
+    exchange->addNumber("555", SimulatedExchange::AnswerEcho);
+    auto device = resolveCapi("capi::Number=555,Protocol=X75");
+    ASSERT_TRUE(device);
+    EXPECT_EQ(exchange->registeredApplications(), 1u) << "registered during resolve";
+    EXPECT_FALSE(device->isOpen()) << "the call is placed by open";
+    device->open();
+    device->write(Base::String("abc"));
+    EXPECT_EQ(CapiTestKit::collect(*device, 3, 2000), "abc");
+    device->close();
+    EXPECT_EQ(exchange->activeCalls(), 0u);
+}
+
+TEST(CapiResolver, ProtocolWordIsTestedInAnyLetterCase) {
+    ExchangeScope exchange;
+    for (const char* locator : {"CAPI::Number=1", "Capi::Number=1", "cApI:anything:Number=1"}) {
+        auto device = resolveCapi(locator);
+        ASSERT_TRUE(device) << locator;
+        EXPECT_EQ(device->getNumber(), "1") << locator;
+    }
+}
+
+TEST(CapiResolver, AbsentOptionsLeaveTheDeviceDefaults) {
+    ExchangeScope exchange;
+    auto device = resolveCapi("capi::Number=555");
+    ASSERT_TRUE(device);
+    EXPECT_EQ(device->getMaxLogicalConnections(), 1u);
+    EXPECT_EQ(device->getDataBlocks(), 2u);
+    EXPECT_EQ(device->getBlockSize(), 2048u);
+    EXPECT_EQ(device->getOutsideLineAccess(), "");
+    EXPECT_EQ(device->getNetworkPrefix(), "");
+    EXPECT_EQ(device->getOwnMSN(), "");
+    EXPECT_EQ(device->getAttempts(), 1) << "no Attempts option: the device keeps 1";
+    EXPECT_EQ(device->getRedialWaitingTime(), 0);
+    EXPECT_EQ(device->getIsdnProtocol(), Net::IsdnX75);
+    EXPECT_EQ(device->getCallingX25Number(), "");
+}
+
+TEST(CapiResolver, PresentOptionsReachTheDevice) {
+    ExchangeScope exchange;
+    exchange->addNumber("001019555", SimulatedExchange::AnswerEcho);
+    auto device = resolveCapi(
+        "capi::Number=555,LogicalConnections=2,DataBlocks=3,BlockSize=1024,OutsideLineAccess=00,NetworkPrefix=1019,"
+        "OwnMSN=42,Attempts=3,RedialWaitingTime=2,Protocol=X25BChannel,LogicalNumber=12,UserData=ud");
+    ASSERT_TRUE(device);
+    EXPECT_EQ(device->getMaxLogicalConnections(), 2u);
+    EXPECT_EQ(device->getDataBlocks(), 3u);
+    EXPECT_EQ(device->getBlockSize(), 1024u);
+    EXPECT_EQ(device->getOutsideLineAccess(), "00");
+    EXPECT_EQ(device->getNetworkPrefix(), "1019");
+    EXPECT_EQ(device->getOwnMSN(), "42");
+    EXPECT_EQ(device->getAttempts(), 3);
+    EXPECT_EQ(device->getRedialWaitingTime(), 2);
+    device->open();
+    auto calls = exchange->calls();
+    ASSERT_EQ(calls.size(), 1u);
+    EXPECT_EQ(calls[0].request.number, "001019555") << "access digits, prefix, number";
+    EXPECT_EQ(calls[0].request.protocol, "X25");
+    EXPECT_EQ(calls[0].request.logicalNumber, "12");
+    EXPECT_EQ(calls[0].request.userData, "ud");
+    EXPECT_EQ(calls[0].request.ownMSN, "42");
+}
+
+struct OrderCase {
+    const char* name;
+    const char* options;
+    const char* protocol;  // as the exchange sees it
+    const char* logicalNumber;
+    const char* userData;
+    friend std::ostream& operator<<(std::ostream& out, const OrderCase& c) { return out << c.options; }
+};
+
+class CapiResolverOrder : public testing::TestWithParam<OrderCase> {};
+
+// The logical number and user data are set after the protocol, so the protocol does not clear them.
+TEST_P(CapiResolverOrder, ProtocolIsSetBeforeTheAddressing) {
+    const OrderCase& c = GetParam();
+    ExchangeScope exchange;
+    exchange->addNumber("9", SimulatedExchange::AnswerEcho);
+    auto device = resolveCapi(std::string("capi::Number=9,") + c.options);
+    ASSERT_TRUE(device);
+    EXPECT_EQ(device->getLogicalNumber().str(), c.logicalNumber) << "null and empty alike";
+    EXPECT_EQ(device->getUserData().str(), c.userData);
+    device->open();
+    ASSERT_EQ(exchange->calls().size(), 1u);
+    EXPECT_EQ(exchange->calls()[0].request.protocol, c.protocol);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Options, CapiResolverOrder,
+    testing::Values(OrderCase{"x75KeepsUserData", "Protocol=X75,UserData=ud", "X75", "", "ud"},
+                    OrderCase{"x75KeepsLogicalNumber", "Protocol=X75,LogicalNumber=12", "X75", "12", ""},
+                    OrderCase{"pppAsX75", "Protocol=PPP", "X75", "", ""},
+                    OrderCase{"logicalNumberAloneMeansX25", "LogicalNumber=12", "X25", "12", ""},
+                    OrderCase{"x31", "Protocol=X31DChannel", "X25D", "", ""},
+                    OrderCase{"protocolWordHasCase", "Protocol=ppp", "X75", "", ""}),
+    [](const testing::TestParamInfo<OrderCase>& info) { return std::string(info.param.name); });
+
+TEST(CapiResolver, FailedRegistrationThrows9729) {
+    {
+        ExchangeScope exchange;
+        exchange->setRegistrationFails(true);
+        UDL::BaseDeviceResolver resolver;
+        EXPECT_EQ(codeOf([&] { resolver.resolve("capi::Number=555", nullptr, nullptr); }), UDL::ErrBadLocator);
+        EXPECT_EQ(exchange->registeredApplications(), 0u);
+    }
+    {
+        ExchangeScope exchange;
+        UDL::BaseDeviceResolver resolver;
+        TestSupport::CountingDeviceManager manager;
+        EXPECT_EQ(codeOf([&] { resolver.resolve("capi::BlockSize=16", nullptr, &manager); }), UDL::ErrBadLocator);
+        EXPECT_EQ(manager.manageDeviceCalls, 0) << "deleted, never handed over";
+    }
+    UDL::BaseDeviceResolver resolver;
+    EXPECT_EQ(codeOf([&] { resolver.resolve("capi::Number=555", nullptr, nullptr); }), UDL::ErrBadLocator)
+        << "no CAPI backend installed";
+}
+
+TEST(CapiResolver, ManagerReceivesTheRegisteredDevice) {
+    ExchangeScope exchange;
+    TestSupport::CountingDeviceManager manager;
+    UDL::BaseDeviceResolver resolver;
+    IO::Device* device = resolver.resolve("capi::Number=1", nullptr, &manager);
+    ASSERT_NE(dynamic_cast<Net::CapiDevice*>(device), nullptr);
+    EXPECT_EQ(manager.manageDeviceCalls, 1);
+    EXPECT_EQ(exchange->registeredApplications(), 1u);
+}
+
+}  // namespace
