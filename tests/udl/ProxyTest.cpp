@@ -32,17 +32,18 @@ public:
         ++closedCount[self.str()];
     }
     /// Waits (bounded) until the side has reported itself open.
-    bool waitOpened(const std::string& self, unsigned int ms = 3000) {
+    bool waitOpened(const std::string& self, int times = 1, unsigned int ms = 3000) {
         OS::StopWatch watch;
         while (watch.getElapsed() < ms) {
             {
                 std::lock_guard<std::mutex> guard(mMutex);
-                if (openedCount[self] > 0) return true;
+                if (openedCount[self] >= times) return true;
             }
             std::this_thread::sleep_for(std::chrono::milliseconds(2));
         }
         return false;
     }
+    std::mutex& mutex() { return mMutex; }
     std::vector<std::string> snapshot() {
         std::lock_guard<std::mutex> guard(mMutex);
         return chunks;
@@ -180,6 +181,58 @@ TEST(Proxy, DataForAClosedReceiverIsDropped) {
     EXPECT_EQ(readFor(cables.farB, 4, 200), "");
     cables.farA.write(Base::String("kept"));
     EXPECT_EQ(readFor(cables.farB, 4, 3000), "kept");
+}
+
+}  // namespace
+
+#include "net/socket/TcpIp4Server.h"
+
+namespace {
+
+TEST(Proxy, ReconnectsWhenTheTcpPeerGoesAwayAndReportsEachClose) {
+    IO::VirtualSerialPair::create("PXT", "PXT-far");
+    IO::SerialDevice far("PXT-far", IO::SerialDevice::Baud9600);
+    far.open();
+    Net::TcpIp4Server server(0);
+    const std::string tcp = "tcpip:127.0.0.1@" + std::to_string(server.getLocalPort());
+    RecordingDumper dumper;
+    {
+        UDL::Proxy network(tcp, &dumper), line("serial:PXT@9600", &dumper);
+        network.partner(line);
+        network.start();
+        line.start();
+        ASSERT_TRUE(server.waitForConnection(3000));
+        std::unique_ptr<IO::Device> first(server.accept());
+        ASSERT_TRUE(dumper.waitOpened(tcp));
+        ASSERT_TRUE(dumper.waitOpened("serial:PXT@9600"));
+        first->write(Base::String("from the net"));
+        EXPECT_EQ(readFor(far, 12, 3000), "from the net");
+
+        first->close();  // the peer goes away: the proxy reports it and connects again
+        ASSERT_TRUE(server.waitForConnection(5000));
+        std::unique_ptr<IO::Device> second(server.accept());
+        far.write(Base::String("from the line"));
+        EXPECT_EQ(readFor(*second, 13, 3000), "from the line");
+        EXPECT_TRUE(dumper.waitOpened(tcp, 2));
+        std::lock_guard<std::mutex> guard(dumper.mutex());
+        EXPECT_EQ(dumper.closedCount[tcp], 1);
+    }
+    IO::VirtualSerialPair::remove("PXT");
+}
+
+TEST(Proxy, StoppingWakesAServerDeviceThatWaitsForItsCaller) {
+    IO::VirtualSerialPair::create("PXW", "PXW-far");
+    OS::StopWatch watch;
+    {
+        UDL::Proxy waiting("server:tcpip:Port=0", nullptr), line("serial:PXW@9600", nullptr);
+        waiting.partner(line);
+        waiting.start();
+        line.start();
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));  // let it block in its accept
+        watch.start();
+    }
+    EXPECT_LT(watch.getElapsed(), 2000u);
+    IO::VirtualSerialPair::remove("PXW");
 }
 
 }  // namespace
