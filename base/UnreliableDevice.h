@@ -18,6 +18,11 @@ public:
     long read(char* buffer, long length) override;
     using InputDevice::read;
 
+    /// The read above for any device: with timeoutMs 0 one readInternal,
+    /// otherwise waitForData and readInternal until length bytes are in or
+    /// timeoutMs has passed since the call.
+    static long readWithTimeout(InputDevice& device, char* buffer, long length, unsigned int timeoutMs);
+
 private:
     unsigned int muTimeout;
 };

@@ -27,6 +27,7 @@
 #include "base/Errors.h"
 #include "base/Exception.h"
 #include "base/Thread.h"
+#include "base/UnreliableDevice.h"
 #include "net/modem/ModemErrors.h"
 
 namespace Net {
@@ -544,20 +545,7 @@ void Modem::waitForDCD(unsigned int ms, bool level) {
 // --- data path ------------------------------------------------------------------------------
 
 long Modem::read(char* buffer, long length) {
-    if (length <= 0) return 0;
-    unsigned int timeout = getTimeout();
-    if (timeout == 0) return readInternal(buffer, length);
-    OS::StopWatch watch;
-    long got = 0;
-    while (got < length) {
-        unsigned int left = watch.getRemaining(timeout);
-        if (left == 0 && got > 0) break;
-        if (!waitForData(left)) break;
-        long n = readInternal(buffer + got, length - got);
-        if (n <= 0) break;
-        got += n;
-    }
-    return got;
+    return IO::UnreliableDevice::readWithTimeout(*this, buffer, length, getTimeout());
 }
 
 long Modem::readInternal(char* buffer, long length) {
