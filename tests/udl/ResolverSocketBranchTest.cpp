@@ -1,5 +1,6 @@
 #include "udl/BaseDeviceResolver.h"
 
+#include <cstdio>
 #include <memory>
 #include <string>
 
@@ -12,44 +13,49 @@
 #include "net/socket/TcpIp4Device.h"
 #include "net/socket/TcpIp4Server.h"
 #include "support/CountingDeviceManager.h"
+#include "support/SocketTestLoopback.h"
 #include "support/SocketTestProcess.h"
 #include "udl/UDLErrors.h"
 
 namespace {
 
-// A private pipe directory for one test, given back however the test ends.
-class PipeDirectory {
-public:
-    PipeDirectory() { Net::DomainAddress::setDirectory(mTemp.getPath() + "/pipes"); }
-    ~PipeDirectory() { Net::DomainAddress::setDirectory(""); }
+// Each test gets a private pipe directory, given back however the test ends.
+class ResolverSocketBranchTest : public ::testing::Test {
+protected:
+    void SetUp() override { Net::DomainAddress::setDirectory(mTemp.getPath() + "/pipes"); }
+    void TearDown() override { Net::DomainAddress::setDirectory(""); }
 
-private:
+    UDL::BaseDeviceResolver mResolver;
     SocketTest::TempDirectory mTemp;
 };
 
-std::unique_ptr<IO::Device> resolve(const Base::String& locator, IO::DeviceManager* manager = nullptr) {
-    UDL::BaseDeviceResolver resolver;
-    return std::unique_ptr<IO::Device>(resolver.resolve(locator, nullptr, manager));
-}
-
-struct TcpRow {
-    const char* locator;
-    const char* host;
-    unsigned int port;
-    unsigned int connectTimeout;
-};
-
-TEST(ResolverSocketBranchTest, TcpIpLocatorForms) {
-    const TcpRow rows[] = {
+TEST_F(ResolverSocketBranchTest, TcpIpLocatorForms) {
+    const struct {
+        const char* locator;
+        const char* host;  // nullptr: refused as a bad locator
+        unsigned int port, connectTimeout;
+    } rows[] = {
         {"tcpip:127.0.0.1@5000", "127.0.0.1", 5000, 0},
         {"tcpip:localhost:Port=5000,ConnectTimeout=3000", "localhost", 5000, 3000},
-        {"tcpip:host@0:Port=80", "host", 80, 0},                       // a 0 port falls back to the option
-        {"tcpip:host@5000:ConnectTimeout=3000", "host", 5000, 0},      // the option is read in the second form only
-        {"tcpip:host@x:Port=0,ConnectTimeout=7", "host", 0, 7},        // a valid 0 from the option is used
+        {"tcpip:host@0:Port=80", "host", 80, 0},                   // a 0 port falls back to the option
+        {"tcpip:host@5000:ConnectTimeout=3000", "host", 5000, 0},  // the option is read in the second form only
+        {"tcpip:host@x:Port=0,ConnectTimeout=7", "host", 0, 7},    // a valid 0 from the option is used
         {"tcpip::Port=21", "", 21, 0},
+        {"tcpip:host", nullptr, 0, 0},
+        {"tcpip:host@abc", nullptr, 0, 0},
+        {"tcpip:host:Port=abc", nullptr, 0, 0},
+        {"tcpip:host@0", nullptr, 0, 0},
     };
-    for (const TcpRow& row : rows) {
-        auto device = resolve(row.locator);
+    for (const auto& row : rows) {
+        std::unique_ptr<IO::Device> device;
+        unsigned int code = 0;
+        try {
+            device.reset(mResolver.resolve(row.locator, nullptr, nullptr));
+        } catch (const Base::Exception& e) {
+            code = e.getErrorCode();
+        }
+        EXPECT_EQ(code, row.host ? 0u : UDL::ErrBadLocator) << row.locator;
+        if (!row.host) continue;
         auto* tcp = dynamic_cast<Net::TcpIp4Device*>(device.get());
         ASSERT_NE(tcp, nullptr) << row.locator;
         EXPECT_EQ(tcp->getPeerIP(), row.host) << row.locator;
@@ -59,54 +65,61 @@ TEST(ResolverSocketBranchTest, TcpIpLocatorForms) {
     }
 }
 
-TEST(ResolverSocketBranchTest, TcpIpWithoutUsablePortThrows9729) {
-    for (const char* locator : {"tcpip:host", "tcpip:host@abc", "tcpip:host:Port=abc", "tcpip:host@0"}) {
-        try {
-            resolve(locator);
-            ADD_FAILURE() << locator;
-        } catch (const Base::Exception& e) {
-            EXPECT_EQ(e.getErrorCode(), UDL::ErrBadLocator) << locator;
-        }
-    }
-}
-
-TEST(ResolverSocketBranchTest, ResolvedTcpClientTalksToServer) {
-    Net::TcpIp4Server server(0);
-    auto client = resolve("tcpip:localhost:Port=" + std::to_string(server.getLocalPort()) + ",ConnectTimeout=3000");
-    client->open();
-    std::unique_ptr<IO::Device> served(server.acceptInternal());
-    client->write("via locator", 11);
-    ASSERT_TRUE(served->waitForData(5000));
-    char buffer[16];
-    EXPECT_EQ(served->readInternal(buffer, sizeof buffer), 11);
-    EXPECT_TRUE(client->isReliable());
-}
-
-TEST(ResolverSocketBranchTest, ManagerReceivesTheSocketDevices) {
-    PipeDirectory pipes;
+TEST_F(ResolverSocketBranchTest, ManagerReceivesTheSocketDevicesAndDomainNamesThePipe) {
+    Net::DomainServer server("gateway");
     TestSupport::CountingDeviceManager manager;
-    UDL::BaseDeviceResolver resolver;
-    IO::Device* tcp = resolver.resolve("tcpip:127.0.0.1:Port=7,ConnectTimeout=250", nullptr, &manager);
-    IO::Device* pipe = resolver.resolve("domain:gateway", nullptr, &manager);
+    IO::Device* tcp = mResolver.resolve("tcpip:127.0.0.1:Port=7,ConnectTimeout=250", nullptr, &manager);
+    IO::Device* pipe = mResolver.resolve("domain:gateway", nullptr, &manager);
     ASSERT_EQ(manager.managed.size(), 2u);
     EXPECT_EQ(manager.managed[0], tcp);
     EXPECT_EQ(manager.managed[1], pipe);
-    EXPECT_EQ(dynamic_cast<Net::TcpIp4Device*>(tcp)->getConnectTimeout(), 250u);
+    ASSERT_NE(dynamic_cast<Net::DomainDevice*>(pipe), nullptr);
+    EXPECT_EQ(pipe->getName(), "domain:gateway");
+    EXPECT_FALSE(pipe->isOpen());
+    pipe->open();
+    EXPECT_TRUE(server.waitForConnection(5000));
 }
 
-TEST(ResolverSocketBranchTest, DomainGivesPipeClientOfThatName) {
-    PipeDirectory pipes;
-    Net::DomainServer server("gateway");
-    auto client = resolve("domain:gateway");
-    ASSERT_NE(dynamic_cast<Net::DomainDevice*>(client.get()), nullptr);
-    EXPECT_EQ(client->getName(), "domain:gateway");
-    EXPECT_FALSE(client->isOpen());
-    client->open();
-    std::unique_ptr<IO::Device> served(server.acceptInternal());
-    served->write("hi", 2);
-    ASSERT_TRUE(client->waitForData(5000));
+TEST_F(ResolverSocketBranchTest, TcpIpServerPortForms) {
+    const struct {
+        const char* form;
+        bool listens;
+    } rows[] = {
+        {"server:tcpip:%u", true}, {"server:tcpip:Port=%u", true}, {"server:tcpip:Port=%u,ConnectTimeout=5000", true},
+        {"server:tcpip:0", false}, {"server:tcpip:4000,ConnectTimeout=5000", false}, {"server:tcpip:", false},
+        {"server:TCPIP:4000", false}, {"server:tcpip:Port=x", false},
+    };
+    for (const auto& row : rows) {
+        unsigned int port = SocketTest::unusedPort();
+        char locator[64];
+        std::snprintf(locator, sizeof locator, row.form, port);
+        std::unique_ptr<IO::DeviceServer> server(mResolver.resolveServer(locator, nullptr, nullptr));
+        auto* tcp = dynamic_cast<Net::TcpIp4Server*>(server.get());
+        ASSERT_EQ(tcp != nullptr, row.listens) << locator;
+        if (!tcp) continue;
+        EXPECT_EQ(tcp->getLocalPort(), port) << locator;
+    }
+    // A 0 through Port is passed on: the system picks the port.
+    std::unique_ptr<IO::DeviceServer> any(mResolver.resolveServer("server:tcpip:Port=0", nullptr, nullptr));
+    ASSERT_NE(dynamic_cast<Net::TcpIp4Server*>(any.get()), nullptr);
+    EXPECT_NE(dynamic_cast<Net::TcpIp4Server*>(any.get())->getLocalPort(), 0u);
+}
+
+TEST_F(ResolverSocketBranchTest, DomainServerAndServerLocatorAsClientDevice) {
+    std::unique_ptr<IO::DeviceServer> server(mResolver.resolveServer("server:domain:a,b=c", nullptr, nullptr));
+    auto* pipe = dynamic_cast<Net::DomainServer*>(server.get());
+    ASSERT_NE(pipe, nullptr);
+    EXPECT_EQ(pipe->getPipeName(), "a,b=c");  // the whole rest is the name
+    // As a client locator it gives a device that serves one caller.
+    std::unique_ptr<IO::Device> device(mResolver.resolve("server:domain:gateway", nullptr, nullptr));
+    ASSERT_NE(device, nullptr);
+    Net::DomainDevice client("gateway");
+    client.open();
+    device->open();  // the caller is queued already
+    client.write("hi", 2);
+    ASSERT_TRUE(device->waitForData(5000));
     char buffer[4];
-    EXPECT_EQ(client->readInternal(buffer, sizeof buffer), 2);
+    EXPECT_EQ(device->readInternal(buffer, sizeof buffer), 2);
 }
 
 }  // namespace

@@ -1,7 +1,14 @@
 #include "net/socket/DomainDevice.h"
 
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
 #include <atomic>
 #include <cerrno>
+#include <cstring>
+#include <functional>
 #include <memory>
 #include <thread>
 
@@ -16,58 +23,95 @@
 
 namespace {
 
+// The error code f throws (0 when it throws nothing).
+unsigned int codeOf(const std::function<void()>& f) {
+    try {
+        f();
+    } catch (const Base::Exception& e) {
+        return e.getErrorCode();
+    }
+    return 0;
+}
+
+// The error code of a call blocked in another thread and then woken by wake.
+unsigned int codeWhenWoken(const std::function<void()>& blocked, const std::function<void()>& wake) {
+    std::atomic<unsigned int> code{0};
+    std::thread thread([&] { code = codeOf(blocked); });
+    wake();
+    thread.join();
+    return code;
+}
+
+std::string readExactly(IO::Device& device, std::size_t count) {
+    std::string got;
+    char buffer[4096];
+    while (got.size() < count && device.waitForData(5000)) {
+        long n = device.readInternal(buffer, static_cast<long>(std::min(sizeof buffer, count - got.size())));
+        if (n <= 0) break;
+        got.append(buffer, static_cast<std::size_t>(n));
+    }
+    return got;
+}
+
+// Every test gets its own pipe directory (created by the first server, mode 0700).
 class DomainDeviceTest : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_FALSE(mTemp.getPath().empty());
-        Net::DomainAddress::setDirectory(mTemp.getPath() + "/pipes");
+        Net::DomainAddress::setDirectory(msDirectory);
     }
     void TearDown() override { Net::DomainAddress::setDirectory(""); }
+    // Opens mClient to a server on "gateway" and gives the served end.
+    std::unique_ptr<IO::Device> connect() {
+        if (!mServer) mServer = std::make_unique<Net::DomainServer>("gateway");
+        mClient.open();
+        return std::unique_ptr<IO::Device>(mServer->acceptInternal());
+    }
 
     SocketTest::TempDirectory mTemp;
+    std::string msDirectory = mTemp.getPath() + "/pipes";
+    std::unique_ptr<Net::DomainServer> mServer;
+    Net::DomainDevice mClient{"gateway"};
 };
+using DomainServerTest = DomainDeviceTest;
 
-TEST_F(DomainDeviceTest, ClientIsClosedUntilOpened) {
-    Net::DomainDevice client("gateway");
-    EXPECT_FALSE(client.isOpen());
-    EXPECT_TRUE(client.isEOF());
-    EXPECT_EQ(client.getName(), "domain:gateway");
-    EXPECT_EQ(client.getPath(), "gateway");
-    try {
-        client.open();  // no server has ever listened there
-        FAIL();
-    } catch (const IO::SystemException& e) {
-        EXPECT_EQ(e.getErrorCode(), unsigned(ENOENT));
-    }
-    EXPECT_FALSE(client.isOpen());
+TEST(DomainAddressTest, NameMapsIntoThePerUserDirectoryUpToTheLongestThatFits) {
+    Net::DomainAddress::setDirectory("");
+    EXPECT_EQ(Net::DomainAddress::getPath("gateway"), "/tmp/varonet-" + std::to_string(::getuid()) + "/gateway");
+    Net::DomainAddress::setDirectory("/tmp/d");
+    sockaddr_un address;
+    EXPECT_EQ(Net::DomainAddress::toSockAddr("gw", address), offsetof(sockaddr_un, sun_path) + 10);
+    EXPECT_STREQ(address.sun_path, "/tmp/d/gw");
+    std::size_t room = sizeof(sockaddr_un::sun_path) - 1 - 7;  // "/tmp/d/" and the NUL
+    EXPECT_EQ(codeOf([&] { Net::DomainAddress::getPath(Base::String(room, 'x')); }), 0u);
+    EXPECT_EQ(codeOf([&] { Net::DomainAddress::getPath(Base::String(room + 1, 'x')); }), Net::ErrNameConversion);
+    Net::DomainAddress::setDirectory("");
 }
 
-TEST_F(DomainDeviceTest, NamesThatCannotBePaths) {
-    for (const Base::String& name :
-         {Base::String(""), Base::String("a/b"), Base::String(".."), Base::String(200, 'n'), Base::String("a\0b", 3)}) {
-        Net::DomainDevice client(name);
-        try {
-            client.open();
-            FAIL() << name.str();
-        } catch (const Base::Exception& e) {
-            EXPECT_EQ(e.getErrorCode(), Net::ErrNameConversion) << name.str();
-        }
+TEST_F(DomainDeviceTest, OpenFailsWithoutServerOrUsableName) {
+    EXPECT_FALSE(mClient.isOpen());
+    EXPECT_TRUE(mClient.isEOF());
+    const std::pair<Base::String, unsigned int> rows[] = {
+        {"gateway", ENOENT},  // no server has ever listened there
+        {"", Net::ErrNameConversion},
+        {"a/b", Net::ErrNameConversion},
+        {"..", Net::ErrNameConversion},
+        {Base::String("a\0b", 3), Net::ErrNameConversion},
+    };
+    for (const auto& row : rows) {
+        Net::DomainDevice client(row.first);
+        EXPECT_EQ(codeOf([&] { client.open(); }), row.second) << row.first.str();
+        EXPECT_FALSE(client.isOpen());
     }
 }
 
-TEST_F(DomainDeviceTest, WaitsReadsAndSharesBetweenCopies) {
-    Net::DomainServer server("gateway");
-    Net::DomainDevice client("gateway");
-    client.open();
-    client.open();  // opening an open device does nothing
-    std::unique_ptr<IO::Device> served(server.acceptInternal());
+TEST_F(DomainDeviceTest, WaitsReadsSharesBetweenCopiesAndReopens) {
+    auto served = connect();
+    mClient.open();  // opening an open device does nothing
     OS::StopWatch watch;
     EXPECT_FALSE(served->waitForData(80));
     EXPECT_GE(watch.getElapsed(), 75u);
-    EXPECT_EQ(served->size(), 0);
-    EXPECT_FALSE(served->isEOF());
-
-    Net::DomainDevice copy(client);
+    Net::DomainDevice copy(mClient);
     copy.write("abc", 3);
     ASSERT_TRUE(served->waitForData(5000));
     watch.start();
@@ -76,62 +120,105 @@ TEST_F(DomainDeviceTest, WaitsReadsAndSharesBetweenCopies) {
     EXPECT_EQ(served->size(), 3);
     char buffer[8];
     EXPECT_EQ(served->readInternal(buffer, 8), 3);
-
     copy.close();  // closes the shared connection
-    EXPECT_FALSE(client.isOpen());
+    EXPECT_FALSE(mClient.isOpen());
     EXPECT_EQ(served->readInternal(buffer, 8), 0);
     EXPECT_FALSE(served->isOpen());
     EXPECT_TRUE(served->isEOF());
+    served = connect();
+    served->write("r", 1);
+    EXPECT_EQ(readExactly(mClient, 1), "r");
 }
 
-TEST_F(DomainDeviceTest, ReopensAfterClose) {
-    Net::DomainServer server("gateway");
-    Net::DomainDevice client("gateway");
-    for (int round = 0; round < 2; ++round) {
-        client.open();
-        std::unique_ptr<IO::Device> served(server.acceptInternal());
-        served->write("r", 1);
-        ASSERT_TRUE(client.waitForData(5000));
-        char c;
-        EXPECT_EQ(client.readInternal(&c, 1), 1);
-        client.close();
-        EXPECT_FALSE(client.isOpen());
-    }
-}
-
-TEST_F(DomainDeviceTest, WakeUpEndsBlockedRead) {
-    Net::DomainServer server("gateway");
-    Net::DomainDevice client("gateway");
-    client.open();
-    std::unique_ptr<IO::Device> served(server.acceptInternal());
-    std::atomic<unsigned int> code{0};
-    std::thread reader([&] {
-        char c;
-        try {
-            client.readInternal(&c, 1);
-        } catch (const IO::SystemException& e) {
-            code = e.getErrorCode();
-        }
-    });
-    client.wakeUp();
-    reader.join();
-    EXPECT_EQ(code, unsigned(EINTR));
-    EXPECT_TRUE(client.isOpen());
-}
-
-TEST_F(DomainDeviceTest, WriteToVanishedServerSideIsBrokenPipe) {
-    Net::DomainServer server("gateway");
-    Net::DomainDevice client("gateway");
-    client.open();
-    delete server.acceptInternal();  // the served end is gone at once
+TEST_F(DomainDeviceTest, WakeUpEndsBlockedReadAndWriteToVanishedEndIsBrokenPipe) {
+    auto served = connect();
+    char c;
+    EXPECT_EQ(codeWhenWoken([&] { mClient.readInternal(&c, 1); }, [&] { mClient.wakeUp(); }), unsigned(EINTR));
+    EXPECT_TRUE(mClient.isOpen());
+    served.reset();
     std::vector<char> block(65536, 'w');
-    unsigned int code = 0;
-    try {
-        for (int i = 0; i < 64; ++i) client.write(block.data(), static_cast<long>(block.size()));
-    } catch (const IO::SystemException& e) {
-        code = e.getErrorCode();
-    }
+    unsigned int code = codeOf([&] {
+        for (int i = 0; i < 64; ++i) mClient.write(block.data(), static_cast<long>(block.size()));
+    });
     EXPECT_TRUE(code == EPIPE || code == ECONNRESET) << code;  // and no SIGPIPE
+}
+
+TEST_F(DomainServerTest, TwoProcessesTalkBothWaysUntilTheOtherEnds) {
+    Net::DomainServer server("gateway");
+    pid_t child = SocketTest::runChild([] {
+        Net::DomainDevice client("gateway");
+        client.open();
+        if (client.getName() != "domain:gateway") return 2;
+        client.write("ping", 4);
+        if (readExactly(client, 4) != "pong") return 3;
+        client.write("bye", 3);
+        return 0;
+    });
+    ASSERT_TRUE(server.waitForConnection(5000));
+    std::unique_ptr<IO::Device> device(server.acceptInternal());
+    EXPECT_TRUE(device->isOpen());
+    EXPECT_EQ(device->getName(), "domain:");
+    EXPECT_EQ(readExactly(*device, 4), "ping");
+    device->write("pong", 4);
+    ASSERT_EQ(SocketTest::waitChild(child, 5000), 0);
+    EXPECT_EQ(readExactly(*device, 3), "bye");  // what was sent before the end still arrives
+    EXPECT_TRUE(device->isEOF());
+    EXPECT_EQ(codeOf([&] { device->size(); }), unsigned(EPIPE));
+    EXPECT_FALSE(device->isOpen());
+}
+
+TEST_F(DomainServerTest, AcceptWaitsForACallerAndASecondConnectsRightAfter) {
+    Net::DomainServer server("gateway");
+    OS::StopWatch watch;
+    EXPECT_FALSE(server.waitForConnection(0));
+    EXPECT_LT(watch.getElapsed(), 100u);
+    EXPECT_EQ(codeWhenWoken([&] { delete server.acceptInternal(); }, [&] { server.wakeUp(); }),
+              Net::ErrPipeAcceptWait);
+    server.setBlocking(false);
+    EXPECT_THROW(delete server.acceptInternal(), IO::WouldBlockException);
+    server.setBlocking(true);
+    std::unique_ptr<IO::Device> firstServed;
+    std::thread acceptor([&] { firstServed.reset(server.acceptInternal()); });
+    Net::DomainDevice first("gateway"), second("gateway");
+    first.open();
+    acceptor.join();
+    ASSERT_TRUE(firstServed);
+    second.open();
+    ASSERT_TRUE(server.waitForConnection(1000));
+    std::unique_ptr<IO::Device> secondServed(server.acceptInternal());
+    second.write("2", 1);
+    first.write("1", 1);
+    EXPECT_EQ(readExactly(*secondServed, 1), "2");
+    EXPECT_EQ(readExactly(*firstServed, 1), "1");
+}
+
+TEST_F(DomainServerTest, OneServerPerNameInAPrivateDirectory) {
+    auto server = std::make_unique<Net::DomainServer>("gateway");
+    EXPECT_EQ(codeOf([] { Net::DomainServer second("gateway"); }), Net::ErrPipeCreate);
+    auto copy = std::make_unique<Net::DomainServer>(*server);
+    server.reset();  // the copy keeps the name
+    EXPECT_EQ(codeOf([] { Net::DomainServer again("gateway"); }), Net::ErrPipeCreate);
+    copy.reset();
+    EXPECT_EQ(codeOf([] { Net::DomainServer again("gateway"); }), 0u);
+    // A socket file left behind by a process that died does not block the name.
+    int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strcpy(address.sun_path, (msDirectory + "/stale").c_str());
+    ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ::close(fd);
+    Net::DomainServer stale("stale");
+    Net::DomainDevice client("stale");
+    EXPECT_NO_THROW(client.open());
+    // The directory is private, and a server refuses one that others could enter.
+    struct stat st{};
+    ASSERT_EQ(::stat(msDirectory.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0700u);
+    std::string open = mTemp.getPath() + "/open";
+    ASSERT_EQ(::mkdir(open.c_str(), 0755), 0);
+    ASSERT_EQ(::chmod(open.c_str(), 0755), 0);
+    Net::DomainAddress::setDirectory(open);
+    EXPECT_EQ(codeOf([] { Net::DomainServer exposed("gateway"); }), Net::ErrPipeCreate);
 }
 
 }  // namespace

@@ -6,7 +6,7 @@
 
 #include <atomic>
 #include <cerrno>
-#include <chrono>
+#include <functional>
 #include <memory>
 #include <thread>
 
@@ -15,14 +15,13 @@
 #include "base/Exception.h"
 #include "base/IOException.h"
 #include "base/StopWatch.h"
+#include "net/socket/BsdSocketAddressIPv4.h"
 #include "net/socket/SocketErrors.h"
 #include "net/socket/TcpIp4Server.h"
 #include "support/SocketTestLoopback.h"
 #include "support/SocketTestPeer.h"
 
 namespace {
-
-using SocketTest::PeerProcess;
 
 // Gives tests a look at the socket underneath (its blocking mode).
 class InspectableDevice : public Net::TcpIp4Device {
@@ -31,22 +30,30 @@ public:
     using Net::BsdSocketDevice::getSocket;
 };
 
-template <typename E>
+// The error code f throws (0 when it throws nothing).
 unsigned int codeOf(const std::function<void()>& f) {
     try {
         f();
-    } catch (const E& e) {
+    } catch (const Base::Exception& e) {
         return e.getErrorCode();
     }
     return 0;
 }
 
+// The error code of a call blocked in another thread and then woken by wake.
+unsigned int codeWhenWoken(const std::function<void()>& blocked, const std::function<void()>& wake) {
+    std::atomic<unsigned int> code{0};
+    std::thread thread([&] { code = codeOf(blocked); });
+    wake();
+    thread.join();
+    return code;
+}
+
 // Reads exactly count bytes, each wait bounded.
-std::string readExactly(IO::Device& device, std::size_t count, unsigned int waitMs = 5000) {
+std::string readExactly(IO::Device& device, std::size_t count) {
     std::string got;
     char buffer[65536];
-    while (got.size() < count) {
-        if (!device.waitForData(waitMs)) break;
+    while (got.size() < count && device.waitForData(5000)) {
         long n = device.readInternal(buffer, static_cast<long>(std::min(sizeof buffer, count - got.size())));
         if (n <= 0) break;
         got.append(buffer, static_cast<std::size_t>(n));
@@ -54,12 +61,28 @@ std::string readExactly(IO::Device& device, std::size_t count, unsigned int wait
     return got;
 }
 
-std::unique_ptr<PeerProcess> startPeer(const char* mode, unsigned int& port) {
-    auto peer = std::make_unique<PeerProcess>(SocketTest::peerScript(VARONET_TEST_SOURCE_DIR),
-                                              std::vector<std::string>{mode});
-    port = peer->isStarted() ? peer->waitReady(10000) : 0;
-    return peer;
+std::unique_ptr<Net::TcpIp4Device> acceptDevice(Net::TcpIp4Server& server) {
+    IO::Device* device = server.acceptInternal();
+    auto* tcp = dynamic_cast<Net::TcpIp4Device*>(device);
+    if (!tcp) delete device;
+    return std::unique_ptr<Net::TcpIp4Device>(tcp);
 }
+
+// A plain POSIX client socket, closed however the test ends.
+struct RawClient {
+    int fd;
+    explicit RawClient(unsigned int port) : fd(SocketTest::connectRaw(port)) {}
+    ~RawClient() { ::close(fd); }
+};
+
+// A foreign peer (Python sockets) listening on 127.0.0.1.
+struct ForeignServer {
+    SocketTest::PeerProcess peer;
+    unsigned int port;
+    explicit ForeignServer(const char* mode)
+        : peer(SocketTest::peerScript(VARONET_TEST_SOURCE_DIR), {mode}),
+          port(peer.isStarted() ? peer.waitReady(10000) : 0) {}
+};
 
 // A connected pair of our own: a client device and the device the server accepted.
 struct Pair {
@@ -72,44 +95,51 @@ struct Pair {
     }
 };
 
-TEST(TcpIp4DeviceTest, FreshDeviceIsClosedAndTouchesNoNetwork) {
-    Net::TcpIp4Device device("10.1.2.3", 2101, 0);
-    EXPECT_FALSE(device.isOpen());
-    EXPECT_TRUE(device.isEOF());
-    EXPECT_TRUE(device.isReliable());
-    EXPECT_EQ(device.getName(), "10.1.2.3:2101");
-    EXPECT_EQ(device.getLocalIP(), "");
-    EXPECT_EQ(device.getLocalPort(), 0u);
-    EXPECT_EQ(codeOf<IO::Exception>([&] { device.waitForData(10); }), Net::ErrNoSocket);
-    EXPECT_EQ(codeOf<IO::SystemException>([&] { device.size(); }), unsigned(EBADF));
-    EXPECT_EQ(codeOf<IO::SystemException>([&] { device.setBlocking(false); }), unsigned(EBADF));
-}
-
-TEST(TcpIp4DeviceTest, TalksToForeignEchoServerAndKeepsHostText) {
-    unsigned int port = 0;
-    auto peer = startPeer("echo-server", port);
-    ASSERT_NE(port, 0u);
-    for (const char* host : {"127.0.0.1", "localhost"}) {
-        Net::TcpIp4Device device(host, port, 3000);
-        device.open();
-        ASSERT_TRUE(device.isOpen());
-        EXPECT_EQ(device.getPeerIP(), host);  // a name is not replaced by its address
-        EXPECT_EQ(device.getName(), std::string(host) + ":" + std::to_string(port));
-        EXPECT_EQ(device.getLocalIP(), "127.0.0.1");
-        EXPECT_NE(device.getLocalPort(), 0u);
-        EXPECT_EQ(device.write("hello, peer", 11), 11);
-        EXPECT_EQ(readExactly(device, 11), "hello, peer");
-        device.close();
-        EXPECT_FALSE(device.isOpen());
+TEST(BsdSocketAddressIPv4Test, TextAndPortRoundTripAndResolveHost) {
+    const struct {
+        const char* text;
+        unsigned int port;
+        const char* ip;
+    } rows[] = {{"", 80, "0.0.0.0"}, {"192.168.1.20", 4000, "192.168.1.20"}, {"127.0.0.1", 65535, "127.0.0.1"}};
+    for (const auto& row : rows) {
+        EXPECT_EQ(Net::BsdSocketAddressIPv4(row.text, row.port).getIP(), row.ip) << row.text;
+        EXPECT_EQ(Net::BsdSocketAddressIPv4(row.text, row.port).getPort(), row.port) << row.text;
+        EXPECT_EQ(Net::resolveHost(row.text, row.port).getIP(), row.ip) << row.text;
     }
+    EXPECT_EQ(Net::resolveHost("localhost", 9).getIP(), "127.0.0.1");
+    EXPECT_EQ(codeOf([] { Net::resolveHost("no such host.invalid", 80); }), Net::ErrHostNotFound);
 }
 
-TEST(TcpIp4DeviceTest, MovesTenMiBIntactThroughForeignEchoServer) {
-    unsigned int port = 0;
-    auto peer = startPeer("echo-server", port);
-    ASSERT_NE(port, 0u);
-    Net::TcpIp4Device device("127.0.0.1", port, 3000);
+TEST(BsdSocketAddressIPv4Test, ValidAndBadIPText) {
+    for (const char* good : {"", "10.0.0.1", "255.255.255.255", "0.0.0.0"})
+        EXPECT_TRUE(Net::BsdSocketAddressIPv4::isValidIP(good)) << good;
+    for (const char* bad : {"localhost", "10.0.0.256", "1.2.3", "::1", "10.0.0.1 "})
+        EXPECT_FALSE(Net::BsdSocketAddressIPv4::isValidIP(bad)) << bad;
+    EXPECT_EQ(codeOf([] { Net::BsdSocketAddressIPv4("not an address", 1); }), unsigned(EINVAL));
+    EXPECT_EQ(codeOf([] { Net::BsdSocketAddressIPv4::isValidIP(Base::String("1.2\0.3", 6)); }),
+              Net::ErrNameConversion);
+}
+
+TEST(BsdSocketAddressIPv4Test, PeerOfUnconnectedSocketFailsWithoutClosingIt) {
+    Net::BsdSocket socket(Net::BsdSocketType::tcpIp4(), 0);
+    Net::BsdSocketAddressIPv4 any("", 0);
+    socket.bind(any.getSockAddr(), any.getSockAddrLength());
+    int handle = socket.getHandle();
+    EXPECT_EQ(codeOf([&] { Net::BsdSocketAddressIPv4::getPeer(socket); }), unsigned(ENOTCONN));
+    EXPECT_EQ(socket.getHandle(), handle);
+    EXPECT_EQ(Net::BsdSocketAddressIPv4::getLocal(socket).getIP(), "0.0.0.0");
+}
+
+TEST(TcpIp4DeviceTest, TalksToForeignEchoServerAndMovesTenMiB) {
+    ForeignServer echo("echo-server");
+    ASSERT_NE(echo.port, 0u);
+    Net::TcpIp4Device device("localhost", echo.port, 3000);
     device.open();
+    ASSERT_TRUE(device.isOpen());
+    EXPECT_EQ(device.getName(), "localhost:" + std::to_string(echo.port));  // a name stays a name
+    EXPECT_EQ(device.getLocalIP(), "127.0.0.1");
+    EXPECT_EQ(device.write("hello, peer", 11), 11);
+    EXPECT_EQ(readExactly(device, 11), "hello, peer");
     const std::size_t total = 10u << 20;
     std::vector<char> data = SocketTest::pattern(total);
     std::thread writer([&] {
@@ -122,38 +152,43 @@ TEST(TcpIp4DeviceTest, MovesTenMiBIntactThroughForeignEchoServer) {
 }
 
 TEST(TcpIp4DeviceTest, PeerCloseClosesDeviceAndReopenConnectsAgain) {
-    unsigned int port = 0;
-    auto peer = startPeer("greet-close-server", port);
-    ASSERT_NE(port, 0u);
-    Net::TcpIp4Device device("127.0.0.1", port, 3000);
-    for (int round = 0; round < 2; ++round) {
+    ForeignServer greeter("greet-close-server");
+    ASSERT_NE(greeter.port, 0u);
+    InspectableDevice device("127.0.0.1", greeter.port, 3000);
+    for (bool byRead : {true, false}) {
         device.open();
         EXPECT_EQ(readExactly(device, 3), "bye");
         // The end of the stream is a read event with nothing to read.
-        EXPECT_EQ(codeOf<IO::Exception>([&] { device.waitForData(5000); }), Net::ErrReadEventNoData);
+        EXPECT_EQ(codeOf([&] { device.waitForData(5000); }), Net::ErrReadEventNoData);
         char c;
-        EXPECT_EQ(device.readInternal(&c, 1), 0);
-        EXPECT_FALSE(device.isOpen());
+        if (byRead) {
+            EXPECT_EQ(device.readInternal(&c, 1), 0);
+        }
+        EXPECT_FALSE(device.isOpen());  // without a read the liveness probe notices it
         EXPECT_TRUE(device.isEOF());
+        EXPECT_EQ(device.getSocket().getHandle(), -1);
     }
 }
 
-TEST(TcpIp4DeviceTest, IsOpenProbeNoticesVanishedPeer) {
-    Pair pair;
-    pair.accepted->close();
-    // The FIN is on its way; the probe sees it once it has arrived.
-    EXPECT_EQ(codeOf<IO::Exception>([&] { pair.client.waitForData(5000); }), Net::ErrReadEventNoData);
-    EXPECT_FALSE(pair.client.isOpen());
-    EXPECT_EQ(pair.client.getSocket().getHandle(), -1);
-}
-
-TEST(TcpIp4DeviceTest, RefusedConnectReportsRefusalNotTimeout) {
-    InspectableDevice device("127.0.0.1", SocketTest::unusedPort(), 2000);
+TEST(TcpIp4DeviceTest, ConnectFailures) {
+    InspectableDevice refused("127.0.0.1", SocketTest::unusedPort(), 2000);
     OS::StopWatch watch;
-    EXPECT_EQ(codeOf<IO::SystemException>([&] { device.open(); }), unsigned(ECONNREFUSED));
+    EXPECT_EQ(codeOf([&] { refused.open(); }), unsigned(ECONNREFUSED));  // not a time-out
     EXPECT_LT(watch.getElapsed(), 1000u);
-    EXPECT_TRUE(device.getSocket().isBlocking());
-    EXPECT_FALSE(device.isOpen());
+    EXPECT_TRUE(refused.getSocket().isBlocking());
+    EXPECT_FALSE(refused.isOpen());
+    // An empty host is the any-address: no peer, even with a listener on that port here.
+    Net::TcpIp4Server server(0);
+    const struct {
+        const char* host;
+        unsigned int code;
+    } rows[] = {{"no such host.invalid", Net::ErrHostNotFound}, {"", EADDRNOTAVAIL}, {"0.0.0.0", EADDRNOTAVAIL}};
+    for (const auto& row : rows) {
+        Net::TcpIp4Device device(row.host, server.getLocalPort(), 0);
+        EXPECT_EQ(codeOf([&] { device.open(); }), row.code) << row.host;
+        EXPECT_FALSE(device.isOpen()) << row.host;
+    }
+    EXPECT_FALSE(server.waitForConnection(0));
 }
 
 TEST(TcpIp4DeviceTest, ConnectToFullAcceptQueueTimesOut) {
@@ -164,14 +199,11 @@ TEST(TcpIp4DeviceTest, ConnectToFullAcceptQueueTimesOut) {
     device.setConnectTimeout(300);
     OS::StopWatch watch;
     EXPECT_THROW(device.open(), Base::TimeoutException);
-    auto elapsed = watch.getElapsed();
-    EXPECT_GE(elapsed, 290u);
-    EXPECT_LT(elapsed, 2000u);
-    // The socket is blocking again (its record and the descriptor agree) and not connected.
+    EXPECT_GE(watch.getElapsed(), 290u);
+    EXPECT_LT(watch.getElapsed(), 2000u);
+    // Blocking again (the record and the descriptor agree) and not connected.
     EXPECT_TRUE(device.getSocket().isBlocking());
-    int flags = ::fcntl(device.getSocket().getHandle(), F_GETFL);
-    ASSERT_GE(flags, 0);
-    EXPECT_EQ(flags & O_NONBLOCK, 0);
+    EXPECT_EQ(::fcntl(device.getSocket().getHandle(), F_GETFL) & O_NONBLOCK, 0);
     EXPECT_FALSE(device.isOpen());
     // A wake-up ends a long connect wait early, as a time-out.
     device.setConnectTimeout(20000);
@@ -182,67 +214,29 @@ TEST(TcpIp4DeviceTest, ConnectToFullAcceptQueueTimesOut) {
     EXPECT_TRUE(device.getSocket().isBlocking());
 }
 
-TEST(TcpIp4DeviceTest, UnusableHostsAreReportedAtOpen) {
-    Net::TcpIp4Device unknown("no such host.invalid", 80, 0);
-    EXPECT_EQ(codeOf<IO::Exception>([&] { unknown.open(); }), Net::ErrHostNotFound);
-    EXPECT_FALSE(unknown.isOpen());
-    // An empty host is the any-address: no peer, even with a listener on that port here.
-    Net::TcpIp4Server server(0);
-    for (const char* host : {"", "0.0.0.0"}) {
-        Net::TcpIp4Device any(host, server.getLocalPort(), 0);
-        EXPECT_EQ(codeOf<IO::SystemException>([&] { any.open(); }), unsigned(EADDRNOTAVAIL)) << host;
-        EXPECT_FALSE(any.isOpen());
-    }
-    EXPECT_FALSE(server.waitForConnection(0));
-}
-
-TEST(TcpIp4DeviceTest, WaitForDataRules) {
+TEST(TcpIp4DeviceTest, WaitForDataAndNonBlockingRead) {
+    Net::TcpIp4Device closed("127.0.0.1", 1, 0);
+    EXPECT_EQ(codeOf([&] { closed.waitForData(10); }), Net::ErrNoSocket);
     Pair pair;
     OS::StopWatch watch;
     EXPECT_FALSE(pair.client.waitForData(100));
     EXPECT_GE(watch.getElapsed(), 90u);
-    EXPECT_FALSE(pair.client.waitForData(0));
-
+    pair.client.setBlocking(false);
+    char buffer[8];
+    EXPECT_THROW(pair.client.readInternal(buffer, 8), IO::WouldBlockException);
+    EXPECT_TRUE(pair.client.isOpen());
     pair.accepted->write("abc", 3);
     ASSERT_TRUE(pair.client.waitForData(5000));
     watch.start();
     EXPECT_TRUE(pair.client.waitForData(10000));  // queued bytes: no wait at all
     EXPECT_LT(watch.getElapsed(), 1000u);
     EXPECT_EQ(pair.client.size(), 3);
-    EXPECT_EQ(pair.client.getReadableBytes(), 3);
+    EXPECT_EQ(pair.client.readInternal(buffer, 0), 0);  // a zero-length read never closes
+    EXPECT_TRUE(pair.client.isOpen());
+    EXPECT_EQ(pair.client.readInternal(buffer, 8), 3);
 }
 
-TEST(TcpIp4DeviceTest, ReadWithTimeoutCollectsWhatCameInTime) {
-    Pair pair;
-    pair.client.setTimeout(150);
-    pair.accepted->write("abc", 3);
-    char buffer[10];
-    OS::StopWatch watch;
-    EXPECT_EQ(pair.client.read(buffer, 10), 3);  // short: the time-out was reached
-    EXPECT_GE(watch.getElapsed(), 140u);
-    pair.accepted->write("0123456789", 10);
-    EXPECT_EQ(pair.client.read(buffer, 10), 10);
-    EXPECT_TRUE(pair.client.isOpen());
-}
-
-TEST(TcpIp4DeviceTest, NonBlockingReadWithoutDataWouldBlockAndStaysOpen) {
-    Pair pair;
-    pair.client.setBlocking(false);
-    char buffer[8];
-    EXPECT_THROW(pair.client.readInternal(buffer, 8), IO::WouldBlockException);
-    EXPECT_TRUE(pair.client.isOpen());
-    pair.accepted->write("xy", 2);
-    ASSERT_TRUE(pair.client.waitForData(5000));
-    ASSERT_EQ(pair.client.size(), 2);
-    EXPECT_EQ(pair.client.readInternal(buffer, 1), 1);
-    // A zero-length read never closes the device.
-    EXPECT_EQ(pair.client.readInternal(buffer, 0), 0);
-    EXPECT_TRUE(pair.client.isOpen());
-    EXPECT_EQ(pair.client.readInternal(buffer, 8), 1);
-    EXPECT_EQ(buffer[0], 'y');
-}
-
-TEST(TcpIp4DeviceTest, IsOpenFromAnotherThreadLeavesBlockedReadAlone) {
+TEST(TcpIp4DeviceTest, OtherThreadsLeaveBlockedReadAloneUnlessWakingIt) {
     Pair pair;
     std::atomic<long> got{-1};
     char byte = 0;
@@ -253,47 +247,111 @@ TEST(TcpIp4DeviceTest, IsOpenFromAnotherThreadLeavesBlockedReadAlone) {
     reader.join();
     EXPECT_EQ(got, 1);
     EXPECT_EQ(byte, 'z');
-}
-
-TEST(TcpIp4DeviceTest, WakeUpEndsBlockedReadAndKeepsConnection) {
-    Pair pair;
-    std::atomic<unsigned int> code{0};
-    std::thread reader([&] {
-        char c;
-        code = codeOf<IO::SystemException>([&] { pair.client.readInternal(&c, 1); });
-    });
-    pair.client.wakeUp();
-    reader.join();
-    EXPECT_EQ(code, unsigned(EINTR));
-    EXPECT_TRUE(pair.client.isOpen());
+    // A wake-up ends a blocked read with EINTR and keeps the connection.
+    EXPECT_EQ(codeWhenWoken([&] { pair.client.readInternal(&byte, 1); }, [&] { pair.client.wakeUp(); }),
+              unsigned(EINTR));
     pair.accepted->write("k", 1);
     EXPECT_EQ(readExactly(pair.client, 1), "k");
 }
 
-TEST(TcpIp4DeviceTest, CopiesShareOneSocket) {
-    Pair pair;
-    auto copy = std::make_unique<Net::TcpIp4Device>(pair.client);
-    EXPECT_EQ(copy->getName(), pair.client.getName());
-    copy.reset();  // the last copy is still there: the socket stays open
-    EXPECT_TRUE(pair.client.isOpen());
-    Net::TcpIp4Device second(pair.client);
-    second.close();  // closing one closes it for all
-    EXPECT_FALSE(pair.client.isOpen());
-    char c;
-    EXPECT_EQ(pair.accepted->readInternal(&c, 1), 0);
-}
-
-TEST(TcpIp4DeviceTest, WrapsConnectedDescriptor) {
+TEST(TcpIp4DeviceTest, WrapsConnectedDescriptorAndCopiesShareIt) {
     Net::TcpIp4Server server(0);
-    int fd = SocketTest::connectRaw(server.getLocalPort());
-    ASSERT_GE(fd, 0);
-    Net::TcpIp4Device device(fd, 0);
-    EXPECT_TRUE(device.isOpen());
-    EXPECT_EQ(device.getPeerIP(), "");
-    EXPECT_EQ(device.getPeerPort(), 0u);
+    Net::TcpIp4Device device(SocketTest::connectRaw(server.getLocalPort()), 0);
     std::unique_ptr<IO::Device> accepted(server.acceptInternal());
+    ASSERT_TRUE(device.isOpen());
     device.write("raw", 3);
     EXPECT_EQ(readExactly(*accepted, 3), "raw");
+    std::make_unique<Net::TcpIp4Device>(device).reset();  // a copy going away keeps it open
+    EXPECT_TRUE(device.isOpen());
+    Net::TcpIp4Device(device).close();  // closing one closes it for all
+    EXPECT_FALSE(device.isOpen());
+    char c;
+    EXPECT_EQ(accepted->readInternal(&c, 1), 0);
+}
+
+TEST(TcpIp4ServerTest, NoCallerNoWaitNonBlockingAcceptWouldBlockAndWakeUpEndsWaits) {
+    Net::TcpIp4Server server(0);
+    OS::StopWatch watch;
+    EXPECT_FALSE(server.waitForConnection(0));
+    EXPECT_LT(watch.getElapsed(), 100u);
+    EXPECT_FALSE(server.waitForConnection(50));
+    EXPECT_GE(watch.getElapsed(), 45u);
+    EXPECT_EQ(codeWhenWoken([&] { delete server.acceptInternal(); }, [&] { server.wakeUp(); }), unsigned(EINTR));
+    server.wakeUp();
+    watch.start();
+    EXPECT_FALSE(server.waitForConnection(0xFFFFFFFFu));
+    EXPECT_LT(watch.getElapsed(), 1000u);
+    server.setBlocking(false);
+    EXPECT_THROW(delete server.acceptInternal(), IO::WouldBlockException);
+    RawClient client(server.getLocalPort());
+    ASSERT_TRUE(server.waitForConnection(5000));
+    auto device = acceptDevice(server);
+    ASSERT_TRUE(device);
+    EXPECT_TRUE(device->isOpen());
+}
+
+TEST(TcpIp4ServerTest, RejectResetsFirstCallerAndACopyAcceptsTheNext) {
+    Net::TcpIp4Server server(0);
+    Net::TcpIp4Server copy(server);  // shares the listener
+    RawClient first(server.getLocalPort()), second(server.getLocalPort());
+    ASSERT_GE(first.fd, 0);
+    ASSERT_GE(second.fd, 0);
+    ASSERT_TRUE(server.waitForConnection(5000));
+    server.rejectInternal();
+    char buffer[16] = {};
+    errno = 0;
+    EXPECT_EQ(::recv(first.fd, buffer, 1, 0), -1);
+    EXPECT_EQ(errno, ECONNRESET);
+    ASSERT_TRUE(copy.waitForConnection(5000));
+    auto device = acceptDevice(copy);
+    ASSERT_TRUE(device);
+    EXPECT_FALSE(server.waitForConnection(0));
+    unsigned int clientPort = SocketTest::localPort(second.fd);
+    EXPECT_TRUE(device->isOpen());
+    EXPECT_EQ(device->getPeerPort(), clientPort);
+    EXPECT_EQ(device->getName(), "127.0.0.1:" + std::to_string(clientPort));
+    EXPECT_EQ(device->getLocalPort(), server.getLocalPort());
+    EXPECT_EQ(device->write("to client", 9), 9);
+    EXPECT_EQ(::recv(second.fd, buffer, 9, MSG_WAITALL), 9);
+    ASSERT_EQ(::send(second.fd, "ok", 2, MSG_NOSIGNAL), 2);
+    ASSERT_TRUE(device->waitForData(5000));
+    EXPECT_EQ(device->readInternal(buffer, 2), 2);
+}
+
+TEST(TcpIp4ServerTest, BusyPortFailsInConstructorButRestartBindsAtOnce) {
+    unsigned int port;
+    {
+        Net::TcpIp4Server server(0);
+        port = server.getLocalPort();
+        EXPECT_EQ(codeOf([&] { Net::TcpIp4Server second(port); }), unsigned(EADDRINUSE));
+        RawClient client(port);
+        acceptDevice(server)->close();  // the server side closes first and keeps TIME_WAIT
+    }
+    EXPECT_NO_THROW(Net::TcpIp4Server again(port));
+}
+
+TEST(TcpIp4ServerTest, AcceptedDeviceOutlivesServerAndServesForeignClient) {
+    auto server = std::make_unique<Net::TcpIp4Server>(0);
+    const unsigned int count = 1u << 20;
+    SocketTest::PeerProcess peer(SocketTest::peerScript(VARONET_TEST_SOURCE_DIR),
+                                 {"client", std::to_string(server->getLocalPort()), std::to_string(count)});
+    ASSERT_TRUE(peer.isStarted());
+    ASSERT_TRUE(server->waitForConnection(10000));
+    auto device = acceptDevice(*server);
+    server.reset();
+    // Echo until the client has sent everything and shut its side down.
+    char buffer[65536];
+    unsigned int echoed = 0;
+    while (echoed < count && device->waitForData(5000)) {
+        long n = device->readInternal(buffer, sizeof buffer);
+        ASSERT_GT(n, 0);
+        ASSERT_EQ(device->write(buffer, n), n);
+        echoed += static_cast<unsigned int>(n);
+    }
+    EXPECT_EQ(echoed, count);
+    device->close();
+    EXPECT_EQ(peer.readLine(10000), "OK");
+    EXPECT_EQ(peer.waitExit(5000), 0);
 }
 
 }  // namespace
