@@ -15,7 +15,6 @@ public:
     RawListener(const RawListener&) = delete;
     RawListener& operator=(const RawListener&) = delete;
     unsigned int getPort() const { return muPort; }
-    int getHandle() const { return miFd; }
     /// Fills the accept queue so that further SYNs are dropped (Linux drops a SYN
     /// when the queue is full). Returns false when it could not be filled.
     bool fillAcceptQueue();

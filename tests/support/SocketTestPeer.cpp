@@ -15,6 +15,8 @@
 
 namespace SocketTest {
 
+namespace {
+
 bool hasProgram(const std::string& name) {
     const char* path = std::getenv("PATH");
     std::stringstream dirs(path ? path : "");
@@ -23,6 +25,8 @@ bool hasProgram(const std::string& name) {
         if (!dir.empty() && ::access((dir + "/" + name).c_str(), X_OK) == 0) return true;
     return false;
 }
+
+}  // namespace
 
 std::string peerScript(const std::string& testSourceDir) { return testSourceDir + "/peers/SocketPeer.py"; }
 

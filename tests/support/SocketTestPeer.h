@@ -33,8 +33,6 @@ private:
     std::string msBuffer;
 };
 
-/// True when the program is found on PATH.
-bool hasProgram(const std::string& name);
 /// The peer script in the source tree.
 std::string peerScript(const std::string& testSourceDir);
 

@@ -62,10 +62,7 @@ std::string readExactly(IO::Device& device, std::size_t count) {
 }
 
 std::unique_ptr<Net::TcpIp4Device> acceptDevice(Net::TcpIp4Server& server) {
-    IO::Device* device = server.acceptInternal();
-    auto* tcp = dynamic_cast<Net::TcpIp4Device*>(device);
-    if (!tcp) delete device;
-    return std::unique_ptr<Net::TcpIp4Device>(tcp);
+    return std::unique_ptr<Net::TcpIp4Device>(dynamic_cast<Net::TcpIp4Device*>(server.acceptInternal()));
 }
 
 // A plain POSIX client socket, closed however the test ends.
@@ -313,9 +310,6 @@ TEST(TcpIp4ServerTest, RejectResetsFirstCallerAndACopyAcceptsTheNext) {
     EXPECT_EQ(device->getLocalPort(), server.getLocalPort());
     EXPECT_EQ(device->write("to client", 9), 9);
     EXPECT_EQ(::recv(second.fd, buffer, 9, MSG_WAITALL), 9);
-    ASSERT_EQ(::send(second.fd, "ok", 2, MSG_NOSIGNAL), 2);
-    ASSERT_TRUE(device->waitForData(5000));
-    EXPECT_EQ(device->readInternal(buffer, 2), 2);
 }
 
 TEST(TcpIp4ServerTest, BusyPortFailsInConstructorButRestartBindsAtOnce) {
