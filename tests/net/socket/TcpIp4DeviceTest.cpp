@@ -211,7 +211,7 @@ TEST(TcpIp4DeviceTest, ConnectToFullAcceptQueueTimesOut) {
     EXPECT_TRUE(device.getSocket().isBlocking());
 }
 
-TEST(TcpIp4DeviceTest, WaitForDataAndNonBlockingRead) {
+TEST(TcpIp4DeviceTest, WaitForDataNonBlockingAndTimedRead) {
     Net::TcpIp4Device closed("127.0.0.1", 1, 0);
     EXPECT_EQ(codeOf([&] { closed.waitForData(10); }), Net::ErrNoSocket);
     Pair pair;
@@ -231,6 +231,14 @@ TEST(TcpIp4DeviceTest, WaitForDataAndNonBlockingRead) {
     EXPECT_EQ(pair.client.readInternal(buffer, 0), 0);  // a zero-length read never closes
     EXPECT_TRUE(pair.client.isOpen());
     EXPECT_EQ(pair.client.readInternal(buffer, 8), 3);
+    // A read with a time-out returns once the count is in, or short when the time is up.
+    pair.client.setBlocking(true);
+    pair.client.setTimeout(150);
+    pair.accepted->write("0123456789", 10);
+    EXPECT_EQ(pair.client.read(buffer, 8), 8);
+    watch.start();
+    EXPECT_EQ(pair.client.read(buffer, 8), 2);
+    EXPECT_GE(watch.getElapsed(), 140u);
 }
 
 TEST(TcpIp4DeviceTest, OtherThreadsLeaveBlockedReadAloneUnlessWakingIt) {
