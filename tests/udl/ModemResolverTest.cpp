@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -183,23 +184,20 @@ TEST(ModemResolver, NestedLocatorsGoThroughTheVirtualResolve) {
 
 TEST(ModemResolver, RejectedAndEmptyTargets) {
     UDL::BaseDeviceResolver resolver;
-    for (const char* locator : {"Modem:serial\\:COM1\\@9600:Number=1", "ISDNmodem:serial\\:COM1\\@9600"}) {
+    auto codeOf = [](const std::function<void()>& action) -> unsigned int {
         try {
-            delete resolver.resolve(locator, nullptr, nullptr);
-            ADD_FAILURE() << locator;
+            action();
         } catch (const Base::Exception& e) {
-            EXPECT_EQ(e.getErrorCode(), UDL::ErrBadLocator) << locator;
+            return e.getErrorCode();
         }
-    }
+        return 0;
+    };
+    for (const char* locator : {"Modem:serial\\:COM1\\@9600:Number=1", "ISDNmodem:serial\\:COM1\\@9600"})
+        EXPECT_EQ(codeOf([&] { delete resolver.resolve(locator, nullptr, nullptr); }), UDL::ErrBadLocator) << locator;
     // A nested locator that gives no device leaves a modem that cannot open.
     std::unique_ptr<IO::Device> modem(resolver.resolve("modem:none\\:x:Number=1", nullptr, nullptr));
     ASSERT_NE(modem, nullptr);
-    try {
-        modem->open();
-        ADD_FAILURE() << "a modem without a line device must not open";
-    } catch (const Base::Exception& e) {
-        EXPECT_EQ(e.getErrorCode(), IO::ErrNotOpen);
-    }
+    EXPECT_EQ(codeOf([&] { modem->open(); }), IO::ErrNotOpen);
 }
 
 }  // namespace

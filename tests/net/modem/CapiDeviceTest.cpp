@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <functional>
-#include <ostream>
 #include <string>
 
 #include "base/Exception.h"
@@ -32,10 +31,14 @@ TEST(CapiDevice, EchoCallCarriesDataBothWaysAndClears) {
     ExchangeScope exchange;
     exchange->addNumber("555", SimulatedExchange::AnswerEcho);
     Net::CapiDevice device;
+    EXPECT_EQ(codeOf([&] { device.waitForData(10); }), Net::ErrModemNotConnected);
     device.setNumber("555");
     ASSERT_TRUE(device.createCapi());
     EXPECT_FALSE(device.isOpen());
     device.open();
+    OS::StopWatch watch;
+    EXPECT_FALSE(device.waitForData(300));
+    EXPECT_GE(watch.getElapsed(), 300u);
     EXPECT_TRUE(device.isOpen());
     EXPECT_EQ(device.getName(), "CapiDevice");
     EXPECT_EQ(device.write(Base::String("hello")), 5);
@@ -54,6 +57,7 @@ TEST(CapiDevice, EchoCallCarriesDataBothWaysAndClears) {
     EXPECT_FALSE(device.isOpen());
     EXPECT_EQ(exchange->activeCalls(), 0u);
     EXPECT_EQ(device.write(Base::String("late")), 0) << "no call: the wrapper refuses the data";
+    EXPECT_EQ(codeOf([&] { device.waitForData(0); }), Net::ErrModemNotConnected);
 }
 
 TEST(CapiDevice, FarEndTalksAndHangsUp) {
@@ -105,107 +109,71 @@ TEST(CapiDevice, DeletingTheDeviceReleasesTheRegistrationAndClearsTheCall) {
     EXPECT_TRUE(far->isEOF());
 }
 
-struct RefusalCase {
-    const char* name;
-    SimulatedExchange::EAnswer answer;
-    int attempts;
-    friend std::ostream& operator<<(std::ostream& out, const RefusalCase& c) { return out << c.name; }
-};
-
-class CapiRefusal : public testing::TestWithParam<RefusalCase> {};
-
-TEST_P(CapiRefusal, IsTriedAttemptsTimesThenFailsWith1048) {
-    ExchangeScope exchange;
-    exchange->addNumber("777", GetParam().answer);
-    Net::CapiDevice device;
-    device.setNumber("777");
-    device.setAttempts(GetParam().attempts);
-    ASSERT_TRUE(device.createCapi());
-    EXPECT_EQ(codeOf([&] { device.open(); }), Net::ErrModemNotOpenAfterDial);
-    EXPECT_FALSE(device.isOpen());
-    EXPECT_EQ(exchange->countCalls("777"), static_cast<std::size_t>(GetParam().attempts));
+TEST(CapiDevice, RefusedOrBusyCallsAreTriedAttemptsTimesWithTheRedialWaitAfterEach) {
+    struct Case {
+        SimulatedExchange::EAnswer answer;
+        int attempts, redialWait;
+        unsigned int minMs, maxMs;
+    } cases[] = {
+        {SimulatedExchange::Refuse, 3, 0, 0, 1500},
+        {SimulatedExchange::Busy, 1, 0, 0, 1500},
+        {SimulatedExchange::Refuse, 2, 1, 2000, 3500},  // the wait follows the last attempt too
+    };
+    for (const Case& c : cases) {
+        ExchangeScope exchange;
+        exchange->addNumber("777", c.answer);
+        Net::CapiDevice device;
+        device.setNumber("777");
+        device.setAttempts(c.attempts);
+        device.setAttempts(0);  // ignored
+        device.setRedialWaitingTime(c.redialWait);
+        ASSERT_TRUE(device.createCapi());
+        OS::StopWatch watch;
+        EXPECT_EQ(codeOf([&] { device.open(); }), Net::ErrModemNotOpenAfterDial);
+        EXPECT_GE(watch.getElapsed(), c.minMs);
+        EXPECT_LT(watch.getElapsed(), c.maxMs);
+        EXPECT_FALSE(device.isOpen());
+        EXPECT_EQ(exchange->countCalls("777"), static_cast<std::size_t>(c.attempts));
+    }
 }
 
-INSTANTIATE_TEST_SUITE_P(Answers, CapiRefusal,
-                         testing::Values(RefusalCase{"refused3", SimulatedExchange::Refuse, 3},
-                                         RefusalCase{"busy1", SimulatedExchange::Busy, 1},
-                                         RefusalCase{"busy2", SimulatedExchange::Busy, 2}),
-                         [](const testing::TestParamInfo<RefusalCase>& info) { return std::string(info.param.name); });
-
-TEST(CapiDevice, RedialWaitsAfterEveryFailedAttemptTheLastIncluded) {
-    ExchangeScope exchange;
-    exchange->addNumber("777", SimulatedExchange::Refuse);
-    Net::CapiDevice device;
-    device.setNumber("777");
-    device.setAttempts(2);
-    device.setAttempts(0);  // ignored
-    device.setRedialWaitingTime(1);
-    ASSERT_TRUE(device.createCapi());
-    OS::StopWatch watch;
-    EXPECT_EQ(codeOf([&] { device.open(); }), Net::ErrModemNotOpenAfterDial);
-    EXPECT_GE(watch.getElapsed(), 2000u) << "1 s after each of the two attempts";
-    EXPECT_LT(watch.getElapsed(), 3500u);
-    EXPECT_EQ(exchange->countCalls("777"), 2u);
-}
-
-struct ProtocolCase {
-    Net::EIsdnProtocol protocol;
-    const char* text;
-    const char* logicalNumber;  // what survives setProtocol
-    const char* userData;
-    friend std::ostream& operator<<(std::ostream& out, const ProtocolCase& c) { return out << c.text; }
-};
-
-class CapiProtocol : public testing::TestWithParam<ProtocolCase> {};
-
-TEST_P(CapiProtocol, ReachesTheExchangeAsItsText) {
-    const ProtocolCase& c = GetParam();
-    ExchangeScope exchange;
-    exchange->addNumber("9", SimulatedExchange::AnswerEcho);
-    Net::CapiDevice device;
-    device.setNumber("9");
-    device.setLogicalNumber("1234");
-    device.setUserData("ud");
-    device.setProtocol(c.protocol);
-    device.setOwnMSN("42");
-    device.setTEI("3");
-    device.setCallingX25Number("777");
-    EXPECT_EQ(device.getIsdnProtocol(), c.protocol);
-    ASSERT_TRUE(device.createCapi());
-    device.open();
-    auto calls = exchange->calls();
-    ASSERT_EQ(calls.size(), 1u);
-    const Capi::CallRequest& r = calls[0].request;
-    EXPECT_EQ(r.protocol, c.text);
-    EXPECT_EQ(r.number, "9");
-    EXPECT_EQ(r.logicalNumber, c.logicalNumber);
-    EXPECT_EQ(r.userData, c.userData);
-    EXPECT_EQ(r.ownMSN, "42");
-    EXPECT_EQ(r.tei, "3");
-    EXPECT_EQ(r.callingX25Number, "777");
-    EXPECT_EQ(r.bChannels, 1);
-}
-
-INSTANTIATE_TEST_SUITE_P(Protocols, CapiProtocol,
-                         testing::Values(ProtocolCase{Net::IsdnX75, "X75", "", ""},
-                                         ProtocolCase{Net::IsdnX25BChannel, "X25", "1234", "ud"},
-                                         ProtocolCase{Net::IsdnX31DChannel, "X25D", "", "ud"},
-                                         ProtocolCase{Net::IsdnPPP, "X75", "", "ud"},
-                                         ProtocolCase{Net::IsdnV110, "V110", "", "ud"}));
-
-TEST(CapiDevice, WaitForDataWithoutAConnectionThrows1553) {
-    ExchangeScope exchange;
-    exchange->addNumber("1", SimulatedExchange::AnswerEcho);
-    Net::CapiDevice device;
-    EXPECT_EQ(codeOf([&] { device.waitForData(10); }), Net::ErrModemNotConnected);
-    ASSERT_TRUE(device.createCapi());
-    device.setNumber("1");
-    device.open();
-    OS::StopWatch watch;
-    EXPECT_FALSE(device.waitForData(300));
-    EXPECT_GE(watch.getElapsed(), 300u);
-    device.close();
-    EXPECT_EQ(codeOf([&] { device.waitForData(0); }), Net::ErrModemNotConnected);
+TEST(CapiDevice, ProtocolAndAddressingReachTheExchange) {
+    struct Case {
+        Net::EIsdnProtocol protocol;
+        const char* text;
+        const char* logicalNumber;  // what survives setProtocol
+        const char* userData;
+    } cases[] = {
+        {Net::IsdnX75, "X75", "", ""},         {Net::IsdnX25BChannel, "X25", "1234", "ud"},
+        {Net::IsdnX31DChannel, "X25D", "", "ud"}, {Net::IsdnPPP, "X75", "", "ud"},
+        {Net::IsdnV110, "V110", "", "ud"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.text);
+        ExchangeScope exchange;
+        exchange->addNumber("9", SimulatedExchange::AnswerEcho);
+        Net::CapiDevice device;
+        device.setNumber("9");
+        device.setLogicalNumber("1234");
+        device.setUserData("ud");
+        device.setProtocol(c.protocol);
+        device.setOwnMSN("42");
+        device.setTEI("3");
+        device.setCallingX25Number("777");
+        ASSERT_TRUE(device.createCapi());
+        device.open();
+        auto calls = exchange->calls();
+        ASSERT_EQ(calls.size(), 1u);
+        const Capi::CallRequest& r = calls[0].request;
+        EXPECT_EQ(r.protocol, c.text);
+        EXPECT_EQ(r.number, "9");
+        EXPECT_EQ(r.logicalNumber, c.logicalNumber);
+        EXPECT_EQ(r.userData, c.userData);
+        EXPECT_EQ(r.ownMSN, "42");
+        EXPECT_EQ(r.tei, "3");
+        EXPECT_EQ(r.callingX25Number, "777");
+        EXPECT_EQ(r.bChannels, 1);
+    }
 }
 
 TEST(CapiDevice, FailedRegistrationIsLoggedAndReportedAsFalse) {
@@ -228,20 +196,6 @@ TEST(CapiDevice, FailedRegistrationIsLoggedAndReportedAsFalse) {
     EXPECT_FALSE(orphan.createCapi());
     EXPECT_TRUE(orphan.getCapi()->getLastMessage().contains("no CAPI backend"));
     EXPECT_EQ(codeOf([&] { orphan.open(); }), Net::ErrModemNotOpenAfterDial);
-}
-
-TEST(CapiDevice, DefaultsAndSettersThatClearOtherFields) {
-    Net::CapiDevice device;
-    EXPECT_EQ(device.getMaxLogicalConnections(), 1u);
-    EXPECT_EQ(device.getDataBlocks(), 2u);
-    EXPECT_EQ(device.getBlockSize(), 2048u);
-    EXPECT_EQ(device.getAttempts(), 1);
-    EXPECT_EQ(device.getRedialWaitingTime(), 0);
-    EXPECT_EQ(device.getTimeout(), 0u);
-    EXPECT_EQ(device.getIsdnProtocol(), Net::IsdnX75);
-    device.setTimeout(1500);
-    EXPECT_EQ(device.getTimeout(), 1500u);
-    EXPECT_EQ(Net::CapiDevice::protocolText(static_cast<Net::EIsdnProtocol>(9)), std::string("X75"));
 }
 
 TEST(CapiWrapper, TwoCallsNeedTwoLogicalConnections) {

