@@ -160,52 +160,43 @@ TEST(AnalogModemDialogue, BlacklistedDialIsRetriedAndLaterDialsCarryTheChipsFrag
 
 // --- command builders ------------------------------------------------------------
 
-struct DialCase {
-    const char* name;
-    unsigned int row;
-    Net::AnalogModem::EDialingMode mode;
-    const char* outside;
-    unsigned int waitForLine, waitOnLine;
-    const char* prefix;
-    unsigned int waitForNetwork;
-    bool flash;
-    const char* expected;
-};
-
-class AnalogDialString : public testing::TestWithParam<DialCase> {};
-
-TEST_P(AnalogDialString, IsBuiltFromTheSettings) {
-    const DialCase& c = GetParam();
-    auto* line = new Net::StatefulDevice(new Base::FifoDevice(0));
-    line->setModemType(Net::ModemAnalog);
-    line->setInterfaceType(c.row);
-    OpenAnalogModem modem(line, nullptr);
-    modem.checkModemType();
-    modem.setDialingMode(c.mode);
-    modem.setOutsideLineAccess(c.outside);
-    modem.setWaitForLine(c.waitForLine);
-    modem.setWaitOnLine(c.waitOnLine);
-    modem.setNetworkPrefix(c.prefix);
-    modem.setWaitForNetwork(c.waitForNetwork);
-    modem.setFlashKey(c.flash);
-    modem.setNumber("555");
-    EXPECT_EQ(modem.getConnectCommand(), c.expected);
+TEST(AnalogModemCommands, DialStringIsBuiltFromTheSettings) {
+    struct Case {
+        unsigned int row;
+        Net::AnalogModem::EDialingMode mode;
+        const char* outside;
+        unsigned int waitForLine, waitOnLine;
+        const char* prefix;
+        unsigned int waitForNetwork;
+        bool flash;
+        const char* expected;
+    } cases[] = {
+        {0, Net::AnalogModem::DialTone, "", 0, 0, "", 0, false, "DT555"},
+        {0, Net::AnalogModem::DialPulse, "", 0, 0, "", 0, false, "DP555"},
+        {1, Net::AnalogModem::DialTone, "0", 5, 1, "", 0, false, "DT0W,555"},   // access digits with wait
+        {1, Net::AnalogModem::DialTone, "0", 0, 0, "", 0, true, "DT0555"},      // no wait; flash ignored
+        {2, Net::AnalogModem::DialPulse, "", 0, 2, "", 0, true, "DP!W,,555"},   // flash key
+        {2, Net::AnalogModem::DialPulse, "", 9, 0, "", 0, true, "DP!W555"},     // flash ignores wait for line
+        {0, Net::AnalogModem::DialTone, "9", 2, 1, "01019", 2, false, "DT9W,01019,,555"},  // prefix, pauses
+        {0, Net::AnalogModem::DialTone, "", 0, 2, "", 3, false, "DT,,555"},     // pauses without prefix
+    };
+    for (const Case& c : cases) {
+        auto* line = new Net::StatefulDevice(new Base::FifoDevice(0));
+        line->setModemType(Net::ModemAnalog);
+        line->setInterfaceType(c.row);
+        OpenAnalogModem modem(line, nullptr);
+        modem.checkModemType();
+        modem.setDialingMode(c.mode);
+        modem.setOutsideLineAccess(c.outside);
+        modem.setWaitForLine(c.waitForLine);
+        modem.setWaitOnLine(c.waitOnLine);
+        modem.setNetworkPrefix(c.prefix);
+        modem.setWaitForNetwork(c.waitForNetwork);
+        modem.setFlashKey(c.flash);
+        modem.setNumber("555");
+        EXPECT_EQ(modem.getConnectCommand(), c.expected);
+    }
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Cases, AnalogDialString,
-    testing::Values(
-        DialCase{"tone", 0, Net::AnalogModem::DialTone, "", 0, 0, "", 0, false, "DT555"},
-        DialCase{"pulse", 0, Net::AnalogModem::DialPulse, "", 0, 0, "", 0, false, "DP555"},
-        DialCase{"accessWithWait", 1, Net::AnalogModem::DialTone, "0", 5, 1, "", 0, false, "DT0W,555"},
-        DialCase{"accessWithoutWaitIgnoresFlash", 1, Net::AnalogModem::DialTone, "0", 0, 0, "", 0, true,
-                 "DT0555"},
-        DialCase{"flashPulse", 2, Net::AnalogModem::DialPulse, "", 0, 2, "", 0, true, "DP!W,,555"},
-        DialCase{"flashIgnoresWaitForLine", 2, Net::AnalogModem::DialPulse, "", 9, 0, "", 0, true, "DP!W555"},
-        DialCase{"prefixWithPauses", 0, Net::AnalogModem::DialTone, "9", 2, 1, "01019", 2, false,
-                 "DT9W,01019,,555"},
-        DialCase{"pausesWithoutPrefix", 0, Net::AnalogModem::DialTone, "", 0, 2, "", 3, false, "DT,,555"}),
-    [](const testing::TestParamInfo<DialCase>& info) { return std::string(info.param.name); });
 
 // Row 1's fragment is checked by the dialogue above; the other rows have none.
 TEST(AnalogModemCommands, OtherRowsHaveNoBlacklistFragment) {

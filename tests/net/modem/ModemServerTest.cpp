@@ -190,42 +190,34 @@ TEST(ModemServer, LineFailureWhilePollingIsSwallowed) {
     EXPECT_FALSE(modem->isLocked()) << "the template modem is unlocked after a failure";
 }
 
-struct MsnCase {
-    const char* name;
-    const char* ownMSN;
-    const char* announced;
-};
+TEST(IsdnModemServer, AnnouncesItsMsnOrEveryMsnAndAnswers) {
+    for (const char* ownMSN : {"", "4711"}) {
+        SCOPED_TRACE(ownMSN);
+        const std::string announced = *ownMSN ? std::string("AT#Z=") + ownMSN : "AT#Z=*";
+        SimulatedLine line;
+        line.sim().setEcho(false);
+        ModemTestKit::apply(line.sim(), ModemTestKit::isdnTaPlus());
+        auto* port = line.makePort().release();
+        auto* modem = new Net::IsdnModem(new Net::StatefulDevice(port), nullptr);
+        Net::IsdnModemServer server(modem);
+        EXPECT_EQ(server.getName(), "server:isdnmodem:Device=<" + port->getName() + ">");
+        server.setProtocol(Net::IsdnPPP);
+        server.setOwnMSN(ownMSN);
+        EXPECT_FALSE(server.waitForConnection(0));
+        ASSERT_TRUE(line.sim().waitForReceived(announced + "\r", 2000));
+        auto lines = line.sim().commandLines();
+        EXPECT_EQ(countOf(lines, "ATB31"), 1) << "the PPP fragment of the adapter's row";
+        EXPECT_EQ(countOf(lines, announced), 1);
+        EXPECT_EQ(modem->getProtocol(), Net::IsdnPPP);
 
-class IsdnServerMsn : public testing::TestWithParam<MsnCase> {};
-
-TEST_P(IsdnServerMsn, AnnouncesItsMsnOrEveryMsn) {
-    SimulatedLine line;
-    line.sim().setEcho(false);
-    ModemTestKit::apply(line.sim(), ModemTestKit::isdnTaPlus());
-    auto* port = line.makePort().release();
-    auto* modem = new Net::IsdnModem(new Net::StatefulDevice(port), nullptr);
-    Net::IsdnModemServer server(modem);
-    EXPECT_EQ(server.getName(), "server:isdnmodem:Device=<" + port->getName() + ">");
-    server.setProtocol(Net::IsdnPPP);
-    server.setOwnMSN(GetParam().ownMSN);
-    EXPECT_FALSE(server.waitForConnection(0));
-    ASSERT_TRUE(line.sim().waitForReceived(std::string(GetParam().announced) + "\r", 2000));
-    auto lines = line.sim().commandLines();
-    EXPECT_EQ(countOf(lines, "ATB31"), 1) << "the PPP fragment of the adapter's row";
-    EXPECT_EQ(countOf(lines, GetParam().announced), 1);
-    EXPECT_EQ(modem->getProtocol(), Net::IsdnPPP);
-
-    line.sim().ring();
-    std::unique_ptr<IO::Device> call(server.accept());
-    ASSERT_TRUE(call);
-    EXPECT_NE(dynamic_cast<Net::IsdnModem*>(call.get()), nullptr);
-    EXPECT_TRUE(call->isOpen());
-    dynamic_cast<Net::Modem&>(*call).setDelayToDisconnect(0);
+        line.sim().ring();
+        std::unique_ptr<IO::Device> call(server.accept());
+        ASSERT_TRUE(call);
+        EXPECT_NE(dynamic_cast<Net::IsdnModem*>(call.get()), nullptr);
+        EXPECT_TRUE(call->isOpen());
+        dynamic_cast<Net::Modem&>(*call).setDelayToDisconnect(0);
+    }
 }
-
-INSTANTIATE_TEST_SUITE_P(Msn, IsdnServerMsn,
-                         testing::Values(MsnCase{"none", "", "AT#Z=*"}, MsnCase{"own", "4711", "AT#Z=4711"}),
-                         [](const testing::TestParamInfo<MsnCase>& info) { return std::string(info.param.name); });
 
 // Tells when it is deleted.
 struct WatchedDevice : Base::FifoDevice {
