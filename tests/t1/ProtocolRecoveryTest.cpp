@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 
 #include "base/Exception.h"
 #include "base/MemoryDevice.h"
@@ -83,136 +84,93 @@ struct Exchange {
 
 }  // namespace
 
-// ---- faults on blocks from the node ------------------------------------------
+// One recoverable fault per case; the frame still arrives intact, the
+// recovery count is as given and check looks at what went on the wire.
+struct RecoverableFault {
+    const char* name;
+    std::function<void(T1FaultDevice&)> inject;
+    int recoveries;  // -1: not checked
+    std::vector<unsigned int> errorsLogged;
+    std::function<void(Exchange&)> check;
+    bool extended = false;
+    Bytes request = {1, 2, 3};  // pattern(600, 8) goes out as three blocks: writes 0, 1, 2
+};
 
-TEST(ProtocolRecovery, DamagedBlockIsAnsweredWithEdcErrorAndResent) {
-    for (bool extended : {false, true}) {
-        SCOPED_TRACE(extended ? "extended (CRC)" : "short (LRC)");
-        Exchange x(254, extended);
-        x.link.faults().flipInboundBit(1, 9, 3);
-        unsigned int recoveries = 0;
-        T1::Frame frame = x.run(&recoveries);
-        x.expectIntact(frame);
-        EXPECT_EQ(recoveries, 1u);
-        EXPECT_TRUE(x.outboundContains(wire(0x12, 0x91))) << "R(N(R)=1, EDC error)";
-        // The failure is logged with its code and the damaged bytes.
-        const auto entries = x.logger.entries();
-        ASSERT_EQ(entries.size(), 2u);
-        EXPECT_EQ(entries[0].kind, 'x');
-        EXPECT_EQ(entries[0].id, 3847u);
-        EXPECT_EQ(entries[1].kind, 'a');
-        EXPECT_EQ(entries[1].id, LogId);
-        EXPECT_EQ(entries[1].level, int(LogLevel));
-        EXPECT_FALSE(entries[1].bytes.isEmpty());
-    }
-}
-
-TEST(ProtocolRecovery, DroppedByteEndsInACharacterTimeOutSentAsCodeTwo) {
-    Exchange x;
-    x.link.faults().dropInboundByte(1, 20);
-    unsigned int recoveries = 0;
-    T1::Frame frame = x.run(&recoveries);
-    x.expectIntact(frame);
-    EXPECT_EQ(recoveries, 1u);
-    EXPECT_TRUE(x.outboundContains(wire(0x12, 0x92))) << "time-out goes on the wire as error 2";
-    EXPECT_EQ(x.logger.errors(), std::vector<unsigned int>{Base::TimeoutException::Code});
-}
-
-TEST(ProtocolRecovery, LateBlockGetsAnRBlockAndItsRepetitionIsDropped) {
-    Exchange x;
-    x.link.faults().holdInbound(1, 1);
-    unsigned int recoveries = 0;
-    T1::Frame frame = x.run(&recoveries);
-    x.expectIntact(frame);
-    // One time-out, then the node's repetition of the late block costs the second unit.
-    EXPECT_EQ(recoveries, 2u);
-    EXPECT_TRUE(x.outboundContains(wire(0x12, 0x92)));
-    EXPECT_FALSE(x.outboundContains(wire(0x12, 0xC0)));
-}
-
-TEST(ProtocolRecovery, SecondFaultInARowSendsResynchRequest) {
-    Exchange x;
-    x.link.faults().holdInbound(1, 2);
-    unsigned int recoveries = 0;
-    T1::Frame frame = x.run(&recoveries);
-    x.expectIntact(frame);
-    EXPECT_EQ(recoveries, 2u);
-    const auto& out = x.link.faults().outbound();
-    const auto r = std::find(out.begin(), out.end(), wire(0x12, 0x92));
-    ASSERT_NE(r, out.end());
-    ASSERT_NE(r + 1, out.end());
-    EXPECT_EQ(*(r + 1), wire(0x12, 0xC0)) << "first fault: R-block, second: RESYNCH request";
-}
-
-TEST(ProtocolRecovery, RepeatedInformationBlockIsDropped) {
-    Exchange x;
-    x.link.faults().repeatInbound(1);
-    unsigned int recoveries = 0;
-    T1::Frame frame = x.run(&recoveries);
-    x.expectIntact(frame);
-    EXPECT_EQ(recoveries, 1u);
-    // Nothing answers the repetition: two acknowledgements for three blocks.
-    EXPECT_EQ(x.link.faults().outbound().size(), 3u);
-}
-
-TEST(ProtocolRecovery, BlockFromAnotherNodeIsLoggedAnsweredAndDropped) {
-    Exchange x;
-    x.link.faults().injectInbound(1, T1Peer::encode(0x13, T1Peer::informationPcb(1, true), {9, 9, 9}));
-    unsigned int recoveries = 0;
-    T1::Frame frame = x.run(&recoveries);
-    x.expectIntact(frame);
-    EXPECT_EQ(frame.getAddress().getNode(), 0x12) << "the first block's node stays the frame's";
-    EXPECT_EQ(x.logger.errors(), std::vector<unsigned int>{3848});
-    EXPECT_TRUE(x.outboundContains(wire(0x12, 0x92))) << "answered as error 2, to the chain's node";
-    EXPECT_EQ(recoveries, 2u);  // the fault and the node's repetition
-}
-
-TEST(ProtocolRecovery, ResynchRequestFromTheNodeIsAnsweredWithAResponse) {
-    Exchange x;
-    x.link.faults().injectInbound(1, wire(0x12, 0xC0));
-    unsigned int recoveries = 0;
-    T1::Frame frame = x.run(&recoveries);
-    x.expectIntact(frame);
-    EXPECT_EQ(recoveries, 0u);
-    EXPECT_TRUE(x.outboundContains(wire(0x12, 0xE0)));
-}
-
-// ---- faults on blocks to the node ----------------------------------------------
-
-TEST(ProtocolRecovery, NodeAsksAgainForADamagedOrShortenedBlock) {
-    for (int fault = 0; fault < 2; ++fault) {
-        SCOPED_TRACE(fault ? "dropped byte" : "flipped bit");
-        Exchange x(254, false, pattern(600, 8));  // three blocks out: writes 0, 1, 2
-        if (fault) x.link.faults().dropOutboundByte(1, 30);
-        else x.link.faults().flipOutboundBit(1, 30, 0);
-        T1::Frame frame = x.run();
-        x.expectIntact(frame);
+TEST(ProtocolRecovery, RecoverableFaultsEndInAnIntactFrame) {
+    const Bytes r1Timeout = wire(0x12, 0x92), resynch = wire(0x12, 0xC0);
+    const auto nodeAskedAgain = [](Exchange& x) {
         const auto& out = x.link.faults().outbound();
         ASSERT_GE(out.size(), 3u);
         EXPECT_EQ(out[2], out[1]) << "the second block went out again";
         EXPECT_EQ(x.link.node().damagedCount(), 1);
+    };
+    const auto damaged = [](Exchange& x) {
+        EXPECT_TRUE(x.outboundContains(wire(0x12, 0x91))) << "R(N(R)=1, EDC error)";
+        // The failure is logged with its code, then the damaged bytes.
+        const auto entries = x.logger.entries();
+        ASSERT_EQ(entries.size(), 2u);
+        EXPECT_EQ(entries[1].kind, 'a');
+        EXPECT_EQ(entries[1].id, LogId);
+        EXPECT_EQ(entries[1].level, int(LogLevel));
+        EXPECT_FALSE(entries[1].bytes.isEmpty());
+    };
+    const RecoverableFault cases[] = {
+        {"flipped bit, short form (LRC)", [](T1FaultDevice& f) { f.flipInboundBit(1, 9, 3); }, 1, {3847}, damaged},
+        {"flipped bit, extended form (CRC)", [](T1FaultDevice& f) { f.flipInboundBit(1, 9, 3); }, 1, {3847}, damaged,
+         true},
+        {"dropped byte: character time-out sent as code 2", [](T1FaultDevice& f) { f.dropInboundByte(1, 20); }, 1,
+         {Base::TimeoutException::Code}, [&](Exchange& x) { EXPECT_TRUE(x.outboundContains(r1Timeout)); }},
+        // One time-out, then the node's repetition of the late block costs the second unit.
+        {"late block: R-block, repetition dropped", [](T1FaultDevice& f) { f.holdInbound(1, 1); }, 2, {}, [&](Exchange& x) {
+             EXPECT_TRUE(x.outboundContains(r1Timeout));
+             EXPECT_FALSE(x.outboundContains(resynch));
+         }},
+        {"second fault in a row: RESYNCH request", [](T1FaultDevice& f) { f.holdInbound(1, 2); }, 2, {},
+         [&](Exchange& x) {
+             const auto& out = x.link.faults().outbound();
+             const auto r = std::find(out.begin(), out.end(), r1Timeout);
+             ASSERT_TRUE(r != out.end() && r + 1 != out.end());
+             EXPECT_EQ(*(r + 1), resynch) << "first fault: R-block, second: RESYNCH request";
+         }},
+        {"repeated I-block dropped unanswered", [](T1FaultDevice& f) { f.repeatInbound(1); }, 1, {},
+         [](Exchange& x) { EXPECT_EQ(x.link.faults().outbound().size(), 3u) << "two acknowledgements, one request"; }},
+        {"block from another node: logged, answered to the chain's node",
+         [](T1FaultDevice& f) { f.injectInbound(1, T1Peer::encode(0x13, T1Peer::informationPcb(1, true), {9, 9, 9})); },
+         2, {3848}, [&](Exchange& x) { EXPECT_TRUE(x.outboundContains(r1Timeout)); }},
+        {"RESYNCH request from the node answered with a response",
+         [](T1FaultDevice& f) { f.injectInbound(1, wire(0x12, 0xC0)); }, 0, {},
+         [](Exchange& x) { EXPECT_TRUE(x.outboundContains(wire(0x12, 0xE0))); }},
+        {"flipped bit to the node", [](T1FaultDevice& f) { f.flipOutboundBit(1, 30, 0); }, -1, {}, nodeAskedAgain, false,
+         pattern(600, 8)},
+        {"dropped byte to the node", [](T1FaultDevice& f) { f.dropOutboundByte(1, 30); }, -1, {}, nodeAskedAgain, false,
+         pattern(600, 8)},
+        {"lost acknowledgement", [](T1FaultDevice& f) { f.dropOutbound(1); }, 1, {},
+         [&](Exchange& x) { EXPECT_EQ(x.link.faults().outbound()[2], r1Timeout) << "R(1) again, now with the time-out"; }},
+        {"lost block: asked for after the confirmation times out", [](T1FaultDevice& f) { f.dropOutbound(0); }, -1, {},
+         [](Exchange& x) {
+             const auto& out = x.link.faults().outbound();
+             ASSERT_GE(out.size(), 3u);
+             EXPECT_EQ(out[1], wire(0x12, 0x82)) << "no confirmation within the waiting time";
+             EXPECT_EQ(out[2], out[0]) << "the node's R(0) brings the first block again";
+         },
+         false, pattern(600, 8)},
+    };
+    for (const RecoverableFault& c : cases) {
+        SCOPED_TRACE(c.name);
+        Exchange x(254, c.extended, c.request);
+        c.inject(x.link.faults());
+        unsigned int recoveries = 99;
+        T1::Frame frame = x.run(&recoveries);
+        x.expectIntact(frame);
+        EXPECT_EQ(frame.getAddress().getNode(), 0x12);
+        if (c.recoveries >= 0) {
+            EXPECT_EQ(recoveries, unsigned(c.recoveries));
+        }
+        if (!c.errorsLogged.empty()) {
+            EXPECT_EQ(x.logger.errors(), c.errorsLogged);
+        }
+        c.check(x);
     }
-}
-
-TEST(ProtocolRecovery, LostAcknowledgementIsRecoveredByTheTimeOut) {
-    Exchange x;
-    x.link.faults().dropOutbound(1);  // the acknowledgement of the answer's first block
-    unsigned int recoveries = 0;
-    T1::Frame frame = x.run(&recoveries);
-    x.expectIntact(frame);
-    EXPECT_EQ(recoveries, 1u);
-    EXPECT_EQ(x.link.faults().outbound()[2], wire(0x12, 0x92)) << "R(1) again, now with the time-out";
-}
-
-TEST(ProtocolRecovery, LostBlockIsAskedForAfterTheConfirmationTimesOut) {
-    Exchange x(254, false, pattern(600, 8));
-    x.link.faults().dropOutbound(0);  // the request's first block never reaches the node
-    T1::Frame frame = x.run();
-    x.expectIntact(frame);
-    const auto& out = x.link.faults().outbound();
-    ASSERT_GE(out.size(), 3u);
-    EXPECT_EQ(out[1], wire(0x12, 0x82)) << "no confirmation within the waiting time";
-    EXPECT_EQ(out[2], out[0]) << "the node's R(0) brings the first block again";
 }
 
 // ---- what cannot be recovered ------------------------------------------------
@@ -235,26 +193,21 @@ TEST(ProtocolRecovery, SilentNodeGetsRThenResynchThen3842) {
     EXPECT_EQ(logger.errors().size(), 3u);
 }
 
-TEST(ProtocolRecovery, WithoutRecoveryTheFirstTimeOutIs3842) {
-    T1NodeLink link;
-    T1::Protocol protocol(&link.faults(), 30, 20, 0, LogId, LogLevel, nullptr);
-    EXPECT_EQ(codeOf([&] { protocol.receive(T1::NodeAddress(0x12), nullptr, false, false); }), 3842u);
-    EXPECT_TRUE(link.faults().outbound().empty());
-}
-
-TEST(ProtocolRecovery, NoValidAddressMeans3840) {
-    {
-        T1NodeLink link;  // silent
-        T1::Protocol protocol(&link.faults(), 30, 20, 0, LogId, LogLevel, nullptr);
-        EXPECT_EQ(codeOf([&] { protocol.receive(T1::NodeAddress(), nullptr, false, true); }), 3840u);
+TEST(ProtocolRecovery, SilentOrDamagedFirstBlockWithoutRecoveryOrAddress) {
+    // Without recovery the first time-out is 3842; without a valid address
+    // there is no node to answer: 3840. Nothing goes on the wire.
+    const struct { T1::NodeAddress address; bool recover; bool damagedBlock; unsigned int code; } cases[] = {
+        {T1::NodeAddress(0x12), false, false, 3842}, {T1::NodeAddress(), true, false, 3840},
+        {T1::NodeAddress(), true, true, 3840}};
+    for (const auto& c : cases) {
+        T1NodeLink link;
+        if (c.damagedBlock) {
+            link.faults().flipInboundBit(0, 4, 1);
+            link.start([](T1Peer::T1Node& node) { node.writeBlock(T1Peer::informationPcb(0, false), {1, 2, 3, 4}); });
+        }
+        T1::Protocol protocol(&link.faults(), 60, 20, 0, LogId, LogLevel, nullptr);
+        EXPECT_EQ(codeOf([&] { protocol.receive(c.address, nullptr, false, c.recover); }), c.code);
         EXPECT_TRUE(link.faults().outbound().empty());
-    }
-    {
-        T1NodeLink link;  // the first block is damaged: no node known to answer
-        link.faults().flipInboundBit(0, 4, 1);
-        link.start([](T1Peer::T1Node& node) { node.writeBlock(T1Peer::informationPcb(0, false), {1, 2, 3, 4}); });
-        T1::Protocol protocol(&link.faults(), 300, 50, 0, LogId, LogLevel, nullptr);
-        EXPECT_EQ(codeOf([&] { protocol.receive(T1::NodeAddress(), nullptr, false, true); }), 3840u);
     }
 }
 

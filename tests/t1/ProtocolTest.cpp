@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "base/Exception.h"
 #include "base/MemoryDevice.h"
 #include "support/T1NodeLink.h"
@@ -103,60 +105,53 @@ INSTANTIATE_TEST_SUITE_P(Link, ProtocolExchangeOver,
                              return info.param == T1NodeLink::Kind::Pty ? "Pty" : "SocketPair";
                          });
 
-TEST(ProtocolExchange, EmptyFrameIsOneEmptyLastBlock) {
+// A node answering every request with answer(request), and the protocol over it.
+struct Served {
+    explicit Served(std::function<Bytes(const Bytes&)> answer) {
+        link.start([answer](T1Peer::T1Node& node) { node.serve(answer); });
+    }
     T1NodeLink link;
-    link.start([](T1Peer::T1Node& node) { node.serve([](const Bytes&) { return Bytes(); }); });
-    T1::Protocol protocol(&link.faults(), 1000, 200, 0, 7, 1, nullptr);
-    protocol.send(T1::Frame(T1::NodeAddress(0x12), Base::ByteArray()));
-    T1::Frame answer = protocol.receive(T1::NodeAddress(0x12));
-    link.finish();
-    EXPECT_TRUE(answer.getData().isEmpty());
-    ASSERT_EQ(link.faults().outbound().size(), 1u);
-    EXPECT_EQ(link.faults().outbound()[0], Bytes({0x12, 0x00, 0x00, 0x12}));
+    T1::Protocol protocol{&link.faults(), 1000, 200, 0, 7, 1, nullptr};
+};
+
+TEST(ProtocolExchange, EmptyFrameIsOneEmptyLastBlock) {
+    Served s([](const Bytes&) { return Bytes(); });
+    s.protocol.send(T1::Frame(T1::NodeAddress(0x12), Base::ByteArray()));
+    EXPECT_TRUE(s.protocol.receive(T1::NodeAddress(0x12)).getData().isEmpty());
+    s.link.finish();
+    EXPECT_EQ(s.link.faults().outbound(), std::vector<Bytes>{Bytes({0x12, 0x00, 0x00, 0x12})});
 }
 
 TEST(ProtocolExchange, PartialReceiveHandsOutOneBlockAtATime) {
-    T1NodeLink link;
-    link.start([](T1Peer::T1Node& node) { node.serve([](const Bytes&) { return pattern(600, 5); }); });
-    T1::Protocol protocol(&link.faults(), 1000, 200, 0, 7, 1, nullptr);
-    protocol.send(T1::Frame(T1::NodeAddress(0x12), toArray({1, 2, 3})));
+    Served s([](const Bytes&) { return pattern(600, 5); });
+    s.protocol.send(T1::Frame(T1::NodeAddress(0x12), toArray({1, 2, 3})));
     Bytes joined;
     std::vector<std::size_t> sizes;
     for (int i = 0; i < 3; ++i) {
-        T1::Frame piece = protocol.receive(T1::NodeAddress(0x12), nullptr, true, true);
-        sizes.push_back(piece.getData().size());
-        const Bytes bytes = toBytes(piece.getData());
-        joined.insert(joined.end(), bytes.begin(), bytes.end());
+        const Bytes piece = toBytes(s.protocol.receive(T1::NodeAddress(0x12), nullptr, true, true).getData());
+        sizes.push_back(piece.size());
+        joined.insert(joined.end(), piece.begin(), piece.end());
     }
-    link.finish();
+    s.link.finish();
     EXPECT_EQ(sizes, (std::vector<std::size_t>{254, 254, 92}));
     EXPECT_EQ(joined, pattern(600, 5));
 }
 
 TEST(ProtocolExchange, WithoutRecoveryAFaultlessReceiveReportsTwo) {
-    T1NodeLink link;
-    link.start([](T1Peer::T1Node& node) { node.serve([](const Bytes& r) { return r; }); });
-    T1::Protocol protocol(&link.faults(), 1000, 200, 0, 7, 1, nullptr);
-    protocol.send(T1::Frame(T1::NodeAddress(0x12), toArray(pattern(300, 9))));
+    Served s([](const Bytes& r) { return r; });
+    s.protocol.send(T1::Frame(T1::NodeAddress(0x12), toArray(pattern(300, 9))));
     unsigned int recoveries = 0;
-    T1::Frame answer = protocol.receive(T1::NodeAddress(0x12), &recoveries, false, false);
-    link.finish();
-    EXPECT_EQ(toBytes(answer.getData()), pattern(300, 9));
+    EXPECT_EQ(toBytes(s.protocol.receive(T1::NodeAddress(0x12), &recoveries, false, false).getData()), pattern(300, 9));
+    s.link.finish();
     EXPECT_EQ(recoveries, 2u);
 }
 
-TEST(ProtocolSettings, AccessorsAndCopies) {
+// A copy owns copies of the stored blocks: each can answer a resend request
+// on its own, and destroying all of them deletes nothing twice.
+TEST(ProtocolSettings, CopiesKeepTheirOwnStoredBlocks) {
     Base::MemoryDevice device;
     T1::Protocol protocol(&device, 100, 20, 5, 7, 1, nullptr);
-    EXPECT_EQ(protocol.getBlockWaitingTime(), 100u);
     EXPECT_EQ(protocol.setBlockWaitingTime(250), 100u);
-    EXPECT_EQ(protocol.getBlockWaitingTime(), 250u);
-    EXPECT_EQ(protocol.getCharacterWaitingTime(), 20u);
-    EXPECT_EQ(protocol.getUserValue(), 5u);
-    EXPECT_FALSE(protocol.waitForData(0));
-
-    // A copy owns copies of the stored blocks: each can answer a resend
-    // request on its own, and destroying both deletes nothing twice.
     protocol.send(T1::Frame(T1::NodeAddress(0x12), toArray({1, 2, 3})));
     const Base::ByteArray sent = device.getBuffer();
     T1::Protocol copy(protocol);

@@ -29,6 +29,7 @@ std::string bytesOf(std::initializer_list<int> list) {
 
 std::vector<std::string> gLines;
 std::mutex gLinesMutex;
+int linesEqual(const std::string& line) { return static_cast<int>(std::count(gLines.begin(), gLines.end(), line)); }
 struct SinkGuard {
     SinkGuard() {
         gLines.clear();
@@ -59,36 +60,32 @@ TEST(CZModemCoreFraming, NullDeviceThrowsCodeZero) {
     }
 }
 
-TEST(CZModemCoreFraming, EmptyZcrceSubpacketIsFrameEndAndEscapedCrcOfH) {
-    // CRC-32 of "h" is 916B06E7: sent least significant first, 91 escaped.
-    EXPECT_EQ(bytesOf({0x18, 'h', 0xE7, 0x06, 0x6B, 0x18, 0xD1}), encode("", Core::ZCRCE));
-}
-
-TEST(CZModemCoreFraming, CrIsEscapedAfterAtSignOnly) {
-    std::string afterAt = encode("@\r", Core::ZCRCW);
-    std::string afterA = encode("A\r", Core::ZCRCW);
-    EXPECT_EQ(bytesOf({'@', 0x18, 0x4D}), afterAt.substr(0, 3));
-    EXPECT_EQ(bytesOf({'A', 0x0D, 0x18}), afterA.substr(0, 3));
-    // 8D after C0 (the same rule modulo 80 hex).
-    EXPECT_EQ(bytesOf({0xC0, 0x18, 0xCD}), encode("\xC0\x8D", Core::ZCRCW).substr(0, 3));
-}
-
-TEST(CZModemCoreFraming, AlwaysEscapedBytesAndOnlyThose) {
+// The wire of a subpacket: its escapes, frame end and CRC-32.
+TEST(CZModemCoreFraming, SubpacketEscapes) {
     struct Row {
-        int byte;
-        std::string wire;
-    } rows[] = {{0x18, bytesOf({0x18, 0x58})}, {0x11, bytesOf({0x18, 0x51})}, {0x13, bytesOf({0x18, 0x53})},
-                {0x10, bytesOf({0x18, 0x50})}, {0x90, bytesOf({0x18, 0xD0})}, {0x91, bytesOf({0x18, 0xD1})},
-                {0x93, bytesOf({0x18, 0xD3})}, {0x12, bytesOf({0x12})},       {0x05, bytesOf({0x05})},
-                {0x7F, bytesOf({0x7F})},       {0xFF, bytesOf({0xFF})},       {0x0D, bytesOf({0x0D})}};
-    for (const auto& row : rows) {
-        SCOPED_TRACE(row.byte);
-        std::string wire = encode(bytesOf({'x', row.byte}), Core::ZCRCG);
-        EXPECT_EQ(row.wire, wire.substr(1, row.wire.size()));
-        EXPECT_EQ(kZdle + "i", wire.substr(1 + row.wire.size(), 2));
-    }
-    // With escape-all every control character goes escaped, CR included.
-    EXPECT_EQ(bytesOf({'x', 0x18, 0x45, 0x18, 0x4D}), encode("x\x05\r", Core::ZCRCW, 1).substr(0, 5));
+        std::string data;
+        unsigned char end;
+        int escapeAll;
+        std::string wirePrefix;
+    } rows[] = {
+        // CRC-32 of "h" is 916B06E7: sent least significant first, 91 escaped.
+        {"", Core::ZCRCE, 0, bytesOf({0x18, 'h', 0xE7, 0x06, 0x6B, 0x18, 0xD1})},
+        // CR is escaped after "@" only, 8D after C0 (the same rule modulo 80 hex).
+        {"@\r", Core::ZCRCW, 0, bytesOf({'@', 0x18, 0x4D})},
+        {"A\r", Core::ZCRCW, 0, bytesOf({'A', 0x0D, 0x18})},
+        {"\xC0\x8D", Core::ZCRCW, 0, bytesOf({0xC0, 0x18, 0xCD})},
+        // With escape-all every control character goes escaped, CR included.
+        {"x\x05\r", Core::ZCRCW, 1, bytesOf({'x', 0x18, 0x45, 0x18, 0x4D})},
+    };
+    for (const auto& row : rows) EXPECT_EQ(row.wirePrefix, encode(row.data, row.end, row.escapeAll).substr(0, row.wirePrefix.size()));
+    // The always-escaped bytes (18 and 11 hex among them) and only those.
+    const std::pair<int, std::string> bytes[] = {
+        {0x18, bytesOf({0x18, 0x58})}, {0x11, bytesOf({0x18, 0x51})}, {0x13, bytesOf({0x18, 0x53})},
+        {0x10, bytesOf({0x18, 0x50})}, {0x90, bytesOf({0x18, 0xD0})}, {0x91, bytesOf({0x18, 0xD1})},
+        {0x93, bytesOf({0x18, 0xD3})}, {0x12, bytesOf({0x12})},       {0x05, bytesOf({0x05})},
+        {0x7F, bytesOf({0x7F})},       {0xFF, bytesOf({0xFF})},       {0x0D, bytesOf({0x0D})}};
+    for (const auto& [byte, escaped] : bytes)
+        EXPECT_EQ("x" + escaped + kZdle + "i", encode(bytesOf({'x', byte}), Core::ZCRCG).substr(0, escaped.size() + 3)) << byte;
 }
 
 // The word-at-a-time encoder against a byte-by-byte statement of the rules,
@@ -119,14 +116,11 @@ TEST(CZModemCoreFraming, EscapingMatchesTheRulesOnDenseData) {
             std::string data(static_cast<std::size_t>(gen() % 1025), '\0');
             for (auto& c : data) c = static_cast<char>(gen() % 3 ? alphabet[gen() % sizeof(alphabet)] : gen());
             std::string wire = encode(data, Core::ZCRCW, escapeAll);
-            // The previous-byte memory is process-wide: read it back from the
-            // first byte, which the reference decides with the same memory.
-            std::string expectedA, expectedB;
+            // The previous-byte memory is process-wide: the first byte may be
+            // decided either way.
             unsigned char at = '@', other = 'x';
-            expectedA = referenceEscape(data, at, escapeAll != 0);
-            expectedB = referenceEscape(data, other, escapeAll != 0);
-            EXPECT_TRUE(wire.compare(0, expectedA.size(), expectedA) == 0 ||
-                        wire.compare(0, expectedB.size(), expectedB) == 0)
+            const std::string a = referenceEscape(data, at, escapeAll != 0), b = referenceEscape(data, other, escapeAll != 0);
+            EXPECT_TRUE(wire.compare(0, a.size(), a) == 0 || wire.compare(0, b.size(), b) == 0)
                 << "round " << round << " size " << data.size();
         }
     }
@@ -143,11 +137,10 @@ TEST(CZModemCoreFraming, SubpacketLargerThanTheBlockBufferIsRefused) {
     EXPECT_EQ(1u, out.writes().size());
 }
 
-TEST(CZModemCoreFraming, HexHeaderBytesAndLengths) {
+TEST(CZModemCoreFraming, HexHeadersAndShorthands) {
     ZModemScriptDevice out;
     CZModemCore core(&out, false);
-    ASSERT_EQ(0, core.sendZRINIT(0));
-    EXPECT_EQ("**" + kZdle + "B0100000023be50\r\n\x11", out.written());
+    // One write each; lowercase hex, XON at the end except after ZACK and ZFIN.
     for (int type = 0; type <= 19; ++type) {
         out.clearWrites();
         unsigned char d[4] = {1, 2, 3, 4};
@@ -156,23 +149,38 @@ TEST(CZModemCoreFraming, HexHeaderBytesAndLengths) {
         ASSERT_EQ(1u, out.writes().size());
         EXPECT_EQ(type == Core::ZACK || type == Core::ZFIN ? 20u : 21u, out.written().size()) << type;
     }
+    // ZRQINIT with the command flag, ZRPOS least significant byte first.
+    out.clearWrites();
+    ASSERT_EQ(0, core.sendZRINIT(0));
+    core.sendZRQInit_X(1);
+    core.sendZRPOS(0x01020304);
+    core.sendrz();
+    core.sendOO();
+    const std::string expected[] = {"**" + kZdle + "B0100000023be50\r\n\x11", "**" + kZdle + "B0000000012",
+                                    "**" + kZdle + "B0904030201", "rz\r", "OO"};
+    ASSERT_EQ(5u, out.writes().size());
+    for (int i = 0; i < 5; ++i) EXPECT_EQ(expected[i], out.writes()[i].substr(0, expected[i].size()));
+    EXPECT_EQ(expected[0], out.writes()[0]);
+    // ZACK with position 0 repeats the header data it holds.
+    out.clearWrites();
+    unsigned char d[4] = {9, 8, 7, 6};
+    core.setHeader(Core::ZHEX, Core::ZFREECNT, d);
+    core.sendZACK(0);
+    ZModemScriptDevice in(out.written());
+    CZModemCore reader(&in, false);
+    ASSERT_EQ(0, reader.getZMHeader(10));
+    EXPECT_EQ(Core::ZACK, reader.getHeaderType());
+    EXPECT_EQ(0x06070809, reader.getHeaderPosition());
 }
 
-TEST(CZModemCoreFraming, WrongHeaderFormatIsMinusOne) {
+TEST(CZModemCoreFraming, WrongHeaderFormatAndTimeOutAreOneLineEach) {
     SinkGuard sink;
     ZModemScriptDevice out;
     CZModemCore core(&out, false);
     core.setHeader('A', Core::ZFIN, nullptr);
     EXPECT_EQ(-1, core.sendHeader());
-    EXPECT_EQ(std::vector<std::string>{"wrong headertype\n"}, gLines);
-}
-
-TEST(CZModemCoreFraming, HeaderTypeNames) {
-    EXPECT_EQ("ZRQINIT", Core::GetHeaderType(0));
-    EXPECT_EQ("ZFREECNT", Core::GetHeaderType(17));
-    EXPECT_EQ("ZSTDERR", Core::GetHeaderType(19));
-    EXPECT_EQ("unbekannt", Core::GetHeaderType(20));
-    EXPECT_EQ("unbekannt", Core::GetHeaderType(-1));
+    EXPECT_EQ(ZModemErrors::ErrTimeout, core.getNextCh(1));
+    EXPECT_EQ((std::vector<std::string>{"wrong headertype\n", "Timeout getNextCh\n"}), gLines);
 }
 
 // Every header type, both formats, survives the trip through a peer core,
@@ -198,47 +206,32 @@ TEST(CZModemCoreFraming, HeadersRoundTripAcrossChunkings) {
     }
 }
 
-TEST(CZModemCoreFraming, UppercaseHexHeaderIsRefused) {
+TEST(CZModemCoreFraming, DamagedOrForeignHeadersAreRefused) {
+    SinkGuard sink;
+    // Uppercase hex is not hex (20000008); a header spelled with it is never found (20000009).
     ZModemScriptDevice digit("0A");
-    CZModemCore core1(&digit, false);
-    EXPECT_EQ(ZModemErrors::ErrHexDigit, core1.getNextHexCh(10));
-
-    std::string upper = "**" + kZdle + "B0100000023BE50\r\n\x11";
-    ZModemScriptDevice in(upper);
-    CZModemCore core(&in, false);
-    EXPECT_EQ(ZModemErrors::ErrHexDigit, [&] {
-        ZModemScriptDevice body(upper.substr(4));
-        CZModemCore c(&body, false);
-        return c.getHexHeader();
-    }());
+    EXPECT_EQ(ZModemErrors::ErrHexDigit, CZModemCore(&digit, false).getNextHexCh(10));
+    const std::string upper = "**" + kZdle + "B0100000023BE50\r\n\x11";
+    ZModemScriptDevice upperBody(upper.substr(4)), upperAll(upper);
+    EXPECT_EQ(ZModemErrors::ErrHexDigit, CZModemCore(&upperBody, false).getHexHeader());
+    CZModemCore core(&upperAll, false);
     EXPECT_EQ(ZModemErrors::ErrTimeout, core.getZMHeader(10));
     EXPECT_FALSE(core.isHeaderComplete());
-}
-
-TEST(CZModemCoreFraming, HexHeaderCrcMismatch) {
-    SinkGuard sink;
-    ZModemScriptDevice body("0100000023be51\r\n\x11");
-    CZModemCore core(&body, false);
-    EXPECT_EQ(ZModemErrors::ErrHexCrc, core.getHexHeader());
-    EXPECT_EQ(1, std::count(gLines.begin(), gLines.end(), "set error ZMODEM_CRCXM\n"));
-    EXPECT_EQ(1, std::count(gLines.begin(), gLines.end(), "got HexHeader ZRINIT\n"));
-}
-
-TEST(CZModemCoreFraming, BinaryCrc16HeaderIsNotRecognised) {
-    ZModemScriptDevice in("*" + kZdle + "A" + bytesOf({1, 0, 0, 0, 0x23, 0x12, 0x34}));
-    CZModemCore core(&in, false);
-    EXPECT_EQ(ZModemErrors::ErrTimeout, core.getZMHeader(10));
-}
-
-TEST(CZModemCoreFraming, Binary32HeaderCrcMismatch) {
+    // A binary header with a 16-bit CRC is not recognised.
+    ZModemScriptDevice bin16("*" + kZdle + "A" + bytesOf({1, 0, 0, 0, 0x23, 0x12, 0x34}));
+    EXPECT_EQ(ZModemErrors::ErrTimeout, CZModemCore(&bin16, false).getZMHeader(10));
+    // CRC mismatches of both formats.
+    gLines.clear();
+    ZModemScriptDevice hexBody("0100000023be51\r\n\x11");
+    EXPECT_EQ(ZModemErrors::ErrHexCrc, CZModemCore(&hexBody, false).getHexHeader());
+    EXPECT_EQ(1, linesEqual("set error ZMODEM_CRCXM\n"));
+    EXPECT_EQ(1, linesEqual("got HexHeader ZRINIT\n"));
     ZModemScriptDevice out;
-    CZModemCore sender(&out, false);
-    ASSERT_EQ(0, sender.sendZDATA(1234));
+    ASSERT_EQ(0, CZModemCore(&out, false).sendZDATA(1234));
     std::string wire = out.written();
     wire[4] ^= 0x01;  // first position byte
-    ZModemScriptDevice body(wire.substr(3));
-    CZModemCore core(&body, false);
-    EXPECT_EQ(ZModemErrors::ErrBinCrc, core.getBin32Header());
+    ZModemScriptDevice binBody(wire.substr(3));
+    EXPECT_EQ(ZModemErrors::ErrBinCrc, CZModemCore(&binBody, false).getBin32Header());
 }
 
 TEST(CZModemCoreFraming, DleDecoding) {
@@ -273,18 +266,12 @@ TEST(CZModemCoreFraming, EscapeAllDropsUnescapedControlCharacters) {
     ZModemScriptDevice in("a\x05" "b" + kZdle + "C");
     CZModemCore core(&in, false);
     core.setEscapeAll(1);
-    ASSERT_EQ(0, core.getNextDLECh(5));
-    EXPECT_EQ('a', core.getCurrentCh());
-    ASSERT_EQ(0, core.getNextDLECh(5));
-    EXPECT_EQ('b', core.getCurrentCh());
-    ASSERT_EQ(0, core.getNextDLECh(5));
-    EXPECT_EQ(0x03u, core.getCurrentCh());
-}
-
-TEST(CZModemCoreFraming, FiveZdlesCancelASubpacket) {
-    ZModemScriptDevice in("abc" + std::string(5, '\x18'));
-    CZModemCore core(&in, false);
-    EXPECT_EQ(ZModemErrors::ErrProtocol, core.getData());
+    std::string got;
+    for (int i = 0; i < 3 && core.getNextDLECh(5) == 0; ++i) got += static_cast<char>(core.getCurrentCh());
+    EXPECT_EQ("ab\x03", got);
+    // Five ZDLEs cancel a subpacket.
+    ZModemScriptDevice cancel("abc" + std::string(5, '\x18'));
+    EXPECT_EQ(ZModemErrors::ErrProtocol, CZModemCore(&cancel, false).getData());
 }
 
 // Subpackets of every byte value round-trip through getData, whatever the
@@ -312,9 +299,7 @@ TEST(CZModemCoreFraming, SubpacketsRoundTrip) {
             }
         }
     }
-}
-
-TEST(CZModemCoreFraming, CorruptSubpacketIsACrcError) {
+    // A damaged subpacket is a CRC error and leaves the position alone.
     std::string wire = encode(zmodemRandomBytes(500, 5), Core::ZCRCW);
     wire[100] = static_cast<char>(wire[100] == 'a' ? 'b' : 'a');
     ZModemScriptDevice in(wire);
@@ -339,41 +324,8 @@ TEST(CZModemCoreFraming, HeldBackHeaderLeavesWithItsSubpacketInOneWrite) {
     ASSERT_EQ(0, reader.getZMHeader(10));
     EXPECT_EQ(Core::ZDATA, reader.getHeaderType());
     EXPECT_EQ(ZModemErrors::ResultFrameEnd + Core::ZCRCE, reader.getData());
-    EXPECT_NE(gLines.end(), std::find(gLines.begin(), gLines.end(), "sent Bin32Header ZDATA\n"));
-    EXPECT_NE(gLines.end(), std::find(gLines.begin(), gLines.end(), "sendData 3 (9) Bytes\n"));
-    EXPECT_NE(gLines.end(), std::find(gLines.begin(), gLines.end(), "got Binary32Header ZDATA\n"));
-}
-
-TEST(CZModemCoreFraming, ShorthandsAndRawStrings) {
-    ZModemScriptDevice out;
-    CZModemCore core(&out, false);
-    core.sendrz();
-    core.sendOO();
-    EXPECT_EQ("rz\rOO", out.written());
-    out.clearWrites();
-    // ZACK with position 0 repeats the header data it holds.
-    unsigned char d[4] = {9, 8, 7, 6};
-    core.setHeader(Core::ZHEX, Core::ZFREECNT, d);
-    core.sendZACK(0);
-    ZModemScriptDevice in(out.written());
-    CZModemCore reader(&in, false);
-    ASSERT_EQ(0, reader.getZMHeader(10));
-    EXPECT_EQ(Core::ZACK, reader.getHeaderType());
-    EXPECT_EQ(0x06070809, reader.getHeaderPosition());
-    // ZRQINIT with the command flag, ZRPOS least significant byte first.
-    out.clearWrites();
-    core.sendZRQInit_X(1);
-    core.sendZRPOS(0x01020304);
-    EXPECT_EQ("**" + kZdle + "B0000000012", out.writes()[0].substr(0, 14));
-    EXPECT_EQ("**" + kZdle + "B0904030201", out.writes()[1].substr(0, 14));
-}
-
-TEST(CZModemCoreFraming, TimeoutLine) {
-    SinkGuard sink;
-    ZModemScriptDevice in("");
-    CZModemCore core(&in, false);
-    EXPECT_EQ(ZModemErrors::ErrTimeout, core.getNextCh(1));
-    EXPECT_EQ(std::vector<std::string>{"Timeout getNextCh\n"}, gLines);
+    for (const char* line : {"sent Bin32Header ZDATA\n", "sendData 3 (9) Bytes\n", "got Binary32Header ZDATA\n"})
+        EXPECT_EQ(1, linesEqual(line)) << line;
 }
 
 // Random bytes, raw and around real frames, never crash the decoders; every

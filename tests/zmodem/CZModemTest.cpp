@@ -2,11 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <condition_variable>
-#include <cstdio>
-#include <cstdlib>
 #include <filesystem>
-#include <iostream>
 #include <mutex>
 #include <thread>
 
@@ -17,41 +15,38 @@
 
 using ZModem::CZModem;
 using ZModem::ZModemErrors;
+using Core = ZModem::CZModemCore;
 
 namespace {
 
 // Collects the debug lines of a test (and removes the sink afterwards).
-// ZMODEM_TRACE=1 in the environment also prints them (2: with the byte dumps),
-// for looking into a failing exchange.
 class DebugLines {
 public:
     DebugLines() {
-        const char* trace = std::getenv("ZMODEM_TRACE");
-        int level = trace ? std::atoi(trace) : 0;
-        ZModem::ZModemDebugSink::set([this, level](const Base::String& line) {
+        ZModem::ZModemDebugSink::set([this](const Base::String& line) {
             std::lock_guard<std::mutex> guard(mMutex);
-            bool dump = line.str().rfind("reading from device", 0) == 0 || line.str().rfind("0000 ", 0) == 0;
-            if (level >= 2 || (level == 1 && !dump)) std::fputs(line.c_str(), stderr);
             mLines.push_back(line.str());
         });
     }
     ~DebugLines() { ZModem::ZModemDebugSink::set(nullptr); }
     int count(const std::string& line) {
         std::lock_guard<std::mutex> guard(mMutex);
-        int n = 0;
-        for (auto& l : mLines) n += l == line;
-        return n;
+        return static_cast<int>(std::count(mLines.begin(), mLines.end(), line));
     }
     bool containsPrefix(const std::string& prefix) {
         std::lock_guard<std::mutex> guard(mMutex);
-        for (auto& l : mLines)
-            if (l.rfind(prefix, 0) == 0) return true;
-        return false;
+        return std::any_of(mLines.begin(), mLines.end(), [&](const std::string& l) { return l.rfind(prefix, 0) == 0; });
     }
 
 private:
     std::mutex mMutex;
     std::vector<std::string> mLines;
+};
+
+// A socket pair with a device on each end (the second end may be handed to a peer process).
+struct Line {
+    ZModemSocketPair pair;
+    ZModemSocketDevice a{pair.take(0)};
 };
 
 class ZModemLrzsz : public ::testing::Test {
@@ -65,36 +60,37 @@ protected:
         msRecv = mDir.sub("recv");
     }
 
-    // Our sendez (file mode) -> rz in the receive directory.
-    int sendToRz(const std::string& name, const std::vector<std::string>& rzArgs = {"-q"}) {
-        ZModemSocketPair pair;
-        ZModemSocketDevice device(pair.take(0));
+    // Our sendez (file mode 0 or command mode 1) -> rz in the receive directory.
+    int sendToRz(const std::string& text, const std::vector<std::string>& rzArgs = {"-q"}, int mode = 0) {
+        Line line;
         ZModemPeerProcess rz;
-        rz.start(msRz, rzArgs, msRecv, pair.fd[1], mDir.file("rz.err"));
-        ::close(pair.take(1));
-        CZModem session(&device);
+        rz.start(msRz, rzArgs, msRecv, line.pair.fd[1], mDir.file("rz.err"));
+        ::close(line.pair.take(1));
+        CZModem session(&line.a);
         session.set_path(msSend.c_str());
-        int r = session.sendez(name.c_str(), 0, 0);
-        device.close();
+        int r = session.sendez(text.c_str(), mode, mode ? static_cast<int>(text.size()) + 1 : 0);
+        line.a.close();
         miPeerStatus = rz.wait(20000);
         return r;
     }
 
-    // sz -> our rec_z into the receive directory.
-    int receiveFromSz(const std::vector<std::string>& szArgs) {
-        ZModemSocketPair pair;
-        ZModemSocketDevice device(pair.take(0));
+    // sz -> our rec_z into the receive directory; corruptAt >= 0 damages the input there.
+    int receiveFromSz(const std::vector<std::string>& szArgs, long corruptAt = -1) {
+        Line line;
+        if (corruptAt >= 0) line.a.corruptRead(corruptAt);
         ZModemPeerProcess sz;
-        sz.start(msSz, szArgs, msSend, pair.fd[1], mDir.file("sz.err"));
-        ::close(pair.take(1));
-        CZModem session(&device);
+        sz.start(msSz, szArgs, msSend, line.pair.fd[1], mDir.file("sz.err"));
+        ::close(line.pair.take(1));
+        CZModem session(&line.a);
         session.set_path(msRecv.c_str());
         int r = session.rec_z(1);
         msCommand = session.getCmdStr().str();
-        device.close();
+        line.a.close();
         miPeerStatus = sz.wait(20000);
         return r;
     }
+    std::string sent(const std::string& name) { return zmodemReadFile(msSend + "/" + name); }
+    std::string received(const std::string& name) { return zmodemReadFile(msRecv + "/" + name); }
 
     ZModemTempDir mDir;
     std::string msSz, msRz, msSend, msRecv, msCommand;
@@ -106,6 +102,7 @@ struct Payload {
     std::string bytes;
 };
 
+// The required sizes, and one file dense in the bytes the escaping is about.
 std::vector<Payload> payloads() {
     std::string special;
     for (int i = 0; i < 3000; ++i) special += "\x18\x11\r@\r\x13\x91\x93\x90\x10\x8d"[i % 11];
@@ -123,30 +120,32 @@ TEST_F(ZModemLrzsz, OurSenderToRzArrivesByteExact) {
         zmodemWriteFile(msSend + "/" + p.name, p.bytes);
         EXPECT_EQ(0, sendToRz(p.name));
         EXPECT_EQ(0, miPeerStatus);
-        EXPECT_TRUE(p.bytes == zmodemReadFile(msRecv + "/" + p.name));
+        EXPECT_TRUE(p.bytes == received(p.name));
     }
 }
 
+// All sizes in one sz session: several files one after the other.
 TEST_F(ZModemLrzsz, SzToOurReceiverArrivesByteExact) {
+    std::vector<std::string> args = {"-q"};
     for (const auto& p : payloads()) {
-        SCOPED_TRACE(p.name);
         zmodemWriteFile(msSend + "/" + p.name, p.bytes);
-        EXPECT_EQ(0, receiveFromSz({"-q", p.name}));
-        EXPECT_EQ(0, miPeerStatus);
-        EXPECT_TRUE(p.bytes == zmodemReadFile(msRecv + "/" + p.name));
+        args.push_back(p.name);
     }
+    EXPECT_EQ(0, receiveFromSz(args));
+    EXPECT_EQ(0, miPeerStatus);
+    for (const auto& p : payloads()) EXPECT_TRUE(p.bytes == received(p.name)) << p.name;
 }
 
-// The option variants of sz that change the wire: 8 KiB subpackets, escaping
-// of every control character (announced with ZSINIT), a window (ZCRCQ
-// subpackets that want an answer).
-TEST_F(ZModemLrzsz, SzWireVariantsArriveByteExact) {
+// The options that change the wire: sz with 8 KiB subpackets, escaping of
+// every control character (announced with ZSINIT), a window (ZCRCQ
+// subpackets that want an answer); rz escaping every control character
+// (ESCCTL in its ZRINIT) and resuming a partial file itself.
+TEST_F(ZModemLrzsz, WireVariantsOfBothPeersArriveByteExact) {
     std::string bytes = zmodemRandomBytes(200000, 51);
     for (int i = 0; i < 3000; ++i) bytes[static_cast<std::size_t>(i) * 7] = "\x18\x11\r@\x05\x91"[i % 6];
     zmodemWriteFile(msSend + "/v.bin", bytes);
     DebugLines lines;
-    std::vector<std::vector<std::string>> variants = {{"-8"}, {"-e"}, {"-w", "8192"}, {"-e", "-8"}};
-    for (const auto& variant : variants) {
+    for (const auto& variant : std::vector<std::vector<std::string>>{{"-8"}, {"-e"}, {"-w", "8192"}, {"-e", "-8"}}) {
         SCOPED_TRACE(variant[0] + (variant.size() > 1 ? " " + variant[1] : ""));
         std::filesystem::remove(msRecv + "/v.bin");
         std::vector<std::string> args = {"-q"};
@@ -154,92 +153,50 @@ TEST_F(ZModemLrzsz, SzWireVariantsArriveByteExact) {
         args.push_back("v.bin");
         EXPECT_EQ(0, receiveFromSz(args));
         EXPECT_EQ(0, miPeerStatus);
-        EXPECT_TRUE(bytes == zmodemReadFile(msRecv + "/v.bin"));
+        EXPECT_TRUE(bytes == received("v.bin"));
     }
-}
-
-// rz variants: escaping every control character (ESCCTL in its ZRINIT) and
-// resuming a partial file itself (ZRPOS at its length).
-TEST_F(ZModemLrzsz, RzWireVariantsArriveByteExact) {
-    std::string bytes = zmodemRandomBytes(100000, 52);
-    for (int i = 0; i < 3000; ++i) bytes[static_cast<std::size_t>(i) * 7] = "\x18\x11\r@\x05\x91"[i % 6];
-    zmodemWriteFile(msSend + "/w.bin", bytes);
-    DebugLines lines;
-    EXPECT_EQ(0, sendToRz("w.bin", {"-q", "-e"})) << zmodemReadFile(mDir.file("rz.err"));
+    std::filesystem::remove(msRecv + "/v.bin");
+    EXPECT_EQ(0, sendToRz("v.bin", {"-q", "-e"})) << zmodemReadFile(mDir.file("rz.err"));
     EXPECT_EQ(0, miPeerStatus);
-    EXPECT_TRUE(bytes == zmodemReadFile(msRecv + "/w.bin"));
+    EXPECT_TRUE(bytes == received("v.bin"));
 
-    zmodemWriteFile(msRecv + "/w.bin", std::string(40000, 'Z'));
-    EXPECT_EQ(0, sendToRz("w.bin", {"-q", "-r"}));
+    zmodemWriteFile(msRecv + "/v.bin", std::string(40000, 'Z'));
+    EXPECT_EQ(0, sendToRz("v.bin", {"-q", "-r"}));
     // rz resumes at the last whole KiB of what it has.
     EXPECT_EQ(1, lines.count("got ZRPOS 39936\n"));
-    EXPECT_TRUE(std::string(39936, 'Z') + bytes.substr(39936) == zmodemReadFile(msRecv + "/w.bin"));
+    EXPECT_TRUE(std::string(39936, 'Z') + bytes.substr(39936) == received("v.bin"));
 }
 
 // Debian's rz takes a command with -C but does not run it: it answers ZCOMPL
 // with a status of its own. The session still completes with that status.
 TEST_F(ZModemLrzsz, OurCommandReachesRz) {
-    std::string command = "touch made-by-command";
-    ZModemSocketPair pair;
-    ZModemSocketDevice device(pair.take(0));
-    ZModemPeerProcess rz;
-    rz.start(msRz, {"-v", "-C"}, msRecv, pair.fd[1], mDir.file("rz.err"));
-    ::close(pair.take(1));
+    const std::string command = "touch made-by-command";
     DebugLines lines;
-    CZModem session(&device);
-    int status = session.sendez(command.c_str(), 1, static_cast<int>(command.size()) + 1);
+    int status = sendToRz(command, {"-v", "-C"}, 1);
     EXPECT_GE(status, 0);
     EXPECT_LT(status, 256);
-    device.close();
-    EXPECT_EQ(0, rz.wait(20000));
+    EXPECT_EQ(0, miPeerStatus);
     EXPECT_NE(std::string::npos, zmodemReadFile(mDir.file("rz.err")).find(command));
     EXPECT_EQ(1, lines.count("got HexHeader ZCOMPL\n"));
 }
 
-TEST_F(ZModemLrzsz, SzSendsSeveralFilesInOneSession) {
-    std::vector<std::string> names = {"one.bin", "two.bin", "three.bin"};
-    std::vector<std::string> args = {"-q"};
-    for (std::size_t i = 0; i < names.size(); ++i) {
-        zmodemWriteFile(msSend + "/" + names[i], zmodemRandomBytes(3000 * (i + 1), static_cast<unsigned>(60 + i)));
-        args.push_back(names[i]);
-    }
-    EXPECT_EQ(0, receiveFromSz(args));
-    EXPECT_EQ(0, miPeerStatus);
-    for (const auto& name : names)
-        EXPECT_TRUE(zmodemReadFile(msSend + "/" + name) == zmodemReadFile(msRecv + "/" + name)) << name;
-}
-
-TEST_F(ZModemLrzsz, SzResumesAPartialFileAtItsLength) {
-    std::string source = zmodemRandomBytes(800, 11);
+// In one session: a partial file is continued at its length (a prefix that
+// differs from the source proves it), a complete one (same length) is skipped.
+TEST_F(ZModemLrzsz, SzResumesAPartialFileAndSkipsACompleteOne) {
+    const std::string source = zmodemRandomBytes(800, 11), big = zmodemRandomBytes(300000, 12);
     zmodemWriteFile(msSend + "/resume.bin", source);
-    // A prefix that differs from the source proves the receiver continued at
-    // byte 500 instead of starting again.
     zmodemWriteFile(msRecv + "/resume.bin", std::string(500, 'X'));
-    EXPECT_EQ(0, receiveFromSz({"-q", "resume.bin"}));
-    EXPECT_EQ(0, miPeerStatus);
-    EXPECT_TRUE(std::string(500, 'X') + source.substr(500) == zmodemReadFile(msRecv + "/resume.bin"));
-
-    std::string big = zmodemRandomBytes(300000, 12);
     zmodemWriteFile(msSend + "/big.bin", big);
     zmodemWriteFile(msRecv + "/big.bin", big.substr(0, 123457));
-    EXPECT_EQ(0, receiveFromSz({"-q", "big.bin"}));
-    EXPECT_TRUE(big == zmodemReadFile(msRecv + "/big.bin"));
-}
-
-TEST_F(ZModemLrzsz, SzCompleteFileIsSkipped) {
-    std::string source = zmodemRandomBytes(800, 13);
-    zmodemWriteFile(msSend + "/done.bin", source);
-    zmodemWriteFile(msRecv + "/done.bin", std::string(800, 'Y'));  // same length: taken as complete
+    zmodemWriteFile(msSend + "/done.bin", zmodemRandomBytes(800, 13));
+    zmodemWriteFile(msRecv + "/done.bin", std::string(800, 'Y'));
     DebugLines lines;
-    EXPECT_EQ(0, receiveFromSz({"-q", "done.bin"}));
-    EXPECT_EQ(std::string(800, 'Y'), zmodemReadFile(msRecv + "/done.bin"));
+    EXPECT_EQ(0, receiveFromSz({"-q", "resume.bin", "big.bin", "done.bin"}));
+    EXPECT_EQ(0, miPeerStatus);
+    EXPECT_TRUE(std::string(500, 'X') + source.substr(500) == received("resume.bin"));
+    EXPECT_TRUE(big == received("big.bin"));
+    EXPECT_EQ(std::string(800, 'Y'), received("done.bin"));
     EXPECT_EQ(1, lines.count("sent HexHeader ZSKIP\n"));
-}
-
-TEST_F(ZModemLrzsz, SzFullPathNameLandsInTheReceiveDirectory) {
-    zmodemWriteFile(msSend + "/full.bin", "full path");
-    EXPECT_EQ(0, receiveFromSz({"-q", "-f", msSend + "/full.bin"}));
-    EXPECT_EQ("full path", zmodemReadFile(msRecv + "/full.bin"));
 }
 
 TEST_F(ZModemLrzsz, RzSkipsAFileItAlreadyHasAndSendezReturnsZero) {
@@ -247,7 +204,7 @@ TEST_F(ZModemLrzsz, RzSkipsAFileItAlreadyHasAndSendezReturnsZero) {
     zmodemWriteFile(msRecv + "/have.bin", "old");
     DebugLines lines;
     EXPECT_EQ(0, sendToRz("have.bin", {"-q", "-p"}));
-    EXPECT_EQ("old", zmodemReadFile(msRecv + "/have.bin"));
+    EXPECT_EQ("old", received("have.bin"));
     EXPECT_EQ(1, lines.count("got ZSKIP\n"));
     EXPECT_EQ(1, lines.count("send Over'n'Out\n"));
 }
@@ -260,19 +217,20 @@ TEST_F(ZModemLrzsz, SzCommandReachesOurReceiver) {
 }
 
 TEST_F(ZModemLrzsz, MissingFileIsAFileError) {
-    ZModemSocketPair pair;
-    ZModemSocketDevice device(pair.take(0));
-    ZModemPeerProcess rz;
-    rz.start(msRz, {"-q"}, msRecv, pair.fd[1], mDir.file("rz.err"));
-    ::close(pair.take(1));
     DebugLines lines;
-    CZModem session(&device);
-    session.set_path(msSend.c_str());
-    EXPECT_EQ(-1, session.sendez("nothere.bin", 0, 0));
+    EXPECT_EQ(-1, sendToRz("nothere.bin"));
     EXPECT_TRUE(lines.containsPrefix("error open file " + msSend + "/nothere.bin : "));
     EXPECT_EQ(1, lines.count("sent canit\n"));
-    device.close();
-    rz.wait(20000);
+}
+
+TEST_F(ZModemLrzsz, CorruptedStreamFromSzIsRepositionedAndTheFileArrivesIntact) {
+    std::string bytes = zmodemRandomBytes(1000000, 32);
+    zmodemWriteFile(msSend + "/c.bin", bytes);
+    DebugLines lines;
+    EXPECT_EQ(0, receiveFromSz({"-q", "c.bin"}, 400000));
+    EXPECT_EQ(0, miPeerStatus);
+    EXPECT_GE(lines.count("sent HexHeader ZRPOS\n"), 2);
+    EXPECT_TRUE(bytes == received("c.bin")) << received("c.bin").size();
 }
 
 // ---------------------------------------------------------------- our sender and receiver
@@ -283,35 +241,40 @@ struct Transfer {
     std::string command;
 };
 
-// Runs our sender (sendez with text, mode, length) against our receiver
-// (rec_z) over a socket pair; prepare may configure the two devices.
-Transfer runOurs(const std::string& sendDir, const std::string& recvDir, const std::string& text, int mode, int length,
-                 const std::function<void(ZModemSocketDevice&, CZModem&)>& prepare = nullptr) {
-    ZModemSocketPair pair;
-    ZModemSocketDevice a(pair.take(0));
-    ZModemSocketDevice b(pair.take(1));
-    Transfer t;
-    CZModem sender(&a);
-    sender.set_path(sendDir.c_str());
-    if (prepare) prepare(a, sender);
-    std::thread receiver([&] {
-        CZModem session(&b);
-        session.set_path(recvDir.c_str());
-        t.received = session.rec_z(1);
-        t.command = session.getCmdStr().str();
-    });
-    t.sent = sender.sendez(text.c_str(), mode, length);
-    a.close();  // a failed receiver ends at once instead of waiting out its time-outs
-    receiver.join();
-    return t;
-}
-
 class ZModemSessions : public ::testing::Test {
 protected:
     void SetUp() override {
         msSend = mDir.sub("send");
         msRecv = mDir.sub("recv");
     }
+    // Our sender (send, by default sendez of the file name) against our
+    // receiver (rec_z) over a socket pair; prepare may configure the sender's side.
+    Transfer runOurs(const std::string& name, const std::function<int(CZModem&)>& send = nullptr,
+                     const std::function<void(ZModemSocketDevice&, CZModem&)>& prepare = nullptr) {
+        Line line;
+        ZModemSocketDevice b(line.pair.take(1));
+        Transfer t;
+        CZModem sender(&line.a);
+        sender.set_path(msSend.c_str());
+        if (prepare) prepare(line.a, sender);
+        std::thread receiver([&] {
+            CZModem session(&b);
+            session.set_path(msRecv.c_str());
+            t.received = session.rec_z(1);
+            t.command = session.getCmdStr().str();
+        });
+        t.sent = send ? send(sender) : sender.sendez(name.c_str(), 0, 0);
+        line.a.close();  // a failed receiver ends at once instead of waiting out its time-outs
+        receiver.join();
+        return t;
+    }
+    std::string sendFile(const std::string& name, std::size_t size, unsigned seed) {
+        std::string bytes = zmodemRandomBytes(size, seed);
+        zmodemWriteFile(msSend + "/" + name, bytes);
+        return bytes;
+    }
+    std::string received(const std::string& name) { return zmodemReadFile(msRecv + "/" + name); }
+
     ZModemTempDir mDir;
     std::string msSend, msRecv;
 };
@@ -325,13 +288,12 @@ TEST_F(ZModemSessions, FilesRoundTripWithTheExpectedSteps) {
     for (const auto& row : rows) {
         SCOPED_TRACE(row.size);
         std::string name = "f" + std::to_string(row.size);
-        std::string bytes = zmodemRandomBytes(row.size, static_cast<unsigned>(row.size));
-        zmodemWriteFile(msSend + "/" + name, bytes);
+        std::string bytes = sendFile(name, row.size, static_cast<unsigned>(row.size));
         DebugLines lines;
-        Transfer t = runOurs(msSend, msRecv, name, 0, 0);
+        Transfer t = runOurs(name);
         EXPECT_EQ(0, t.sent);
         EXPECT_EQ(0, t.received);
-        EXPECT_TRUE(bytes == zmodemReadFile(msRecv + "/" + name));
+        EXPECT_TRUE(bytes == received(name));
         EXPECT_EQ(row.zdataHeaders, lines.count("sent Bin32Header ZDATA\n"));
         EXPECT_EQ(row.zacks, lines.count("sent HexHeader ZACK\n"));
         EXPECT_EQ(1, lines.count("sendZEOF\n"));
@@ -340,64 +302,44 @@ TEST_F(ZModemSessions, FilesRoundTripWithTheExpectedSteps) {
     }
 }
 
-// A copy keeps the path and the device and runs sessions of its own.
-TEST_F(ZModemSessions, ACopiedSessionSendsOnItsOwn) {
-    std::string bytes = zmodemRandomBytes(3000, 22);
-    zmodemWriteFile(msSend + "/copy.bin", bytes);
-    Transfer t = runOurs(msSend, msRecv, "copy.bin", 0, 0, [](ZModemSocketDevice&, CZModem& sender) {
-        CZModem copy(sender);
-        EXPECT_EQ(sender.get_path(), copy.get_path());
-        EXPECT_EQ(sender.getDevice(), copy.getDevice());
-        CZModem assigned(copy.getDevice());
-        assigned = copy;
-        EXPECT_EQ(sender.get_path(), assigned.get_path());
-    });
-    EXPECT_EQ(0, t.sent);
-    EXPECT_TRUE(bytes == zmodemReadFile(msRecv + "/copy.bin"));
-    ZModemSocketPair pair;
-    ZModemSocketDevice a(pair.take(0));
-    ZModemSocketDevice b(pair.take(1));
-    CZModem original(&a);
-    original.set_path(msSend.c_str());
-    CZModem copy(original);
-    std::filesystem::remove(msRecv + "/copy.bin");
-    int received = -2;
-    std::thread receiver([&] {
-        CZModem session(&b);
-        session.set_path(msRecv.c_str());
-        received = session.rec_z(1);
-    });
-    EXPECT_EQ(0, copy.sendez("copy.bin", 0, 0));
-    receiver.join();
-    EXPECT_EQ(0, received);
-    EXPECT_TRUE(bytes == zmodemReadFile(msRecv + "/copy.bin"));
+// Copies keep the path and the device and run sessions of their own.
+TEST_F(ZModemSessions, CopiedSessionsSendOnTheirOwn) {
+    std::string bytes = sendFile("copy.bin", 3000, 22);
+    for (bool assign : {false, true}) {
+        std::filesystem::remove(msRecv + "/copy.bin");
+        Transfer t = runOurs("", [assign](CZModem& sender) {
+            CZModem copy(sender);
+            CZModem assigned(sender.getDevice());
+            if (assign) assigned = copy;
+            return (assign ? assigned : copy).sendez("copy.bin", 0, 0);
+        });
+        EXPECT_EQ(0, t.sent);
+        EXPECT_EQ(0, t.received);
+        EXPECT_TRUE(bytes == received("copy.bin"));
+    }
 }
 
 TEST_F(ZModemSessions, ResumeAndSkipAgainstOurReceiver) {
-    std::string bytes = zmodemRandomBytes(800, 21);
-    zmodemWriteFile(msSend + "/r.bin", bytes);
+    std::string bytes = sendFile("r.bin", 800, 21);
     zmodemWriteFile(msRecv + "/r.bin", bytes.substr(0, 500));
     {
         DebugLines lines;
-        Transfer t = runOurs(msSend, msRecv, "r.bin", 0, 0);
-        EXPECT_EQ(0, t.sent);
+        EXPECT_EQ(0, runOurs("r.bin").sent);
         EXPECT_EQ(1, lines.count("got ZRPOS 500\n"));
-        EXPECT_TRUE(bytes == zmodemReadFile(msRecv + "/r.bin"));
+        EXPECT_TRUE(bytes == received("r.bin"));
     }
-    {
-        DebugLines lines;
-        Transfer t = runOurs(msSend, msRecv, "r.bin", 0, 0);
-        EXPECT_EQ(0, t.sent);
-        EXPECT_EQ(0, t.received);
-        EXPECT_EQ(1, lines.count("got ZSKIP\n"));
-        EXPECT_EQ(0, lines.count("sendFileData \n"));
-    }
+    DebugLines lines;
+    Transfer t = runOurs("r.bin");
+    EXPECT_EQ(0, t.sent);
+    EXPECT_EQ(0, t.received);
+    EXPECT_EQ(1, lines.count("got ZSKIP\n"));
+    EXPECT_EQ(0, lines.count("sendFileData \n"));
 }
 
 TEST_F(ZModemSessions, CommandToOurReceiver) {
     DebugLines lines;
-    std::string command = "ls -l /tmp";
-    Transfer t = runOurs(msSend, msRecv, command, 1, static_cast<int>(command.size()) + 1);
+    const std::string command = "ls -l /tmp";
+    Transfer t = runOurs("", [&](CZModem& s) { return s.sendez(command.c_str(), 1, int(command.size()) + 1); });
     EXPECT_EQ(0, t.sent);  // the exit status our receiver reports
     EXPECT_EQ(1, t.received);
     EXPECT_EQ(command + std::string(1, '\0'), t.command);
@@ -407,83 +349,59 @@ TEST_F(ZModemSessions, CommandToOurReceiver) {
 
 // A receiver played on a bare core answers the command with exit status 5.
 TEST_F(ZModemSessions, CommandExitStatusComesFromZcompl) {
-    ZModemSocketPair pair;
-    ZModemSocketDevice a(pair.take(0));
-    ZModemSocketDevice b(pair.take(1));
+    Line line;
+    ZModemSocketDevice b(line.pair.take(1));
     std::string seen;
     std::thread peer([&] {
-        ZModem::CZModemCore core(&b, false);
+        Core core(&b, false);
         core.setTimeoutUnit(50);
         for (int k = 0; k < 20 && core.getZMHeader(5000) == 0; ++k) {
             int type = core.getHeaderType();
-            if (type == ZModem::CZModemCore::ZRQINIT) core.sendZRINIT(0);
-            if (type == ZModem::CZModemCore::ZCOMMAND) {
+            if (type == Core::ZRQINIT) core.sendZRINIT(0);
+            if (type == Core::ZCOMMAND) {
                 core.getDataBuffer().clear();
                 core.getData();
                 seen = core.getDataBuffer().toString().str();
                 unsigned char d[4] = {0, 0, 0, 5};
-                core.setHeader(ZModem::CZModemCore::ZHEX, ZModem::CZModemCore::ZCOMPL, d);
+                core.setHeader(Core::ZHEX, Core::ZCOMPL, d);
                 core.sendHeader();
             }
-            if (type == ZModem::CZModemCore::ZFIN) {
+            if (type == Core::ZFIN) {
                 core.sendZFIN();
                 core.getOO();
                 break;
             }
         }
     });
-    CZModem sender(&a);
+    CZModem sender(&line.a);
     EXPECT_EQ(5, sender.sendez("make", 1, 4));
     peer.join();
     EXPECT_EQ("make", seen);
 }
 
 TEST_F(ZModemSessions, CorruptedSubpacketIsRepositionedAndTheFileArrivesIntact) {
-    std::string bytes = zmodemRandomBytes(5000, 31);
-    zmodemWriteFile(msSend + "/c.bin", bytes);
+    std::string bytes = sendFile("c.bin", 5000, 31);
     DebugLines lines;
     // The third subpacket (file offset 2048) loses a bit on the way.
-    Transfer t = runOurs(msSend, msRecv, "c.bin", 0, 0,
-                         [](ZModemSocketDevice& device, CZModem&) { device.corruptWrite(3, 300, 1000); });
+    Transfer t = runOurs("c.bin", nullptr, [](ZModemSocketDevice& device, CZModem&) { device.corruptWrite(3, 300, 1000); });
     EXPECT_EQ(0, t.sent);
     EXPECT_EQ(0, t.received);
     EXPECT_EQ(1, lines.count("ZRPOS newpos: 2048\n"));
-    EXPECT_TRUE(bytes == zmodemReadFile(msRecv + "/c.bin")) << zmodemReadFile(msRecv + "/c.bin").size();
-}
-
-TEST_F(ZModemLrzsz, CorruptedStreamFromSzIsRepositionedAndTheFileArrivesIntact) {
-    std::string bytes = zmodemRandomBytes(1000000, 32);
-    zmodemWriteFile(msSend + "/c.bin", bytes);
-    ZModemSocketPair pair;
-    ZModemSocketDevice device(pair.take(0));
-    device.corruptRead(400000);
-    ZModemPeerProcess sz;
-    sz.start(msSz, {"-q", "c.bin"}, msSend, pair.fd[1], mDir.file("sz.err"));
-    ::close(pair.take(1));
-    DebugLines lines;
-    CZModem session(&device);
-    session.set_path(msRecv.c_str());
-    EXPECT_EQ(0, session.rec_z(1));
-    device.close();
-    EXPECT_EQ(0, sz.wait(20000));
-    EXPECT_GE(lines.count("sent HexHeader ZRPOS\n"), 2);
-    EXPECT_TRUE(bytes == zmodemReadFile(msRecv + "/c.bin")) << zmodemReadFile(msRecv + "/c.bin").size();
+    EXPECT_TRUE(bytes == received("c.bin")) << received("c.bin").size();
 }
 
 TEST_F(ZModemSessions, TerminateFromAnotherThreadEndsARunningTransfer) {
-    zmodemWriteFile(msSend + "/t.bin", zmodemRandomBytes(4000000, 41));
+    sendFile("t.bin", 4000000, 41);
     DebugLines lines;
     std::mutex m;
     std::condition_variable cv;
     bool started = false;
     std::thread stopper;
-    Transfer t = runOurs(msSend, msRecv, "t.bin", 0, 0, [&](ZModemSocketDevice& device, CZModem& sender) {
+    Transfer t = runOurs("t.bin", nullptr, [&](ZModemSocketDevice& device, CZModem& sender) {
         device.onWrite([&](int n, long) {
-            if (n == 50) {
-                std::lock_guard<std::mutex> g(m);
-                started = true;
-                cv.notify_one();
-            }
+            std::lock_guard<std::mutex> g(m);
+            started = started || n == 50;
+            cv.notify_one();
         });
         stopper = std::thread([&] {
             std::unique_lock<std::mutex> lock(m);
@@ -498,24 +416,22 @@ TEST_F(ZModemSessions, TerminateFromAnotherThreadEndsARunningTransfer) {
     EXPECT_LT(std::filesystem::file_size(msRecv + "/t.bin"), 4000000u);
 }
 
-// A sender played on a bare core offers a name; the receiver's answer and
-// where (whether) the file lands.
-struct NameCase {
-    std::string announced;
-    std::string landsAs;  // "" : refused
-};
-
+// A sender played on a bare core offers a name; the receiver reduces it to
+// its last component or refuses it, and nothing lands outside the directory.
 TEST_F(ZModemSessions, ReceivedNamesNeverLeaveTheReceiveDirectory) {
-    NameCase cases[] = {{"../evil.txt", "evil.txt"},
-                        {"/tmp/abs/evil2.txt", "evil2.txt"},
-                        {"a/b/../../../evil3.txt", "evil3.txt"},
-                        {"..", ""},
-                        {"dir/", ""}};
+    const struct {
+        std::string announced;
+        std::string landsAs;  // "" : refused
+    } cases[] = {{"../evil.txt", "evil.txt"},
+                 {"/tmp/abs/evil2.txt", "evil2.txt"},
+                 {"a/b/../../../evil3.txt", "evil3.txt"},
+                 {"..", ""},
+                 {".", ""},
+                 {"dir/", ""}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.announced);
-        ZModemSocketPair pair;
-        ZModemSocketDevice a(pair.take(0));
-        ZModemSocketDevice b(pair.take(1));
+        Line line;
+        ZModemSocketDevice b(line.pair.take(1));
         int received = -2;
         std::thread receiver([&] {
             CZModem session(&b);
@@ -523,22 +439,21 @@ TEST_F(ZModemSessions, ReceivedNamesNeverLeaveTheReceiveDirectory) {
             received = session.rec_z(1);
             b.close();
         });
-        ZModem::CZModemCore core(&a, false);
+        Core core(&line.a, false);
         core.setTimeoutUnit(50);
         core.sendrz();
         core.sendZRQInit_X(0);
         ASSERT_EQ(0, core.getZMHeader(5000));
-        ASSERT_EQ(ZModem::CZModemCore::ZRINIT, core.getHeaderType());
+        ASSERT_EQ(Core::ZRINIT, core.getHeaderType());
         std::string info = c.announced + std::string(1, '\0') + "5";
         core.sendZFILE();
-        core.sendData32(reinterpret_cast<const unsigned char*>(info.data()), static_cast<int>(info.size()),
-                        ZModem::CZModemCore::ZCRCW);
+        core.sendData32(reinterpret_cast<const unsigned char*>(info.data()), static_cast<int>(info.size()), Core::ZCRCW);
         int r = core.getZMHeader(5000);
         if (!c.landsAs.empty()) {
             ASSERT_EQ(0, r);
-            ASSERT_EQ(ZModem::CZModemCore::ZRPOS, core.getHeaderType());
+            ASSERT_EQ(Core::ZRPOS, core.getHeaderType());
             core.sendZDATA(0);
-            core.sendData32(reinterpret_cast<const unsigned char*>("hello"), 5, ZModem::CZModemCore::ZCRCE);
+            core.sendData32(reinterpret_cast<const unsigned char*>("hello"), 5, Core::ZCRCE);
             core.sendZEOF(5);
             EXPECT_EQ(0, core.getZMHeader(5000));
             core.sendZFIN();
@@ -546,43 +461,37 @@ TEST_F(ZModemSessions, ReceivedNamesNeverLeaveTheReceiveDirectory) {
             core.sendOO();
         }
         receiver.join();
-        if (c.landsAs.empty()) {
-            EXPECT_EQ(-1, received);
-        } else {
-            EXPECT_EQ(0, received);
+        EXPECT_EQ(c.landsAs.empty() ? -1 : 0, received);
+        if (!c.landsAs.empty()) {
             EXPECT_EQ("hello", zmodemReadFile(msRecv + "/" + c.landsAs));
         }
     }
-    // Nothing was written beside the receive directory.
     std::size_t outside = 0;
     for (const auto& entry : std::filesystem::directory_iterator(mDir.path())) outside += entry.is_regular_file();
     EXPECT_EQ(0u, outside);
 }
 
-// Without "rz\r" the receiver gives up after count silences; a peer that has
-// gone makes each wait end at once.
-TEST_F(ZModemSessions, ReceiverWithoutRzGivesUpAfterCountSilences) {
-    ZModemSocketPair pair;
-    ZModemSocketDevice a(pair.take(0));
-    ZModemSocketDevice b(pair.take(1));
-    DebugLines lines;
-    ASSERT_EQ(6, ::write(b.getFd(), "hello ", 6));  // no "rz\r" in it
-    b.close();
-    CZModem receiver(&a);
-    EXPECT_EQ(ZModemErrors::ErrNoRz, receiver.rec_z(3));
-    EXPECT_EQ(3, lines.count("Timeout getNextCh\n"));
-}
-
-TEST_F(ZModemSessions, TerminatedSessionStaysTerminated) {
-    ZModemSocketPair pair;
-    ZModemSocketDevice a(pair.take(0));
-    ::close(pair.take(1));
-    CZModem session(&a);
+// Without "rz\r" the receiver gives up after count silences (a peer that has
+// gone makes each wait end at once); a terminated session stays terminated.
+TEST_F(ZModemSessions, ReceiverGivesUpWithoutRzAndTerminatedSessionsStayTerminated) {
+    {
+        Line line;
+        ZModemSocketDevice b(line.pair.take(1));
+        DebugLines lines;
+        ASSERT_EQ(6, ::write(b.getFd(), "hello ", 6));  // no "rz\r" in it
+        b.close();
+        CZModem receiver(&line.a);
+        EXPECT_EQ(ZModemErrors::ErrNoRz, receiver.rec_z(3));
+        EXPECT_EQ(3, lines.count("Timeout getNextCh\n"));
+    }
+    Line line;
+    ::close(line.pair.take(1));
+    CZModem session(&line.a);
     session.Terminate();
     EXPECT_EQ(ZModemErrors::ErrAborted, session.rec_z(3));
     Base::MemoryDevice memory;
     EXPECT_EQ(ZModemErrors::ErrAborted, session.rec_z(&memory));
-    zmodemWriteFile(msSend + "/a.bin", "a");
+    sendFile("a.bin", 1, 1);
     session.set_path(msSend.c_str());
     EXPECT_EQ(ZModemErrors::ErrAborted, session.sendez("a.bin", 0, 0));
 }
