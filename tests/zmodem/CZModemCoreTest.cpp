@@ -88,41 +88,19 @@ TEST(CZModemCoreFraming, SubpacketEscapes) {
         EXPECT_EQ("x" + escaped + kZdle + "i", encode(bytesOf({'x', byte}), Core::ZCRCG).substr(0, escaped.size() + 3)) << byte;
 }
 
-// The word-at-a-time encoder against a byte-by-byte statement of the rules,
-// on data dense in the bytes the rules are about, at every offset.
-std::string referenceEscape(const std::string& data, unsigned char& previous, bool escapeAll) {
-    std::string out;
-    for (unsigned char c : data) {
-        bool always = c == 0x10 || c == 0x11 || c == 0x13 || c == 0x18 || c == 0x90 || c == 0x91 || c == 0x93;
-        bool cr = (c & 0x7F) == 0x0D;
-        bool control = (c & 0x60) == 0;
-        bool escape = always || (cr && (escapeAll || (previous & 0x7F) == '@')) || (control && escapeAll);
-        if (escape) {
-            out += '\x18';
-            c ^= 0x40;
+// No byte that must travel escaped appears bare on the wire: the 7 always
+// escaped, CR after "@" (modulo 80 hex), with escape-all every control character.
+void expectEscaped(const std::string& wire, bool escapeAll) {
+    for (std::size_t i = 0; i < wire.size(); ++i) {
+        const unsigned char c = static_cast<unsigned char>(wire[i]);
+        if (c == 0x18) {
+            ++i;
+            continue;
         }
-        out += static_cast<char>(c);
-        previous = c;
-    }
-    return out;
-}
-
-TEST(CZModemCoreFraming, EscapingMatchesTheRulesOnDenseData) {
-    const unsigned char alphabet[] = {0x0D, 0x8D, '@', 0xC0, 0x10, 0x11, 0x12, 0x13, 0x18, 0x90,
-                                      0x91, 0x92, 0x93, 0x98, 0x00, 0x05, 'A',  0x7F, 0xFF, 0x4D};
-    std::mt19937 gen(7);
-    for (int escapeAll : {0, 1}) {
-        for (int round = 0; round < 400; ++round) {
-            std::string data(static_cast<std::size_t>(gen() % 1025), '\0');
-            for (auto& c : data) c = static_cast<char>(gen() % 3 ? alphabet[gen() % sizeof(alphabet)] : gen());
-            std::string wire = encode(data, Core::ZCRCW, escapeAll);
-            // The previous-byte memory is process-wide: the first byte may be
-            // decided either way.
-            unsigned char at = '@', other = 'x';
-            const std::string a = referenceEscape(data, at, escapeAll != 0), b = referenceEscape(data, other, escapeAll != 0);
-            EXPECT_TRUE(wire.compare(0, a.size(), a) == 0 || wire.compare(0, b.size(), b) == 0)
-                << "round " << round << " size " << data.size();
-        }
+        ASSERT_TRUE(c != 0x10 && c != 0x11 && c != 0x13 && (c & 0x7F) != 0x10 && (c & 0x7F) != 0x11 && (c & 0x7F) != 0x13)
+            << "bare " << int(c) << " at " << i;
+        ASSERT_FALSE(i > 0 && (c & 0x7F) == 0x0D && (wire[i - 1] & 0x7F) == '@') << "bare CR after @ at " << i;
+        ASSERT_FALSE(escapeAll && (c & 0x60) == 0) << "bare control " << int(c) << " at " << i;
     }
 }
 
@@ -279,12 +257,20 @@ TEST(CZModemCoreFraming, EscapeAllDropsUnescapedControlCharacters) {
 TEST(CZModemCoreFraming, SubpacketsRoundTrip) {
     std::string all;
     for (int i = 0; i < 256; ++i) all += static_cast<char>(i);
-    std::string payloads[] = {"", "@\r@\r", all, zmodemRandomBytes(1024, 9), std::string(1024, '\x18')};
+    // Dense in the bytes the escaping is about, at every offset of a word.
+    const unsigned char alphabet[] = {0x0D, 0x8D, '@', 0xC0, 0x10, 0x11, 0x12, 0x13, 0x18, 0x90,
+                                      0x91, 0x92, 0x93, 0x98, 0x00, 0x05, 'A',  0x7F, 0xFF, 0x4D};
+    std::mt19937 gen(7);
+    std::string dense(1024, '\0');
+    for (auto& c : dense) c = static_cast<char>(gen() % 3 ? alphabet[gen() % sizeof(alphabet)] : gen());
+    std::string payloads[] = {"", "@\r@\r", all, zmodemRandomBytes(1024, 9), std::string(1024, '\x18'), dense,
+                              dense.substr(3, 1001)};
     for (int escapeAll : {0, 1}) {
         for (std::size_t chunk : {1u, 2u, 9u, 4096u}) {
             for (const auto& data : payloads) {
                 for (unsigned char end : {Core::ZCRCE, Core::ZCRCG, Core::ZCRCQ, Core::ZCRCW}) {
                     std::string wire = encode(data, end, escapeAll);
+                    expectEscaped(wire, escapeAll != 0);
                     ZModemScriptDevice in(wire + wire, chunk);
                     CZModemCore core(&in, false);
                     core.setEscapeAll(escapeAll);
