@@ -157,15 +157,12 @@ TEST(BlockReader, ClassifiesAndRendersByPcb) {
     };
     const Case cases[] = {
         {0x00, Block::Information, "12 I[more=0,seq=0]:\n"},
-        {0x20, Block::Information, "12 I[more=1,seq=0]:\n"},
         {0x60, Block::Information, "12 I[more=1,seq=1]:\n"},
         {0x7F, Block::Information, "12 I[more=1,seq=1]:\n"},
         {0x80, Block::ReceiveReady, "12 R[seq=0,ok]\n"},
         {0xA0, Block::ReceiveReady, "12 R[seq=0,ok]\n"},  // bit 5 ignored
         {0x91, Block::ReceiveReady, "12 R[seq=1,parity/edc error]\n"},
-        {0x82, Block::ReceiveReady, "12 R[seq=0,error]\n"},
         {0x83, Block::ReceiveReady, "12 R[seq=0,error]\n"},
-        {0x8F, Block::ReceiveReady, "12 R[seq=0,error]\n"},
         {0xC0, Block::Supervisory, "12 S[resynch,request]\n"},
         {0xE0, Block::Supervisory, "12 S[resynch,response]\n"},
         {0xC3, Block::Supervisory, "12 S[unsupported,request]\n"},

@@ -71,24 +71,6 @@ TEST_F(CZModemFileTest, ResumeAndSkipRule) {
     }
 }
 
-TEST_F(CZModemFileTest, ReadChunksToTheEnd) {
-    zmodemWriteFile(mDir.file("c.bin"), std::string(1500, 'c'));
-    CZModemFile file;
-    file.setSendNames(mDir.path().c_str(), "");
-    ASSERT_TRUE(file.openForRead("c.bin"));
-    Base::ByteArray chunk;
-    int length = -1;
-    EXPECT_EQ(0, file.readChunk(chunk, 1024, length));
-    EXPECT_EQ(1024, length);
-    EXPECT_EQ(0, file.readChunk(chunk, 1024, length));
-    EXPECT_EQ(476, length);
-    EXPECT_EQ(1, file.readChunk(chunk, 1024, length));
-    EXPECT_EQ(0, length);
-    EXPECT_TRUE(file.seek(1400));
-    EXPECT_EQ(0, file.readChunk(chunk, 1024, length));
-    EXPECT_EQ(100, length);
-}
-
 TEST_F(CZModemFileTest, FailuresAreOneLineAndAResult) {
     CZModemFile file;
     file.setSendNames(mDir.path().c_str(), "");
