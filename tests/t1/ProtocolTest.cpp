@@ -7,11 +7,9 @@
 #include "base/Exception.h"
 #include "base/MemoryDevice.h"
 #include "support/T1NodeLink.h"
-#include "support/T1RecordingLogger.h"
-#include "t1/InformationBlock.h"
 #include "t1/T1Errors.h"
 
-// The exchange against the independent node over a real socketpair.
+// The exchange against the independent node over a real socketpair or pty.
 
 using T1Peer::Bytes;
 
@@ -25,38 +23,55 @@ Bytes pattern(std::size_t n, unsigned seed) {
 Base::ByteArray toArray(const Bytes& b) { return Base::ByteArray(b.data(), b.size()); }
 Bytes toBytes(const Base::ByteArray& a) { return Bytes(a.data(), a.data() + a.size()); }
 
-// The node's answer to any request: 10 KiB derived from the request's size.
+// 10 KiB derived from the request's size.
 Bytes answerFor(const Bytes& request) { return pattern(10240, static_cast<unsigned>(request.size())); }
+
+// A node that records every request and answers it with answer(request)
+// in blocks of chunk bytes; and the protocol over it.
+struct Served {
+    explicit Served(std::function<Bytes(const Bytes&)> answer, T1NodeLink::Kind kind = T1NodeLink::Kind::SocketPair,
+                    std::size_t chunk = 254, bool extended = false)
+        : link(0x12, kind) {
+        link.start([this, answer, chunk, extended](T1Peer::T1Node& node) {
+            node.serve(
+                [this, answer](const Bytes& r) {
+                    requests.push_back(r);
+                    return answer(r);
+                },
+                chunk, extended);
+        });
+    }
+    T1::Frame exchange(const Bytes& request) {
+        protocol.send(T1::Frame(T1::NodeAddress(0x12), toArray(request)));
+        return protocol.receive(T1::NodeAddress(0x12));
+    }
+    const std::vector<Bytes>& out() { return link.faults().outbound(); }
+
+    T1NodeLink link;
+    std::vector<Bytes> requests;
+    T1::Protocol protocol{&link.faults(), 1000, 200, 0, 7, 1, nullptr};
+};
 
 }  // namespace
 
 class ProtocolExchangeOver : public testing::TestWithParam<T1NodeLink::Kind> {};
 
 TEST_P(ProtocolExchangeOver, TenKiBEachWayAsShortFormChains) {
-    T1NodeLink link(0x12, GetParam());
-    std::vector<Bytes> requests;
-    link.start([&](T1Peer::T1Node& node) {
-        node.serve([&](const Bytes& request) {
-            requests.push_back(request);
-            return answerFor(request);
-        });
-    });
-    T1::Protocol protocol(&link.faults(), 1000, 200, 0, 7, 1, nullptr);
+    Served s(answerFor, GetParam());
     const Bytes request = pattern(10240, 1);
-    protocol.send(T1::Frame(T1::NodeAddress(0x12), toArray(request)));
+    s.protocol.send(T1::Frame(T1::NodeAddress(0x12), toArray(request)));
     unsigned int recoveries = 99;
     // An invalid address takes the node of the first block.
-    T1::Frame answer = protocol.receive(T1::NodeAddress(), &recoveries, false, true);
-    link.finish();
+    T1::Frame answer = s.protocol.receive(T1::NodeAddress(), &recoveries, false, true);
+    s.link.finish();
 
-    ASSERT_EQ(requests.size(), 1u);
-    EXPECT_EQ(requests[0], request);
+    EXPECT_EQ(s.requests, std::vector<Bytes>{request});
     EXPECT_EQ(toBytes(answer.getData()), answerFor(request));
     EXPECT_EQ(answer.getAddress().getNode(), 0x12);
     EXPECT_TRUE(answer.getAddress().isValid());
     EXPECT_EQ(recoveries, 0u);
     // 41 information blocks of at most 254 bytes out, 40 acknowledgements for the answer's 41 blocks.
-    const auto& out = link.faults().outbound();
+    const auto& out = s.out();
     ASSERT_EQ(out.size(), 81u);
     for (std::size_t i = 0; i < 41; ++i) {
         EXPECT_EQ(out[i][1], (i % 2 ? 0x40 : 0x00) | (i < 40 ? 0x20 : 0x00)) << i;
@@ -66,37 +81,23 @@ TEST_P(ProtocolExchangeOver, TenKiBEachWayAsShortFormChains) {
         const std::uint8_t pcb = i % 2 ? 0x90 : 0x80;  // N(R) names the block expected next
         EXPECT_EQ(out[i], Bytes({0x12, pcb, 0x00, static_cast<std::uint8_t>(0x12 ^ pcb)})) << i;
     }
-    EXPECT_EQ(link.node().damagedCount(), 0);
+    EXPECT_EQ(s.link.node().damagedCount(), 0);
 }
 
 TEST_P(ProtocolExchangeOver, ExtendedChunksFromAStreamWithProgress) {
-    T1NodeLink link(0x12, GetParam());
-    Bytes received;
-    link.start([&](T1Peer::T1Node& node) {
-        node.serve(
-            [&](const Bytes& request) {
-                received = request;
-                return answerFor(request);
-            },
-            1000, true);
-    });
-    T1::Protocol protocol(&link.faults(), 1000, 200, 0, 7, 1, nullptr);
+    Served s(answerFor, GetParam(), 1000, true);
     const Bytes request = pattern(2500, 3);
     Base::MemoryDevice source(reinterpret_cast<const char*>(request.data()), static_cast<long>(request.size()));
     source.close();  // send opens it
     testing::internal::CaptureStdout();
-    protocol.send(T1::NodeAddress(0x12), &source, 1000, true);
-    const std::string progress = testing::internal::GetCapturedStdout();
-    T1::Frame answer = protocol.receive(T1::NodeAddress(0x12));
-    link.finish();
-
-    EXPECT_EQ(progress, "\rsent 1000\rsent 2000\rsent 2500");
-    EXPECT_EQ(received, request);
-    EXPECT_EQ(toBytes(answer.getData()), answerFor(request));
-    const auto& out = link.faults().outbound();
-    ASSERT_GE(out.size(), 3u);
-    for (std::size_t i = 0; i < 3; ++i) EXPECT_EQ(out[i][2], 0xFF) << "chunk size 1000: extended form";
-    EXPECT_EQ(out[2].size(), 7u + 500 + 2);
+    s.protocol.send(T1::NodeAddress(0x12), &source, 1000, true);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "\rsent 1000\rsent 2000\rsent 2500");
+    EXPECT_EQ(toBytes(s.protocol.receive(T1::NodeAddress(0x12)).getData()), answerFor(request));
+    s.link.finish();
+    EXPECT_EQ(s.requests, std::vector<Bytes>{request});
+    ASSERT_GE(s.out().size(), 3u);
+    for (std::size_t i = 0; i < 3; ++i) EXPECT_EQ(s.out()[i][2], 0xFF) << "chunk size 1000: extended form";
+    EXPECT_EQ(s.out()[2].size(), 7u + 500 + 2);
 }
 
 INSTANTIATE_TEST_SUITE_P(Link, ProtocolExchangeOver,
@@ -105,21 +106,11 @@ INSTANTIATE_TEST_SUITE_P(Link, ProtocolExchangeOver,
                              return info.param == T1NodeLink::Kind::Pty ? "Pty" : "SocketPair";
                          });
 
-// A node answering every request with answer(request), and the protocol over it.
-struct Served {
-    explicit Served(std::function<Bytes(const Bytes&)> answer) {
-        link.start([answer](T1Peer::T1Node& node) { node.serve(answer); });
-    }
-    T1NodeLink link;
-    T1::Protocol protocol{&link.faults(), 1000, 200, 0, 7, 1, nullptr};
-};
-
 TEST(ProtocolExchange, EmptyFrameIsOneEmptyLastBlock) {
     Served s([](const Bytes&) { return Bytes(); });
-    s.protocol.send(T1::Frame(T1::NodeAddress(0x12), Base::ByteArray()));
-    EXPECT_TRUE(s.protocol.receive(T1::NodeAddress(0x12)).getData().isEmpty());
+    EXPECT_TRUE(s.exchange({}).getData().isEmpty());
     s.link.finish();
-    EXPECT_EQ(s.link.faults().outbound(), std::vector<Bytes>{Bytes({0x12, 0x00, 0x00, 0x12})});
+    EXPECT_EQ(s.out(), std::vector<Bytes>{Bytes({0x12, 0x00, 0x00, 0x12})});
 }
 
 TEST(ProtocolExchange, PartialReceiveHandsOutOneBlockAtATime) {

@@ -51,15 +51,6 @@ std::string encode(const std::string& data, unsigned char end, int escapeAll = 0
     return out.written();
 }
 
-TEST(CZModemCoreFraming, NullDeviceThrowsCodeZero) {
-    try {
-        CZModemCore core(nullptr, false);
-        FAIL() << "no exception";
-    } catch (const Base::Exception& e) {
-        EXPECT_EQ(0u, e.getErrorCode());
-    }
-}
-
 // The wire of a subpacket: its escapes, frame end and CRC-32.
 TEST(CZModemCoreFraming, SubpacketEscapes) {
     struct Row {
@@ -118,17 +109,7 @@ TEST(CZModemCoreFraming, SubpacketLargerThanTheBlockBufferIsRefused) {
 TEST(CZModemCoreFraming, HexHeadersAndShorthands) {
     ZModemScriptDevice out;
     CZModemCore core(&out, false);
-    // One write each; lowercase hex, XON at the end except after ZACK and ZFIN.
-    for (int type = 0; type <= 19; ++type) {
-        out.clearWrites();
-        unsigned char d[4] = {1, 2, 3, 4};
-        core.setHeader(Core::ZHEX, type, d);
-        ASSERT_EQ(0, core.sendHeader());
-        ASSERT_EQ(1u, out.writes().size());
-        EXPECT_EQ(type == Core::ZACK || type == Core::ZFIN ? 20u : 21u, out.written().size()) << type;
-    }
     // ZRQINIT with the command flag, ZRPOS least significant byte first.
-    out.clearWrites();
     ASSERT_EQ(0, core.sendZRINIT(0));
     core.sendZRQInit_X(1);
     core.sendZRPOS(0x01020304);
@@ -161,8 +142,9 @@ TEST(CZModemCoreFraming, WrongHeaderFormatAndTimeOutAreOneLineEach) {
     EXPECT_EQ((std::vector<std::string>{"wrong headertype\n", "Timeout getNextCh\n"}), gLines);
 }
 
-// Every header type, both formats, survives the trip through a peer core,
-// whatever the chunking of the input.
+// Every header type, both formats, goes out in one write (a hex one with
+// XON at the end except after ZACK and ZFIN: 21 bytes, those 20) and
+// survives the trip through a peer core, whatever the chunking of the input.
 TEST(CZModemCoreFraming, HeadersRoundTripAcrossChunkings) {
     for (std::size_t chunk : {1u, 3u, 7u, 1000u}) {
         for (unsigned char format : {Core::ZHEX, Core::ZBIN32}) {
@@ -172,6 +154,10 @@ TEST(CZModemCoreFraming, HeadersRoundTripAcrossChunkings) {
                 unsigned char d[4] = {0x18, 0x11, static_cast<unsigned char>(type), 0x8D};
                 sender.setHeader(format, type, d);
                 ASSERT_EQ(0, sender.sendHeader());
+                ASSERT_EQ(1u, out.writes().size());
+                if (format == Core::ZHEX) {
+                    EXPECT_EQ(type == Core::ZACK || type == Core::ZFIN ? 20u : 21u, out.written().size()) << type;
+                }
                 ZModemScriptDevice in("garbage*x*" + out.written(), chunk);
                 CZModemCore receiver(&in, false);
                 ASSERT_EQ(0, receiver.getZMHeader(100)) << type << " " << format << " " << chunk;

@@ -49,15 +49,58 @@ struct Line {
     ZModemSocketDevice a{pair.take(0)};
 };
 
-class ZModemLrzsz : public ::testing::Test {
+struct Transfer {
+    int sent = -2;
+    int received = -2;
+    std::string command;
+};
+
+class ZModemSessions : public ::testing::Test {
 protected:
     void SetUp() override {
+        msSend = mDir.sub("send");
+        msRecv = mDir.sub("recv");
+    }
+    // Our sender (send, by default sendez of the file name) against our
+    // receiver (rec_z) over a socket pair; prepare may configure the sender's side.
+    Transfer runOurs(const std::string& name, const std::function<int(CZModem&)>& send = nullptr,
+                     const std::function<void(ZModemSocketDevice&, CZModem&)>& prepare = nullptr) {
+        Line line;
+        ZModemSocketDevice b(line.pair.take(1));
+        Transfer t;
+        CZModem sender(&line.a);
+        sender.set_path(msSend.c_str());
+        if (prepare) prepare(line.a, sender);
+        std::thread receiver([&] {
+            CZModem session(&b);
+            session.set_path(msRecv.c_str());
+            t.received = session.rec_z(1);
+            t.command = session.getCmdStr().str();
+        });
+        t.sent = send ? send(sender) : sender.sendez(name.c_str(), 0, 0);
+        line.a.close();  // a failed receiver ends at once instead of waiting out its time-outs
+        receiver.join();
+        return t;
+    }
+    std::string sendFile(const std::string& name, std::size_t size, unsigned seed) {
+        std::string bytes = zmodemRandomBytes(size, seed);
+        zmodemWriteFile(msSend + "/" + name, bytes);
+        return bytes;
+    }
+    std::string received(const std::string& name) { return zmodemReadFile(msRecv + "/" + name); }
+
+    ZModemTempDir mDir;
+    std::string msSend, msRecv;
+};
+
+class ZModemLrzsz : public ZModemSessions {
+protected:
+    void SetUp() override {
+        ZModemSessions::SetUp();
         msSz = zmodemFindProgram("sz");
         msRz = zmodemFindProgram("rz");
         ASSERT_FALSE(msSz.empty()) << "sz not on PATH: install the Debian package lrzsz";
         ASSERT_FALSE(msRz.empty()) << "rz not on PATH: install the Debian package lrzsz";
-        msSend = mDir.sub("send");
-        msRecv = mDir.sub("recv");
     }
 
     // Our sendez (file mode 0 or command mode 1) -> rz in the receive directory.
@@ -89,11 +132,8 @@ protected:
         miPeerStatus = sz.wait(20000);
         return r;
     }
-    std::string sent(const std::string& name) { return zmodemReadFile(msSend + "/" + name); }
-    std::string received(const std::string& name) { return zmodemReadFile(msRecv + "/" + name); }
 
-    ZModemTempDir mDir;
-    std::string msSz, msRz, msSend, msRecv, msCommand;
+    std::string msSz, msRz, msCommand;
     int miPeerStatus = -2;
 };
 
@@ -183,12 +223,10 @@ TEST_F(ZModemLrzsz, OurCommandReachesRz) {
 // In one session: a partial file is continued at its length (a prefix that
 // differs from the source proves it), a complete one (same length) is skipped.
 TEST_F(ZModemLrzsz, SzResumesAPartialFileAndSkipsACompleteOne) {
-    const std::string source = zmodemRandomBytes(800, 11), big = zmodemRandomBytes(300000, 12);
-    zmodemWriteFile(msSend + "/resume.bin", source);
+    const std::string source = sendFile("resume.bin", 800, 11), big = sendFile("big.bin", 300000, 12);
+    sendFile("done.bin", 800, 13);
     zmodemWriteFile(msRecv + "/resume.bin", std::string(500, 'X'));
-    zmodemWriteFile(msSend + "/big.bin", big);
     zmodemWriteFile(msRecv + "/big.bin", big.substr(0, 123457));
-    zmodemWriteFile(msSend + "/done.bin", zmodemRandomBytes(800, 13));
     zmodemWriteFile(msRecv + "/done.bin", std::string(800, 'Y'));
     DebugLines lines;
     EXPECT_EQ(0, receiveFromSz({"-q", "resume.bin", "big.bin", "done.bin"}));
@@ -200,7 +238,7 @@ TEST_F(ZModemLrzsz, SzResumesAPartialFileAndSkipsACompleteOne) {
 }
 
 TEST_F(ZModemLrzsz, RzSkipsAFileItAlreadyHasAndSendezReturnsZero) {
-    zmodemWriteFile(msSend + "/have.bin", zmodemRandomBytes(2000, 14));
+    sendFile("have.bin", 2000, 14);
     zmodemWriteFile(msRecv + "/have.bin", "old");
     DebugLines lines;
     EXPECT_EQ(0, sendToRz("have.bin", {"-q", "-p"}));
@@ -224,8 +262,7 @@ TEST_F(ZModemLrzsz, MissingFileIsAFileError) {
 }
 
 TEST_F(ZModemLrzsz, CorruptedStreamFromSzIsRepositionedAndTheFileArrivesIntact) {
-    std::string bytes = zmodemRandomBytes(1000000, 32);
-    zmodemWriteFile(msSend + "/c.bin", bytes);
+    std::string bytes = sendFile("c.bin", 1000000, 32);
     DebugLines lines;
     EXPECT_EQ(0, receiveFromSz({"-q", "c.bin"}, 400000));
     EXPECT_EQ(0, miPeerStatus);
@@ -234,51 +271,6 @@ TEST_F(ZModemLrzsz, CorruptedStreamFromSzIsRepositionedAndTheFileArrivesIntact) 
 }
 
 // ---------------------------------------------------------------- our sender and receiver
-
-struct Transfer {
-    int sent = -2;
-    int received = -2;
-    std::string command;
-};
-
-class ZModemSessions : public ::testing::Test {
-protected:
-    void SetUp() override {
-        msSend = mDir.sub("send");
-        msRecv = mDir.sub("recv");
-    }
-    // Our sender (send, by default sendez of the file name) against our
-    // receiver (rec_z) over a socket pair; prepare may configure the sender's side.
-    Transfer runOurs(const std::string& name, const std::function<int(CZModem&)>& send = nullptr,
-                     const std::function<void(ZModemSocketDevice&, CZModem&)>& prepare = nullptr) {
-        Line line;
-        ZModemSocketDevice b(line.pair.take(1));
-        Transfer t;
-        CZModem sender(&line.a);
-        sender.set_path(msSend.c_str());
-        if (prepare) prepare(line.a, sender);
-        std::thread receiver([&] {
-            CZModem session(&b);
-            session.set_path(msRecv.c_str());
-            t.received = session.rec_z(1);
-            t.command = session.getCmdStr().str();
-        });
-        t.sent = send ? send(sender) : sender.sendez(name.c_str(), 0, 0);
-        line.a.close();  // a failed receiver ends at once instead of waiting out its time-outs
-        receiver.join();
-        return t;
-    }
-    std::string sendFile(const std::string& name, std::size_t size, unsigned seed) {
-        std::string bytes = zmodemRandomBytes(size, seed);
-        zmodemWriteFile(msSend + "/" + name, bytes);
-        return bytes;
-    }
-    std::string received(const std::string& name) { return zmodemReadFile(msRecv + "/" + name); }
-
-    ZModemTempDir mDir;
-    std::string msSend, msRecv;
-};
-
 TEST_F(ZModemSessions, FilesRoundTripWithTheExpectedSteps) {
     struct Row {
         std::size_t size;
