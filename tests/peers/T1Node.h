@@ -33,7 +33,6 @@ struct WireBlock {
     int sendSequence() const { return (pcb >> 6) & 1; }
     bool more() const { return (pcb & 0x20) != 0; }
     int receiveSequence() const { return (pcb >> 4) & 1; }
-    int errorCode() const { return pcb & 0x0F; }
 };
 
 std::uint8_t informationPcb(int sequence, bool more);
@@ -72,9 +71,6 @@ public:
     /// Every well-formed block read, in order, and how many arrived damaged.
     const std::vector<WireBlock>& received() const { return mvReceived; }
     int damagedCount() const { return miDamaged; }
-    /// How long a silence ends a chain (ms); and the wait inside a block.
-    void setIdleTime(int ms) { miIdleMs = ms; }
-    void setCharacterTime(int ms) { miCharMs = ms; }
 
 private:
     bool readExact(std::uint8_t* out, std::size_t length, int firstMs, bool& silent);

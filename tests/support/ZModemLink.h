@@ -39,7 +39,6 @@ class ZModemScriptDevice : public IO::Device {
 public:
     explicit ZModemScriptDevice(std::string input = "", std::size_t chunk = 1 << 20)
         : msInput(std::move(input)), muChunk(chunk) {}
-    void feed(const std::string& bytes) { msInput += bytes; }
     bool isOpen() override { return true; }
     void open() override {}
     void close() override {}
@@ -119,7 +118,6 @@ public:
     }
     /// Called before each write with its number (from 1) and length.
     void onWrite(std::function<void(int, long)> hook) { mOnWrite = std::move(hook); }
-    int getWrites() const { return miWrites; }
     int getFd() const { return mFile.getHandle(); }
 
 private:
@@ -227,7 +225,6 @@ public:
             miStatus = -1;
         }
     }
-    bool running() const { return miPid > 0; }
 
 private:
     pid_t miPid = -1;

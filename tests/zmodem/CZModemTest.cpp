@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <condition_variable>
+#include <future>
 #include <filesystem>
 #include <mutex>
 #include <thread>
@@ -361,19 +361,14 @@ TEST_F(ZModemSessions, CorruptedSubpacketIsRepositionedAndTheFileArrivesIntact) 
 TEST_F(ZModemSessions, TerminateFromAnotherThreadEndsARunningTransfer) {
     sendFile("t.bin", 4000000, 41);
     DebugLines lines;
-    std::mutex m;
-    std::condition_variable cv;
-    bool started = false;
+    std::promise<void> fiftyWrites;
     std::thread stopper;
     Transfer t = runOurs("t.bin", nullptr, [&](ZModemSocketDevice& device, CZModem& sender) {
         device.onWrite([&](int n, long) {
-            std::lock_guard<std::mutex> g(m);
-            started = started || n == 50;
-            cv.notify_one();
+            if (n == 50) fiftyWrites.set_value();
         });
-        stopper = std::thread([&] {
-            std::unique_lock<std::mutex> lock(m);
-            cv.wait_for(lock, std::chrono::seconds(20), [&] { return started; });
+        stopper = std::thread([&sender, started = fiftyWrites.get_future()] {
+            started.wait_for(std::chrono::seconds(20));
             sender.Terminate();
         });
     });
