@@ -37,14 +37,6 @@ bool mapBaudrate(const Base::String& word, IO::SerialDevice::EBaudRate& out) {
     return true;
 }
 
-// The device the manager handed back must be of the class that was handed over.
-template <class T>
-T* expect(IO::Device* device) {
-    T* typed = dynamic_cast<T*>(device);
-    if (!typed) throw Base::Exception(ErrBadLocator, ".", __LINE__, "the device manager returned another kind of device");
-    return typed;
-}
-
 // Releases a managed device's lock when the configuration step ends, however it ends.
 class ManagedLock {
 public:
@@ -59,6 +51,10 @@ private:
     IO::Device* mpDevice;
 };
 }  // namespace
+
+void BaseDeviceResolver::throwWrongKind(int line) {
+    throw Base::Exception(ErrBadLocator, ".", line, "the device manager returned another kind of device");
+}
 
 IO::Device* BaseDeviceResolver::handOver(std::unique_ptr<IO::Device>& device, IO::DeviceManager* manager) {
     if (manager) return manager->manageDevice(device.release());
@@ -85,7 +81,7 @@ IO::Device* BaseDeviceResolver::resolve(const Base::String& locator, Log::Logger
 
 IO::Device* BaseDeviceResolver::resolveFastSerial(IO::DeviceManager* manager) {
     std::unique_ptr<IO::Device> owned = std::make_unique<IO::FastSerialDevice>(2u, IO::SerialDevice::Baud9600);
-    auto* port = expect<IO::FastSerialDevice>(handOver(owned, manager));
+    auto* port = handedOver<IO::FastSerialDevice>(handOver(owned, manager));
     port->open();
     port->setTimeout(2000);
     port->setFlowControl(IO::SerialDevice::FlowHardware);
@@ -111,7 +107,7 @@ IO::Device* BaseDeviceResolver::resolveSerial(const Base::String& locator, IO::D
         Base::String name = slash < 0 ? target : target.substring(static_cast<std::size_t>(slash) + 1);
         owned = std::make_unique<IO::SerialDevice>(name, IO::SerialDevice::Baud9600);
     }
-    auto* port = expect<IO::SerialDevice>(handOver(owned, manager));
+    auto* port = handedOver<IO::SerialDevice>(handOver(owned, manager));
     {
         // A managed port is configured under its lock so that no other user sees it half set up.
         if (manager && !port->trylock(3000))

@@ -23,7 +23,17 @@ public:
     IO::DeviceServer* resolveServer(const Base::String& locator, Log::Logger* logger,
                                     IO::DeviceManager* manager) override;
 
+    /// The device a hand-over gave back, as the class that was handed over;
+    /// throws Base::Exception 9729 when a manager returned another kind.
+    template <class T>
+    static T* handedOver(IO::Device* device) {
+        T* typed = dynamic_cast<T*>(device);
+        if (!typed) throwWrongKind(__LINE__);
+        return typed;
+    }
+
 protected:
+    [[noreturn]] static void throwWrongKind(int line);
     /// The hand-over step. Without a manager: initialize() and keep the device
     /// (still owned by the caller's pointer). With one: the manager takes the
     /// device and its answer is returned (the pointer is then empty).

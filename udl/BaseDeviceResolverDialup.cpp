@@ -28,13 +28,6 @@ namespace UDL {
 
 namespace {
 
-template <class T>
-T* expectClass(IO::Device* device) {
-    T* typed = dynamic_cast<T*>(device);
-    if (!typed) throw Base::Exception(ErrBadLocator, ".", __LINE__, "the device manager returned another kind of device");
-    return typed;
-}
-
 // Setters shared by the analog and the ISDN modem, in the order the locator's options are applied.
 void applyCallSettings(Net::Modem& modem, const ModemParameters& params) {
     modem.setConnectTimeout(params.muConnectTimeout);
@@ -66,7 +59,7 @@ Net::StatefulDevice* buildLine(BaseDeviceResolver& resolver, const UDLParser& pa
     std::unique_ptr<IO::Device> nestedOwner(manager ? nullptr : nested);
     owner = std::make_unique<Net::StatefulDevice>(nested, manager == nullptr);
     nestedOwner.release();
-    return expectClass<Net::StatefulDevice>(handOver(owner, manager));
+    return BaseDeviceResolver::handedOver<Net::StatefulDevice>(handOver(owner, manager));
 }
 
 }  // namespace
@@ -91,7 +84,7 @@ IO::Device* BaseDeviceResolver::resolveModem(const Base::String& locator, Log::L
     modem->setFlashKey(flashKey);
     applyCallSettings(*modem, params);
     if (parser.hasOption("DelayToDisconnect")) modem->setDelayToDisconnect(parser.getUnsigned("DelayToDisconnect"));
-    auto* result = expectClass<Net::AnalogModem>(handOver(modemOwner, manager));
+    auto* result = BaseDeviceResolver::handedOver<Net::AnalogModem>(handOver(modemOwner, manager));
     modemOwner.release();  // the caller's now (or the manager's)
     return result;
 }
@@ -115,7 +108,7 @@ IO::Device* BaseDeviceResolver::resolveIsdnModem(const Base::String& locator, Lo
     modem->setOwnMSN("");
     if (parser.hasOption("DelayToDisconnect")) modem->setDelayToDisconnect(parser.getUnsigned("DelayToDisconnect"));
     if (parser.hasOption("OwnMSN")) modem->setOwnMSN(parser.getString("OwnMSN"));
-    auto* result = expectClass<Net::IsdnModem>(handOver(modemOwner, manager));
+    auto* result = BaseDeviceResolver::handedOver<Net::IsdnModem>(handOver(modemOwner, manager));
     modemOwner.release();  // the caller's now (or the manager's)
     return result;
 }
@@ -146,7 +139,7 @@ IO::Device* BaseDeviceResolver::resolveCapi(const Base::String& locator, IO::Dev
     if (!capi->createCapi())
         throw Base::Exception(ErrBadLocator, ".", __LINE__,
                               "CAPI registration failed (" + capi->getCapi()->getLastMessage() + "): '" + locator + "'");
-    auto* result = expectClass<Net::CapiDevice>(handOver(owner, manager));
+    auto* result = BaseDeviceResolver::handedOver<Net::CapiDevice>(handOver(owner, manager));
     owner.release();  // the caller's now (or the manager's)
     return result;
 }
