@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "support/TestCalls.h"
+
 #include <chrono>
 #include <string>
 #include <thread>
@@ -15,23 +17,13 @@
 
 namespace {
 
+using TestSupport::readFor;
+
 std::unique_ptr<IO::SerialDevice> resolveSerial(const Base::String& locator) {
     UDL::BaseDeviceResolver resolver;
     auto* device = dynamic_cast<IO::SerialDevice*>(resolver.resolve(locator, nullptr, nullptr));
     EXPECT_NE(device, nullptr) << locator.str();
     return std::unique_ptr<IO::SerialDevice>(device);
-}
-
-std::string readSome(IO::Device& device, std::size_t count, unsigned int ms) {
-    std::string out;
-    OS::StopWatch watch;
-    char buffer[4096];
-    while (out.size() < count && device.waitForData(watch.getRemaining(ms))) {
-        long n = device.read(buffer, static_cast<long>(std::min(sizeof buffer, count - out.size())));
-        if (n <= 0) break;
-        out.append(buffer, static_cast<std::size_t>(n));
-    }
-    return out;
 }
 
 TEST(SerialDevice, PortNamesMapToDevicePaths) {
@@ -66,7 +58,7 @@ TEST(SerialDevice, PtyCarriesBytesBothWaysAtTwoBaudRates) {
 
         std::string inbound = "answer from the far side\r\n";
         pty.write(inbound);
-        EXPECT_EQ(readSome(*port, inbound.size(), 3000), inbound);
+        EXPECT_EQ(readFor(*port, inbound.size(), 3000), inbound);
         EXPECT_FALSE(port->waitForData(0));
         port->close();
         EXPECT_FALSE(port->isOpen());
@@ -125,9 +117,9 @@ TEST(VirtualSerialPair, WiredLikeANullModemCable) {
     EXPECT_TRUE(a->readDCD());
 
     a->write(Base::String("ATZ\r"));
-    EXPECT_EQ(readSome(*b, 4, 2000), "ATZ\r");
+    EXPECT_EQ(readFor(*b, 4, 2000), "ATZ\r");
     b->write(Base::String("OK\r\n"));
-    EXPECT_EQ(readSome(*a, 4, 2000), "OK\r\n");
+    EXPECT_EQ(readFor(*a, 4, 2000), "OK\r\n");
 
     b->close();  // closing drops DTR: the other end loses its carrier
     EXPECT_FALSE(a->readDCD());

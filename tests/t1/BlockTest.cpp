@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "support/TestCalls.h"
+
 #include <functional>
 #include <string>
 #include <thread>
@@ -23,23 +25,13 @@ using Bytes = T1Peer::Bytes;
 
 namespace {
 
+using TestSupport::codeOf;
+
 Bytes toBytes(const Base::ByteArray& a) { return Bytes(a.data(), a.data() + a.size()); }
 Base::ByteArray pattern(std::size_t n, unsigned seed = 1) {
     Base::ByteArray a(n);
     for (std::size_t i = 0; i < n; ++i) a[i] = static_cast<unsigned char>(i * 31 + seed);
     return a;
-}
-
-// The error code a call ends with: 0 without an exception, 1 for a time-out.
-unsigned int codeOf(const std::function<void()>& call) {
-    try {
-        call();
-    } catch (const Base::TimeoutException&) {
-        return 1;
-    } catch (const Base::Exception& e) {
-        return e.getErrorCode();
-    }
-    return 0;
 }
 
 // Hands out its bytes in chunks of a fixed size, so every decoder step meets
@@ -233,7 +225,7 @@ TEST(BlockReader, FailuresOfTheStream) {
     const auto cut = [&](std::size_t n) { return Bytes(good.begin(), good.begin() + static_cast<long>(n)); };
     // Nothing within the block waiting time, or the stream stops inside the
     // block with a character waiting time: a time-out.
-    for (std::size_t n : {0u, 2u, 5u}) EXPECT_EQ(codeOf([&] { decode(cut(n), 5, 5); }), 1u) << n;
+    for (std::size_t n : {0u, 2u, 5u}) EXPECT_EQ(codeOf([&] { decode(cut(n), 5, 5); }), Base::TimeoutException::Code) << n;
     // Without waiting times the device's short read (3844), even after a huge length.
     for (std::size_t n : {0u, 1u, 2u, 4u, 6u}) EXPECT_EQ(codeOf([&] { decode(cut(n)); }), unsigned(ErrShortRead)) << n;
     EXPECT_EQ(codeOf([] { decode({0x12, 0x00, 0xFF, 0x99, 0x99, 0x99, 0x99, 1, 2, 3}); }), unsigned(ErrShortRead));

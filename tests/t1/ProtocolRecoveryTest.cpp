@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "support/TestCalls.h"
+
 #include <algorithm>
 #include <functional>
 
@@ -20,6 +22,8 @@ using T1Peer::Bytes;
 
 namespace {
 
+using TestSupport::codeOf;
+
 constexpr unsigned int BlockWait = 500;  // ms; every injected time-out costs one of these
 constexpr unsigned int CharWait = 100;
 constexpr unsigned int LogId = 77;
@@ -33,17 +37,6 @@ Bytes pattern(std::size_t n, unsigned seed) {
 Base::ByteArray toArray(const Bytes& b) { return Base::ByteArray(b.data(), b.size()); }
 Bytes toBytes(const Base::ByteArray& a) { return Bytes(a.data(), a.data() + a.size()); }
 Bytes wire(std::uint8_t nad, std::uint8_t pcb) { return T1Peer::encode(nad, pcb, {}); }
-
-unsigned int codeOf(const std::function<void()>& call) {
-    try {
-        call();
-    } catch (const Base::TimeoutException&) {
-        return 1;  // must not leak out of the protocol
-    } catch (const Base::Exception& e) {
-        return e.getErrorCode();
-    }
-    return 0;
-}
 
 // A request of one block; the node answers with a chain of three blocks
 // (inbound blocks 0, 1, 2), so inbound block 1 is in the middle of a chain.

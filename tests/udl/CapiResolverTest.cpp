@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include "support/TestCalls.h"
+
 #include <functional>
 #include <memory>
 #include <string>
@@ -19,6 +21,8 @@ using CapiTestKit::ExchangeScope;
 
 namespace {
 
+using TestSupport::codeOf;
+
 std::unique_ptr<Net::CapiDevice> resolveCapi(const std::string& locator, IO::DeviceManager* manager = nullptr) {
     UDL::BaseDeviceResolver resolver;
     IO::Device* device = resolver.resolve(locator, nullptr, manager);
@@ -26,15 +30,6 @@ std::unique_ptr<Net::CapiDevice> resolveCapi(const std::string& locator, IO::Dev
     EXPECT_NE(capi, nullptr) << locator;
     if (!capi && !manager) delete device;
     return std::unique_ptr<Net::CapiDevice>(manager ? nullptr : capi);
-}
-
-unsigned int codeOf(const std::function<void()>& action) {
-    try {
-        action();
-    } catch (const Base::Exception& e) {
-        return e.getErrorCode();
-    }
-    return 0;
 }
 
 TEST(CapiResolver, ProtocolWordInAnyCaseGivesADeviceWithItsDefaultsThatConnects) {

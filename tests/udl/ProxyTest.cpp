@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "support/TestCalls.h"
+
 #include <chrono>
 #include <map>
 #include <mutex>
@@ -15,6 +17,8 @@
 #include "base/VirtualSerialPair.h"
 
 namespace {
+
+using TestSupport::readFor;
 
 // Records what the relay reports.
 class RecordingDumper : public UDL::ProxyDumper {
@@ -55,18 +59,6 @@ public:
 private:
     std::mutex mMutex;
 };
-
-std::string readFor(IO::Device& device, std::size_t count, unsigned int ms) {
-    std::string out;
-    OS::StopWatch watch;
-    char buffer[256];
-    while (out.size() < count && device.waitForData(watch.getRemaining(ms))) {
-        long n = device.read(buffer, static_cast<long>(sizeof buffer));
-        if (n <= 0) break;
-        out.append(buffer, static_cast<std::size_t>(n));
-    }
-    return out;
-}
 
 // Two virtual cables: the test holds the far ends, the proxies the near ones.
 struct Cables {

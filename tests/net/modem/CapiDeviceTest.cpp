@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "support/TestCalls.h"
+
 #include <functional>
 #include <string>
 
@@ -18,14 +20,7 @@ using CapiTestKit::collect;
 
 namespace {
 
-unsigned int codeOf(const std::function<void()>& action) {
-    try {
-        action();
-    } catch (const Base::Exception& e) {
-        return e.getErrorCode();
-    }
-    return 0;
-}
+using TestSupport::codeOf;
 
 TEST(CapiDevice, EchoCallCarriesDataBothWaysAndClears) {
     ExchangeScope exchange;

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "support/TestCalls.h"
+
 #include <algorithm>
 #include <memory>
 #include <string>
@@ -22,16 +24,7 @@ using Peers::ModemSimulator;
 
 namespace {
 
-unsigned int codeOf(const std::function<void()>& action) {
-    try {
-        action();
-    } catch (const Base::TimeoutException&) {
-        return Base::TimeoutException::Code;
-    } catch (const Base::Exception& e) {
-        return e.getErrorCode();
-    }
-    return 0;
-}
+using TestSupport::codeOf;
 
 // Proves that nothing else was sent: a marker written straight to the far end is all the record holds.
 void expectNothingSentBut(SimulatedLine& line, IO::Device& port, const std::string& before) {

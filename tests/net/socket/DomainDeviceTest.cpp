@@ -14,6 +14,8 @@
 
 #include <gtest/gtest.h>
 
+#include "support/TestCalls.h"
+
 #include "base/IOException.h"
 #include "base/StopWatch.h"
 #include "net/socket/DomainAddress.h"
@@ -23,35 +25,9 @@
 
 namespace {
 
-// The error code f throws (0 when it throws nothing).
-unsigned int codeOf(const std::function<void()>& f) {
-    try {
-        f();
-    } catch (const Base::Exception& e) {
-        return e.getErrorCode();
-    }
-    return 0;
-}
-
-// The error code of a call blocked in another thread and then woken by wake.
-unsigned int codeWhenWoken(const std::function<void()>& blocked, const std::function<void()>& wake) {
-    std::atomic<unsigned int> code{0};
-    std::thread thread([&] { code = codeOf(blocked); });
-    wake();
-    thread.join();
-    return code;
-}
-
-std::string readExactly(IO::Device& device, std::size_t count) {
-    std::string got;
-    char buffer[4096];
-    while (got.size() < count && device.waitForData(5000)) {
-        long n = device.readInternal(buffer, static_cast<long>(std::min(sizeof buffer, count - got.size())));
-        if (n <= 0) break;
-        got.append(buffer, static_cast<std::size_t>(n));
-    }
-    return got;
-}
+using TestSupport::codeOf;
+using TestSupport::codeWhenWoken;
+using TestSupport::readExactly;
 
 // Every test gets its own pipe directory (created by the first server, mode 0700).
 class DomainDeviceTest : public ::testing::Test {

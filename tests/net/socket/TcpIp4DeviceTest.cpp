@@ -12,6 +12,8 @@
 
 #include <gtest/gtest.h>
 
+#include "support/TestCalls.h"
+
 #include "base/Exception.h"
 #include "base/IOException.h"
 #include "base/StopWatch.h"
@@ -23,43 +25,16 @@
 
 namespace {
 
+using TestSupport::codeOf;
+using TestSupport::codeWhenWoken;
+using TestSupport::readExactly;
+
 // Gives tests a look at the socket underneath (its blocking mode).
 class InspectableDevice : public Net::TcpIp4Device {
 public:
     using Net::TcpIp4Device::TcpIp4Device;
     using Net::BsdSocketDevice::getSocket;
 };
-
-// The error code f throws (0 when it throws nothing).
-unsigned int codeOf(const std::function<void()>& f) {
-    try {
-        f();
-    } catch (const Base::Exception& e) {
-        return e.getErrorCode();
-    }
-    return 0;
-}
-
-// The error code of a call blocked in another thread and then woken by wake.
-unsigned int codeWhenWoken(const std::function<void()>& blocked, const std::function<void()>& wake) {
-    std::atomic<unsigned int> code{0};
-    std::thread thread([&] { code = codeOf(blocked); });
-    wake();
-    thread.join();
-    return code;
-}
-
-// Reads exactly count bytes, each wait bounded.
-std::string readExactly(IO::Device& device, std::size_t count) {
-    std::string got;
-    char buffer[65536];
-    while (got.size() < count && device.waitForData(5000)) {
-        long n = device.readInternal(buffer, static_cast<long>(std::min(sizeof buffer, count - got.size())));
-        if (n <= 0) break;
-        got.append(buffer, static_cast<std::size_t>(n));
-    }
-    return got;
-}
 
 std::unique_ptr<Net::TcpIp4Device> acceptDevice(Net::TcpIp4Server& server) {
     return std::unique_ptr<Net::TcpIp4Device>(dynamic_cast<Net::TcpIp4Device*>(server.acceptInternal()));
