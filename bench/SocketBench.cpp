@@ -23,8 +23,8 @@
 
 #include <benchmark/benchmark.h>
 
-#include "net/socket/TcpIp4Device.h"
-#include "net/socket/TcpIp4Server.h"
+#include <varonet/net/socket/TcpIp4Device.h>
+#include <varonet/net/socket/TcpIp4Server.h>
 
 namespace {
 

@@ -7,14 +7,14 @@
 #include <memory>
 #include <thread>
 
-#include "base/ByteArray.h"
-#include "base/CombinedDevice.h"
-#include "base/Crc.h"
-#include "base/FifoDevice.h"
-#include "base/MemoryDevice.h"
-#include "t1/Block.h"
-#include "t1/InformationBlock.h"
-#include "t1/Protocol.h"
+#include <varonet/base/ByteArray.h>
+#include <varonet/base/CombinedDevice.h>
+#include <varonet/base/Crc.h>
+#include <varonet/base/FifoDevice.h>
+#include <varonet/base/MemoryDevice.h>
+#include <varonet/t1/Block.h>
+#include <varonet/t1/InformationBlock.h>
+#include <varonet/t1/Protocol.h>
 
 namespace {
 

@@ -13,10 +13,10 @@
 #include <cstring>
 #include <thread>
 
-#include "../tests/support/ZModemLink.h"
-#include "zmodem/CZModem.h"
-#include "zmodem/CZModemCore.h"
-#include "zmodem/ZModemErrors.h"
+#include "support/ZModemLink.h"
+#include <varonet/zmodem/CZModem.h>
+#include <varonet/zmodem/CZModemCore.h>
+#include <varonet/zmodem/ZModemErrors.h>
 
 namespace {
 

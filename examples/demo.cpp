@@ -9,11 +9,11 @@
 #include <memory>
 #include <string>
 
-#include "base/Device.h"
-#include "base/Exception.h"
-#include "base/Logger.h"
-#include "net/capi/SimulatedExchange.h"
-#include "udl/BaseDeviceResolver.h"
+#include <varonet/base/Device.h>
+#include <varonet/base/Exception.h>
+#include <varonet/base/Logger.h>
+#include <varonet/net/capi/SimulatedExchange.h>
+#include <varonet/udl/BaseDeviceResolver.h>
 
 int main(int argc, char** argv) {
     const Base::String locator = argc > 1 ? argv[1] : "loopback:";

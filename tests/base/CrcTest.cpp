@@ -1,13 +1,13 @@
-#include "base/Crc.h"
+#include <varonet/base/Crc.h>
 
 #include <gtest/gtest.h>
 
 #include <random>
 #include <vector>
 
-#include "base/Bcd.h"
-#include "base/ByteArray.h"
-#include "base/HexDump.h"
+#include <varonet/base/Bcd.h>
+#include <varonet/base/ByteArray.h>
+#include <varonet/base/HexDump.h>
 
 TEST(Crc, PublishedCheckValues) {
     const char* check = "123456789";

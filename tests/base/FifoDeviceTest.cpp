@@ -1,15 +1,15 @@
-#include "base/FifoDevice.h"
+#include <varonet/base/FifoDevice.h>
 
 #include <gtest/gtest.h>
 
 #include <string>
 #include <thread>
 
-#include "base/CombinedDevice.h"
-#include "base/Exception.h"
-#include "base/MemoryDevice.h"
-#include "base/StopWatch.h"
-#include "base/Thread.h"
+#include <varonet/base/CombinedDevice.h>
+#include <varonet/base/Exception.h>
+#include <varonet/base/MemoryDevice.h>
+#include <varonet/base/StopWatch.h>
+#include <varonet/base/Thread.h>
 
 TEST(FifoDevice, WriterOnAnotherThreadWakesAWaitingReader) {
     Base::FifoDevice fifo(10000);

@@ -1,12 +1,12 @@
-#include "base/Lockable.h"
+#include <varonet/base/Lockable.h>
 
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <thread>
 
-#include "base/StopWatch.h"
-#include "base/Thread.h"
+#include <varonet/base/StopWatch.h>
+#include <varonet/base/Thread.h>
 
 TEST(Lockable, ReentrantForTheHolder) {
     Base::Lockable lock;

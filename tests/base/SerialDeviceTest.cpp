@@ -1,4 +1,4 @@
-#include "base/SerialDevice.h"
+#include <varonet/base/SerialDevice.h>
 
 #include <gtest/gtest.h>
 
@@ -8,12 +8,12 @@
 #include <string>
 #include <thread>
 
-#include "base/Errors.h"
-#include "base/IOException.h"
-#include "base/StopWatch.h"
-#include "base/VirtualSerialPair.h"
+#include <varonet/base/Errors.h>
+#include <varonet/base/IOException.h>
+#include <varonet/base/StopWatch.h>
+#include <varonet/base/VirtualSerialPair.h>
 #include "support/PtyPair.h"
-#include "udl/BaseDeviceResolver.h"
+#include <varonet/udl/BaseDeviceResolver.h>
 
 namespace {
 

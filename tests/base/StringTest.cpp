@@ -1,4 +1,4 @@
-#include "base/String.h"
+#include <varonet/base/String.h>
 
 #include <gtest/gtest.h>
 

@@ -4,8 +4,8 @@
 #include <cctype>
 #include <chrono>
 
-#include "base/FileInternal.h"
-#include "base/SerialDevice.h"
+#include <varonet/base/FileInternal.h>
+#include <varonet/base/SerialDevice.h>
 
 namespace Peers {
 

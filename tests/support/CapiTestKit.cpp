@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "base/StopWatch.h"
+#include <varonet/base/StopWatch.h>
 
 namespace CapiTestKit {
 

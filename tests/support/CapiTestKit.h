@@ -6,8 +6,8 @@
 #include <memory>
 #include <string>
 
-#include "base/Device.h"
-#include "net/capi/SimulatedExchange.h"
+#include <varonet/base/Device.h>
+#include <varonet/net/capi/SimulatedExchange.h>
 
 namespace CapiTestKit {
 

@@ -9,10 +9,10 @@
 #include <mutex>
 #include <vector>
 
-#include "base/Device.h"
-#include "base/DeviceManager.h"
-#include "base/DeviceServer.h"
-#include "base/Lockable.h"
+#include <varonet/base/Device.h>
+#include <varonet/base/DeviceManager.h>
+#include <varonet/base/DeviceServer.h>
+#include <varonet/base/Lockable.h>
 
 namespace TestSupport {
 

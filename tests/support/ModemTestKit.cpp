@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <atomic>
 
-#include "base/VirtualSerialPair.h"
-#include "net/modem/ModemErrors.h"
+#include <varonet/base/VirtualSerialPair.h>
+#include <varonet/net/modem/ModemErrors.h>
 
 namespace ModemTestKit {
 

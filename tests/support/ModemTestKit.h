@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "base/Logger.h"
-#include "base/SerialDevice.h"
+#include <varonet/base/Logger.h>
+#include <varonet/base/SerialDevice.h>
 #include "peers/ModemSimulator.h"
 
 namespace ModemTestKit {

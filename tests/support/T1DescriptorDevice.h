@@ -2,8 +2,8 @@
 // T1DescriptorDevice: an IO::Device over one end of a socketpair or pty,
 // for tests that put a real kernel byte stream under the T=1 protocol.
 
-#include "base/Device.h"
-#include "base/FileInternal.h"
+#include <varonet/base/Device.h>
+#include <varonet/base/FileInternal.h>
 
 class T1DescriptorDevice : public IO::Device {
 public:

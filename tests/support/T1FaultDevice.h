@@ -14,7 +14,7 @@
 #include <map>
 #include <vector>
 
-#include "base/Device.h"
+#include <varonet/base/Device.h>
 
 class T1FaultDevice : public IO::Device {
 public:

@@ -4,7 +4,7 @@
 #include <mutex>
 #include <vector>
 
-#include "base/Logger.h"
+#include <varonet/base/Logger.h>
 
 class T1RecordingLogger : public Log::Logger {
 public:

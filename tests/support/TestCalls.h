@@ -8,9 +8,9 @@
 #include <string>
 #include <thread>
 
-#include "base/Device.h"
-#include "base/Exception.h"
-#include "base/StopWatch.h"
+#include <varonet/base/Device.h>
+#include <varonet/base/Exception.h>
+#include <varonet/base/StopWatch.h>
 
 namespace TestSupport {
 

@@ -30,8 +30,8 @@
 #include <thread>
 #include <vector>
 
-#include "base/Device.h"
-#include "base/FileInternal.h"
+#include <varonet/base/Device.h>
+#include <varonet/base/FileInternal.h>
 
 /// A scripted device: hands out its input in chunks of a chosen size (so the
 /// decoders meet every split), never waits, and records each write whole.

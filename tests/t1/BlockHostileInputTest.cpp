@@ -1,4 +1,4 @@
-#include "t1/Block.h"
+#include <varonet/t1/Block.h>
 
 #include <gtest/gtest.h>
 #include <malloc.h>
@@ -6,11 +6,11 @@
 #include <memory>
 #include <random>
 
-#include "base/FifoDevice.h"
-#include "base/MemoryDevice.h"
+#include <varonet/base/FifoDevice.h>
+#include <varonet/base/MemoryDevice.h>
 #include "peers/T1Node.h"
-#include "t1/EDCException.h"
-#include "t1/T1Errors.h"
+#include <varonet/t1/EDCException.h>
+#include <varonet/t1/T1Errors.h>
 
 // Untrusted bytes must never crash the block reader nor make it allocate
 // what a length field merely claims.

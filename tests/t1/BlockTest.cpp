@@ -1,4 +1,4 @@
-#include "t1/Block.h"
+#include <varonet/t1/Block.h>
 
 #include <gtest/gtest.h>
 
@@ -8,17 +8,17 @@
 #include <string>
 #include <thread>
 
-#include "base/Crc.h"
-#include "base/FifoDevice.h"
-#include "base/HexDump.h"
-#include "base/MemoryDevice.h"
+#include <varonet/base/Crc.h>
+#include <varonet/base/FifoDevice.h>
+#include <varonet/base/HexDump.h>
+#include <varonet/base/MemoryDevice.h>
 #include "peers/T1Node.h"
-#include "t1/EDCException.h"
-#include "t1/Frame.h"
-#include "t1/InformationBlock.h"
-#include "t1/ReceiveReadyBlock.h"
-#include "t1/SupervisoryBlock.h"
-#include "t1/T1Errors.h"
+#include <varonet/t1/EDCException.h>
+#include <varonet/t1/Frame.h>
+#include <varonet/t1/InformationBlock.h>
+#include <varonet/t1/ReceiveReadyBlock.h>
+#include <varonet/t1/SupervisoryBlock.h>
+#include <varonet/t1/T1Errors.h>
 
 using namespace T1;
 using Bytes = T1Peer::Bytes;

@@ -1,4 +1,4 @@
-#include "t1/Protocol.h"
+#include <varonet/t1/Protocol.h>
 
 #include <gtest/gtest.h>
 
@@ -7,12 +7,12 @@
 #include <algorithm>
 #include <functional>
 
-#include "base/Exception.h"
-#include "base/MemoryDevice.h"
+#include <varonet/base/Exception.h>
+#include <varonet/base/MemoryDevice.h>
 #include "support/T1NodeLink.h"
 #include "support/T1RecordingLogger.h"
-#include "t1/ReceiveReadyBlock.h"
-#include "t1/T1Errors.h"
+#include <varonet/t1/ReceiveReadyBlock.h>
+#include <varonet/t1/T1Errors.h>
 
 // Every recovery path of the exchange, driven by faults injected between the
 // protocol and the independent node. After each recoverable fault the frame

@@ -1,13 +1,13 @@
-#include "t1/Protocol.h"
+#include <varonet/t1/Protocol.h>
 
 #include <gtest/gtest.h>
 
 #include <functional>
 
-#include "base/Exception.h"
-#include "base/MemoryDevice.h"
+#include <varonet/base/Exception.h>
+#include <varonet/base/MemoryDevice.h>
 #include "support/T1NodeLink.h"
-#include "t1/T1Errors.h"
+#include <varonet/t1/T1Errors.h>
 
 // The exchange against the independent node over a real socketpair or pty.
 

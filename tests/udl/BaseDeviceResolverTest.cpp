@@ -1,4 +1,4 @@
-#include "udl/BaseDeviceResolver.h"
+#include <varonet/udl/BaseDeviceResolver.h>
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -11,17 +11,17 @@
 #include <thread>
 #include <string>
 
-#include "base/CombinedDevice.h"
-#include "base/Exception.h"
-#include "base/FastSerialDevice.h"
-#include "base/FifoDevice.h"
-#include "base/File.h"
-#include "base/SerialDevice.h"
-#include "base/StandardInput.h"
+#include <varonet/base/CombinedDevice.h>
+#include <varonet/base/Exception.h>
+#include <varonet/base/FastSerialDevice.h>
+#include <varonet/base/FifoDevice.h>
+#include <varonet/base/File.h>
+#include <varonet/base/SerialDevice.h>
+#include <varonet/base/StandardInput.h>
 #include "support/CountingDeviceManager.h"
 #include "support/PtyPair.h"
 #include "support/TempDir.h"
-#include "udl/UDLErrors.h"
+#include <varonet/udl/UDLErrors.h>
 
 namespace {
 

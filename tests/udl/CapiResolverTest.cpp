@@ -1,5 +1,5 @@
 // The resolver's "capi:" branch against the simulated exchange.
-#include "udl/BaseDeviceResolver.h"
+#include <varonet/udl/BaseDeviceResolver.h>
 
 #include <gtest/gtest.h>
 
@@ -9,12 +9,12 @@
 #include <memory>
 #include <string>
 
-#include "base/Exception.h"
-#include "net/capi/SimulatedExchange.h"
-#include "net/modem/CapiDevice.h"
+#include <varonet/base/Exception.h>
+#include <varonet/net/capi/SimulatedExchange.h>
+#include <varonet/net/modem/CapiDevice.h>
 #include "support/CapiTestKit.h"
 #include "support/CountingDeviceManager.h"
-#include "udl/UDLErrors.h"
+#include <varonet/udl/UDLErrors.h>
 
 using Capi::SimulatedExchange;
 using CapiTestKit::ExchangeScope;

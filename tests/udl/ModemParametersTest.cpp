@@ -1,8 +1,8 @@
-#include "udl/ModemParameters.h"
+#include <varonet/udl/ModemParameters.h>
 
 #include <gtest/gtest.h>
 
-#include "udl/UDLParser.h"
+#include <varonet/udl/UDLParser.h>
 
 namespace {
 

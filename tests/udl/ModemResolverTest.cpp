@@ -1,5 +1,5 @@
 // The resolver's "modem:" and "isdnmodem:" branches against a simulated modem.
-#include "udl/BaseDeviceResolver.h"
+#include <varonet/udl/BaseDeviceResolver.h>
 
 #include <gtest/gtest.h>
 
@@ -7,15 +7,15 @@
 #include <memory>
 #include <string>
 
-#include "base/Exception.h"
-#include "base/Errors.h"
-#include "base/IOException.h"
-#include "net/modem/AnalogModem.h"
-#include "net/modem/IsdnModem.h"
+#include <varonet/base/Exception.h>
+#include <varonet/base/Errors.h>
+#include <varonet/base/IOException.h>
+#include <varonet/net/modem/AnalogModem.h>
+#include <varonet/net/modem/IsdnModem.h>
 #include "peers/ModemSimulator.h"
 #include "support/CountingDeviceManager.h"
 #include "support/ModemTestKit.h"
-#include "udl/UDLErrors.h"
+#include <varonet/udl/UDLErrors.h>
 
 using ModemTestKit::RecordingLogger;
 using ModemTestKit::SimulatedLine;

@@ -1,5 +1,5 @@
 // The server resolver's "modem" and "isdnmodem" kinds against a simulated modem.
-#include "udl/BaseDeviceResolver.h"
+#include <varonet/udl/BaseDeviceResolver.h>
 
 #include <gtest/gtest.h>
 
@@ -7,12 +7,12 @@
 #include <memory>
 #include <string>
 
-#include "net/modem/AnalogModemServer.h"
-#include "net/modem/IsdnModemServer.h"
+#include <varonet/net/modem/AnalogModemServer.h>
+#include <varonet/net/modem/IsdnModemServer.h>
 #include "peers/ModemSimulator.h"
 #include "support/CountingDeviceManager.h"
 #include "support/ModemTestKit.h"
-#include "udl/ServerDevice.h"
+#include <varonet/udl/ServerDevice.h>
 
 using ModemTestKit::RecordingLogger;
 using ModemTestKit::SimulatedLine;

@@ -1,4 +1,4 @@
-#include "udl/Proxy.h"
+#include <varonet/udl/Proxy.h>
 
 #include <gtest/gtest.h>
 
@@ -11,10 +11,10 @@
 #include <thread>
 #include <vector>
 
-#include "base/Exception.h"
-#include "base/SerialDevice.h"
-#include "base/StopWatch.h"
-#include "base/VirtualSerialPair.h"
+#include <varonet/base/Exception.h>
+#include <varonet/base/SerialDevice.h>
+#include <varonet/base/StopWatch.h>
+#include <varonet/base/VirtualSerialPair.h>
 
 namespace {
 
@@ -177,7 +177,7 @@ TEST(Proxy, DataForAClosedReceiverIsDropped) {
 
 }  // namespace
 
-#include "net/socket/TcpIp4Server.h"
+#include <varonet/net/socket/TcpIp4Server.h>
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "udl/BaseDeviceResolver.h"
+#include <varonet/udl/BaseDeviceResolver.h>
 
 #include <cstdio>
 #include <memory>
@@ -6,16 +6,16 @@
 
 #include <gtest/gtest.h>
 
-#include "base/Exception.h"
-#include "net/socket/DomainAddress.h"
-#include "net/socket/DomainDevice.h"
-#include "net/socket/DomainServer.h"
-#include "net/socket/TcpIp4Device.h"
-#include "net/socket/TcpIp4Server.h"
+#include <varonet/base/Exception.h>
+#include <varonet/net/socket/DomainAddress.h>
+#include <varonet/net/socket/DomainDevice.h>
+#include <varonet/net/socket/DomainServer.h>
+#include <varonet/net/socket/TcpIp4Device.h>
+#include <varonet/net/socket/TcpIp4Server.h>
 #include "support/CountingDeviceManager.h"
 #include "support/SocketTestLoopback.h"
 #include "support/SocketTestProcess.h"
-#include "udl/UDLErrors.h"
+#include <varonet/udl/UDLErrors.h>
 
 namespace {
 

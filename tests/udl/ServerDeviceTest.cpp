@@ -1,17 +1,17 @@
-#include "udl/ServerDevice.h"
+#include <varonet/udl/ServerDevice.h>
 
 #include <gtest/gtest.h>
 
 #include <memory>
 
-#include "base/Exception.h"
-#include "base/SerialDevice.h"
-#include "base/StopWatch.h"
-#include "base/VirtualSerialPair.h"
+#include <varonet/base/Exception.h>
+#include <varonet/base/SerialDevice.h>
+#include <varonet/base/StopWatch.h>
+#include <varonet/base/VirtualSerialPair.h>
 #include "support/CountingDeviceManager.h"
-#include "udl/BaseDeviceResolver.h"
-#include "udl/SerialServer.h"
-#include "udl/UDLErrors.h"
+#include <varonet/udl/BaseDeviceResolver.h>
+#include <varonet/udl/SerialServer.h>
+#include <varonet/udl/UDLErrors.h>
 
 namespace {
 

@@ -1,9 +1,9 @@
-#include "udl/UDLParser.h"
+#include <varonet/udl/UDLParser.h>
 
 #include <gtest/gtest.h>
 
-#include "base/Exception.h"
-#include "udl/UDLErrors.h"
+#include <varonet/base/Exception.h>
+#include <varonet/udl/UDLErrors.h>
 
 using UDL::UDLParser;
 

@@ -1,4 +1,4 @@
-#include "udl/UDLPrinter.h"
+#include <varonet/udl/UDLPrinter.h>
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "zmodem/CZModemCore.h"
+#include <varonet/zmodem/CZModemCore.h>
 
 #include <gtest/gtest.h>
 
@@ -6,12 +6,12 @@
 #include <mutex>
 #include <random>
 
-#include "base/Exception.h"
-#include "base/HexDump.h"
+#include <varonet/base/Exception.h>
+#include <varonet/base/HexDump.h>
 #include "support/ZModemLink.h"
-#include "zmodem/CZModemComm.h"
-#include "zmodem/ZModemDebugSink.h"
-#include "zmodem/ZModemErrors.h"
+#include <varonet/zmodem/CZModemComm.h>
+#include <varonet/zmodem/ZModemDebugSink.h>
+#include <varonet/zmodem/ZModemErrors.h>
 
 using ZModem::CZModemCore;
 using ZModem::ZModemErrors;

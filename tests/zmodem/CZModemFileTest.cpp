@@ -1,4 +1,4 @@
-#include "zmodem/CZModemFile.h"
+#include <varonet/zmodem/CZModemFile.h>
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -6,7 +6,7 @@
 #include <mutex>
 
 #include "support/ZModemLink.h"
-#include "zmodem/ZModemDebugSink.h"
+#include <varonet/zmodem/ZModemDebugSink.h>
 
 using ZModem::CZModemFile;
 

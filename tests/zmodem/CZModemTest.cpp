@@ -1,4 +1,4 @@
-#include "zmodem/CZModem.h"
+#include <varonet/zmodem/CZModem.h>
 
 #include <gtest/gtest.h>
 
@@ -9,9 +9,9 @@
 #include <thread>
 
 #include "support/ZModemLink.h"
-#include "zmodem/CZModemFile.h"
-#include "zmodem/ZModemDebugSink.h"
-#include "zmodem/ZModemErrors.h"
+#include <varonet/zmodem/CZModemFile.h>
+#include <varonet/zmodem/ZModemDebugSink.h>
+#include <varonet/zmodem/ZModemErrors.h>
 
 using ZModem::CZModem;
 using ZModem::ZModemErrors;

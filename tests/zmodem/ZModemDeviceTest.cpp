@@ -1,15 +1,15 @@
-#include "zmodem/ZModemDevice.h"
+#include <varonet/zmodem/ZModemDevice.h>
 
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <thread>
 
-#include "base/Exception.h"
+#include <varonet/base/Exception.h>
 #include "support/ZModemLink.h"
-#include "zmodem/CZModem.h"
-#include "zmodem/ZModemDebugSink.h"
-#include "zmodem/ZModemErrors.h"
+#include <varonet/zmodem/CZModem.h>
+#include <varonet/zmodem/ZModemDebugSink.h>
+#include <varonet/zmodem/ZModemErrors.h>
 
 using ZModem::ZModemDevice;
 

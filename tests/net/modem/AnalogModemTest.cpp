@@ -1,15 +1,15 @@
-#include "net/modem/AnalogModem.h"
+#include <varonet/net/modem/AnalogModem.h>
 
 #include <gtest/gtest.h>
 
 #include <memory>
 #include <string>
 
-#include "base/Exception.h"
-#include "base/FifoDevice.h"
-#include "base/StopWatch.h"
-#include "base/VirtualSerialPair.h"
-#include "net/modem/ModemErrors.h"
+#include <varonet/base/Exception.h>
+#include <varonet/base/FifoDevice.h>
+#include <varonet/base/StopWatch.h>
+#include <varonet/base/VirtualSerialPair.h>
+#include <varonet/net/modem/ModemErrors.h>
 #include "peers/ModemSimulator.h"
 #include "support/ModemTestKit.h"
 #include "support/PtyPair.h"

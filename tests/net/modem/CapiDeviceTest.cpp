@@ -1,4 +1,4 @@
-#include "net/modem/CapiDevice.h"
+#include <varonet/net/modem/CapiDevice.h>
 
 #include <gtest/gtest.h>
 
@@ -7,11 +7,11 @@
 #include <functional>
 #include <string>
 
-#include "base/Exception.h"
-#include "base/StopWatch.h"
-#include "net/capi/CapiErrors.h"
-#include "net/capi/SimulatedExchange.h"
-#include "net/modem/ModemErrors.h"
+#include <varonet/base/Exception.h>
+#include <varonet/base/StopWatch.h>
+#include <varonet/net/capi/CapiErrors.h>
+#include <varonet/net/capi/SimulatedExchange.h>
+#include <varonet/net/modem/ModemErrors.h>
 #include "support/CapiTestKit.h"
 
 using Capi::SimulatedExchange;

@@ -1,10 +1,10 @@
-#include "net/modem/IsdnModem.h"
+#include <varonet/net/modem/IsdnModem.h>
 
 #include <gtest/gtest.h>
 
 #include <string>
 
-#include "base/FifoDevice.h"
+#include <varonet/base/FifoDevice.h>
 
 namespace {
 

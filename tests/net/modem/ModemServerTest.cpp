@@ -1,4 +1,4 @@
-#include "net/modem/ModemServer.h"
+#include <varonet/net/modem/ModemServer.h>
 
 #include <gtest/gtest.h>
 
@@ -9,12 +9,12 @@
 #include <string>
 #include <thread>
 
-#include "base/Exception.h"
-#include "base/FifoDevice.h"
-#include "base/StopWatch.h"
-#include "base/Thread.h"
-#include "net/modem/AnalogModemServer.h"
-#include "net/modem/IsdnModemServer.h"
+#include <varonet/base/Exception.h>
+#include <varonet/base/FifoDevice.h>
+#include <varonet/base/StopWatch.h>
+#include <varonet/base/Thread.h>
+#include <varonet/net/modem/AnalogModemServer.h>
+#include <varonet/net/modem/IsdnModemServer.h>
 #include "peers/ModemSimulator.h"
 #include "support/CountingDeviceManager.h"
 #include "support/ModemTestKit.h"

@@ -1,4 +1,4 @@
-#include "net/modem/Modem.h"
+#include <varonet/net/modem/Modem.h>
 
 #include <gtest/gtest.h>
 
@@ -9,11 +9,11 @@
 #include <string>
 #include <vector>
 
-#include "base/Exception.h"
-#include "base/StopWatch.h"
-#include "net/modem/AnalogModem.h"
-#include "net/modem/IsdnModem.h"
-#include "net/modem/ModemErrors.h"
+#include <varonet/base/Exception.h>
+#include <varonet/base/StopWatch.h>
+#include <varonet/net/modem/AnalogModem.h>
+#include <varonet/net/modem/IsdnModem.h>
+#include <varonet/net/modem/ModemErrors.h>
 #include "peers/ModemSimulator.h"
 #include "support/ModemTestKit.h"
 

@@ -1,4 +1,4 @@
-#include "net/modem/StatefulDevice.h"
+#include <varonet/net/modem/StatefulDevice.h>
 
 #include <gtest/gtest.h>
 
@@ -6,7 +6,7 @@
 #include <thread>
 #include <vector>
 
-#include "base/FifoDevice.h"
+#include <varonet/base/FifoDevice.h>
 
 namespace {
 

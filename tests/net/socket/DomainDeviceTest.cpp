@@ -1,4 +1,4 @@
-#include "net/socket/DomainDevice.h"
+#include <varonet/net/socket/DomainDevice.h>
 
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -16,11 +16,11 @@
 
 #include "support/TestCalls.h"
 
-#include "base/IOException.h"
-#include "base/StopWatch.h"
-#include "net/socket/DomainAddress.h"
-#include "net/socket/DomainServer.h"
-#include "net/socket/SocketErrors.h"
+#include <varonet/base/IOException.h>
+#include <varonet/base/StopWatch.h>
+#include <varonet/net/socket/DomainAddress.h>
+#include <varonet/net/socket/DomainServer.h>
+#include <varonet/net/socket/SocketErrors.h>
 #include "support/SocketTestProcess.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "net/socket/TcpIp4Device.h"
+#include <varonet/net/socket/TcpIp4Device.h>
 
 #include <fcntl.h>
 #include <sys/socket.h>
@@ -14,12 +14,12 @@
 
 #include "support/TestCalls.h"
 
-#include "base/Exception.h"
-#include "base/IOException.h"
-#include "base/StopWatch.h"
-#include "net/socket/BsdSocketAddressIPv4.h"
-#include "net/socket/SocketErrors.h"
-#include "net/socket/TcpIp4Server.h"
+#include <varonet/base/Exception.h>
+#include <varonet/base/IOException.h>
+#include <varonet/base/StopWatch.h>
+#include <varonet/net/socket/BsdSocketAddressIPv4.h>
+#include <varonet/net/socket/SocketErrors.h>
+#include <varonet/net/socket/TcpIp4Server.h>
 #include "support/SocketTestLoopback.h"
 #include "support/SocketTestPeer.h"
 

@@ -1,0 +1,29 @@
+#include <varonet/base/CombinedDevice.h>
+
+namespace IO {
+
+CombinedDevice::CombinedDevice(Device* input, Device* output, bool owns)
+    : mpInput(input), mpOutput(output), mbOwns(owns) {}
+
+CombinedDevice::~CombinedDevice() {
+    if (!mbOwns) return;
+    if (mpOutput != mpInput) delete mpOutput;
+    delete mpInput;
+}
+
+void CombinedDevice::open() {
+    mpInput->open();
+    if (mpOutput != mpInput) mpOutput->open();
+}
+
+void CombinedDevice::close() {
+    mpInput->close();
+    if (mpOutput != mpInput) mpOutput->close();
+}
+
+Base::String CombinedDevice::getName() {
+    if (mpOutput == mpInput) return mpInput->getName();
+    return mpInput->getName() + "/" + mpOutput->getName();
+}
+
+}  // namespace IO

@@ -1,0 +1,42 @@
+#pragma once
+// IO::CombinedDevice: reads from one device and writes to another.
+
+#include <varonet/base/Device.h>
+
+namespace IO {
+
+class CombinedDevice : public Device {
+public:
+    /// With owns true both devices are deleted with this one.
+    CombinedDevice(Device* input, Device* output, bool owns = false);
+    CombinedDevice(const CombinedDevice&) = delete;
+    CombinedDevice& operator=(const CombinedDevice&) = delete;
+    ~CombinedDevice() override;
+
+    bool isOpen() override { return mpInput->isOpen() && mpOutput->isOpen(); }
+    void open() override;
+    void close() override;
+    Base::String getName() override;
+    long read(char* buffer, long length) override { return mpInput->read(buffer, length); }
+    using InputDevice::read;
+    long size() override { return mpInput->size(); }
+    bool isEOF() override { return mpInput->isEOF(); }
+    unsigned int getTimeout() override { return mpInput->getTimeout(); }
+    bool waitForData(unsigned int ms) override { return mpInput->waitForData(ms); }
+    long getReadableBytes() override { return mpInput->getReadableBytes(); }
+    long readInternal(char* buffer, long length) override { return mpInput->readInternal(buffer, length); }
+    long write(const char* buffer, long length) override { return mpOutput->write(buffer, length); }
+    using OutputDevice::write;
+    void flush() override { mpOutput->flush(); }
+    bool isReliable() override { return mpInput->isReliable() && mpOutput->isReliable(); }
+
+    Device* getInput() const { return mpInput; }
+    Device* getOutput() const { return mpOutput; }
+
+private:
+    Device* mpInput;
+    Device* mpOutput;
+    bool mbOwns;
+};
+
+}  // namespace IO

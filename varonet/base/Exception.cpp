@@ -1,0 +1,14 @@
+#include <varonet/base/Exception.h>
+
+namespace Base {
+
+Exception::Exception(unsigned int code, const String& file, int line, const String& text)
+    : muCode(code), msFile(file), miLine(line), msText(text) {
+    msWhat = "error " + std::to_string(code);
+    if (!text.isEmpty()) msWhat += ": " + text.str();
+}
+
+TimeoutException::TimeoutException(const String& file, int line, const String& text)
+    : Exception(Code, file, line, text.isNull() ? String("time-out") : text) {}
+
+}  // namespace Base

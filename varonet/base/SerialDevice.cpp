@@ -1,0 +1,179 @@
+#include <varonet/base/SerialDevice.h>
+
+#include <map>
+#include <mutex>
+
+#include <varonet/base/Errors.h>
+#include <varonet/base/IOException.h>
+#include <varonet/base/TermiosPort.h>
+#include <varonet/base/VirtualSerialPair.h>
+
+namespace IO {
+
+namespace {
+struct AliasTable {
+    std::mutex mutex;
+    std::map<Base::String, Base::String> paths;
+};
+
+AliasTable& aliases() {
+    static AliasTable table;
+    return table;
+}
+
+Base::String lookupAlias(const Base::String& name) {
+    AliasTable& t = aliases();
+    std::lock_guard<std::mutex> guard(t.mutex);
+    auto it = t.paths.find(name);
+    return it == t.paths.end() ? Base::String() : it->second;
+}
+
+constexpr unsigned int kRates[] = {110, 300, 1200, 2400, 4800, 9600, 19200,
+                                   38400, 57600, 115200, 230400, 460800, 921600};
+}  // namespace
+
+SerialDevice::SerialDevice(unsigned int portNumber, EBaudRate baudrate)
+    : msName("COM" + Base::String::fromInteger(portNumber)), muPortNumber(portNumber), meBaudrate(baudrate) {}
+
+SerialDevice::SerialDevice(const Base::String& portName, EBaudRate baudrate)
+    : msName(portName), meBaudrate(baudrate) {}
+
+SerialDevice::~SerialDevice() = default;
+
+unsigned int SerialDevice::toBitsPerSecond(EBaudRate baudrate) {
+    auto index = static_cast<unsigned int>(baudrate);
+    return index < std::size(kRates) ? kRates[index] : 0;
+}
+
+void SerialDevice::setPortAlias(const Base::String& name, const Base::String& path) {
+    AliasTable& t = aliases();
+    std::lock_guard<std::mutex> guard(t.mutex);
+    t.paths[name] = path;
+}
+
+void SerialDevice::removePortAlias(const Base::String& name) {
+    AliasTable& t = aliases();
+    std::lock_guard<std::mutex> guard(t.mutex);
+    t.paths.erase(name);
+}
+
+Base::String SerialDevice::mapPortName(const Base::String& name) {
+    Base::String alias = lookupAlias(name);
+    if (!alias.isNull()) return alias;
+    if (name.length() > 3 && name.left(3).toUpper() == "COM" && name.substring(3).isNumeric()) {
+        unsigned int n = name.substring(3).asUnsigned();
+        if (n >= 1) return "/dev/ttyS" + Base::String::fromInteger(n - 1);
+    }
+    if (name.find('/') >= 0) return name;
+    return "/dev/" + name;
+}
+
+Base::String SerialDevice::getPath() const {
+    if (muPortNumber != 0) {
+        Base::String alias = lookupAlias(Base::String::fromInteger(muPortNumber));
+        if (!alias.isNull()) return alias;
+    }
+    Base::String alias = lookupAlias(msName);
+    if (!alias.isNull()) return alias;
+    if (VirtualSerialPair::exists(msName)) return msName;
+    return mapPortName(msName);
+}
+
+bool SerialDevice::isOpen() { return mpPort && mpPort->isOpen(); }
+
+void SerialDevice::open() {
+    if (isOpen()) return;
+    if (msName.isEmpty() || msName.find('\0') >= 0)
+        throw Exception(ErrNoSuchPort, ".", __LINE__, "no such serial port: " + msName);
+    Base::String path = getPath();
+    std::unique_ptr<SerialPort> port = VirtualSerialPair::makePort(path);
+    if (!port) {
+        if (path == "/dev/" || path.isEmpty())
+            throw Exception(ErrNoSuchPort, ".", __LINE__, "no such serial port: " + msName);
+        port = std::make_unique<TermiosPort>(path);
+    }
+    port->open();
+    mpPort = std::move(port);
+    try {
+        applySpeed();
+        mpPort->setFlow(static_cast<SerialPort::EFlow>(meFlow));
+        mpPort->setLine(SerialPort::LineDTR, true);
+        mpPort->setLine(SerialPort::LineRTS, true);
+    } catch (...) {
+        mpPort.reset();
+        throw;
+    }
+}
+
+void SerialDevice::close() {
+    if (mpPort) mpPort->close();
+    mpPort.reset();
+}
+
+SerialPort& SerialDevice::port() {
+    if (!isOpen()) throw Exception(ErrNotOpen, ".", __LINE__, "serial port not open: " + msName);
+    return *mpPort;
+}
+
+void SerialDevice::applySpeed() {
+    unsigned int bps = toBitsPerSecond(meBaudrate);
+    if (bps == 0) throw Exception(ErrBadArgument, ".", __LINE__, "bad baud rate value");
+    port().setSpeed(bps);
+}
+
+long SerialDevice::size() { return port().available(); }
+
+bool SerialDevice::waitForData(unsigned int ms) { return port().waitReadable(ms); }
+
+long SerialDevice::readInternal(char* buffer, long length) {
+    if (length <= 0) return 0;
+    SerialPort& p = port();
+    for (;;) {
+        long n = p.readAvailable(buffer, length);
+        if (n > 0) return n;
+        if (!mbBlocking) checkSystemError(EAGAIN, "read " + msName);
+        if (!p.waitReadable(~0u)) return 0;  // closed underneath
+        if (p.available() == 0) {
+            // Readable without bytes: a hang-up on the far side of a pty.
+            n = p.readAvailable(buffer, length);
+            return n;
+        }
+    }
+}
+
+long SerialDevice::write(const char* buffer, long length) {
+    if (length <= 0) return 0;
+    return port().write(buffer, length);
+}
+
+void SerialDevice::flush() {
+    if (isOpen()) mpPort->drain();
+}
+
+void SerialDevice::setBaudrate(EBaudRate baudrate) {
+    if (toBitsPerSecond(baudrate) == 0) throw Exception(ErrBadArgument, ".", __LINE__, "bad baud rate value");
+    meBaudrate = baudrate;
+    if (isOpen()) applySpeed();
+}
+
+void SerialDevice::setFlowControl(EFlowControl flow) {
+    meFlow = flow;
+    if (isOpen()) mpPort->setFlow(static_cast<SerialPort::EFlow>(flow));
+}
+
+bool SerialDevice::hasModemLines() { return port().hasModemLines(); }
+void SerialDevice::toggleDTR(bool on) { port().setLine(SerialPort::LineDTR, on); }
+void SerialDevice::setRTS(bool on) { port().setLine(SerialPort::LineRTS, on); }
+bool SerialDevice::readLine(SerialPort::ELine line) { return (port().getLines() & line) != 0; }
+bool SerialDevice::readDCD() { return readLine(SerialPort::LineDCD); }
+bool SerialDevice::readDSR() { return readLine(SerialPort::LineDSR); }
+bool SerialDevice::readCTS() { return readLine(SerialPort::LineCTS); }
+bool SerialDevice::readRI() { return readLine(SerialPort::LineRI); }
+
+void SerialDevice::resetLines() {
+    SerialPort& p = port();
+    p.discard();
+    p.setLine(SerialPort::LineRTS, true);
+}
+
+}  // namespace IO

@@ -1,0 +1,103 @@
+#pragma once
+// IO::SerialDevice: a serial port.
+//
+// Port names map to device paths in this order: the process-wide alias table
+// (filled by the application), the in-process virtual ports
+// (IO::VirtualSerialPair), then COMn -> /dev/ttyS(n-1), a port number N ->
+// /dev/ttyS(N-1), and any other name -> /dev/NAME (a name with "/" is taken
+// as a path). Settings made while the port is closed are applied when it opens.
+//
+// Reads: readInternal blocks until at least one byte is there (or throws
+// IO::WouldBlockException when not blocking); read with a read time-out
+// collects bytes until the count or the time-out.
+
+#include <memory>
+
+#include <varonet/base/SerialPort.h>
+#include <varonet/base/UnreliableDevice.h>
+
+namespace IO {
+
+class SerialDevice : public UnreliableDevice {
+public:
+    enum EBaudRate {
+        Baud110 = 0, Baud300, Baud1200, Baud2400, Baud4800, Baud9600, Baud19200,
+        Baud38400, Baud57600, Baud115200, Baud230400, Baud460800, Baud921600
+    };
+    enum EFlowControl { FlowNone = 0, FlowHardware = 1, FlowSoftware = 2 };
+
+    SerialDevice(unsigned int portNumber, EBaudRate baudrate);
+    SerialDevice(const Base::String& portName, EBaudRate baudrate);
+    SerialDevice(const SerialDevice&) = delete;
+    SerialDevice& operator=(const SerialDevice&) = delete;
+    ~SerialDevice() override;
+
+    bool isOpen() override;
+    /// Opens the port in raw mode with the stored settings and raises DTR and RTS.
+    /// Throws IO::SystemException (errno) or IO::Exception (ErrNoSuchPort, ErrPortInUse).
+    void open() override;
+    /// Closes the port (DTR and RTS drop).
+    void close() override;
+    /// The port name ("COM1" for port number 1).
+    Base::String getName() override { return msName; }
+
+    long size() override;
+    /// True while the port is closed.
+    bool isEOF() override { return !isOpen(); }
+    bool waitForData(unsigned int ms) override;
+    long readInternal(char* buffer, long length) override;
+    long write(const char* buffer, long length) override;
+    using OutputDevice::write;
+    /// Waits until all written bytes have left the port.
+    void flush() override;
+
+    void setBlocking(bool blocking) { mbBlocking = blocking; }
+    bool isBlocking() const { return mbBlocking; }
+
+    virtual void setBaudrate(EBaudRate baudrate);
+    EBaudRate getBaudrate() const { return meBaudrate; }
+    virtual void setFlowControl(EFlowControl flow);
+    EFlowControl getFlowControl() const { return meFlow; }
+    /// Bits per second of a baud-rate value (0 for values out of range).
+    static unsigned int toBitsPerSecond(EBaudRate baudrate);
+
+    /// False for a port without modem-control lines (a pty): DTR changes are
+    /// then ignored and DCD, DSR, CTS and RI read as low.
+    bool hasModemLines();
+    void toggleDTR(bool on);
+    void setRTS(bool on);
+    bool readDCD();
+    bool readDSR();
+    bool readCTS();
+    bool readRI();
+    /// Drops what is queued in both directions and raises RTS.
+    void resetLines();
+
+    unsigned int getPortNumber() const { return muPortNumber; }
+    /// The path (or virtual port name) the port name maps to now.
+    Base::String getPath() const;
+
+    /// Maps a port name (or the decimal text of a port number) to a path for this process.
+    static void setPortAlias(const Base::String& name, const Base::String& path);
+    static void removePortAlias(const Base::String& name);
+    /// The path a port name maps to (alias, COMn, /dev/NAME).
+    static Base::String mapPortName(const Base::String& name);
+
+protected:
+    /// The open port; throws IO::Exception (ErrNotOpen) when closed.
+    SerialPort& port();
+    /// Applies the speed; a subclass may set a speed of its own.
+    virtual void applySpeed();
+
+private:
+    bool readLine(SerialPort::ELine line);
+
+    Base::String msName;
+    unsigned int muPortNumber = 0;
+    EBaudRate meBaudrate;
+    EFlowControl meFlow = FlowNone;
+    bool mbBlocking = true;
+    std::unique_ptr<SerialPort> mpPort;
+};
+
+}  // namespace IO

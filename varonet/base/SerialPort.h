@@ -1,0 +1,42 @@
+#pragma once
+// IO::SerialPort: what a serial device needs from the port under it. Two
+// kinds exist: a termios port on a /dev/tty* path and one end of an
+// in-process virtual null-modem pair.
+
+#include <varonet/base/String.h>
+
+namespace IO {
+
+class SerialPort {
+public:
+    enum EFlow { FlowNone = 0, FlowHardware = 1, FlowSoftware = 2 };
+    enum ELine { LineDCD = 1, LineDSR = 2, LineCTS = 4, LineRI = 8, LineDTR = 16, LineRTS = 32 };
+
+    virtual ~SerialPort() = default;
+    virtual void open() = 0;
+    virtual void close() = 0;
+    virtual bool isOpen() const = 0;
+    /// Takes what is there, at most length bytes; 0 when nothing is.
+    virtual long readAvailable(char* buffer, long length) = 0;
+    /// Writes all bytes (waiting for room as needed).
+    virtual long write(const char* buffer, long length) = 0;
+    /// Waits up to ms for input; 0 only looks; ~0u waits without limit.
+    virtual bool waitReadable(unsigned int ms) = 0;
+    virtual long available() = 0;
+    /// Speed in bits per second (one of the standard rates).
+    virtual void setSpeed(unsigned int bitsPerSecond) = 0;
+    /// A speed that is not a standard rate; false when the port cannot do it.
+    virtual bool setCustomSpeed(unsigned int bitsPerSecond) = 0;
+    virtual void setFlow(EFlow flow) = 0;
+    /// False when the port has no modem-control lines (a pty).
+    virtual bool hasModemLines() = 0;
+    virtual void setLine(ELine line, bool on) = 0;
+    /// The ELine bits that are on.
+    virtual unsigned int getLines() = 0;
+    /// Drops what is queued in both directions.
+    virtual void discard() = 0;
+    /// Waits until everything written has left.
+    virtual void drain() = 0;
+};
+
+}  // namespace IO

@@ -1,0 +1,155 @@
+// Unix bodies for termios serial ports.
+#include <varonet/base/TermiosPort.h>
+
+#include <fcntl.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include <varonet/base/Errors.h>
+#include <varonet/base/IOException.h>
+
+namespace IO {
+
+bool setTermiosCustomSpeed(int fd, unsigned int bitsPerSecond);  // SerialSpeed.cpp
+
+namespace {
+speed_t speedConstant(unsigned int bps) {
+    switch (bps) {
+        case 110: return B110;
+        case 300: return B300;
+        case 1200: return B1200;
+        case 2400: return B2400;
+        case 4800: return B4800;
+        case 9600: return B9600;
+        case 19200: return B19200;
+        case 38400: return B38400;
+        case 57600: return B57600;
+        case 115200: return B115200;
+        case 230400: return B230400;
+        case 460800: return B460800;
+        case 921600: return B921600;
+        default: return B0;
+    }
+}
+}  // namespace
+
+int TermiosPort::handle() {
+    if (!mFile.isOpen()) throw Exception(ErrNotOpen, ".", __LINE__, "serial port not open: " + msPath);
+    return mFile.getHandle();
+}
+
+void TermiosPort::open() {
+    if (mFile.isOpen()) return;
+    mFile.openPath(msPath, O_RDWR | O_NOCTTY | O_NONBLOCK);
+    int fd = mFile.getHandle();
+    termios tio{};
+    if (::tcgetattr(fd, &tio) < 0) {
+        int error = errno;
+        mFile.close();
+        checkSystemError(error, "tcgetattr " + msPath);
+    }
+    ::cfmakeraw(&tio);
+    tio.c_cflag |= CLOCAL | CREAD;
+    tio.c_cc[VMIN] = 0;
+    tio.c_cc[VTIME] = 0;
+    if (::tcsetattr(fd, TCSANOW, &tio) < 0) {
+        int error = errno;
+        mFile.close();
+        checkSystemError(error, "tcsetattr " + msPath);
+    }
+    miModemLines = -1;
+}
+
+void TermiosPort::close() { mFile.close(); }
+
+long TermiosPort::readAvailable(char* buffer, long length) {
+    try {
+        return mFile.read(buffer, length);
+    } catch (const WouldBlockException&) {
+        return 0;
+    } catch (const SystemException& e) {
+        // A pty whose other side has gone reports EIO: nothing more will come.
+        if (e.getErrorCode() == EIO) return 0;
+        throw;
+    }
+}
+
+long TermiosPort::write(const char* buffer, long length) { return mFile.write(buffer, length); }
+
+bool TermiosPort::waitReadable(unsigned int ms) {
+    handle();
+    return mFile.waitReadable(ms);
+}
+
+long TermiosPort::available() {
+    handle();
+    return mFile.available();
+}
+
+void TermiosPort::setSpeed(unsigned int bitsPerSecond) {
+    speed_t speed = speedConstant(bitsPerSecond);
+    if (speed == B0) throw Exception(ErrBadArgument, ".", __LINE__, "unsupported baud rate");
+    int fd = handle();
+    termios tio{};
+    if (::tcgetattr(fd, &tio) < 0) throwLastSystemError("tcgetattr " + msPath);
+    ::cfsetispeed(&tio, speed);
+    ::cfsetospeed(&tio, speed);
+    if (::tcsetattr(fd, TCSANOW, &tio) < 0) throwLastSystemError("tcsetattr " + msPath);
+}
+
+bool TermiosPort::setCustomSpeed(unsigned int bitsPerSecond) {
+    return bitsPerSecond > 0 && setTermiosCustomSpeed(handle(), bitsPerSecond);
+}
+
+void TermiosPort::setFlow(EFlow flow) {
+    int fd = handle();
+    termios tio{};
+    if (::tcgetattr(fd, &tio) < 0) throwLastSystemError("tcgetattr " + msPath);
+    tio.c_cflag &= ~CRTSCTS;
+    tio.c_iflag &= ~(IXON | IXOFF | IXANY);
+    if (flow == FlowHardware) tio.c_cflag |= CRTSCTS;
+    if (flow == FlowSoftware) {
+        tio.c_iflag |= IXON | IXOFF;
+        tio.c_cc[VSTART] = 0x11;
+        tio.c_cc[VSTOP] = 0x13;
+    }
+    if (::tcsetattr(fd, TCSANOW, &tio) < 0) throwLastSystemError("tcsetattr " + msPath);
+}
+
+bool TermiosPort::hasModemLines() {
+    if (miModemLines < 0) {
+        int bits = 0;
+        miModemLines = ::ioctl(handle(), TIOCMGET, &bits) == 0 ? 1 : 0;
+    }
+    return miModemLines == 1;
+}
+
+void TermiosPort::setLine(ELine line, bool on) {
+    if (!hasModemLines()) return;
+    int bit = line == LineDTR ? TIOCM_DTR : (line == LineRTS ? TIOCM_RTS : 0);
+    if (bit == 0) return;
+    if (::ioctl(handle(), on ? TIOCMBIS : TIOCMBIC, &bit) < 0) throwLastSystemError("modem lines " + msPath);
+}
+
+unsigned int TermiosPort::getLines() {
+    if (!hasModemLines()) return 0;
+    int bits = 0;
+    if (::ioctl(handle(), TIOCMGET, &bits) < 0) throwLastSystemError("modem lines " + msPath);
+    unsigned int out = 0;
+    if (bits & TIOCM_CAR) out |= LineDCD;
+    if (bits & TIOCM_DSR) out |= LineDSR;
+    if (bits & TIOCM_CTS) out |= LineCTS;
+    if (bits & TIOCM_RNG) out |= LineRI;
+    if (bits & TIOCM_DTR) out |= LineDTR;
+    if (bits & TIOCM_RTS) out |= LineRTS;
+    return out;
+}
+
+void TermiosPort::discard() { ::tcflush(handle(), TCIOFLUSH); }
+
+void TermiosPort::drain() { ::tcdrain(handle()); }
+
+}  // namespace IO

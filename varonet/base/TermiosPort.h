@@ -1,0 +1,36 @@
+#pragma once
+// IO::TermiosPort: a serial port on a tty device in raw mode.
+
+#include <varonet/base/FileInternal.h>
+#include <varonet/base/SerialPort.h>
+
+namespace IO {
+
+class TermiosPort : public SerialPort {
+public:
+    explicit TermiosPort(const Base::String& path) : msPath(path) {}
+    void open() override;
+    void close() override;
+    bool isOpen() const override { return mFile.isOpen(); }
+    long readAvailable(char* buffer, long length) override;
+    long write(const char* buffer, long length) override;
+    bool waitReadable(unsigned int ms) override;
+    long available() override;
+    void setSpeed(unsigned int bitsPerSecond) override;
+    bool setCustomSpeed(unsigned int bitsPerSecond) override;
+    void setFlow(EFlow flow) override;
+    bool hasModemLines() override;
+    void setLine(ELine line, bool on) override;
+    unsigned int getLines() override;
+    void discard() override;
+    void drain() override;
+
+private:
+    int handle();
+
+    Base::String msPath;
+    FileInternal mFile;
+    int miModemLines = -1;  // unknown until asked
+};
+
+}  // namespace IO

@@ -1,0 +1,40 @@
+#pragma once
+// Net::CallModem: the modem of one answered call, handed out by a modem server.
+//
+// It shares the server's line without owning it, and the server is its
+// device manager. Deleting it ends the call: it hangs up when the call still
+// stands, then gives the call back through the manager's releaseServer, which
+// frees the line for the next call. A call modem without a manager (one that
+// never connected, or whose server went away first) gives nothing back.
+
+#include <varonet/base/DeviceManager.h>
+#include <varonet/base/DeviceServer.h>
+#include <varonet/base/Exception.h>
+#include <varonet/base/Logger.h>
+#include <varonet/net/modem/StatefulDevice.h>
+
+namespace Net {
+
+template <class ModemClass>
+class CallModem : public ModemClass {
+public:
+    CallModem(StatefulDevice* line, Log::Logger* logger) : ModemClass(line, logger, false) {}
+    CallModem(const CallModem&) = delete;
+    CallModem& operator=(const CallModem&) = delete;
+
+    ~CallModem() override {
+        IO::DeviceManager* manager = this->getDeviceManager();
+        auto* server = dynamic_cast<IO::DeviceServer*>(manager);
+        if (!server) return;
+        try {
+            this->close();
+        } catch (const Base::Exception& e) {
+            this->logFailure(e.getErrorCode());
+        } catch (...) {
+            // The call is given back whatever the hang-up did.
+        }
+        manager->releaseServer(server);
+    }
+};
+
+}  // namespace Net

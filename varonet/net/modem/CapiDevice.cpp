@@ -1,0 +1,125 @@
+#include <varonet/net/modem/CapiDevice.h>
+
+#include <algorithm>
+#include <new>
+
+#include <varonet/base/Exception.h>
+#include <varonet/base/Mutex.h>
+#include <varonet/base/StopWatch.h>
+#include <varonet/base/Thread.h>
+#include <varonet/net/capi/CapiErrors.h>
+#include <varonet/net/modem/ModemErrors.h>
+
+namespace Net {
+
+namespace {
+constexpr unsigned int kPollMs = 200;
+constexpr long kMaxB3Length = 65535;
+// Data calls take one B channel.
+constexpr int kBChannels = 1;
+}  // namespace
+
+CapiDevice::CapiDevice() : mpCapi(new (std::nothrow) Capi::CCapi()) {}
+
+CapiDevice::CapiDevice(Capi::CCapi* wrapper) : mpCapi(wrapper) {}
+
+CapiDevice::~CapiDevice() {
+    if (!mpCapi) return;
+    mpCapi->stop();
+    mpCapi->releaseCapi();
+    mpCapi->join();
+}
+
+const char* CapiDevice::protocolText(EIsdnProtocol protocol) {
+    switch (protocol) {
+    case IsdnX25BChannel: return "X25";
+    case IsdnX31DChannel: return "X25D";
+    case IsdnV110: return "V110";
+    default: return "X75";
+    }
+}
+
+void CapiDevice::setProtocol(EIsdnProtocol protocol) {
+    meProtocol = protocol;
+    if (protocol != IsdnX25BChannel) msLogicalNumber = "";
+    if (protocol == IsdnX75) msUserData = "";
+}
+
+void CapiDevice::setAttempts(int attempts) {
+    if (attempts >= 1) miAttempts = attempts;
+}
+
+bool CapiDevice::createCapi() {
+    if (!mpCapi) return false;
+    char message[Capi::CCapi::MessageBufferSize] = {};
+    if (mpCapi->CreateCapi(message, muMaxLogicalConnections, muDataBlocks, muBlockSize) == Capi::CapiOk) {
+        mpCapi->start();
+        return true;
+    }
+    mpCapi->LogMessage(message);
+    return false;
+}
+
+void CapiDevice::open() {
+    if (!mpCapi) throw Base::Exception(ErrModemNotOpenAfterDial, ".", __LINE__, "no CAPI wrapper");
+    Thread::Synchronized guard(*mpCapi);
+    const char* protocol = protocolText(meProtocol);
+    Base::String number = msOutsideLineAccess + msNetworkPrefix + msNumber;
+    for (int attempt = 1; attempt <= miAttempts; ++attempt) {
+        int result = mpCapi->StartActiveConnect(&miConnection, protocol, number.c_str(), msOwnMSN.c_str(),
+                                                msLogicalNumber.c_str(), msCallingX25Number.c_str(),
+                                                msUserData.c_str(), kBChannels, msTEI.c_str());
+        if (result == Capi::CapiOk) {
+            mbOpen = true;
+            return;
+        }
+        if (miRedialWaitingTime > 0) Thread::Thread::sleep(static_cast<unsigned int>(miRedialWaitingTime) * 1000u);
+    }
+    mpCapi->StartActiveDisconnect(miConnection);
+    throw Base::Exception(ErrModemNotOpenAfterDial, ".", __LINE__, "no CAPI connection to " + number);
+}
+
+void CapiDevice::close() {
+    if (!mpCapi) return;
+    Thread::Synchronized guard(*mpCapi);
+    if (mpCapi->StartActiveDisconnect(miConnection) == Capi::CapiOk) mbOpen = false;
+}
+
+long CapiDevice::read(char* buffer, long length) { return readInternal(buffer, length); }
+
+long CapiDevice::readInternal(char* buffer, long length) {
+    if (!mpCapi) return 0;
+    Thread::Synchronized guard(*mpCapi);
+    std::uint16_t count = 0;
+    mpCapi->GetReceiveB3Data(miConnection, &count, buffer, length);
+    return count;
+}
+
+long CapiDevice::write(const char* buffer, long length) {
+    if (!mpCapi || length <= 0) return 0;
+    Thread::Synchronized guard(*mpCapi);
+    for (long sent = 0; sent < length;) {
+        long piece = std::min(length - sent, kMaxB3Length);
+        if (mpCapi->StartSendB3Data(miConnection, static_cast<std::uint16_t>(piece), buffer + sent) != Capi::CapiOk)
+            return 0;
+        sent += piece;
+    }
+    return length;
+}
+
+long CapiDevice::size() { return mpCapi ? mpCapi->getReceiveBufferSize(miConnection) : 0; }
+
+bool CapiDevice::waitForData(unsigned int ms) {
+    if (!mbOpen) throw Base::Exception(ErrModemNotConnected, ".", __LINE__, "no CAPI connection");
+    if (ms == 0 || !mpCapi) return false;
+    OS::StopWatch watch;
+    while (watch.getElapsed() < ms) {
+        Thread::Synchronized guard(*mpCapi);
+        if (size() > 0) return true;
+        // The receive thread wakes this pause as soon as data arrives.
+        mpCapi->waitForReceive(miConnection, std::min(kPollMs, watch.getRemaining(ms)));
+    }
+    return size() > 0;
+}
+
+}  // namespace Net

@@ -1,0 +1,28 @@
+#include <varonet/net/modem/IsdnModemServer.h>
+
+#include <varonet/net/modem/CallModem.h>
+
+namespace Net {
+
+IsdnModemServer::IsdnModemServer(IsdnModem* modem, bool owns) : ModemServer(modem, owns), mpIsdnModem(modem) {}
+
+Base::String IsdnModemServer::getName() { return "server:isdnmodem:Device=<" + getLineName() + ">"; }
+
+Modem* IsdnModemServer::createChild() {
+    auto* child = new CallModem<IsdnModem>(getLine(), mpIsdnModem->getLogger());
+    child->setConfigurationID(mpIsdnModem->getConfigurationID());
+    child->setDeviceManager(this);
+    return child;
+}
+
+bool IsdnModemServer::checkForRing(unsigned int ms) {
+    if (mpIsdnModem->isIncomingConfigurationRequired()) {
+        mpIsdnModem->setInitString(getInitString());
+        mpIsdnModem->setProtocol(meProtocol);
+        mpIsdnModem->setConnectTimeout(getConnectTimeout());
+        mpIsdnModem->setOwnMSN(msOwnMSN.isEmpty() ? Base::String("*") : msOwnMSN);
+    }
+    return mpIsdnModem->checkForRing(ms);
+}
+
+}  // namespace Net

@@ -1,0 +1,237 @@
+#pragma once
+// Net::Modem: the AT command engine of a Hayes-compatible modem or ISDN
+// terminal adapter, and the data path of the connection it makes.
+//
+// The modem wraps its line (a Net::StatefulDevice over the serial port).
+// Several modem objects may share one line: each takes a configuration ID
+// from it, and the line remembers which configuration last set the device
+// up, so a modem sends its set-up commands again only when another one has
+// used the line since. What is sent for set-up and dialling comes from the
+// three command builders that the analog and ISDN modems override.
+//
+// A port without modem-control lines (a pty) counts as a line without DTR
+// and DCD support: hang-up is then "+++" and "ATH", and the carrier is
+// tracked from the result lines.
+
+#include <varonet/base/Logger.h>
+#include <varonet/base/SerialDevice.h>
+#include <varonet/base/StopWatch.h>
+#include <varonet/base/WrapperDevice.h>
+#include <varonet/net/modem/ModemTypes.h>
+#include <varonet/net/modem/StatefulDevice.h>
+
+namespace Net {
+
+class Modem : public IO::WrapperDevice {
+public:
+    /// Wraps line (must not be null) and registers a configuration ID with it.
+    /// logger may be null (no logging). With ownsLine true, deleting the modem
+    /// deletes the line and the device under it; a modem that shares a line
+    /// it did not build passes false. multiStepConnect makes open exchange the
+    /// user data with a packet network after connecting (wait on connect
+    /// 2000 ms, network confirmation time-out 10000 ms).
+    Modem(StatefulDevice* line, Log::Logger* logger, bool multiStepConnect, bool ownsLine = true);
+    /// A copy shares the line (without owning it) and copies every setting,
+    /// the configuration ID included.
+    Modem(const Modem& other);
+    /// Copies every setting; the line stays the one this modem wraps.
+    Modem& operator=(const Modem& other);
+    /// Hangs up an open connection; never throws (a failure goes to the logger).
+    ~Modem() override;
+
+    // --- settings ------------------------------------------------------------
+    /// Number to dial; also clears the incoming mark. A device manager hears of the rename.
+    void setNumber(const Base::String& number);
+    /// Text sent to a packet network after connecting; part of the name (manager hears of it).
+    void setUserData(const Base::String& userData);
+    void setOutsideLineAccess(const Base::String& digits) { msOutsideLineAccess = digits; }
+    void setNetworkPrefix(const Base::String& prefix) { msNetworkPrefix = prefix; }
+    /// Seconds the modem waits for the outside line's dial tone.
+    void setWaitForLine(unsigned int seconds) { muWaitForLine = seconds; }
+    /// Dial pauses after the outside line access.
+    void setWaitOnLine(unsigned int pauses) { muWaitOnLine = pauses; }
+    /// Dial pauses after the network prefix.
+    void setWaitForNetwork(unsigned int pauses) { muWaitForNetwork = pauses; }
+    /// Reply time of a dial or answer command in ms; 0 means 3000.
+    void setConnectTimeout(unsigned int ms) { muConnectTimeout = ms; }
+    /// Pause after a connection came up; in a multi-step connection the wait for the greeting.
+    void setWaitOnConnect(unsigned int ms) { muWaitOnConnect = ms; }
+    /// The user's own set-up commands, separated by spaces (a leading "AT" is optional).
+    void setInitString(const Base::String& init) { msInitString = init; }
+    const Base::String& getInitString() const { return msInitString; }
+    /// A preconfigured modem is neither identified nor sent the standard set-up.
+    void setPreconfigured(bool preconfigured) { mbPreconfigured = preconfigured; }
+    /// Dial attempts in all; values below 1 are ignored.
+    void setAttempts(int attempts);
+    /// Seconds between two dial attempts.
+    void setRedialWaitingTime(int seconds) { miRedialWaitingTime = seconds; }
+    /// Does not change the wait on connect or the confirmation time-out.
+    void setMultiStepConnect(bool multiStep) { mbMultiStepConnect = multiStep; }
+    /// true: the line counts as set up for this modem; false: the next open or ring check sets it up.
+    void setPreinitialized(bool preinitialized);
+    void setConfigurationID(unsigned int id) { muConfigurationID = id; }
+    unsigned int getConfigurationID() const { return muConfigurationID; }
+    /// True when the line is in another configuration than this modem's.
+    bool isIncomingConfigurationRequired();
+
+    const Base::String& getNumber() const { return msNumber; }
+    const Base::String& getUserData() const { return msUserData; }
+    const Base::String& getOutsideLineAccess() const { return msOutsideLineAccess; }
+    const Base::String& getNetworkPrefix() const { return msNetworkPrefix; }
+    unsigned int getWaitForLine() const { return muWaitForLine; }
+    unsigned int getWaitOnLine() const { return muWaitOnLine; }
+    unsigned int getWaitForNetwork() const { return muWaitForNetwork; }
+    unsigned int getConnectTimeout() const { return muConnectTimeout; }
+    unsigned int getWaitOnConnect() const { return muWaitOnConnect; }
+    int getAttempts() const { return miAttempts; }
+    int getRedialWaitingTime() const { return miRedialWaitingTime; }
+    bool isMultiStepConnect() const { return mbMultiStepConnect; }
+    bool isPreconfigured() const { return mbPreconfigured; }
+    bool isBlacklisted() const { return mbBlacklisted; }
+    bool isRingDetected() const { return mbRingDetected; }
+    void setRingDetected(bool detected) { mbRingDetected = detected; }
+    bool isCommandMode() const { return mbCommandMode; }
+    bool isConnected() const { return mbConnected; }
+    bool isHungUp() const { return mbHungUp; }
+    unsigned int getInterfaceType() const { return muInterfaceType; }
+    Log::Logger* getLogger() const { return mpLogger; }
+
+    // --- line capabilities ---------------------------------------------------
+    /// True when the line is a serial port with modem-control lines.
+    virtual bool supportsDTR();
+    virtual bool supportsDCD();
+    /// The serial port's flow control (IO::SerialDevice::EFlowControl), 0 without a port.
+    virtual unsigned int getFlowControl();
+    /// Least time in ms between the last write of user data and a hang-up (1100 by default).
+    virtual unsigned int getDelayToDisconnect() { return muDelayToDisconnect; }
+    virtual void setDelayToDisconnect(unsigned int ms) { muDelayToDisconnect = ms; }
+
+    // --- connection ----------------------------------------------------------
+    /// Dials (with redial) unless a connection stands or a call was accepted;
+    /// sets the modem up first when the line is in another configuration.
+    /// Throws the codes of ModemErrors.h or Base::TimeoutException (no reply to the dial).
+    void open() override;
+    /// Hangs up an open connection; the line itself stays open.
+    void close() override;
+    /// The connection test: DCD on a port with modem lines, else the last result line.
+    bool isOpen() override;
+    /// Identifies the modem and sends its set-up; failures are dropped.
+    void initialize() override;
+    /// Answers a call that rang ("ATA") and waits up to 3000 ms for DCD; open then does not dial.
+    void accept();
+    /// Ends the connection: DTR drop where supported, otherwise "+++" and "ATH".
+    void hangup();
+    /// Sets the line up when needed and waits up to ms for "RING".
+    bool checkForRing(unsigned int ms);
+    /// Identifies the modem once per line (see the tables below); never throws.
+    EModemtypes checkModemType();
+
+    // --- data path (each runs the connection test first) ----------------------
+    long read(char* buffer, long length) override;
+    using IO::InputDevice::read;
+    /// Throws ErrModemNotConnected when no connection stands.
+    long readInternal(char* buffer, long length) override;
+    /// Returns 0 without writing when no connection stands.
+    long write(const char* buffer, long length) override;
+    using IO::OutputDevice::write;
+    void flush() override;
+    /// Throws ErrModemNotConnected when no connection stands.
+    bool waitForData(unsigned int ms) override;
+    long size() override;
+    bool isEOF() override;
+    unsigned int getTimeout() override;
+    long getReadableBytes() override { return size(); }
+    Base::String getName() override;
+
+    // --- identification and initialisation tables ------------------------------
+    // Rows are the interface type; row 0 is the generic one (empty fragments).
+    static const char* const mpIsdnAt0Strings[3];
+    static const char* const mpIsdnAt3Strings[3];
+    static const char* const mpIsdnInitStrings[3];
+    static const char* const mpIsdnTeiStrings[3];
+    static const char* const mpIsdnMsnStrings[3];
+    static const char* const mpIsdnProtocolStrings[3][5];
+    static const char* const mpAnalogAt0Strings[3];
+    static const char* const mpAnalogAt3Strings[3];
+    static const char* const mpAnalogInitStrings[3];
+    static const char* const mpAnalogIgnoreBlacklistStrings[3];
+    static const char* const mpAnalogProtocolStrings[3][7];
+
+protected:
+    /// The line's name, ":", the number, and "/" with the user data when there is some.
+    Base::String getDeviceName();
+    StatefulDevice* getDevice() const { return mpLine; }
+    /// The serial port under the line, or null when it is something else.
+    IO::SerialDevice* getUnderlyingSerialDevice() const;
+    /// The table row to use (the interface type, 0 when out of range).
+    unsigned int getTableRow() const { return muInterfaceType < 3 ? muInterfaceType : 0; }
+
+    /// "&FE0S0=0", flow control, DTR and DCD settings as one piece; empty when preconfigured.
+    Base::String getStandardInitialization();
+    /// Appends pausesBefore ","; then, when parameter is not empty, it and pausesAfter ",".
+    static void appendNetworkParameters(Base::String& text, unsigned int pausesBefore, const Base::String& parameter,
+                                        unsigned int pausesAfter);
+    virtual Base::String getInitCommands();
+    virtual Base::String getPreconnectCommands();
+    virtual Base::String getConnectCommand();
+
+    /// Sends "AT" command CR with escape and retries; see Modem.cpp.
+    void sendCommand(const Base::String& command, unsigned int replyTime, bool hangUpBeforeRetry, unsigned int attempts,
+                     bool dialing, Base::String* response, bool acceptAny);
+    /// Sends each space-separated piece as its own command (a leading "AT" of a piece is dropped).
+    void sendCommands(const Base::String& commands);
+    /// Reads result lines until a final one; see Modem.cpp.
+    void receiveCommandResponse(unsigned int replyTime, bool dialing, Base::String* response, bool acceptAny);
+    /// One line of reply; replyTime 0 means 3000. Throws ErrModemNoReply when nothing came.
+    Base::String receiveModemResponse(unsigned int replyTime);
+    /// Collects text until it contains expected or ms have passed; found tells which.
+    Base::String waitForAnswer(const Base::String& expected, unsigned int ms, bool* found);
+    /// Second stage of a multi-step connection; throws ErrModemNoNetworkConfirmation.
+    void sendUserData(const Base::String& userData, unsigned int greetingWait, unsigned int confirmationWait);
+    /// Waits up to ms (in 200 ms steps) for DCD to reach level; a time-out is no error.
+    void waitForDCD(unsigned int ms, bool level);
+
+    void logSent(const Base::String& text);
+    void logReceived(const Base::String& text);
+    void logFailure(unsigned int code);
+
+private:
+    void checkModemTypeInternal(EModemtypes& modemType, unsigned int& interfaceType);
+    void clearInput();
+    void sendText(const Base::String& text);
+    bool lineHasModemLines();
+    void sleepUntilWriteClock(unsigned int ms);
+
+    StatefulDevice* mpLine;
+    unsigned int muInterfaceType = 0;
+    bool mbCommandMode = true;
+    bool mbConnected = false;
+    bool mbHungUp = true;
+    OS::StopWatch mWriteClock;
+    Base::String msNumber = "";
+    Base::String msOutsideLineAccess = "";
+    unsigned int muWaitForLine = 0;
+    unsigned int muWaitOnLine = 0;
+    Base::String msNetworkPrefix = "";
+    unsigned int muWaitForNetwork = 0;
+    Base::String msUserData = "";
+    unsigned int muConnectTimeout = 30000;
+    unsigned int muWaitOnConnect = 0;
+    int miAttempts = 1;
+    int miRedialWaitingTime = 0;
+    bool mbMultiStepConnect;
+    unsigned int muNetworkConfirmationTimeout = 0;
+    Base::String msNetworkGreeting = "DATEX-P";
+    Base::String msNetworkConfirmation = "COM";
+    Base::String msInitString = "";
+    bool mbIncoming = false;
+    bool mbPreconfigured = false;
+    Log::Logger* mpLogger;
+    bool mbRingDetected = false;
+    unsigned int muConfigurationID = 0;
+    bool mbBlacklisted = false;
+    unsigned int muDelayToDisconnect = 1100;
+    int miModemLines = -1;  // whether the serial port has modem-control lines; -1 until known
+};
+
+}  // namespace Net

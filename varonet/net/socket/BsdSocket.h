@@ -1,0 +1,106 @@
+#pragma once
+// Net::BsdSocket: a counted handle onto one shared socket record. Every
+// socket system call of the subsystem is made here.
+//
+// Copies share the record; the last handle to go closes the socket. The
+// count is a plain integer: copies of one socket must not be made or released
+// on two threads at once.
+//
+// Errors: a failed system call ends in fail(), which closes the socket first
+// (close-on-error) unless the error is a would-block, and then raises the
+// errno value through IO::checkSystemError.
+
+#include <sys/socket.h>
+
+#include <varonet/net/socket/BsdSocketState.h>
+#include <varonet/net/socket/BsdSocketType.h>
+
+namespace Net {
+
+class BsdSocket {
+public:
+    enum EWaitKind { Connect, Accept, Read };
+
+    /// A record with no socket yet; the socket is created by connect or bind.
+    BsdSocket(const BsdSocketType& type, unsigned int connectTimeout);
+    /// Adopts an already connected socket descriptor (closed by the last handle).
+    BsdSocket(const BsdSocketType& type, int handle, unsigned int connectTimeout);
+    BsdSocket(const BsdSocket& other);
+    BsdSocket& operator=(const BsdSocket& other);
+    ~BsdSocket();
+
+    /// The descriptor, -1 when there is none.
+    int getHandle() const;
+    /// True while there is a socket marked connected (no probe, unlike isConnected).
+    bool hasConnection() const;
+    bool isBlocking() const;
+    unsigned int getConnectTimeout() const;
+    void setConnectTimeout(unsigned int ms);
+    BsdSocketType getType() const;
+
+    /// Connects, creating the socket first when there is none. With a connect
+    /// time-out T > 0 the attempt ends after T ms with Base::TimeoutException;
+    /// a refusal raises its errno (ECONNREFUSED). The socket's blocking mode is
+    /// what it was before. On failure the socket stays created, not connected.
+    void connect(const sockaddr* address, socklen_t length);
+    /// Binds, creating the socket first when there is none.
+    void bind(const sockaddr* address, socklen_t length);
+    /// SO_REUSEADDR, then listen with backlog SOMAXCONN. Failures are not reported.
+    void listen();
+    /// Takes the next queued connection and returns a handle onto its own new
+    /// record (blocking, connect time-out 0). A blocking accept waits until a
+    /// caller comes or wakeUp is called (then EINTR); a non-blocking one with
+    /// no caller raises IO::WouldBlockException. The listener stays open.
+    BsdSocket accept();
+    /// Turns the next queued caller away: it is accepted and reset at once,
+    /// so that caller sees ECONNRESET. Never reports an error.
+    void reject();
+    /// At most length bytes. Blocking mode waits for the first byte (wakeUp ends
+    /// the wait with EINTR, the socket stays open); non-blocking mode with nothing
+    /// queued raises IO::WouldBlockException. 0 when the peer has closed: the
+    /// socket is then closed. length 0 returns 0 and never closes.
+    long receive(char* buffer, long length);
+    /// Sends with MSG_NOSIGNAL (a vanished peer is EPIPE, not a signal); returns
+    /// the count the system took (all of it on a blocking socket).
+    long send(const char* buffer, long length);
+    /// Waits up to ms (0xFFFFFFFF: no limit; 0: only looks) for the event of kind.
+    /// True when it came without error; false on time-out, on wakeUp, or when
+    /// the event carried an error (then in errorOut). Raises IO::Exception
+    /// ErrNoSocket without a socket and ErrReadEventNoData when a read event
+    /// leaves nothing to read (the peer has closed).
+    bool waitFor(unsigned int ms, EWaitKind kind, int* errorOut = nullptr);
+    /// Liveness: false without a socket or connection (and the socket is then
+    /// closed); true at once while a wait, send or receive runs; otherwise
+    /// probes with a non-blocking peek and closes the socket when the peer is gone.
+    bool isConnected();
+    /// Bytes readable now (FIONREAD).
+    long getAvailable();
+    /// FIONBIO: true = blocking. Fails with EBADF when there is no socket.
+    void setBlocking(bool blocking);
+    /// Closes the socket; the record stays, ready for a new connect.
+    void close();
+    /// Ends the current or next blocking wait, accept or receive on this socket
+    /// (any thread may call it).
+    void wakeUp();
+    /// Raises the current errno; closes the socket first when closeOnError is
+    /// set and the error is not a would-block.
+    [[noreturn]] void fail(bool closeOnError);
+    /// poll(2) on the socket together with the wake descriptor, ms as for waitFor.
+    /// 1: an event (in revents when given); 0: time-out; -1: woken (the wake-up is
+    /// consumed); -2: poll failed (errno tells why).
+    int pollWithWake(short events, unsigned int ms, short* revents);
+
+private:
+    explicit BsdSocket(BsdSocketState* state);
+    void release();
+    void ensureSocket();
+    void setBlockingMode(bool blocking);
+    void closeHandle();
+    [[noreturn]] void failWith(int error, bool closeOnError);
+    /// accept4 on the listener; a blocking listener waits wakeably first.
+    int acceptHandle();
+
+    BsdSocketState* mpState;
+};
+
+}  // namespace Net

@@ -1,0 +1,32 @@
+#include <varonet/net/socket/BsdSocketServer.h>
+
+namespace Net {
+
+BsdSocketServer::BsdSocketServer(const BsdSocketType& type, unsigned int connectTimeout)
+    : mpSocket(new BsdSocket(type, connectTimeout)) {}
+
+BsdSocketServer::BsdSocketServer(const BsdSocketServer& other)
+    : IO::DeviceServer(), mpSocket(new BsdSocket(*other.mpSocket)) {
+    IO::DeviceServer::setBlocking(other.isBlocking());
+}
+
+BsdSocketServer& BsdSocketServer::operator=(const BsdSocketServer& other) {
+    if (this != &other) {
+        *mpSocket = *other.mpSocket;
+        IO::DeviceServer::setBlocking(other.isBlocking());
+    }
+    return *this;
+}
+
+BsdSocketServer::~BsdSocketServer() { delete mpSocket; }
+
+void BsdSocketServer::setBlocking(bool blocking) {
+    mpSocket->setBlocking(blocking);
+    IO::DeviceServer::setBlocking(blocking);
+}
+
+bool BsdSocketServer::waitForConnection(unsigned int ms) { return mpSocket->waitFor(ms, BsdSocket::Accept); }
+
+void BsdSocketServer::wakeUp() { mpSocket->wakeUp(); }
+
+}  // namespace Net

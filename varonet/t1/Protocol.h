@@ -1,0 +1,99 @@
+#pragma once
+// T1::Protocol: exchanges whole frames with one node over a borrowed device.
+//
+// Half-duplex and driven by the caller: send a frame, then receive the
+// node's answer. Long frames travel as chains of information blocks, each
+// confirmed by the node with a receive-ready block. Time-outs, damaged
+// blocks, blocks from another node and RESYNCH are recovered within a budget
+// of miMaxRecoveryCount faults per call.
+
+#include <cstdint>
+#include <vector>
+
+#include <varonet/base/Device.h>
+#include <varonet/base/Logger.h>
+#include <varonet/t1/Frame.h>
+#include <varonet/t1/NodeAddress.h>
+
+namespace T1 {
+
+class Block;
+class ReceiveReadyBlock;
+class SupervisoryBlock;
+
+class Protocol {
+public:
+    /// Faults one receive (with recovery) or one confirmation wait may absorb.
+    static const unsigned int miMaxRecoveryCount = 2;
+
+    /// device and logger are borrowed and must outlive the protocol; logger may
+    /// be null. blockWaitingTime: ms to wait for the first byte of a block;
+    /// characterWaitingTime: ms to wait for each further byte (0: no wait).
+    /// userValue is kept for the application and not used by the exchange.
+    /// logMessage and logLevel go with every logArray call.
+    Protocol(IO::Device* device, unsigned int blockWaitingTime, unsigned int characterWaitingTime,
+             unsigned int userValue, unsigned int logMessage, unsigned int logLevel, Log::Logger* logger);
+    /// Copies settings, sequence numbers and the stored blocks (as blocks of its own).
+    Protocol(const Protocol& other);
+    Protocol& operator=(const Protocol& other);
+    ~Protocol();
+
+    /// Sends the frame as a chain of short-form blocks (chunks of 254 bytes).
+    /// The last block is not confirmed here: the node's answer confirms it,
+    /// read it with receive.
+    void send(const Frame& frame);
+    /// Sends everything source yields as one chain of chunkSize-byte blocks
+    /// (above 254: extended form). Opens source when it is closed. progress
+    /// writes "\rsent N" to standard output after each block.
+    /// Throws 3840..3843 when the node cannot be brought to confirm a block,
+    /// Base::Exception ErrBadArgument for a chunk size of 0.
+    void send(const NodeAddress& address, IO::InputDevice* source, unsigned int chunkSize, bool progress);
+    /// Reads one frame (with partial: one block of it) from the node.
+    /// address: the node expected; an invalid one takes the node of the first
+    /// block. recover: absorb up to miMaxRecoveryCount faults, else the first
+    /// time-out ends the call. recoveries (may be null) receives
+    /// miMaxRecoveryCount minus the budget left. Throws Base::Exception
+    /// 3840/3841 (no valid node to answer), 3842 (time-out without budget),
+    /// 3843 (the node asked for a block that is not stored).
+    Frame receive(const NodeAddress& address, unsigned int* recoveries = nullptr, bool partial = false,
+                  bool recover = true);
+    /// Drops both stored information blocks; sequence numbers stay.
+    void reset();
+    /// The device's waitForData.
+    bool waitForData(unsigned int ms);
+    unsigned int getBlockWaitingTime() const { return muBlockWaitingTime; }
+    /// Sets the block waiting time and returns the previous one.
+    unsigned int setBlockWaitingTime(unsigned int ms);
+    unsigned int getCharacterWaitingTime() const { return muCharacterWaitingTime; }
+    unsigned int getUserValue() const { return muUserValue; }
+
+protected:
+    // The steps of the exchange, open to derived classes so that a single step
+    // can be driven on its own. budget is the recovery budget of the running call.
+    void receiveConfirmation(const NodeAddress& address);
+    /// Reads until an information or receive-ready block arrives; the caller owns it.
+    /// check 0 takes any node (and copies it into address), else only address's node.
+    Block* receiveBlock(NodeAddress& address, unsigned int& budget, unsigned int check);
+    /// Takes ownership of block: information blocks go to their slot, others are deleted.
+    void sendBlock(Block* block, bool resend);
+    bool checkNodeAddress(const Block* block, NodeAddress& address, unsigned int check);
+    void handleError(std::uint32_t error, const NodeAddress& address, unsigned int& budget);
+    void handleResend(const ReceiveReadyBlock* block);
+    void handleSupervisory(const SupervisoryBlock* block, unsigned int& budget);
+
+private:
+    void copyFrom(const Protocol& other);
+
+    IO::Device* mpDevice;
+    std::vector<Block*> mvSentBlocks;
+    bool mbReceiveSequence = false;
+    bool mbSendSequence = false;
+    unsigned int muBlockWaitingTime;
+    unsigned int muCharacterWaitingTime;
+    unsigned int muUserValue;
+    unsigned int muLogMessage;
+    unsigned int muLogLevel;
+    Log::Logger* mpLogger;
+};
+
+}  // namespace T1

@@ -1,0 +1,159 @@
+#include <varonet/udl/BaseDeviceResolver.h>
+
+#include <map>
+
+#include <varonet/base/CombinedDevice.h>
+#include <varonet/base/Errors.h>
+#include <varonet/base/FastSerialDevice.h>
+#include <varonet/base/FifoDevice.h>
+#include <varonet/base/File.h>
+#include <varonet/base/IOException.h>
+#include <varonet/base/SerialDevice.h>
+#include <varonet/base/StandardInput.h>
+#include <varonet/udl/UDLErrors.h>
+#include <varonet/udl/UDLParser.h>
+
+namespace UDL {
+
+namespace {
+bool startsWith(const Base::String& text, const char* word) { return text.startsWith(word); }
+
+// Baud-rate words of a serial locator.
+bool mapBaudrate(const Base::String& word, IO::SerialDevice::EBaudRate& out) {
+    static const std::map<std::string, IO::SerialDevice::EBaudRate> table = {
+        {"110", IO::SerialDevice::Baud110},       {"300", IO::SerialDevice::Baud300},
+        {"1200", IO::SerialDevice::Baud1200},     {"2400", IO::SerialDevice::Baud2400},
+        {"4800", IO::SerialDevice::Baud4800},     {"9600", IO::SerialDevice::Baud9600},
+        {"19200", IO::SerialDevice::Baud19200},   {"38400", IO::SerialDevice::Baud38400},
+        {"57600", IO::SerialDevice::Baud57600},   {"57k", IO::SerialDevice::Baud57600},
+        {"115200", IO::SerialDevice::Baud115200}, {"115k", IO::SerialDevice::Baud115200},
+        {"230400", IO::SerialDevice::Baud230400}, {"460800", IO::SerialDevice::Baud460800},
+        {"921600", IO::SerialDevice::Baud921600},
+    };
+    if (word.isNull()) return false;
+    auto it = table.find(word.str());
+    if (it == table.end()) return false;
+    out = it->second;
+    return true;
+}
+
+// Releases a managed device's lock when the configuration step ends, however it ends.
+class ManagedLock {
+public:
+    explicit ManagedLock(IO::Device* device) : mpDevice(device) {}
+    ~ManagedLock() {
+        if (mpDevice) mpDevice->unlock();
+    }
+    ManagedLock(const ManagedLock&) = delete;
+    ManagedLock& operator=(const ManagedLock&) = delete;
+
+private:
+    IO::Device* mpDevice;
+};
+}  // namespace
+
+void BaseDeviceResolver::throwWrongKind(int line) {
+    throw Base::Exception(ErrBadLocator, ".", line, "the device manager returned another kind of device");
+}
+
+IO::Device* BaseDeviceResolver::handOver(std::unique_ptr<IO::Device>& device, IO::DeviceManager* manager) {
+    if (manager) return manager->manageDevice(device.release());
+    device->initialize();
+    return device.get();
+}
+
+IO::Device* BaseDeviceResolver::resolve(const Base::String& locator, Log::Logger* logger,
+                                        IO::DeviceManager* manager) {
+    if (startsWith(locator, "none:")) return nullptr;
+    if (startsWith(locator, "modem:")) return resolveModem(locator, logger, manager);
+    if (startsWith(locator, "isdnmodem:")) return resolveIsdnModem(locator, logger, manager);
+    if (startsWith(locator, "server:")) return resolveServerDevice(locator, logger, manager);
+    if (startsWith(locator, "fastserial:")) return resolveFastSerial(manager);
+    if (startsWith(locator, "serial:")) return resolveSerial(locator, manager);
+    if (startsWith(locator, "tcpip:")) return resolveTcpIp(locator, manager);
+    if (startsWith(locator, "domain:")) return resolveDomain(locator, manager);
+    if (startsWith(locator, "loopback:")) return resolveLoopback(locator, manager);
+    if (startsWith(locator, "file:")) return resolveFile(locator, manager);
+    if (startsWith(locator, "stdio:")) return resolveStdio(manager);
+    if (startsWith(locator.toLower(), "capi:")) return resolveCapi(locator, manager);
+    throw Base::Exception(ErrBadLocator, ".", __LINE__, "unknown protocol word in locator '" + locator + "'");
+}
+
+IO::Device* BaseDeviceResolver::resolveFastSerial(IO::DeviceManager* manager) {
+    std::unique_ptr<IO::Device> owned = std::make_unique<IO::FastSerialDevice>(2u, IO::SerialDevice::Baud9600);
+    auto* port = handedOver<IO::FastSerialDevice>(handOver(owned, manager));
+    port->open();
+    port->setTimeout(2000);
+    port->setFlowControl(IO::SerialDevice::FlowHardware);
+    port->setExternalClock(false);
+    port->setBaudrateDivider(20);
+    port->setSynchronous(false);
+    port->setOversampling(true);
+    owned.release();
+    return port;
+}
+
+IO::Device* BaseDeviceResolver::resolveSerial(const Base::String& locator, IO::DeviceManager* manager) {
+    UDLParser parser(locator, "baudrate");
+    Base::String target = parser.getTarget();
+    IO::SerialDevice::EBaudRate baudrate;
+    if (!mapBaudrate(parser.getString("baudrate"), baudrate)) return nullptr;
+
+    std::unique_ptr<IO::Device> owned;
+    if (target.isNumeric()) {
+        owned = std::make_unique<IO::SerialDevice>(target.asUnsigned(10), IO::SerialDevice::Baud9600);
+    } else {
+        long slash = target.findLast('/');
+        Base::String name = slash < 0 ? target : target.substring(static_cast<std::size_t>(slash) + 1);
+        owned = std::make_unique<IO::SerialDevice>(name, IO::SerialDevice::Baud9600);
+    }
+    auto* port = handedOver<IO::SerialDevice>(handOver(owned, manager));
+    {
+        // A managed port is configured under its lock so that no other user sees it half set up.
+        if (manager && !port->trylock(3000))
+            throw Base::Exception(ErrPortLockTimeout, ".", __LINE__, "managed serial port stayed locked");
+        ManagedLock unlockLater(manager ? port : nullptr);
+        port->setBaudrate(baudrate);
+        Base::String flow = parser.getString("FlowControl");
+        if (flow == "Hardware") port->setFlowControl(IO::SerialDevice::FlowHardware);
+        else if (flow == "Software") port->setFlowControl(IO::SerialDevice::FlowSoftware);
+    }
+    owned.release();
+    return port;
+}
+
+IO::Device* BaseDeviceResolver::resolveLoopback(const Base::String& locator, IO::DeviceManager* manager) {
+    UDLParser parser(locator, "", "");
+    std::unique_ptr<IO::Device> owned = std::make_unique<Base::FifoDevice>(0x7FFFFFFFu);
+    IO::Device* device = handOver(owned, manager);
+    owned.release();
+    return device;
+}
+
+IO::Device* BaseDeviceResolver::resolveFile(const Base::String& locator, IO::DeviceManager* manager) {
+    UDLParser parser(locator, "mode", "");
+    Base::String mode = parser.getString("mode");
+    IO::File::EOpenMode openMode;
+    bool truncate = false;
+    if (mode == "ro" || mode == "") openMode = IO::File::ReadOnly;
+    else if (mode == "rw") openMode = IO::File::ReadWrite;
+    else if (mode == "tr") openMode = IO::File::Write, truncate = true;
+    else if (mode == "ap") openMode = IO::File::Write;
+    else
+        throw Base::Exception(ErrBadLocator, ".", __LINE__,
+                              "file locator needs a mode of ro, rw, tr or ap (or an empty one): '" + locator + "'");
+    std::unique_ptr<IO::Device> owned = std::make_unique<IO::File>(parser.getTarget(), openMode, truncate);
+    IO::Device* device = handOver(owned, manager);
+    owned.release();
+    return device;
+}
+
+IO::Device* BaseDeviceResolver::resolveStdio(IO::DeviceManager* manager) {
+    std::unique_ptr<IO::Device> owned = std::make_unique<IO::CombinedDevice>(
+        IO::StandardInput::getInstance(), IO::StandardOutput::getInstance(), false);
+    IO::Device* device = handOver(owned, manager);
+    owned.release();
+    return device;
+}
+
+}  // namespace UDL

@@ -1,0 +1,73 @@
+// The resolver's branches for sockets and local pipes.
+#include <memory>
+
+#include <varonet/base/Exception.h>
+#include <varonet/net/socket/DomainDevice.h>
+#include <varonet/net/socket/DomainServer.h>
+#include <varonet/net/socket/TcpIp4Device.h>
+#include <varonet/net/socket/TcpIp4Server.h>
+#include <varonet/udl/BaseDeviceResolver.h>
+#include <varonet/udl/UDLErrors.h>
+#include <varonet/udl/UDLParser.h>
+
+namespace UDL {
+
+// Two readings of one locator: "tcpip:host@port" first; when that gives no
+// usable port, "tcpip:host:Port=p,ConnectTimeout=ms". ConnectTimeout is read
+// only in the second form, so "tcpip:host@5000:ConnectTimeout=3000" connects
+// without a time-out.
+IO::Device* BaseDeviceResolver::resolveTcpIp(const Base::String& locator, IO::DeviceManager* manager) {
+    Base::String host;
+    unsigned int port = 0;
+    unsigned int connectTimeout = 0;
+    {
+        UDLParser first(locator, "port", "");
+        host = first.getTarget();
+        bool ok = false;
+        port = first.getString("port").asUnsigned(10, &ok);
+        if (port == 0 || !ok) {
+            UDLParser second(locator, "");
+            port = second.getString("Port").asUnsigned(10, &ok);
+            if (!ok) throw Base::Exception(ErrBadLocator, ".", __LINE__, "no usable port in locator '" + locator + "'");
+            connectTimeout = second.getUnsigned("ConnectTimeout");
+        }
+    }
+    std::unique_ptr<IO::Device> owned = std::make_unique<Net::TcpIp4Device>(host, port, 0u);
+    IO::Device* device = handOver(owned, manager);
+    auto* socket = dynamic_cast<Net::BsdSocketDevice*>(device);
+    if (!socket) throw Base::Exception(ErrBadLocator, ".", __LINE__, "the device manager returned another kind of device");
+    socket->setConnectTimeout(connectTimeout);
+    owned.release();
+    return device;
+}
+
+IO::Device* BaseDeviceResolver::resolveDomain(const Base::String& locator, IO::DeviceManager* manager) {
+    UDLParser parser(locator, "", "");
+    std::unique_ptr<IO::Device> owned = std::make_unique<Net::DomainDevice>(parser.getTarget());
+    IO::Device* device = handOver(owned, manager);
+    owned.release();
+    return device;
+}
+
+// server:tcpip:PORT or server:tcpip:Port=PORT (a PORT of 0 only in the second
+// form), and server:domain:NAME with the whole rest as the name. Null when
+// no port can be read.
+IO::DeviceServer* BaseDeviceResolver::resolveSocketServer(const Base::String& locator, IO::DeviceManager* manager) {
+    UDLParser parser(locator, "", "UnnamedOption");
+    std::unique_ptr<IO::DeviceServer> server;
+    if (parser.getTarget() == "tcpip") {
+        bool ok = false;
+        unsigned int port = parser.getString("UnnamedOption").asUnsigned(10, &ok);
+        if (port == 0 || !ok) {
+            port = UDLParser(locator, "").getString("Port").asUnsigned(10, &ok);
+            if (!ok) return nullptr;
+        }
+        server = std::make_unique<Net::TcpIp4Server>(port);
+    } else {
+        Base::String name = parser.getString("UnnamedOption");
+        server = std::make_unique<Net::DomainServer>(name.isNull() ? Base::String("") : name);
+    }
+    return handOverServer(server, manager);
+}
+
+}  // namespace UDL

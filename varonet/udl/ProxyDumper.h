@@ -1,0 +1,21 @@
+#pragma once
+// UDL::ProxyDumper: an application's observer of a relay. Each call names
+// this side's locator first and the receiving side's locator second.
+
+#include <varonet/base/ByteArray.h>
+#include <varonet/base/String.h>
+
+namespace UDL {
+
+class ProxyDumper {
+public:
+    virtual ~ProxyDumper() = default;
+    /// The device is open (called on every pass of the relay, also when it was open already).
+    virtual void opened(const Base::String& self, const Base::String& other) = 0;
+    /// A chunk read from this side, before it is written to the other.
+    virtual void dump(const Base::String& self, const Base::String& other, const Base::ByteArray& data) = 0;
+    /// The device was found closed after having been open (once per close).
+    virtual void closed(const Base::String& self, const Base::String& other) = 0;
+};
+
+}  // namespace UDL

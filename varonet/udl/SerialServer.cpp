@@ -1,0 +1,45 @@
+#include <varonet/udl/SerialServer.h>
+
+#include <varonet/base/Exception.h>
+#include <varonet/base/StopWatch.h>
+#include <varonet/base/Thread.h>
+#include <varonet/udl/UDLErrors.h>
+
+namespace Net {
+
+namespace {
+constexpr unsigned int kPollMs = 200;
+}
+
+SerialServer::SerialServer(IO::SerialDevice* port) : mpPort(port) {}
+
+SerialServer::~SerialServer() {
+    // A port that nobody accepted goes with the server, unless a device manager keeps it.
+    if (mpPort && !mpPort->getDeviceManager()) delete mpPort;
+}
+
+void SerialServer::setBlocking(bool blocking) {
+    DeviceServer::setBlocking(blocking);
+    if (mpPort) mpPort->setBlocking(blocking);
+}
+
+bool SerialServer::waitForConnection(unsigned int ms) {
+    if (!mpPort) return false;
+    if (!mpPort->isOpen()) mpPort->open();
+    OS::StopWatch watch;
+    while (watch.getElapsed() < ms)
+        if (mpPort->waitForData(kPollMs)) return true;
+    return false;
+}
+
+IO::Device* SerialServer::acceptInternal() {
+    if (!mpPort) throw Base::Exception(UDL::ErrNoSerialPort, ".", __LINE__, "the serial port was handed out already");
+    mpPort->lock();
+    if (!mpPort->isOpen()) mpPort->open();
+    while (!mpPort->waitForData(1)) Thread::Thread::sleep(kPollMs);
+    IO::SerialDevice* port = mpPort;
+    mpPort = nullptr;
+    return port;
+}
+
+}  // namespace Net

@@ -1,0 +1,850 @@
+#include <varonet/zmodem/CZModemCore.h>
+
+#include <array>
+#include <bit>
+#include <cstring>
+
+#include <varonet/base/Crc.h>
+#include <varonet/base/Exception.h>
+#include <varonet/base/HexDump.h>
+#include <varonet/zmodem/CZModemComm.h>
+#include <varonet/zmodem/CZModemFile.h>
+#include <varonet/zmodem/ZModemDebugSink.h>
+
+namespace ZModem {
+
+using E = ZModemErrors;
+
+namespace {
+
+// The encoders remember the last byte they emitted (for the CR-after-'@' rule)
+// across calls and objects. Atomic so that sessions on several threads stay
+// well-defined; they still influence each other's CR escaping, as documented.
+std::atomic<unsigned char> gPrevPut{0};
+std::atomic<unsigned char> gPrevBlock{0};
+
+// Longest run of bytes getZMHeader skips while looking for a header: stale
+// stream data after a repositioning may precede the next header.
+constexpr long MaxHeaderGarbage = 4L * 1024 * 1024;
+
+enum ETxClass : unsigned char { TxPlain = 0, TxAlways = 1, TxCR = 2, TxControl = 3 };
+
+struct Tables {
+    std::array<unsigned char, 256> tx{};      // ETxClass per byte
+    std::array<unsigned char, 256> txFast{};  // without escape-all: 1 always, 2 CR, 0 never
+    std::array<bool, 256> rxSpecial{};       // bytes the fast decoder stops at
+    std::array<short, 256> rxEscaped{};      // ZDLE c -> data byte, or -1 for "needs getNextDLECh"
+    Tables() {
+        for (int b = 0; b < 256; ++b) {
+            unsigned char c = static_cast<unsigned char>(b);
+            if (c == 0x10 || c == 0x11 || c == 0x13 || c == 0x18 || c == 0x90 || c == 0x91 || c == 0x93) tx[b] = TxAlways;
+            else if (c == 0x0D || c == 0x8D) tx[b] = TxCR;
+            else if ((c & 0x60) == 0) tx[b] = TxControl;
+            else tx[b] = TxPlain;
+            txFast[b] = tx[b] == TxAlways ? 1 : tx[b] == TxCR ? 2 : 0;
+            rxSpecial[b] = c == 0x18 || c == 0x11 || c == 0x13 || c == 0x91 || c == 0x93;
+            if (c == CZModemCore::ZRUB0) rxEscaped[b] = 0x7F;
+            else if (c == CZModemCore::ZRUB1) rxEscaped[b] = 0xFF;
+            else if ((c & 0x60) == 0x40) rxEscaped[b] = static_cast<short>(c ^ 0x40);
+            else rxEscaped[b] = -1;
+        }
+    }
+};
+const Tables& tables() {
+    static const Tables t;
+    return t;
+}
+
+constexpr std::uint64_t kOnes = 0x0101010101010101ULL;
+constexpr std::uint64_t kHighs = 0x8080808080808080ULL;
+inline std::uint64_t hasZeroByte(std::uint64_t x) { return (x - kOnes) & ~x & kHighs; }
+inline std::uint64_t load64(const unsigned char* p) {
+    std::uint64_t v;
+    std::memcpy(&v, p, 8);
+    return v;
+}
+// The masks below mark bytes of a little-endian word; the lowest marked byte
+// is always exact (higher marks may be false), so the count of trailing zero
+// bits / 8 is the number of clean bytes before the first byte to look at.
+// Any byte the decoder cannot pass through: ZDLE, XON, XOFF (either parity).
+inline std::uint64_t rxSpecialMask(std::uint64_t w) {
+    return hasZeroByte(w ^ (kOnes * 0x18)) | hasZeroByte((w & (kOnes * 0x7D)) ^ (kOnes * 0x11));
+}
+// Any byte the encoder may have to escape (without escape-all): 10, 11, 13,
+// 90, 91, 93, 18, and a CR (either parity) after '@' (either parity);
+// previousAt says whether the byte before the word was '@'.
+inline std::uint64_t txCandidateMask(std::uint64_t w, bool previousAt) {
+    std::uint64_t low7 = w & (kOnes * 0x7F);
+    std::uint64_t at = (hasZeroByte(low7 ^ (kOnes * 0x40)) << 8) | (previousAt ? 0x80u : 0u);
+    return hasZeroByte((w & (kOnes * 0x7D)) ^ (kOnes * 0x11)) | hasZeroByte(low7 ^ (kOnes * 0x10)) |
+           hasZeroByte(w ^ (kOnes * 0x18)) | (hasZeroByte(low7 ^ (kOnes * 0x0D)) & at);
+}
+inline int cleanBytes(std::uint64_t mask) { return __builtin_ctzll(mask) >> 3; }
+static_assert(std::endian::native == std::endian::little, "the word scans assume little-endian loads");
+
+inline bool escapeNeeded(unsigned char c, unsigned char previous, int escapeAll) {
+    switch (tables().tx[c]) {
+        case TxAlways: return true;
+        case TxCR: return escapeAll != 0 || (previous & 0x7F) == '@';
+        case TxControl: return escapeAll != 0;
+        default: return false;
+    }
+}
+
+inline bool isXonXoff(unsigned int c) { return c == 0x11 || c == 0x13 || c == 0x91 || c == 0x93; }
+
+const char* const kTypeNames[] = {"ZRQINIT", "ZRINIT", "ZSINIT",     "ZACK",  "ZFILE",    "ZSKIP",   "ZNAK",
+                                  "ZABORT",  "ZFIN",   "ZRPOS",      "ZDATA", "ZEOF",     "ZFERR",   "ZCRC",
+                                  "ZCHALLENGE", "ZCOMPL", "ZCAN",    "ZFREECNT", "ZCOMMAND", "ZSTDERR"};
+}  // namespace
+
+CZModemCore::CZModemCore(IO::Device* device, bool abort) : mbAbort(abort) {
+    if (device == nullptr) throw Base::Exception(0, ".", __LINE__, "no device");
+    mpComm = new CZModemComm(device);
+    mpFile = new CZModemFile();
+    std::memset(mBlock, 0, sizeof(mBlock));
+}
+
+CZModemCore::CZModemCore(const CZModemCore& other) : mbAbort(other.isAborted()) {
+    mpComm = new CZModemComm(other.mpComm->getDevice());
+    mpFile = new CZModemFile();
+    copyFields(other);
+}
+
+CZModemCore& CZModemCore::operator=(const CZModemCore& other) {
+    if (this == &other) return *this;
+    CZModemComm* comm = new CZModemComm(other.mpComm->getDevice());
+    delete mpComm;
+    mpComm = comm;
+    mpFile->reset();
+    mbAbort.store(other.isAborted(), std::memory_order_relaxed);
+    copyFields(other);
+    return *this;
+}
+
+void CZModemCore::copyFields(const CZModemCore& other) {
+    miTimeoutUnit = other.miTimeoutUnit;
+    miEscapeAll = other.miEscapeAll;
+    miFileSize = other.miFileSize;
+    muCurrentCh = other.muCurrentCh;
+    mbHeaderComplete = other.mbHeaderComplete;
+    mcHeaderFormat = other.mcHeaderFormat;
+    miHeaderType = other.miHeaderType;
+    std::memcpy(mHeaderData, other.mHeaderData, sizeof(mHeaderData));
+    miFrameEndKind = other.miFrameEndKind;
+    mData = other.mData;
+    miPosition = other.miPosition;
+    miDataLength = other.miDataLength;
+    mcReceiverFlags = other.mcReceiverFlags;
+    mbSkip = other.mbSkip;
+    miBlockSize = other.miBlockSize;
+    miRequestedBlockSize = other.miRequestedBlockSize;
+    mReadBuffer = other.mReadBuffer;
+    muReadPos = other.muReadPos;
+    muReadLeft = other.muReadLeft;
+    mcReceivedFormat = other.mcReceivedFormat;
+    std::memcpy(mBlock, other.mBlock, sizeof(mBlock));
+}
+
+CZModemCore::~CZModemCore() {
+    delete mpComm;
+    delete mpFile;
+}
+
+void CZModemCore::debug(const Base::String& line) { ZModemDebugSink::emit(line); }
+bool CZModemCore::debugging() { return ZModemDebugSink::isActive(); }
+
+bool CZModemCore::waitForData(unsigned int ms) {
+    if (muReadLeft > 0) return true;
+    return refill(static_cast<int>(ms)) > 0;
+}
+
+long CZModemCore::getSize() {
+    if (muReadLeft > 0) return static_cast<long>(muReadLeft);
+    try {
+        return mpComm->getDevice()->size();
+    } catch (const std::exception&) {
+        return 0;
+    }
+}
+
+void CZModemCore::ResetAll() {
+    muCurrentCh = 0;
+    mbHeaderComplete = false;
+    mcHeaderFormat = 0;
+    miHeaderType = 0;
+    std::memset(mHeaderData, 0, sizeof(mHeaderData));
+    miFrameEndKind = 0;
+    mData.clear();
+    miPosition = 0;
+    miDataLength = 0;
+    mbSkip = false;
+    mpFile->reset();
+}
+
+int CZModemCore::refill(int timeoutMs) {
+    unsigned int t = timeoutMs <= 0 ? 1u : static_cast<unsigned int>(timeoutMs);
+    int n = mpComm->read(mReadBuffer, t);
+    muReadPos = 0;
+    muReadLeft = static_cast<std::size_t>(n);
+    return n;
+}
+
+// ---------------------------------------------------------------- input
+
+int CZModemCore::getNextCh(int timeoutMs) {
+    if (muReadLeft == 0) {
+        if (refill(timeoutMs) == 0) {
+            debug("Timeout getNextCh\n");
+            return E::ErrTimeout;
+        }
+        if (debugging()) {
+            debug("reading from device\n");
+            debug(Base::HexDump::dump(mReadBuffer));
+        }
+    }
+    muCurrentCh = mReadBuffer[muReadPos++];
+    --muReadLeft;
+    return 0;
+}
+
+int CZModemCore::getNextHexCh(int timeoutMs) {
+    unsigned int value = 0;
+    for (int k = 0; k < 2; ++k) {
+        int r = getNextCh(timeoutMs);
+        if (r) return r;
+        unsigned int c = muCurrentCh;
+        unsigned int digit;
+        if (c >= '0' && c <= '9') digit = c - '0';
+        else if (c >= 'a' && c <= 'f') digit = c - 'a' + 10;
+        else return E::ErrHexDigit;  // uppercase too: this side only speaks lowercase
+        value = (value << 4) | digit;
+    }
+    muCurrentCh = value;
+    return 0;
+}
+
+int CZModemCore::getNextDLECh(int timeoutMs) {
+    for (;;) {
+        int r = getNextCh(timeoutMs);
+        if (r) return r;
+        unsigned int c = muCurrentCh;
+        if (isXonXoff(c)) continue;
+        if (miEscapeAll && (c & 0x60) == 0 && c != ZDLE) continue;
+        if (c != ZDLE) return 0;
+        // After ZDLE: a run of five ZDLEs is the cancel sequence.
+        for (;;) {
+            int zdles = 1;
+            for (;;) {
+                r = getNextCh(timeoutMs);
+                if (r) return r;
+                c = muCurrentCh;
+                if (c != ZDLE) break;
+                if (++zdles == 5) {
+                    muCurrentCh = ZDLE;
+                    return E::ResultSpecial;
+                }
+            }
+            if (isXonXoff(c) || (miEscapeAll && (c & 0x60) == 0)) continue;  // line noise inside an escape
+            break;
+        }
+        switch (c) {
+            case ZCRCE:
+            case ZCRCG:
+            case ZCRCQ:
+            case ZCRCW: muCurrentCh = c; return E::ResultSpecial;
+            case ZRUB0: muCurrentCh = 0x7F; return 0;
+            case ZRUB1: muCurrentCh = 0xFF; return 0;
+            default: break;
+        }
+        if ((c & 0x60) == 0x40) {
+            muCurrentCh = c ^ 0x40;
+            return 0;
+        }
+        return E::ErrProtocol;
+    }
+}
+
+// ---------------------------------------------------------------- escaping
+
+bool CZModemCore::putDLEChar(unsigned char c, unsigned char* out) {
+    unsigned char previous = gPrevPut.load(std::memory_order_relaxed);
+    if (escapeNeeded(c, previous, miEscapeAll)) {
+        out[0] = ZDLE;
+        out[1] = static_cast<unsigned char>(c ^ 0x40);
+        gPrevPut.store(out[1], std::memory_order_relaxed);
+        return true;
+    }
+    out[0] = c;
+    gPrevPut.store(c, std::memory_order_relaxed);
+    return false;
+}
+
+void CZModemCore::MakeDLEBlock(unsigned char c, unsigned char* block, int& index) {
+    unsigned char previous = gPrevBlock.load(std::memory_order_relaxed);
+    bool escape = escapeNeeded(c, previous, miEscapeAll);
+    unsigned char last = escape ? static_cast<unsigned char>(c ^ 0x40) : c;
+    gPrevBlock.store(last, std::memory_order_relaxed);
+    if (index >= BlockSize) return;
+    if (escape) {
+        block[index++] = ZDLE;
+        if (index < BlockSize) block[index] = last;
+    } else {
+        block[index] = c;
+    }
+}
+
+int CZModemCore::encodeBlock(const unsigned char* s, int length, int index, unsigned char& previous) {
+    if (miEscapeAll || index + 2 * length > BlockSize) {
+        // Slow path with the block buffer's stop rule.
+        gPrevBlock.store(previous, std::memory_order_relaxed);
+        for (int i = 0; i < length; ++i) {
+            MakeDLEBlock(s[i], mBlock, index);
+            ++index;
+        }
+        previous = gPrevBlock.load(std::memory_order_relaxed);
+        return index;
+    }
+    // Fast path: the encoded form fits. Clean words are copied whole; a word
+    // with a candidate byte is escaped byte by byte, branch-free (the second
+    // byte written is overwritten when it is not needed).
+    // Locals only: stores through the byte pointer may alias anything else.
+    // Without escape-all an emitted '@' (either parity) is always an unescaped
+    // input '@', so the CR rule can look at the previous input byte: no chain
+    // from one byte's decision to the next.
+    const unsigned char* fast = tables().txFast.data();
+    unsigned char* b = mBlock;
+    unsigned char prev = previous;
+    int at = index;
+    int i = 0;
+    auto one = [&b, &at, &prev, fast](unsigned char c) {
+        unsigned char cls = fast[c];  // 1 always, 2 CR, 0 never
+        int escape = (cls & 1) | ((cls >> 1) & static_cast<int>((prev & 0x7F) == '@'));
+        b[at] = escape ? ZDLE : c;
+        b[at + 1] = static_cast<unsigned char>(c ^ 0x40);
+        at += 1 + escape;
+        prev = c;
+    };
+    while (i + 8 <= length) {
+        std::uint64_t w = load64(s + i);
+        std::uint64_t mask = txCandidateMask(w, (prev & 0x7F) == '@');
+        std::memcpy(b + at, &w, 8);
+        if (mask == 0) {
+            at += 8;
+            prev = static_cast<unsigned char>(w >> 56);
+            i += 8;
+            continue;
+        }
+        int clean = cleanBytes(mask);  // already in place
+        at += clean;
+        if (clean) prev = static_cast<unsigned char>(w >> (8 * (clean - 1)));
+        for (int k = clean; k < 8; ++k) one(static_cast<unsigned char>(w >> (8 * k)));
+        i += 8;
+    }
+    for (; i < length; ++i) one(s[i]);
+    if (at > index) previous = b[at - 1];  // what was actually emitted last
+    return at;
+}
+
+int CZModemCore::sendDLEChar(unsigned char c) {
+    unsigned char out[2];
+    int n = putDLEChar(c, out) ? 2 : 1;
+    mpComm->write(out, n);
+    return isAborted() ? E::ErrAborted : 0;
+}
+
+// ---------------------------------------------------------------- headers
+
+void CZModemCore::putHexChar(unsigned char c, unsigned char* out) {
+    static const char digits[] = "0123456789abcdef";
+    out[0] = static_cast<unsigned char>(digits[c >> 4]);
+    out[1] = static_cast<unsigned char>(digits[c & 0x0F]);
+}
+
+Base::String CZModemCore::GetHeaderType(int type) {
+    if (type >= 0 && type < static_cast<int>(sizeof(kTypeNames) / sizeof(kTypeNames[0]))) return kTypeNames[type];
+    return "unbekannt";
+}
+
+void CZModemCore::setHeader(unsigned char format, int type, const unsigned char* data) {
+    mcHeaderFormat = format;
+    miHeaderType = type;
+    if (data) std::memcpy(mHeaderData, data, 4);
+}
+
+long CZModemCore::getHeaderPosition() const {
+    return static_cast<long>(static_cast<std::uint32_t>(mHeaderData[0]) | static_cast<std::uint32_t>(mHeaderData[1]) << 8 |
+                             static_cast<std::uint32_t>(mHeaderData[2]) << 16 |
+                             static_cast<std::uint32_t>(mHeaderData[3]) << 24);
+}
+
+int CZModemCore::writeHeaderBytes(const unsigned char* bytes, int count) {
+    return mpComm->write(bytes, count) ? 0 : E::ErrHeaderWrite;
+}
+
+int CZModemCore::sendHeader() {
+    if (mcHeaderFormat == ZHEX) return sendHexHeader();
+    if (mcHeaderFormat == ZBIN32) return sendBin32Header();
+    debug("wrong headertype\n");
+    return E::ErrFile;
+}
+
+int CZModemCore::sendHexHeader() {
+    unsigned char buf[21];
+    buf[0] = ZPAD;
+    buf[1] = ZPAD;
+    buf[2] = ZDLE;
+    buf[3] = ZHEX;
+    unsigned char body[5] = {static_cast<unsigned char>(miHeaderType), mHeaderData[0], mHeaderData[1], mHeaderData[2],
+                             mHeaderData[3]};
+    for (int k = 0; k < 5; ++k) putHexChar(body[k], buf + 4 + 2 * k);
+    std::uint16_t crc = Math::Crc::xmodem(body, 5);
+    putHexChar(static_cast<unsigned char>(crc >> 8), buf + 14);
+    putHexChar(static_cast<unsigned char>(crc & 0xFF), buf + 16);
+    buf[18] = 0x0D;
+    buf[19] = 0x0A;
+    int n = 20;
+    if (miHeaderType != ZACK && miHeaderType != ZFIN) buf[n++] = XON;  // uncorks a peer stopped by a stray XOFF
+    int r = writeHeaderBytes(buf, n);
+    if (r) return r;
+    debug("sent HexHeader " + GetHeaderType(miHeaderType) + "\n");
+    return 0;
+}
+
+int CZModemCore::sendBin32Header() {
+    unsigned char buf[3 + 2 * 9];
+    int n = 0;
+    buf[n++] = ZPAD;
+    buf[n++] = ZDLE;
+    buf[n++] = ZBIN32;
+    unsigned char body[5] = {static_cast<unsigned char>(miHeaderType), mHeaderData[0], mHeaderData[1], mHeaderData[2],
+                             mHeaderData[3]};
+    std::uint32_t crc = Math::Crc::crc32(body, 5);
+    unsigned char all[9] = {body[0], body[1], body[2], body[3], body[4], static_cast<unsigned char>(crc),
+                            static_cast<unsigned char>(crc >> 8), static_cast<unsigned char>(crc >> 16),
+                            static_cast<unsigned char>(crc >> 24)};
+    for (unsigned char c : all) n += putDLEChar(c, buf + n) ? 2 : 1;
+    int r = writeHeaderBytes(buf, n);
+    if (r) return r;
+    debug("sent Bin32Header " + GetHeaderType(miHeaderType) + "\n");
+    return 0;
+}
+
+int CZModemCore::getZMHeader(int timeoutMs) {
+    mbHeaderComplete = false;
+    const int unit = miTimeoutUnit * 100;
+    if (getNextCh(timeoutMs)) return E::ErrTimeout;
+    long garbage = 0;
+    for (;;) {
+        while (muCurrentCh != ZPAD) {
+            if (++garbage > MaxHeaderGarbage || isAborted()) return E::ErrTimeout;
+            if (getNextCh(timeoutMs)) return E::ErrTimeout;
+        }
+        int pads = 0;
+        while (muCurrentCh == ZPAD) {
+            ++pads;
+            if (getNextCh(unit)) return E::ErrTimeout;
+        }
+        // '*' inside stale data is not a header: keep looking (bounded above).
+        if (muCurrentCh != ZDLE) continue;
+        if (getNextCh(unit)) return E::ErrTimeout;
+        int r;
+        if (muCurrentCh == ZBIN32) {
+            r = getBin32Header();
+        } else if (muCurrentCh == ZHEX && pads >= 2) {
+            r = getHexHeader();
+        } else if (muCurrentCh == 'A' || muCurrentCh == ZHEX) {
+            return E::ErrTimeout;  // ZBIN (CRC-16 binary) headers are not spoken here
+        } else {
+            continue;  // '*' and an escaped data byte: stale subpacket data, look on
+        }
+        if (r) return E::ErrTimeout;
+        if (mbHeaderComplete) {
+            mcReceivedFormat = mcHeaderFormat;
+            return 0;
+        }
+        // The type byte itself was unreadable: look for the next header.
+        if (getNextCh(timeoutMs)) return E::ErrTimeout;
+    }
+}
+
+int CZModemCore::getHexHeader() {
+    const int unit = miTimeoutUnit * 100;
+    unsigned char body[5];
+    int r = getNextHexCh(unit);
+    if (r) return r;
+    body[0] = static_cast<unsigned char>(muCurrentCh);
+    if (debugging()) debug("got HexHeader " + GetHeaderType(body[0]) + "\n");
+    for (int k = 1; k < 5; ++k) {
+        r = getNextHexCh(unit);
+        if (r) return r;
+        body[k] = static_cast<unsigned char>(muCurrentCh);
+    }
+    unsigned int received = 0;
+    for (int k = 0; k < 2; ++k) {
+        r = getNextHexCh(unit);
+        if (r) return r;
+        received = (received << 8) | muCurrentCh;
+    }
+    // CR, LF and (but after ZACK and ZFIN) XON follow; their values do not matter.
+    getNextCh(unit);
+    getNextCh(unit);
+    if (body[0] != ZACK && body[0] != ZFIN) getNextCh(unit);
+    if (Math::Crc::xmodem(body, 5) != received) {
+        debug("set error ZMODEM_CRCXM\n");
+        return E::ErrHexCrc;
+    }
+    mcHeaderFormat = ZHEX;
+    miHeaderType = body[0];
+    std::memcpy(mHeaderData, body + 1, 4);
+    mbHeaderComplete = true;
+    return 0;
+}
+
+int CZModemCore::getBin32Header() {
+    const int unit = miTimeoutUnit * 100;
+    unsigned char bytes[9];
+    int r = getNextDLECh(unit);
+    if (r != 0 && r != E::ResultSpecial) return 0;  // no header: the caller searches on
+    bytes[0] = static_cast<unsigned char>(muCurrentCh);
+    if (debugging()) debug("got Binary32Header " + GetHeaderType(bytes[0]) + "\n");
+    for (int k = 1; k < 9; ++k) {
+        r = getNextDLECh(unit);
+        if (r != 0 && r != E::ResultSpecial) return r;
+        bytes[k] = static_cast<unsigned char>(muCurrentCh);
+    }
+    std::uint32_t crc = Math::Crc::crc32(bytes, 5);
+    std::uint32_t received = static_cast<std::uint32_t>(bytes[5]) | static_cast<std::uint32_t>(bytes[6]) << 8 |
+                             static_cast<std::uint32_t>(bytes[7]) << 16 | static_cast<std::uint32_t>(bytes[8]) << 24;
+    if (crc != received) return E::ErrBinCrc;
+    mcHeaderFormat = ZBIN32;
+    miHeaderType = bytes[0];
+    std::memcpy(mHeaderData, bytes + 1, 4);
+    mbHeaderComplete = true;
+    return 0;
+}
+
+// ---------------------------------------------------------------- data
+
+int CZModemCore::sendData32(const unsigned char* data, int length, unsigned char frameEnd) {
+    if (length < 0) length = 0;
+    unsigned char previous = gPrevBlock.load(std::memory_order_relaxed);
+    int index = encodeBlock(data, length, 0, previous);
+    Math::Crc crc(Math::Crc::Crc32);
+    crc.update(data, static_cast<std::size_t>(length));
+    crc.update(frameEnd);
+    std::uint32_t value = crc.getCRC();
+    if (index + 2 + 8 <= BlockSize) {
+        mBlock[index++] = ZDLE;
+        mBlock[index++] = frameEnd;
+        // The CRC bytes go through the escaper like data (least significant first).
+        const unsigned char bytes[4] = {static_cast<unsigned char>(value), static_cast<unsigned char>(value >> 8),
+                                        static_cast<unsigned char>(value >> 16), static_cast<unsigned char>(value >> 24)};
+        index = encodeBlock(bytes, 4, index, previous);
+    } else {
+        index = BlockSize + 1;
+    }
+    gPrevBlock.store(previous, std::memory_order_relaxed);
+    // An encoded form that did not fit the block buffer would go out corrupt.
+    if (index > BlockSize) return E::ErrDataWrite;
+    int pending = 0;
+    const Base::ByteArray& held = mpComm->getPending(pending);
+    int ok;
+    if (pending > 0) {
+        // The held-back header and its first subpacket leave in one write.
+        Base::ByteArray out;
+        out.reserve(static_cast<std::size_t>(pending + index));
+        out.append(held.data(), static_cast<std::size_t>(pending));
+        out.append(mBlock, static_cast<std::size_t>(index));
+        ok = mpComm->write(out.data(), static_cast<long>(out.size()));
+    } else {
+        ok = mpComm->write(mBlock, index);
+    }
+    if (!ok) return E::ErrDataWrite;
+    if (debugging())
+        debug("sendData " + Base::String::fromInteger(length) + " (" + Base::String::fromInteger(index) + ") Bytes\n");
+    return isAborted() ? E::ErrAborted : 0;
+}
+
+int CZModemCore::sendData(int kind) {
+    unsigned char frameEnd = kind == KindZCRCE ? ZCRCE : kind == KindZCRCG ? ZCRCG : kind == KindZCRCW ? ZCRCW : ZCRCQ;
+    int length = miDataLength;
+    if (length > static_cast<int>(mData.size())) length = static_cast<int>(mData.size());
+    int r = sendData32(mData.data(), length, frameEnd);
+    if (r == 0) miPosition += length;
+    return r;
+}
+
+void CZModemCore::decodeFast() {
+    if (miEscapeAll || muReadLeft == 0) return;
+    const auto& t = tables();
+    const unsigned char* p = mReadBuffer.data() + muReadPos;
+    // One subpacket (1 KiB of file data, escaped) fits a step; the data buffer
+    // grows by at most what was actually received.
+    const std::size_t n = muReadLeft < static_cast<std::size_t>(BlockSize) ? muReadLeft : BlockSize;
+    // Decoded into scratch space first: growing the data buffer by a whole
+    // step would clear bytes that are then mostly given back.
+    unsigned char* out = mDecoded;
+    std::size_t i = 0, o = 0;
+    // Copies clean words whole; from the first special byte of a word on it
+    // goes byte by byte, decoding simple escapes, and stops at anything else.
+    auto step = [&]() -> bool {
+        unsigned char b = p[i];
+        if (!t.rxSpecial[b]) {
+            out[o++] = b;
+            ++i;
+            return true;
+        }
+        if (b != ZDLE || i + 1 >= n) return false;
+        short d = t.rxEscaped[p[i + 1]];
+        if (d < 0) return false;
+        out[o++] = static_cast<unsigned char>(d);
+        i += 2;
+        return true;
+    };
+    bool going = true;
+    while (going && i + 8 <= n) {
+        std::uint64_t w = load64(p + i);
+        std::uint64_t mask = rxSpecialMask(w);
+        std::memcpy(out + o, &w, 8);
+        if (mask == 0) {
+            o += 8;
+            i += 8;
+            continue;
+        }
+        int clean = cleanBytes(mask);
+        o += static_cast<std::size_t>(clean);
+        const std::size_t end = i + 8;
+        i += static_cast<std::size_t>(clean);
+        while (going && i < end) going = step();
+    }
+    while (going && i < n) going = step();
+    if (o) {
+        mData.append(out, o);
+        muCurrentCh = out[o - 1];
+    }
+    muReadPos += i;
+    muReadLeft -= i;
+}
+
+int CZModemCore::getData() {
+    const int unit = miTimeoutUnit * 100;
+    const std::size_t start = mData.size();
+    for (;;) {
+        decodeFast();
+        // The usual end, ZDLE frame-end and four plain or simply escaped CRC
+        // bytes already in the read buffer, is decoded here without the
+        // character readers.
+        if (mcReceivedFormat != ZHEX && !miEscapeAll && muReadLeft >= 6) {
+            const unsigned char* p = mReadBuffer.data() + muReadPos;
+            const std::size_t left = muReadLeft;
+            if (p[0] == ZDLE && p[1] >= ZCRCE && p[1] <= ZCRCW) {
+                const auto& t = tables();
+                std::size_t i = 2;
+                std::uint32_t received = 0;
+                int k = 0;
+                for (; k < 4 && i < left; ++k) {
+                    unsigned char b = p[i];
+                    if (!t.rxSpecial[b]) {
+                        ++i;
+                    } else if (b == ZDLE && i + 1 < left && t.rxEscaped[p[i + 1]] >= 0) {
+                        b = static_cast<unsigned char>(t.rxEscaped[p[i + 1]]);
+                        i += 2;
+                    } else {
+                        break;
+                    }
+                    received |= static_cast<std::uint32_t>(b) << (8 * k);
+                }
+                if (k == 4) {
+                    unsigned char frameEnd = p[1];
+                    muReadPos += i;
+                    muReadLeft -= i;
+                    Math::Crc crc(Math::Crc::Crc32);
+                    crc.update(mData.data() + start, mData.size() - start);
+                    crc.update(frameEnd);
+                    muCurrentCh = frameEnd;
+                    if (crc.getCRC() != received) return E::ErrBinCrc;
+                    miPosition += static_cast<int>(mData.size() - start);
+                    return E::ResultFrameEnd + frameEnd;
+                }
+            }
+        }
+        int r = getNextDLECh(unit);
+        if (r == 0) {
+            mData.append(static_cast<unsigned char>(muCurrentCh));
+            continue;
+        }
+        if (r != E::ResultSpecial) return r;
+        if (muCurrentCh == ZDLE) return E::ErrProtocol;  // cancel sequence
+        unsigned char frameEnd = static_cast<unsigned char>(muCurrentCh);
+        if (mcReceivedFormat == ZHEX) {
+            // A subpacket after a hex header carries CRC-16 (high byte first):
+            // peers send ZSINIT as a hex header. This side never does.
+            unsigned int received16 = 0;
+            for (int k = 0; k < 2; ++k) {
+                if (getNextDLECh(unit) != 0) return E::ErrProtocol;
+                received16 = (received16 << 8) | (muCurrentCh & 0xFF);
+            }
+            Math::Crc crc16(Math::Crc::Xmodem);
+            crc16.update(mData.data() + start, mData.size() - start);
+            crc16.update(frameEnd);
+            if (crc16.getCRC() != received16) return E::ErrBinCrc;
+            miPosition += static_cast<int>(mData.size() - start);
+            muCurrentCh = frameEnd;
+            return E::ResultFrameEnd + frameEnd;
+        }
+        std::uint32_t received = 0;
+        for (int k = 0; k < 4; ++k) {
+            if (getNextDLECh(unit) != 0) return E::ErrProtocol;
+            received |= static_cast<std::uint32_t>(muCurrentCh & 0xFF) << (8 * k);
+        }
+        // The CRC covers the decoded bytes; one pass over them is faster than per byte.
+        Math::Crc crc(Math::Crc::Crc32);
+        crc.update(mData.data() + start, mData.size() - start);
+        crc.update(frameEnd);
+        if (crc.getCRC() != received) return E::ErrBinCrc;
+        miPosition += static_cast<int>(mData.size() - start);
+        muCurrentCh = frameEnd;
+        return E::ResultFrameEnd + frameEnd;
+    }
+}
+
+int CZModemCore::sendFILEINFO() {
+    Base::ByteArray info;
+    int size = 0;
+    mpFile->getFileInfo(info, size);
+    Math::Crc crc(Math::Crc::Crc32);
+    crc.update(info.data(), info.size());
+    crc.update(ZCRCW);
+    std::uint32_t value = crc.getCRC();
+    if (2 * info.size() + 2 + 8 > static_cast<std::size_t>(BlockSize)) return E::ErrDataWrite;
+    // Through the escaper: a plain name, NUL and digits come out unchanged, but
+    // a receiver that asked for escaped control characters drops a bare NUL.
+    unsigned char previous = gPrevBlock.load(std::memory_order_relaxed);
+    int index = encodeBlock(info.data(), static_cast<int>(info.size()), 0, previous);
+    gPrevBlock.store(previous, std::memory_order_relaxed);
+    mBlock[index++] = ZDLE;
+    mBlock[index++] = ZCRCW;
+    for (int k = 0; k < 4; ++k) {
+        MakeDLEBlock(static_cast<unsigned char>(value >> (8 * k)), mBlock, index);
+        ++index;
+    }
+    if (!mpComm->write(mBlock, index)) return E::ErrDataWrite;
+    debug("send FileInfo\n");
+    return 0;
+}
+
+// ---------------------------------------------------------------- shorthands
+
+namespace {
+void positionBytes(long position, unsigned char* out) {
+    for (int k = 0; k < 4; ++k) out[k] = static_cast<unsigned char>(static_cast<unsigned long>(position) >> (8 * k));
+}
+}  // namespace
+
+int CZModemCore::sendZRQInit_X(int command) {
+    unsigned char d[4] = {0, 0, 0, static_cast<unsigned char>(command ? ZCOMMAND : 0)};
+    setHeader(ZHEX, ZRQINIT, d);
+    return sendHeader();
+}
+
+int CZModemCore::sendZRINIT(int escape) {
+    unsigned char flags = CANFDX | CANOVIO | CANFC32;
+    if (escape) flags |= ESCCTL;
+    unsigned char d[4] = {0, 0, 0, flags};
+    setHeader(ZHEX, ZRINIT, d);
+    return sendHeader();
+}
+
+int CZModemCore::sendZSINIT() {
+    unsigned char d[4] = {0, 0, 0, 0};
+    setHeader(ZBIN32, ZSINIT, d);
+    return 0;
+}
+
+int CZModemCore::sendZACK_X(const unsigned char* data) {
+    unsigned char d[4];
+    std::memcpy(d, data, 4);
+    setHeader(ZHEX, ZACK, d);
+    return sendHeader();
+}
+
+int CZModemCore::sendZACK(long position) {
+    if (position != 0) {
+        unsigned char d[4];
+        positionBytes(position, d);
+        setHeader(ZHEX, ZACK, d);
+    } else {
+        setHeader(ZHEX, ZACK, nullptr);
+    }
+    return sendHeader();
+}
+
+int CZModemCore::sendZNAK() {
+    unsigned char d[4] = {0, 0, 0, 0};
+    setHeader(ZHEX, ZNAK, d);
+    return sendHeader();
+}
+
+int CZModemCore::sendZFILE() {
+    unsigned char d[4] = {0, 0, 0, 0};
+    setHeader(ZBIN32, ZFILE, d);
+    return sendHeader();
+}
+
+int CZModemCore::sendZSKIP() {
+    unsigned char d[4] = {0, 0, 0, 0};
+    setHeader(ZHEX, ZSKIP, d);
+    return sendHeader();
+}
+
+int CZModemCore::sendZRPOS(long position) {
+    unsigned char d[4];
+    positionBytes(position, d);
+    setHeader(ZHEX, ZRPOS, d);
+    return sendHeader();
+}
+
+int CZModemCore::sendZDATA(long position) {
+    unsigned char d[4];
+    positionBytes(position, d);
+    setHeader(ZBIN32, ZDATA, d);
+    return sendHeader();
+}
+
+int CZModemCore::sendZEOF(long position) {
+    unsigned char d[4];
+    positionBytes(position, d);
+    setHeader(ZBIN32, ZEOF, d);
+    return sendHeader();
+}
+
+int CZModemCore::sendZFIN() {
+    unsigned char d[4] = {0, 0, 0, 0};
+    setHeader(ZHEX, ZFIN, d);
+    return sendHeader();
+}
+
+int CZModemCore::sendrz() {
+    static const unsigned char text[3] = {'r', 'z', '\r'};
+    debug("send rz\n");
+    return mpComm->write(text, 3) ? 0 : E::ErrHeaderWrite;
+}
+
+int CZModemCore::sendOO() {
+    static const unsigned char text[2] = {'O', 'O'};
+    debug("send Over'n'Out\n");
+    return mpComm->write(text, 2) ? 0 : E::ErrHeaderWrite;
+}
+
+int CZModemCore::getOO() {
+    getNextCh(miTimeoutUnit * 100);
+    getNextCh(miTimeoutUnit * 100);
+    return 0;
+}
+
+int CZModemCore::sendChar() { return sendChar(static_cast<unsigned char>(muCurrentCh)); }
+
+int CZModemCore::sendChar(unsigned char c) { return mpComm->write(&c, 1) ? 0 : E::ErrHeaderWrite; }
+
+}  // namespace ZModem

@@ -1,0 +1,212 @@
+#pragma once
+// ZModem::CZModemCore: ZMODEM framing over a borrowed device.
+//
+// Hex headers (ZHEX, CRC-16/XMODEM, lowercase digits) and binary headers with
+// CRC-32 (ZBIN32), ZDLE escaping in both directions, and data subpackets with
+// CRC-32. Input is read from the device in whole chunks into a read buffer and
+// consumed from there; every header and every subpacket leaves in one write.
+//
+// Hex header on the wire (21 bytes, 20 for ZACK and ZFIN which carry no XON):
+//   '*' '*' ZDLE 'B' tt p0p0 p1p1 p2p2 p3p3 cccc CR LF [XON]
+// Binary-32 header:
+//   '*' ZDLE 'C' type p0 p1 p2 p3 crc0 crc1 crc2 crc3      (each after '*ZC' escaped)
+// Data subpacket:
+//   data... ZDLE end crc0 crc1 crc2 crc3    end: 'h' ZCRCE 'i' ZCRCG 'j' ZCRCQ 'k' ZCRCW
+//
+// Every operation returns 0 or a code of ZModemErrors; none throws.
+#include <atomic>
+#include <cstdint>
+
+#include <varonet/base/ByteArray.h>
+#include <varonet/base/Device.h>
+#include <varonet/base/String.h>
+#include <varonet/zmodem/ZModemErrors.h>
+
+namespace ZModem {
+
+class CZModemComm;
+class CZModemFile;
+
+class CZModemCore {
+public:
+    // Frame constants.
+    static constexpr unsigned char ZPAD = '*';
+    static constexpr unsigned char ZDLE = 0x18;
+    static constexpr unsigned char ZHEX = 'B';
+    static constexpr unsigned char ZBIN32 = 'C';
+    static constexpr unsigned char ZCRCE = 'h';
+    static constexpr unsigned char ZCRCG = 'i';
+    static constexpr unsigned char ZCRCQ = 'j';
+    static constexpr unsigned char ZCRCW = 'k';
+    static constexpr unsigned char ZRUB0 = 'l';
+    static constexpr unsigned char ZRUB1 = 'm';
+    static constexpr unsigned char XON = 0x11;
+    static constexpr unsigned char XOFF = 0x13;
+    // Frame types.
+    enum EFrameType {
+        ZRQINIT = 0, ZRINIT, ZSINIT, ZACK, ZFILE, ZSKIP, ZNAK, ZABORT, ZFIN, ZRPOS,
+        ZDATA, ZEOF, ZFERR, ZCRC, ZCHALLENGE, ZCOMPL, ZCAN, ZFREECNT, ZCOMMAND, ZSTDERR
+    };
+    // Frame-end kinds of the next data subpacket.
+    enum EFrameEndKind { KindZCRCE = 0, KindZCRCG = 1, KindZCRCW = 2, KindZCRCQ = 3 };
+    // ZRINIT flags (ZF0).
+    static constexpr unsigned char CANFDX = 0x01, CANOVIO = 0x02, CANFC32 = 0x20, ESCCTL = 0x40;
+    /// Size of the block buffer a subpacket is encoded in.
+    static constexpr int BlockSize = 4096;
+
+    /// device is borrowed. A null device throws Base::Exception with code 0.
+    /// abort is the initial abort flag.
+    CZModemCore(IO::Device* device, bool abort);
+    virtual ~CZModemCore();
+    /// A copy talks to the same device with a comm and a file object of its
+    /// own; every other field is copied (an open file is not shared).
+    CZModemCore(const CZModemCore& other);
+    CZModemCore& operator=(const CZModemCore& other);
+
+    /// True at once when bytes are left in the read buffer; otherwise refills
+    /// it, waiting at most ms, and tells whether anything came.
+    bool waitForData(unsigned int ms);
+    /// Bytes left in the read buffer, or else the device's size.
+    long getSize();
+    /// Clears the per-session state (header, data, position, skip flag, file
+    /// object). Keeps the time-out unit, the escape-all flag and the receiver flags.
+    void ResetAll();
+
+    // Character input. Each returns 0 with the byte in the current character,
+    // or an error code; getNextDLECh also ResultSpecial (frame end or cancel).
+    int getNextCh(int timeoutMs);
+    int getNextHexCh(int timeoutMs);
+    int getNextDLECh(int timeoutMs);
+
+    // Escaping on sending.
+    /// Escapes c into out (two bytes room); true when two bytes were produced.
+    bool putDLEChar(unsigned char c, unsigned char* out);
+    /// Puts c (escaped when needed) into block at index; advances index past the
+    /// first byte when it escapes (the caller advances past the last). Stores
+    /// nothing once index has passed the block size.
+    void MakeDLEBlock(unsigned char c, unsigned char* block, int& index);
+    /// Writes c escaped; ErrAborted when the abort flag is set, else 0.
+    int sendDLEChar(unsigned char c);
+
+    // Headers: the current header fields are what is sent and what was received.
+    int sendHeader();
+    int sendHexHeader();
+    int sendBin32Header();
+    /// Finds and reads the next header, the first character within timeoutMs.
+    /// 0 with a complete header, else ErrTimeout (every header failure).
+    int getZMHeader(int timeoutMs);
+    int getHexHeader();
+    int getBin32Header();
+    static Base::String GetHeaderType(int type);
+    /// Two lowercase hex digits of c into out.
+    static void putHexChar(unsigned char c, unsigned char* out);
+
+    // Data subpackets.
+    /// Encodes length bytes of data with the frame end, CRC-32, and writes it
+    /// (after any held-back header) in one write. 0, ErrDataWrite or ErrAborted.
+    int sendData32(const unsigned char* data, int length, unsigned char frameEnd);
+    /// Sends the data-length first bytes of the data buffer with the frame end of
+    /// kind (0 ZCRCE, 1 ZCRCG, 2 ZCRCW, other ZCRCQ); on success position += length.
+    int sendData(int kind);
+    /// Reads one subpacket, appending its bytes to the data buffer. Returns
+    /// ResultFrameEnd + frame-end character, or an error code. The subpacket
+    /// carries CRC-32, or CRC-16 when the last header received was a hex header.
+    int getData();
+    /// Sends the ZFILE subpacket of the file object, ending in ZCRCW.
+    int sendFILEINFO();
+
+    // Header shorthands.
+    int sendZRQInit_X(int command);
+    int sendZRINIT(int escape);
+    /// Sets a binary-32 ZSINIT header with data 0 (sends nothing).
+    int sendZSINIT();
+    int sendZACK_X(const unsigned char* data);
+    int sendZACK(long position);
+    int sendZNAK();
+    int sendZFILE();
+    int sendZSKIP();
+    int sendZRPOS(long position);
+    int sendZDATA(long position);
+    int sendZEOF(long position);
+    int sendZFIN();
+
+    // Raw strings.
+    int sendrz();
+    int sendOO();
+    int getOO();
+    int sendChar();
+    int sendChar(unsigned char c);
+
+    // State access (the sessions and tests use these).
+    int getTimeoutUnit() const { return miTimeoutUnit; }
+    void setTimeoutUnit(int unit) { miTimeoutUnit = unit; }
+    int getEscapeAll() const { return miEscapeAll; }
+    void setEscapeAll(int escapeAll) { miEscapeAll = escapeAll; }
+    unsigned int getCurrentCh() const { return muCurrentCh; }
+    bool isHeaderComplete() const { return mbHeaderComplete; }
+    unsigned char getHeaderFormat() const { return mcHeaderFormat; }
+    /// Format of the last header received; decides the CRC of the subpackets after it.
+    void setReceivedFormat(unsigned char format) { mcReceivedFormat = format; }
+    int getHeaderType() const { return miHeaderType; }
+    const unsigned char* getHeaderData() const { return mHeaderData; }
+    /// Sets the header fields that the next sendHeader sends.
+    void setHeader(unsigned char format, int type, const unsigned char* data);
+    /// The header data as a position (ZP0 least significant).
+    long getHeaderPosition() const;
+    Base::ByteArray& getDataBuffer() { return mData; }
+    long getPosition() const { return miPosition; }
+    void setPosition(long position) { miPosition = static_cast<int>(position); }
+    int getDataLength() const { return miDataLength; }
+    void setDataLength(int length) { miDataLength = length; }
+    unsigned char getReceiverFlags() const { return mcReceiverFlags; }
+    int getBlockSize() const { return miBlockSize; }
+    int getFileSize() const { return miFileSize; }
+    bool isAborted() const { return mbAbort.load(std::memory_order_relaxed); }
+    CZModemFile* getFile() const { return mpFile; }
+    CZModemComm* getComm() const { return mpComm; }
+
+protected:
+    /// Emits a debug line.
+    static void debug(const Base::String& line);
+    static bool debugging();
+    void setAbort() { mbAbort.store(true, std::memory_order_relaxed); }
+
+    int miTimeoutUnit = 600;        // tenths of a second
+    int miEscapeAll = 0;
+    int miFileSize = 0;
+    unsigned int muCurrentCh = 0;
+    bool mbHeaderComplete = false;
+    unsigned char mcHeaderFormat = 0;
+    int miHeaderType = 0;
+    unsigned char mHeaderData[4] = {0, 0, 0, 0};
+    int miFrameEndKind = 0;
+    Base::ByteArray mData;
+    int miPosition = 0;
+    int miDataLength = 0;
+    unsigned char mcReceiverFlags = 0;
+    bool mbSkip = false;
+    int miBlockSize = 8192;
+    int miRequestedBlockSize = 0;
+    std::atomic<bool> mbAbort;
+    CZModemComm* mpComm = nullptr;
+    CZModemFile* mpFile = nullptr;
+    Base::ByteArray mReadBuffer;
+    std::size_t muReadPos = 0;
+    std::size_t muReadLeft = 0;
+    unsigned char mcReceivedFormat = ZBIN32;  // format of the last header getZMHeader read
+
+private:
+    int refill(int timeoutMs);
+    /// Decodes plain bytes and simple escapes straight out of the read buffer
+    /// into the data buffer; stops before anything that needs getNextDLECh.
+    void decodeFast();
+    /// Encodes data into the block buffer from index; returns the new index.
+    int encodeBlock(const unsigned char* data, int length, int index, unsigned char& previous);
+    int writeHeaderBytes(const unsigned char* bytes, int count);
+    void copyFields(const CZModemCore& other);
+
+    unsigned char mBlock[BlockSize + 16];
+    unsigned char mDecoded[BlockSize + 16];  // decodeFast's output before it joins the data buffer
+};
+
+}  // namespace ZModem

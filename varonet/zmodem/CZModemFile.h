@@ -1,0 +1,80 @@
+#pragma once
+// ZModem::CZModemFile: the ZMODEM sessions' access to the bytes being moved.
+//
+// Either a file on disk (read when sending, written when receiving, with
+// resume and skip) or a caller's Base::MemoryDevice. Every operation catches
+// the failures of the layer below, reports one debug line and returns a
+// result: nothing throws out of here.
+#include <varonet/base/ByteArray.h>
+#include <varonet/base/MemoryDevice.h>
+#include <varonet/base/String.h>
+
+namespace IO {
+class File;
+}
+
+namespace ZModem {
+
+class CZModemFile {
+public:
+    CZModemFile() = default;
+    virtual ~CZModemFile();
+    CZModemFile(const CZModemFile&) = delete;
+    CZModemFile& operator=(const CZModemFile&) = delete;
+
+    /// Receive directory ("/" appended when missing) and the announced name.
+    void setReceiveNames(const Base::String& directory, const Base::String& name);
+    /// Send directory ("/" appended when not empty and missing) and a name.
+    void setSendNames(const Base::String& directory, const Base::String& name);
+    void setSize(int size) { miSize = size; }
+    int getSize() const { return miSize; }
+    /// Reads and writes go to memory (borrowed) from now on; opens it when closed.
+    bool useMemoryDevice(Base::MemoryDevice* memory);
+    /// Opens send directory + name for reading; false (and a debug line) on failure.
+    bool openForRead(const Base::String& name);
+    /// Opens receive directory + name for writing. A new file is created (mode
+    /// 0640) and position is left alone; an existing one is continued: position
+    /// = its length, skip = (its length equals the announced size). 0, or -1 on
+    /// failure, including a name that would leave the receive directory.
+    int openForWrite(long& position, bool& skip);
+    /// Reads up to max bytes into bytes (emptied first); length = count.
+    /// 1 when nothing was read (end), 0 otherwise, -1 on failure.
+    int readChunk(Base::ByteArray& bytes, int max, int& length);
+    /// Appends bytes at the current position (collected into big writes for a
+    /// file: flush or close puts them on disk); false on failure.
+    bool writeArray(const Base::ByteArray& bytes);
+    bool writeArray(const unsigned char* data, std::size_t length);
+    /// Writes what writeArray collected for the write file; false on failure.
+    bool flush();
+    /// Seeks the memory device or the read file; false on failure.
+    bool seek(long position);
+    /// Closes and drops the read and the write file.
+    void close();
+    /// Builds the ZFILE subpacket: name (".vrq" shown as ".zip"), NUL, size in
+    /// decimal. size = the file size; returns the subpacket length.
+    int getFileInfo(Base::ByteArray& bytes, int& size);
+    void addProgress(int n) { miProgress += n; }
+    int getProgress() const { return miProgress; }
+    /// progress * 100 / size; 0 for size 0.
+    int getPercent() const;
+    /// Names, size and progress cleared; files closed; memory device forgotten.
+    void reset();
+    const Base::String& getName() const { return msName; }
+
+private:
+    Base::String msName;
+    int miSize = 0;
+    IO::File* mpReadFile = nullptr;
+    IO::File* mpWriteFile = nullptr;
+    Base::MemoryDevice* mpMemDevice = nullptr;
+    int miProgress = 0;
+    Base::String msReceiveDirectory;
+    Base::String msSendDirectory;
+    // File reads and writes go in blocks of this size (fewer system calls).
+    static constexpr long BufferSize = 64 * 1024;
+    Base::ByteArray mAhead;  // read ahead of the send position
+    std::size_t muAheadPos = 0;
+    Base::ByteArray mBehind;  // received, not yet written
+};
+
+}  // namespace ZModem
