@@ -1,5 +1,9 @@
 #pragma once
 // IO::TermiosPort: a serial port on a tty device in raw mode.
+//
+// The port is opened exclusively: an advisory lock (flock) that other serial
+// tools respect, and TIOCEXCL against plain opens. A port that another
+// process holds either way throws IO::Exception ErrPortInUse.
 
 #include <varonet/base/FileInternal.h>
 #include <varonet/base/SerialPort.h>
@@ -9,6 +13,8 @@ namespace IO {
 class TermiosPort : public SerialPort {
 public:
     explicit TermiosPort(const Base::String& path) : msPath(path) {}
+    /// True when path names something that exists (a device node, or a link to one).
+    static bool exists(const Base::String& path);
     void open() override;
     void close() override;
     bool isOpen() const override { return mFile.isOpen(); }
@@ -27,6 +33,7 @@ public:
 
 private:
     int handle();
+    [[noreturn]] void throwInUse(int line);
 
     Base::String msPath;
     FileInternal mFile;
