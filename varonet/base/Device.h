@@ -37,7 +37,10 @@ public:
     /// Fewer than asked means no more were available within the device's
     /// time-out (or the end of the stream); 0 means nothing came.
     virtual long read(char* buffer, long length);
-    /// Appends up to length bytes to out; returns the count appended.
+    /// Appends up to length bytes to out; returns the count appended. The
+    /// first 64 KiB (or what is ready, if more) are one read; beyond that only
+    /// what is ready at once is taken. out grows with the bytes that came, so
+    /// a large length costs no memory by itself.
     long read(Base::ByteArray& out, long length);
     /// Big-endian integers; throw IO::Exception (ErrShortRead) when the stream ends first.
     std::uint32_t readInt32();
