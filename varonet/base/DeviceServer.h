@@ -2,6 +2,8 @@
 // IO::DeviceServer: something that waits for incoming connections and hands
 // each one out as a new device.
 
+#include <memory>
+
 #include <varonet/base/Device.h>
 #include <varonet/base/Lockable.h>
 
@@ -42,18 +44,17 @@ private:
     unsigned int muAcceptTimeout = 0;
 };
 
-/// A server over a device (a modem line): owns the device when told to.
+/// A server over a device (a modem line).
 class WrapperDeviceServer : public DeviceServer {
 public:
-    WrapperDeviceServer(Device* device, bool owns) : mpDevice(device), mbOwns(owns) {}
-    ~WrapperDeviceServer() override {
-        if (mbOwns) delete mpDevice;
-    }
+    /// With owns true the server takes ownership of device and deletes it with
+    /// itself; with false the caller keeps it alive while the server runs.
+    WrapperDeviceServer(Device* device, bool owns) : mpDevice(device), mpOwned(owns ? device : nullptr) {}
     Device* getDevice() const { return mpDevice; }
 
 private:
-    Device* mpDevice;
-    bool mbOwns;
+    Device* mpDevice;                 // the served device, owned or not
+    std::unique_ptr<Device> mpOwned;  // the same device when the server owns it
 };
 
 }  // namespace IO

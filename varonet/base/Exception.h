@@ -8,6 +8,7 @@
 #include <exception>
 #include <string>
 
+#include <varonet/base/Errors.h>
 #include <varonet/base/String.h>
 
 namespace Base {
@@ -41,7 +42,7 @@ class TimeoutException : public Exception {
 public:
     TimeoutException(const String& file, int line, const String& text = String());
     /// The code every time-out carries (the library's own, not a system code).
-    static constexpr unsigned int Code = 4100;  // Base::ErrTimeout
+    static constexpr unsigned int Code = ErrTimeout;
 };
 
 }  // namespace Base

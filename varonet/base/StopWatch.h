@@ -20,6 +20,8 @@ public:
         std::uint64_t e = getElapsed();
         return e >= ms ? 0u : static_cast<unsigned int>(ms - e);
     }
+    /// Two watches are equal when they were started at the same moment.
+    bool operator==(const StopWatch&) const = default;
 
 private:
     std::chrono::steady_clock::time_point mStart;

@@ -1,19 +1,12 @@
 #include <varonet/net/modem/AnalogModemServer.h>
 
-#include <varonet/net/modem/CallModem.h>
-
 namespace Net {
 
 AnalogModemServer::AnalogModemServer(AnalogModem* modem, bool owns) : ModemServer(modem, owns), mpAnalogModem(modem) {}
 
 Base::String AnalogModemServer::getName() { return "server:analogmodem:Device=<" + getLineName() + ">"; }
 
-Modem* AnalogModemServer::createChild() {
-    auto* child = new CallModem<AnalogModem>(getLine(), mpAnalogModem->getLogger());
-    child->setConfigurationID(mpAnalogModem->getConfigurationID());
-    child->setDeviceManager(this);
-    return child;
-}
+Modem* AnalogModemServer::createChild() { return createCallModem(*mpAnalogModem); }
 
 bool AnalogModemServer::checkForRing(unsigned int ms) {
     if (mpAnalogModem->isIncomingConfigurationRequired()) {

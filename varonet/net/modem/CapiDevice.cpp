@@ -17,6 +17,7 @@ constexpr unsigned int kPollMs = 200;
 constexpr long kMaxB3Length = 65535;
 // Data calls take one B channel.
 constexpr int kBChannels = 1;
+constexpr unsigned int kMsPerSecond = 1000;
 }  // namespace
 
 CapiDevice::CapiDevice() : mpCapi(new (std::nothrow) Capi::CCapi()) {}
@@ -73,7 +74,7 @@ void CapiDevice::open() {
             mbOpen = true;
             return;
         }
-        if (miRedialWaitingTime > 0) Thread::Thread::sleep(static_cast<unsigned int>(miRedialWaitingTime) * 1000u);
+        if (miRedialWaitingTime > 0) Thread::Thread::sleep(static_cast<unsigned int>(miRedialWaitingTime) * kMsPerSecond);
     }
     mpCapi->StartActiveDisconnect(miConnection);
     throw Base::Exception(ErrModemNotOpenAfterDial, ".", __LINE__, "no CAPI connection to " + number);

@@ -1,19 +1,12 @@
 #include <varonet/net/modem/IsdnModemServer.h>
 
-#include <varonet/net/modem/CallModem.h>
-
 namespace Net {
 
 IsdnModemServer::IsdnModemServer(IsdnModem* modem, bool owns) : ModemServer(modem, owns), mpIsdnModem(modem) {}
 
 Base::String IsdnModemServer::getName() { return "server:isdnmodem:Device=<" + getLineName() + ">"; }
 
-Modem* IsdnModemServer::createChild() {
-    auto* child = new CallModem<IsdnModem>(getLine(), mpIsdnModem->getLogger());
-    child->setConfigurationID(mpIsdnModem->getConfigurationID());
-    child->setDeviceManager(this);
-    return child;
-}
+Modem* IsdnModemServer::createChild() { return createCallModem(*mpIsdnModem); }
 
 bool IsdnModemServer::checkForRing(unsigned int ms) {
     if (mpIsdnModem->isIncomingConfigurationRequired()) {

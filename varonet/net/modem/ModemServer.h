@@ -24,16 +24,19 @@
 //     delete the call modem:  DTR drop / "ATH", line unlocked
 
 #include <atomic>
+#include <memory>
 
 #include <varonet/base/DeviceManager.h>
 #include <varonet/base/DeviceServer.h>
+#include <varonet/net/modem/CallModem.h>
 #include <varonet/net/modem/Modem.h>
 
 namespace Net {
 
 class ModemServer : public IO::WrapperDeviceServer, public IO::DeviceManager {
 public:
-    /// Wraps the template modem; with owns true, deleting the server deletes it (and its line).
+    /// Wraps the template modem. With owns true the server takes ownership of
+    /// it and deletes it (and so its line) with itself.
     ModemServer(Modem* templateModem, bool owns);
     ~ModemServer() override;
 
@@ -81,8 +84,19 @@ public:
     bool isDeviceLocked(IO::Device* device) override;
 
 protected:
-    /// A new call modem over the template's line, sharing its configuration.
+    /// A new call modem over the template's line, sharing its configuration;
+    /// the caller owns it.
     virtual Modem* createChild() = 0;
+    /// The body of createChild for a template modem of class ModemClass: a
+    /// call modem of that class over the line, with the template's logger and
+    /// configuration ID, managed by this server. The caller owns it.
+    template <class ModemClass>
+    Modem* createCallModem(const ModemClass& templateModem) {
+        auto child = std::make_unique<CallModem<ModemClass>>(getLine(), templateModem.getLogger());
+        child->setConfigurationID(templateModem.getConfigurationID());
+        child->setDeviceManager(this);
+        return child.release();
+    }
     /// Gives the template modem the answering settings when the line is in
     /// another configuration, then waits up to ms for "RING".
     virtual bool checkForRing(unsigned int ms) = 0;
