@@ -23,6 +23,7 @@ struct ZModemErrors {
     static constexpr int ErrNoRz = 0x2000000F;             ///< the expected "rz\r" was not seen
     static constexpr int ErrHeaderWrite = 0x20000010;      ///< writing a header failed
     static constexpr int ErrDataWrite = 0x20000011;        ///< writing a data subpacket failed
+    static constexpr int ErrFileTooLarge = 0x20000012;     ///< a file of 2 GiB or more: refused before it is offered
 
     /// Code of the Base::Exception thrown by ZModemDevice::write when the session fails.
     static constexpr unsigned int ErrDeviceSession = 1571;
