@@ -1,6 +1,7 @@
 #include <varonet/zmodem/CZModem.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 
 #include <varonet/zmodem/CZModemComm.h>
@@ -19,9 +20,10 @@ constexpr int MaxIgnoredHeaders = 20;    // headers passed over while waiting fo
 constexpr int MaxResends = 20;           // re-sends from one position without progress
 constexpr int MaxOfferTries = 10;        // ZFILE offers without an answer that settles them
 constexpr int MaxFinTries = 5;           // ZFIN sent without the peer's ZFIN
-constexpr int MaxDataRetries = 5;        // frames in a row that brought no data
+constexpr int MaxDataRetries = 40;       // frames in a row that brought no data
 constexpr int ReceiverSetbacks = 5;      // receiver's setbacks since the last progress
 constexpr int ZrinitWaitMs = 10000;      // sender's wait for ZRINIT before repeating ZRQINIT
+constexpr int MinSettleMs = 5;           // least wait for the answer that may follow a doubtful ZRPOS
 constexpr int EchoWaitMs = 2000;         // a ZRINIT after the offer may be an echo: wait for what follows
 constexpr int RzWaitMs = 60000;          // receiver's wait for "rz\r"
 constexpr int ClosureWaitMs = 60000;     // receiver's wait for "OO"
@@ -376,6 +378,7 @@ int CZModem::sendFileData() {
     int cleanRun = 0;
     int length = 0;
     long confirmed = miPosition;  // what the receiver has confirmed (ZRPOS or ZACK)
+    int roundTripMs = 0;          // smoothed time from a frame to its ZACK
     Base::String name = mpFile->getBaseName();
     auto readNext = [&]() -> int {  // 0 data, 1 end, -1 failure
         int r = mpFile->readChunk(mData, miChunk, length);
@@ -427,9 +430,13 @@ int CZModem::sendFileData() {
                 state = StateEof;
                 continue;
             }
+            const auto sentAt = std::chrono::steady_clock::now();
+            bool settled = false;  // a doubtful ZRPOS was given its round trip
+            bool haveHeader = false;
             for (bool waiting = true; waiting;) {
                 waiting = false;
-                r = getZMHeader(dataWait);
+                if (!haveHeader) r = getZMHeader(dataWait);
+                haveHeader = false;
                 if (isAborted()) return E::ErrAborted;
                 if (r == E::ErrCancelled || (r == 0 && miHeaderType == ZCAN)) {
                     result = E::ErrCancelled;
@@ -437,6 +444,22 @@ int CZModem::sendFileData() {
                     result = E::ErrReceiverFileError;
                 } else if (r && memory) {
                     result = r;
+                } else if (r == 0 && miHeaderType == ZRPOS && getHeaderPosition() == confirmed && !memory &&
+                           !settled) {
+                    // Either this frame was damaged, or the answer belongs to an
+                    // earlier frame (some receivers answer one damaged frame
+                    // twice). The answer to this frame, if it comes, follows
+                    // within a round trip; without one the frame is sent again.
+                    settled = true;
+                    r = getZMHeader(std::clamp(2 * roundTripMs, MinSettleMs, ReplyWaitMs));
+                    if (r == 0) {
+                        haveHeader = waiting = true;
+                    } else {
+                        unsigned char d[4];
+                        for (int k = 0; k < 4; ++k) d[k] = static_cast<unsigned char>(confirmed >> (8 * k));
+                        setHeader(ZHEX, ZRPOS, d);
+                        state = StateReposition;
+                    }
                 } else if (r == 0 && miHeaderType == ZRPOS && getHeaderPosition() >= confirmed) {
                     state = StateReposition;
                 } else if (r == 0 && miHeaderType == ZACK && getHeaderPosition() == miPosition) {
@@ -445,6 +468,11 @@ int CZModem::sendFileData() {
                     confirmed = miPosition;
                     resends = 0;
                     ignored = 0;
+                    if (!settled) {
+                        auto took = std::chrono::duration_cast<std::chrono::milliseconds>(
+                                        std::chrono::steady_clock::now() - sentAt).count();
+                        roundTripMs = (3 * roundTripMs + static_cast<int>(took) + 3) / 4;
+                    }
                     if (++cleanRun >= CleanRunToGrow && miChunk < ChunkSize) {
                         miChunk *= 2;
                         cleanRun = 0;
@@ -716,16 +744,28 @@ int CZModem::receive_yz(bool memory) {
     int headerErrors = 0;
     int dataRetries = 0;
     // A file session answers a damaged or lost frame once: ZRPOS inside a
-    // file, ZRINIT or ZNAK between files. Until a frame that moves on
-    // arrives, further damage is not answered again (two answers would make
-    // the sender repeat itself twice); a silent line always is.
-    bool answered = false;
+    // file, ZRINIT (or ZNAK for a lost offer) between files. After an answer
+    // to a frame whose subpacket end is still to come, that end is not
+    // answered again (two answers would make the sender repeat itself twice);
+    // a silent line always is.
+    bool ownEndPending = false;
+    bool askedSinceData = false;  // a ZRPOS went out since data last arrived
     auto usedUp = [&]() { return --budget <= 0; };
     auto verdict = [&]() { return headerErrors <= 3 && !mpFile->isWriting() ? 0 : E::ErrProtocol; };
     auto progress = [&]() {
         budget = ReceiverSetbacks;
         headerErrors = 0;
-        answered = false;
+        askedSinceData = false;
+    };
+    auto askAgain = [&]() {
+        if (mpFile->isWriting()) {
+            sendZRPOS(miPosition);
+            askedSinceData = true;
+        } else if (sawStrayZCRCW()) {
+            sendZNAK();
+        } else {
+            sendZRINIT(miEscapeAll);
+        }
     };
     for (;;) {
         if (isAborted()) return E::ErrAborted;
@@ -733,16 +773,21 @@ int CZModem::receive_yz(bool memory) {
         if (h == E::ErrCancelled) return h;
         if (h) {
             ++headerErrors;
-            if (!memory && (isHeaderSilence() || !answered)) {
-                const bool inFile = mpFile->isWriting();
-                if (inFile) sendZRPOS(miPosition);
-                else if (sawStrayZCRCW()) sendZNAK();
-                else sendZRINIT(miEscapeAll);
-                answered = true;
+            if (!memory) {
+                if (isHeaderSilence()) {
+                    askAgain();
+                } else if (sawStrayZCRCW()) {
+                    if (!ownEndPending) askAgain();
+                    ownEndPending = false;
+                } else if (!ownEndPending) {
+                    askAgain();
+                    ownEndPending = true;  // the damaged header's subpacket may follow
+                }
             }
             if (usedUp()) return verdict();
             continue;
         }
+        ownEndPending = false;
         switch (miHeaderType) {
             case ZRQINIT:
                 progress();
@@ -773,14 +818,22 @@ int CZModem::receive_yz(bool memory) {
                         return E::ErrProtocol;
                     }
                     sendZRPOS(miPosition);
-                    answered = true;
+                    askedSinceData = ownEndPending = true;  // the duplicate's own subpacket follows
                     break;
                 }
                 miFrameEndKind = 1;
+                const long before = miPosition;
                 int r = receiveData(memory);
                 if (r == E::ErrAborted || r == E::ErrFile) return r;
+                if (miPosition > before) {
+                    // Data arrived, even if the frame then broke off: the retries start again.
+                    dataRetries = 0;
+                    progress();
+                }
                 if (r) {
-                    answered = true;
+                    // A subpacket that ended early (bad escape, too long) leaves its end to come.
+                    askedSinceData = true;
+                    ownEndPending = r != E::ErrBinCrc && r != E::ErrTimeout;
                     if (++dataRetries >= MaxDataRetries) {
                         debug(" ** ZModem-error: No data from sender **\n");
                         if (memory) mpFile->close();
@@ -799,8 +852,8 @@ int CZModem::receive_yz(bool memory) {
                 }
                 if (mpFile->isWriting() && getHeaderPosition() != miPosition) {
                     // Data is missing: ask for it (once per loss).
-                    if (!answered) sendZRPOS(miPosition);
-                    answered = true;
+                    if (!askedSinceData) sendZRPOS(miPosition);
+                    askedSinceData = true;
                     break;
                 }
                 if (mpFile->isWriting()) {
@@ -815,6 +868,11 @@ int CZModem::receive_yz(bool memory) {
                 sendZRINIT(miEscapeAll);  // also to a ZEOF repeated because our ZRINIT was lost
                 break;
             case ZFIN: AckSessionClosure(); return 0;
+            case ZNAK:
+                // The sender found our last answer garbled: give it again.
+                if (!memory) askAgain();
+                else if (usedUp()) return verdict();
+                break;
             case ZCOMPL: break;
             case ZCAN: return E::ErrCancelled;
             case ZFREECNT: sendZACK(0); break;
