@@ -25,7 +25,9 @@
 #include <thread>
 #include <vector>
 
-#include "support/ZModemLink.h"
+#include "support/DescriptorDevice.h"
+#include "support/Files.h"
+#include "support/Process.h"
 #include <varonet/zmodem/CZModem.h>
 #include <varonet/zmodem/ZModemDebugSink.h>
 
@@ -78,42 +80,42 @@ struct Run {
 };
 
 // ZMODEM_NOISE_KEEP=DIR: the peers' stderr of every run is copied there.
-void keep(const ZModemTempDir& dir, const std::string& pair, double p, unsigned seed) {
+void keep(const TestSupport::TempDir& dir, const std::string& pair, double p, unsigned seed) {
     const char* to = std::getenv("ZMODEM_NOISE_KEEP");
     if (!to) return;
     std::string stem = std::string(to) + "/" + pair + "-" + std::to_string(p) + "-" + std::to_string(seed);
     for (const char* who : {"sender", "receiver"})
-        zmodemWriteFile(stem + "." + who, zmodemReadFile(dir.file(std::string(who) + ".err")));
+        TestSupport::writeFile(stem + "." + who, TestSupport::readFile(dir.file(std::string(who) + ".err")));
 }
 
 // One transfer of big.bin from send/ to recv/ in dir.
 Run transfer(const std::string& pair, double p, unsigned seed) {
-    ZModemTempDir dir;
+    using TestSupport::ChildProcess;
+    TestSupport::TempDir dir;
     std::string send = dir.sub("send"), recv = dir.sub("recv");
-    std::string bytes = zmodemRandomBytes(kFileBytes, seed);
-    zmodemWriteFile(send + "/big.bin", bytes);
-    ZModemSocketPair left, right;  // sender <-> relay, relay <-> receiver
+    std::string bytes = TestSupport::randomBytes(kFileBytes, seed);
+    TestSupport::writeFile(send + "/big.bin", bytes);
+    TestSupport::SocketPair left, right;  // sender <-> relay, relay <-> receiver
     bool oursSend = pair.rfind("ours", 0) == 0, oursRecv = pair.find("-ours") != std::string::npos;
-    ZModemPeerProcess sender, receiver;
     auto start = std::chrono::steady_clock::now();
-    if (oursRecv) receiver.start(self, {"--peer-receive"}, recv, right.fd[1], dir.file("receiver.err"));
-    else receiver.start(zmodemFindProgram("rz"), {"-q"}, recv, right.fd[1], dir.file("receiver.err"));
-    if (oursSend) sender.start(self, {"--peer-send", "big.bin"}, send, left.fd[0], dir.file("sender.err"));
-    else sender.start(zmodemFindProgram("sz"), {"-q", "big.bin"}, send, left.fd[0], dir.file("sender.err"));
+    ChildProcess receiver(oursRecv ? std::vector<std::string>{self, "--peer-receive"} : std::vector<std::string>{"rz", "-q"},
+                          {recv, right.fd[1], right.fd[1], dir.file("receiver.err")});
+    ChildProcess sender(oursSend ? std::vector<std::string>{self, "--peer-send", "big.bin"}
+                                 : std::vector<std::string>{"sz", "-q", "big.bin"},
+                        {send, left.fd[0], left.fd[0], dir.file("sender.err")});
     ::close(left.take(0));
     ::close(right.take(1));
     std::atomic<bool> stop{false};
     std::thread line(relay, left.fd[1], right.fd[0], p, seed * 7919u + 1, std::cref(stop));
     int a = sender.wait(kLimitMs);
-    int left_ms = kLimitMs - static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                                   std::chrono::steady_clock::now() - start)
-                                                   .count());
-    int b = receiver.wait(std::max(left_ms, 1));
+    int used = static_cast<int>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count());
+    int b = receiver.wait(static_cast<unsigned>(std::max(kLimitMs - used, 1)));
     Run run;
     run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     stop = true;
     line.join();
-    run.ok = a == 0 && b == 0 && zmodemReadFile(recv + "/big.bin") == bytes;
+    run.ok = a == 0 && b == 0 && TestSupport::readFile(recv + "/big.bin") == bytes;
     keep(dir, pair, p, seed);
     return run;
 }
@@ -128,7 +130,7 @@ int peer(bool sending, const char* name) {
             std::fprintf(stderr, "%8.3f %s", t, line.c_str());
         });
     }
-    ZModemSocketDevice device(::dup(0));
+    TestSupport::DescriptorDevice device(0, false);
     ZModem::CZModem session(&device);
     session.set_path(".");
     int r = sending ? session.sendez(name, 0, 0) : session.rec_z(1);
@@ -163,7 +165,7 @@ int main(int argc, char** argv) {
             return 2;
         }
     }
-    if (zmodemFindProgram("sz").empty() || zmodemFindProgram("rz").empty()) {
+    if (TestSupport::findProgram("sz").empty() || TestSupport::findProgram("rz").empty()) {
         std::fprintf(stderr, "sz / rz not on PATH (Debian package lrzsz)\n");
         return 1;
     }

@@ -833,7 +833,7 @@ int CZModem::receive_yz(bool memory) {
                 if (r) {
                     // A subpacket that ended early (bad escape, too long) leaves its end to come.
                     askedSinceData = true;
-                    ownEndPending = r != E::ErrBinCrc && r != E::ErrTimeout;
+                    ownEndPending = r != E::ErrBinCrc && r != E::ErrLinkTimeout;
                     if (++dataRetries >= MaxDataRetries) {
                         debug(" ** ZModem-error: No data from sender **\n");
                         if (memory) mpFile->close();

@@ -170,7 +170,7 @@ int CZModemCore::getNextCh(int timeoutMs) {
     if (muReadLeft == 0) {
         if (refill(timeoutMs) == 0) {
             debug("Timeout getNextCh\n");
-            return E::ErrTimeout;
+            return E::ErrLinkTimeout;
         }
         if (debugging()) {
             debug("reading from device\n");
@@ -291,14 +291,18 @@ int CZModemCore::encodeBlock(const unsigned char* s, int length, int index, unsi
     unsigned char prev = previous;
     int at = index;
     int i = 0;
-    auto one = [&b, &at, &prev, fast](unsigned char c) {
+    // One byte, escaped when its class says so; returns the new index. A
+    // function of values (no references to the locals): stores through the
+    // byte pointer then cannot force them out of registers.
+    auto one = [fast](unsigned char* out, int index, unsigned char c, unsigned char before) {
         unsigned char cls = fast[c];  // 1 always, 2 CR, 0 never
-        int escape = (cls & 1) | ((cls >> 1) & static_cast<int>((prev & 0x7F) == '@'));
-        b[at] = escape ? ZDLE : c;
-        b[at + 1] = static_cast<unsigned char>(c ^ 0x40);
-        at += 1 + escape;
-        prev = c;
+        int escape = (cls & 1) | ((cls >> 1) & static_cast<int>((before & 0x7F) == '@'));
+        out[index] = escape ? ZDLE : c;
+        out[index + 1] = static_cast<unsigned char>(c ^ 0x40);
+        return index + 1 + escape;
     };
+    // A word without candidates is copied whole; otherwise its clean bytes
+    // are, the first candidate is decided, and the scan resumes right after it.
     while (i + 8 <= length) {
         std::uint64_t w = load64(s + i);
         std::uint64_t mask = txCandidateMask(w, (prev & 0x7F) == '@');
@@ -312,10 +316,15 @@ int CZModemCore::encodeBlock(const unsigned char* s, int length, int index, unsi
         int clean = cleanBytes(mask);  // already in place
         at += clean;
         if (clean) prev = static_cast<unsigned char>(w >> (8 * (clean - 1)));
-        for (int k = clean; k < 8; ++k) one(static_cast<unsigned char>(w >> (8 * k)));
-        i += 8;
+        unsigned char c = static_cast<unsigned char>(w >> (8 * clean));
+        at = one(b, at, c, prev);
+        prev = c;
+        i += clean + 1;
     }
-    for (; i < length; ++i) one(s[i]);
+    for (; i < length; ++i) {
+        at = one(b, at, s[i], prev);
+        prev = s[i];
+    }
     if (at > index) previous = b[at - 1];  // what was actually emitted last
     return at;
 }
@@ -414,7 +423,7 @@ int CZModemCore::getZMHeader(int timeoutMs) {
     const int afterGarbage = miByteGapMs > 0 ? miByteGapMs : timeoutMs;
     if (getNextCh(timeoutMs)) {
         mbHeaderSilence = true;
-        return E::ErrTimeout;
+        return E::ErrLinkTimeout;
     }
     long garbage = 0;
     for (;;) {
@@ -435,21 +444,21 @@ int CZModemCore::getZMHeader(int timeoutMs) {
                 if (previous == ZDLE && muCurrentCh == ZCRCW && miByteGapMs > 0) {
                     // A subpacket the peer now waits to have answered, its header lost.
                     mbStrayZCRCW = true;
-                    return E::ErrTimeout;
+                    return E::ErrLinkTimeout;
                 }
             }
             previous = muCurrentCh;
-            if (++garbage > MaxHeaderGarbage || isAborted()) return E::ErrTimeout;
-            if (getNextCh(afterGarbage)) return E::ErrTimeout;
+            if (++garbage > MaxHeaderGarbage || isAborted()) return E::ErrLinkTimeout;
+            if (getNextCh(afterGarbage)) return E::ErrLinkTimeout;
         }
         int pads = 0;
         while (muCurrentCh == ZPAD) {
             ++pads;
-            if (getNextCh(unit)) return E::ErrTimeout;
+            if (getNextCh(unit)) return E::ErrLinkTimeout;
         }
         // '*' inside stale data is not a header: keep looking (bounded above).
         if (muCurrentCh != ZDLE) continue;
-        if (getNextCh(unit)) return E::ErrTimeout;
+        if (getNextCh(unit)) return E::ErrLinkTimeout;
         int r;
         if (muCurrentCh == ZBIN32) {
             r = getBin32Header();
@@ -457,17 +466,17 @@ int CZModemCore::getZMHeader(int timeoutMs) {
             r = getHexHeader();
         } else if (muCurrentCh == 'A' || muCurrentCh == ZHEX) {
             if (muCurrentCh == ZHEX) skipHexRest();
-            return E::ErrTimeout;  // ZBIN (CRC-16 binary) headers are not spoken here
+            return E::ErrLinkTimeout;  // ZBIN (CRC-16 binary) headers are not spoken here
         } else {
             continue;  // '*' and an escaped data byte: stale subpacket data, look on
         }
-        if (r) return E::ErrTimeout;
+        if (r) return E::ErrLinkTimeout;
         if (mbHeaderComplete) {
             mcReceivedFormat = mcHeaderFormat;
             return 0;
         }
         // The type byte itself was unreadable: look for the next header.
-        if (getNextCh(afterGarbage)) return E::ErrTimeout;
+        if (getNextCh(afterGarbage)) return E::ErrLinkTimeout;
     }
 }
 
@@ -624,6 +633,8 @@ void CZModemCore::decodeFast() {
         return true;
     };
     bool going = true;
+    // Clean words are copied whole; otherwise the clean bytes are, then one
+    // special byte (or simple escape) is decoded and the scan resumes after it.
     while (going && i + 8 <= n) {
         std::uint64_t w = load64(p + i);
         std::uint64_t mask = rxSpecialMask(w);
@@ -635,9 +646,8 @@ void CZModemCore::decodeFast() {
         }
         int clean = cleanBytes(mask);
         o += static_cast<std::size_t>(clean);
-        const std::size_t end = i + 8;
         i += static_cast<std::size_t>(clean);
-        while (going && i < end) going = step();
+        going = step();
     }
     while (going && i < n) going = step();
     if (o) {

@@ -129,7 +129,7 @@ public:
     int sendBin32Header();
     /// Finds and reads the next header, the first character within timeoutMs.
     /// 0 with a complete header; ErrCancelled when the peer's cancel sequence
-    /// (five CAN) came instead; else ErrTimeout (every other header failure).
+    /// (five CAN) came instead; else ErrLinkTimeout (every other header failure).
     /// isHeaderSilence tells a wait that got nothing from one that got bytes.
     int getZMHeader(int timeoutMs);
     bool isHeaderSilence() const { return mbHeaderSilence; }

@@ -118,6 +118,7 @@ int CZModemFile::openForWrite(long& position, bool& skip) {
             // Only a shorter file can be the beginning of the offered one.
             if (length >= miSize) {
                 position = static_cast<long>(length);
+                miProgress = static_cast<int>(std::min<long long>(length, MaxFileSize));
                 skip = true;
                 return 0;
             }
