@@ -2,9 +2,16 @@
 // Small helpers shared by the test programs: the error code a call throws,
 // and bounded reads.
 
+#include <sys/syscall.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <atomic>
+#include <fstream>
 #include <functional>
+#include <future>
+#include <iterator>
+#include <memory>
 #include <string>
 #include <thread>
 
@@ -31,6 +38,31 @@ inline unsigned int codeWhenWoken(const std::function<void()>& blocked, const st
     wake();
     thread.join();
     return code;
+}
+
+/// True while the thread tid of this process sleeps in the kernel (blocked in a wait).
+inline bool isAsleep(long tid) {
+    std::ifstream stat("/proc/self/task/" + std::to_string(tid) + "/stat");
+    std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+    std::size_t close = text.rfind(')');
+    return close != std::string::npos && close + 2 < text.size() && text[close + 2] == 'S';
+}
+
+/// Runs call on a thread of its own and returns once that thread is blocked
+/// (or after ms): the ready signal for a test that then wakes it. The future
+/// gives call's result.
+template <class Call>
+auto startBlocked(Call call, unsigned int ms = 5000) {
+    auto started = std::make_shared<std::promise<long>>();
+    std::future<long> tid = started->get_future();
+    auto result = std::async(std::launch::async, [started, call]() mutable {
+        started->set_value(::syscall(SYS_gettid));
+        return call();
+    });
+    const long id = tid.get();
+    OS::StopWatch watch;
+    while (!isAsleep(id) && watch.getElapsed() < ms) std::this_thread::yield();
+    return result;
 }
 
 /// Reads until count bytes came, the stream ended, or ms passed in all.

@@ -39,12 +39,11 @@ TEST_F(UDLPrinterTest, NestedModemLocator) {
     EXPECT_EQ(msTrace, "UDL : 'modem:serial\\:COM1\\@9600:Number=555'\nUDL : 'serial:COM1@9600'\nUDL : 'COM1'\n");
 }
 
-TEST_F(UDLPrinterTest, TextWithoutColonComesBackUnchanged) {
+TEST_F(UDLPrinterTest, TextWithoutColonComesBackUnchangedAndStdioHasTwoLines) {
     EXPECT_EQ(print("just words").str(), "just words");
     EXPECT_EQ(msTrace, "UDL : 'just words'\n");
+    EXPECT_EQ(print("stdio:").str(), "P:\\#stdio\nT:\\#\n");
 }
-
-TEST_F(UDLPrinterTest, StdioHasOnlyTwoLines) { EXPECT_EQ(print("stdio:").str(), "P:\\#stdio\nT:\\#\n"); }
 
 TEST_F(UDLPrinterTest, UnitsEmptyValuesAndMissingTexts) {
     EXPECT_EQ(print("tcpip:h:ConnectTimeout=5000,Empty=,RedialWaitingTime=3").str(),

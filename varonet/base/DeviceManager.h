@@ -19,7 +19,7 @@ public:
     virtual DeviceServer* manageServer(DeviceServer* server) = 0;
     /// 2: takes a new device; returns the device to use in its place.
     virtual Device* manageDevice(Device* device) = 0;
-    /// 3: the device is no longer wanted; the manager forgets (and usually deletes) it.
+    /// 3: the device is no longer wanted; the manager forgets it, and deletes it when it is its own.
     virtual void releaseDevice(Device* device) = 0;
     /// 4: a managed server is given back by its user (a server device that goes away).
     virtual void releaseServer(DeviceServer* server) = 0;

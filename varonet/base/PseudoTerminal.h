@@ -23,6 +23,8 @@ public:
 
     /// The slave's path, e.g. "/dev/pts/7".
     const Base::String& getSlavePath() const { return msSlavePath; }
+    /// The master's descriptor (termios queries on it report the slave's settings); -1 once closed.
+    int getHandle() const { return mMaster.getHandle(); }
 
     /// Open from construction until close; a closed terminal cannot be opened again.
     bool isOpen() override { return mMaster.isOpen(); }

@@ -20,9 +20,10 @@ constexpr int kBChannels = 1;
 constexpr unsigned int kMsPerSecond = 1000;
 }  // namespace
 
-CapiDevice::CapiDevice() : mpCapi(new (std::nothrow) Capi::CCapi()) {}
+// Without memory for the wrapper the device still exists and reports the failed registration.
+CapiDevice::CapiDevice() : CapiDevice(std::unique_ptr<Capi::CCapi>(new (std::nothrow) Capi::CCapi())) {}
 
-CapiDevice::CapiDevice(Capi::CCapi* wrapper) : mpCapi(wrapper) {}
+CapiDevice::CapiDevice(std::unique_ptr<Capi::CCapi> wrapper) : mpCapi(std::move(wrapper)) {}
 
 CapiDevice::~CapiDevice() {
     if (!mpCapi) return;

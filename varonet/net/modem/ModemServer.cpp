@@ -111,7 +111,7 @@ IO::Device* ModemServer::manageDevice(IO::Device*) { return nullptr; }
 
 void ModemServer::releaseDevice(IO::Device* device) {
     if (IO::DeviceManager* manager = mpTemplate->getDeviceManager()) manager->releaseDevice(device);
-    else delete device;
+    delete device;
 }
 
 void ModemServer::releaseServer(IO::DeviceServer*) {

@@ -69,8 +69,9 @@ public:
     IO::DeviceServer* manageServer(IO::DeviceServer* server) override;
     /// Call modems are not managed from outside: null.
     IO::Device* manageDevice(IO::Device* device) override;
-    /// Passed to the template modem's manager when it has one (which disposes
-    /// of it); otherwise the device is deleted.
+    /// Ends a call modem: the template modem's manager, when it has one, hears
+    /// of it first (it must only forget the device: the device was never its
+    /// own), then the device is deleted, which hangs up and frees the line.
     void releaseDevice(IO::Device* device) override;
     /// The release of the call: unlocks the line and clears the active call.
     void releaseServer(IO::DeviceServer* server) override;
