@@ -46,25 +46,19 @@ struct Sampling : Device {
     long long mlPeak = 0;
 };
 
+// Noise; a valid block with a few bytes changed, then cut or extended; an extended header with any length.
 T1Peer::Bytes randomCase(std::mt19937& random) {
     const auto byte = [&] { return static_cast<std::uint8_t>(random() & 0xFF); };
     T1Peer::Bytes b;
-    switch (random() % 4) {
-        case 0:  // noise
-            for (int n = byte() % 48; n > 0; --n) b.push_back(byte());
-            return b;
-        case 1:  // a valid block with a few bytes changed, then cut or extended
-            for (int n = byte() % 40; n > 0; --n) b.push_back(byte());
-            b = T1Peer::encode(byte(), byte(), b, byte() & 1);
-            for (int n = byte() % 3; n > 0; --n) b[byte() % b.size()] ^= byte();
-            b.resize(byte() % (b.size() + 4));
-            return b;
-        default:  // an extended header with any length, valid BCD or not, and some bytes
-            b = {byte(), byte(), 0xFF};
-            for (int i = 0; i < 4; ++i) b.push_back(random() % 4 == 0 ? byte() : 0x99);
-            for (int n = byte() % 64; n > 0; --n) b.push_back(byte());
-            return b;
-    }
+    const unsigned int kind = random() % 3;
+    if (kind == 2) b = {byte(), byte(), 0xFF, 0x99, 0x99, 0x99, 0x99};
+    for (int n = byte() % 48; n > 0; --n) b.push_back(byte());
+    if (kind == 2) for (int i = 3; i < 7; ++i) b[i] = random() % 4 == 0 ? byte() : 0x99;
+    if (kind != 1) return b;
+    b = T1Peer::encode(byte(), byte(), b, byte() & 1);
+    for (int n = byte() % 3; n > 0; --n) b[byte() % b.size()] ^= byte();
+    b.resize(byte() % (b.size() + 4));
+    return b;
 }
 
 }  // namespace

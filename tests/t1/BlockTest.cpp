@@ -3,9 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
-#include <thread>
 
-#include <varonet/base/FifoDevice.h>
 #include <varonet/base/HexDump.h>
 #include <varonet/base/MemoryDevice.h>
 #include <varonet/t1/EDCException.h>
@@ -97,16 +95,14 @@ TEST(BlockReader, ClassifiesAndRendersByPcb) {
 }
 
 TEST(BlockReader, InformationFieldsOfBothFormsInAnyChunking) {
-    const Bytes wire = T1Peer::encode(0x12, 0x20, bytes(255), true);  // LEN FF, 00 00 02 55
-    for (std::size_t chunk : {1u, 3u, 64u, 4096u}) {
-        TestSupport::ScriptedDevice device(text(wire), chunk);
-        std::unique_ptr<Block> block(Block::readBlock(&device, 0, 0));
-        EXPECT_EQ(block->getData(), array(bytes(255))) << chunk;
-        EXPECT_FALSE(static_cast<InformationBlock&>(*block).isLast());
-        EXPECT_EQ(device.size(), 0);
-    }
-    for (std::size_t n : {0u, 1u, 254u})
-        for (bool extended : {false, true}) EXPECT_EQ(decode(T1Peer::encode(1, 0, bytes(n), extended))->getData(), array(bytes(n)));
+    for (std::size_t chunk : {1u, 3u, 4096u})
+        for (std::size_t n : {0u, 1u, 254u, 255u})
+            for (bool extended : {false, true}) {  // LEN FF with 00 00 02 55 announces 255 bytes
+                TestSupport::ScriptedDevice device(text(T1Peer::encode(0x12, 0x20, bytes(n), extended || n > 254)), chunk);
+                std::unique_ptr<Block> block(Block::readBlock(&device, 0, 0));
+                EXPECT_EQ(block->getData(), array(bytes(n))) << chunk << "/" << n;
+                EXPECT_TRUE(!static_cast<InformationBlock&>(*block).isLast() && device.size() == 0);
+            }
 }
 
 TEST(BlockReader, DetectsEveryFlippedBitInFieldAndCheck) {
@@ -135,19 +131,4 @@ TEST(BlockReader, FailuresOfTheStream) {
     for (std::size_t n : {0u, 1u, 2u, 4u, 6u}) EXPECT_EQ(codeOf([&] { decode(cut(n)); }), unsigned(ErrShortBlockRead)) << n;
     EXPECT_EQ(codeOf([] { decode({0x12, 0x00, 0xFF, 0x99, 0x99, 0x99, 0x99, 1, 2, 3}); }), unsigned(ErrShortBlockRead));
     EXPECT_THROW(decode({0x12, 0x00, 0xFF, 0x00, 0x00, 0x0A, 0x00, 1, 2}, 0, 5), EDCException) << "a length not in BCD";
-}
-
-TEST(BlockReader, WaitsForTheFirstByteAndEachFollowingOne) {
-    Base::FifoDevice fifo(2000);
-    const Bytes wire = T1Peer::encode(0x12, 0x20, bytes(600), true);
-    // With waiting times the reader waits for each piece; with 0 the FIFO's own read holds it.
-    for (unsigned int wait : {2000u, 0u}) {
-        std::thread writer([&] {
-            for (std::size_t at = 0; at < wire.size(); at += 97)
-                fifo.write(reinterpret_cast<const char*>(wire.data() + at), std::min<long>(97, long(wire.size() - at)));
-        });
-        std::unique_ptr<Block> block(Block::readBlock(&fifo, wait, wait));
-        writer.join();
-        EXPECT_EQ(block->getData(), array(bytes(600))) << wait;
-    }
 }

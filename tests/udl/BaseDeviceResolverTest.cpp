@@ -1,7 +1,6 @@
 #include <varonet/udl/BaseDeviceResolver.h>
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <memory>
 #include <string>
@@ -59,33 +58,28 @@ TEST(BaseDeviceResolver, NullResultsSayWhyAndUnknownWordsThrow9729) {
 TEST(BaseDeviceResolver, SerialTargetsBaudTableAndFlowControl) {
     IO::PseudoTerminal pty;  // an existing device path is used as it stands
     const std::string path = pty.getSlavePath().str();
-    const struct { std::string locator; unsigned int number; std::string name; IO::SerialDevice::EBaudRate rate; IO::SerialDevice::EFlowControl flow; }
-        rows[] = {
-            {"serial:COM3@115k", 0, "COM3", IO::SerialDevice::Baud115200, IO::SerialDevice::FlowNone},
-            {"serial:3:baudrate=57600", 3, "COM3", IO::SerialDevice::Baud57600, IO::SerialDevice::FlowNone},
-            {"serial:/x/y/COM4@9600", 0, "COM4", IO::SerialDevice::Baud9600, IO::SerialDevice::FlowNone},  // no such file
-            {"serial:x/COM2@110", 0, "COM2", IO::SerialDevice::Baud110, IO::SerialDevice::FlowNone},
-            {"serial:" + path + "@300", 0, path, IO::SerialDevice::Baud300, IO::SerialDevice::FlowNone},
-            {"serial:ttyUSB0@57k", 0, "ttyUSB0", IO::SerialDevice::Baud57600, IO::SerialDevice::FlowNone},
-            {"serial:COM1:baudrate=1200,FlowControl=Hardware", 0, "COM1", IO::SerialDevice::Baud1200, IO::SerialDevice::FlowHardware},
-            {"serial:COM1@2400:FlowControl=Software", 0, "COM1", IO::SerialDevice::Baud2400, IO::SerialDevice::FlowSoftware},
-            {"serial:COM1@4800:FlowControl=hardware", 0, "COM1", IO::SerialDevice::Baud4800, IO::SerialDevice::FlowNone},  // case counts
-            {"serial:COM1@19200", 0, "COM1", IO::SerialDevice::Baud19200, IO::SerialDevice::FlowNone},
-            {"serial:COM1@38400", 0, "COM1", IO::SerialDevice::Baud38400, IO::SerialDevice::FlowNone},
-            {"serial:COM1@115200", 0, "COM1", IO::SerialDevice::Baud115200, IO::SerialDevice::FlowNone},
-            {"serial:COM1@230400", 0, "COM1", IO::SerialDevice::Baud230400, IO::SerialDevice::FlowNone},
-            {"serial:COM1@460800", 0, "COM1", IO::SerialDevice::Baud460800, IO::SerialDevice::FlowNone},
-            {"serial:COM1@921600", 0, "COM1", IO::SerialDevice::Baud921600, IO::SerialDevice::FlowNone},
-        };
+    const struct { std::string locator; unsigned int number; std::string name; IO::SerialDevice::EFlowControl flow; } rows[] = {
+        {"serial:COM3@115k", 0, "COM3", IO::SerialDevice::FlowNone},
+        {"serial:3:baudrate=115200", 3, "COM3", IO::SerialDevice::FlowNone},
+        {"serial:/x/y/COM4@115k", 0, "COM4", IO::SerialDevice::FlowNone},  // no such file: the part after the last "/"
+        {"serial:x/COM2@115k", 0, "COM2", IO::SerialDevice::FlowNone},
+        {"serial:" + path + "@115k", 0, path, IO::SerialDevice::FlowNone},
+        {"serial:COM1:baudrate=115k,FlowControl=Hardware", 0, "COM1", IO::SerialDevice::FlowHardware},
+        {"serial:COM1@115k:FlowControl=Software", 0, "COM1", IO::SerialDevice::FlowSoftware},
+        {"serial:COM1@115k:FlowControl=hardware", 0, "COM1", IO::SerialDevice::FlowNone},  // the value has case
+    };
     for (const auto& row : rows) {
-        SCOPED_TRACE(row.locator);
         Device device = resolve(row.locator);
         auto* serial = dynamic_cast<IO::SerialDevice*>(device.get());
-        ASSERT_TRUE(serial && !dynamic_cast<IO::FastSerialDevice*>(serial));
-        EXPECT_TRUE(serial->getPortNumber() == row.number && serial->getName().str() == row.name);
-        EXPECT_TRUE(serial->getBaudrate() == row.rate && serial->getFlowControl() == row.flow);
+        ASSERT_TRUE(serial && !dynamic_cast<IO::FastSerialDevice*>(serial)) << row.locator;
+        EXPECT_TRUE(serial->getPortNumber() == row.number && serial->getName().str() == row.name) << row.locator;
+        EXPECT_TRUE(serial->getBaudrate() == IO::SerialDevice::Baud115200 && serial->getFlowControl() == row.flow) << row.locator;
         EXPECT_FALSE(serial->isOpen()) << "the resolver configures; the caller opens";
     }
+    const char* words[] = {"110", "300", "1200", "2400", "4800", "9600", "19200", "38400", "57k", "115200", "230400", "460800", "921600"};
+    for (int rate = 0; rate <= IO::SerialDevice::Baud921600; ++rate)
+        EXPECT_EQ(dynamic_cast<IO::SerialDevice&>(*resolve(std::string("serial:COM1@") + words[rate])).getBaudrate(), rate) << words[rate];
+    EXPECT_EQ(dynamic_cast<IO::SerialDevice&>(*resolve("serial:COM1@57600")).getBaudrate(), IO::SerialDevice::Baud57600);
 }
 
 TEST(BaseDeviceResolver, FastSerialOpensPortTwoAndConfiguresIt) {
@@ -131,31 +125,13 @@ TEST(BaseDeviceResolver, FileModesOnRealFiles) {
 
 TEST(BaseDeviceResolver, LoopbackAndStandardStreams) {
     Device loopback = resolve("loopback:ignored:rest=1");
-    ASSERT_NE(dynamic_cast<Base::FifoDevice*>(loopback.get()), nullptr);
-    EXPECT_EQ(loopback->getTimeout(), 0x7FFFFFFFu);
+    ASSERT_TRUE(dynamic_cast<Base::FifoDevice*>(loopback.get()) && loopback->getTimeout() == 0x7FFFFFFFu);
     loopback->write(Base::String("round trip"));
     EXPECT_EQ(TestSupport::readFor(*loopback, 10, 1000), "round trip");
-
-    int fds[2];
-    ASSERT_EQ(::pipe(fds), 0);  // standard input from a pipe for the length of the test
-    const int saved = ::dup(STDIN_FILENO);
-    ::dup2(fds[0], STDIN_FILENO);
-    ::close(fds[0]);
     Device stdio = resolve("stdio:anything");
     auto* combined = dynamic_cast<IO::CombinedDevice*>(stdio.get());
     ASSERT_TRUE(combined && combined->getInput() == IO::StandardInput::getInstance());
     EXPECT_EQ(combined->getOutput(), IO::StandardOutput::getInstance());
-    stdio->open();
-    EXPECT_FALSE(stdio->waitForData(0));
-    EXPECT_EQ(::write(fds[1], "typed line\n", 11), 11);
-    ASSERT_TRUE(stdio->waitForData(2000));
-    EXPECT_EQ(stdio->size(), 11);
-    EXPECT_EQ(TestSupport::readFor(*stdio, 11, 1000), "typed line\n");
-    ::close(fds[1]);
-    EXPECT_EQ(stdio->read(reinterpret_cast<char*>(fds), 4), 0);
-    EXPECT_TRUE(stdio->isEOF());
-    ::dup2(saved, STDIN_FILENO);
-    ::close(saved);
 }
 
 TEST(BaseDeviceResolver, ManagerReceivesEveryDeviceAndLocksSerialPortsWhileConfiguring) {
@@ -193,19 +169,4 @@ TEST(BaseDeviceResolver, ManagerReceivesEveryDeviceAndLocksSerialPortsWhileConfi
     } busy;
     EXPECT_EQ(codeOf([&] { resolver.resolve("serial:COM5@2400", nullptr, &busy); }), UDL::ErrPortLockTimeout);
     EXPECT_TRUE(busy.managed.size() == 1 && busy.lastTrylockMs == 3000 && busy.unlockCalls == 0) << "the port stays with the manager";
-}
-
-// Hostile locators give an exception or a null result, never a crash.
-TEST(BaseDeviceResolver, HostileLocators) {
-    const std::string longText(10000, 'a'), escapes(10000, '\\'), colons(10000, ':');
-    const std::string locators[] = {
-        "", ":", "::", "\\", "\\\\\\:", "@", "@:", ":@", longText, escapes, colons, "serial:" + longText + "@9600",
-        "file:" + longText + "@ro", "modem:" + escapes, "serial:" + colons, "loopback:" + longText,
-        std::string("serial:CO\0M1@9600", 17), std::string("file:/tmp/x\0y@ro", 16), "serial:@@@@", "serial:\\@:\\:=,,,=",
-    };
-    for (const std::string& locator : locators) {
-        codeOf([&] {
-            if (Device device = resolve(Base::String(locator.data(), locator.size()))) device->open();
-        });
-    }
 }

@@ -8,7 +8,6 @@
 
 #include <varonet/net/modem/AnalogModemServer.h>
 #include <varonet/net/modem/IsdnModemServer.h>
-#include <varonet/udl/ServerDevice.h>
 
 #include "support/CountingDeviceManager.h"
 #include "support/ModemTestKit.h"
@@ -63,26 +62,4 @@ TEST(ModemServerResolver, ManagerReceivesEveryPieceAndNoPieceOwnsAnother) {
     EXPECT_TRUE(manager.manageDeviceCalls == 3 && manager.manageServerCalls == 1) << "port, line, modem; server";
     EXPECT_TRUE(manager.managed.at(2) == server->getTemplateModem() && !server->getTemplateModem()->ownsUnderlying());
     EXPECT_EQ(line.sim().received(), "") << "with a manager nothing is initialised";
-}
-
-TEST(ModemServerResolver, ServerDeviceAnswersOneCallerAfterAnother) {
-    SimulatedLine line;
-    line.sim().setEcho(false);
-    UDL::BaseDeviceResolver resolver;
-    std::unique_ptr<IO::Device> device(resolver.resolve("server:modem:" + ::device(line), nullptr, nullptr));
-    auto* serverDevice = dynamic_cast<IO::ServerDevice*>(device.get());
-    auto* server = dynamic_cast<Net::AnalogModemServer*>(serverDevice->getServer());
-    ASSERT_NE(server, nullptr);
-    EXPECT_FALSE(server->waitForConnection(0));  // the line is set up for answering
-    for (int call = 1; call <= 2; ++call) {
-        line.sim().ring();
-        device->open();
-        ASSERT_TRUE(device->isOpen()) << "call " << call;
-        dynamic_cast<Net::Modem&>(*serverDevice->getConnection()).setDelayToDisconnect(0);
-        EXPECT_TRUE(server->isCallActive());
-        device->write(Base::String("hi"));
-        EXPECT_EQ(TestSupport::readFor(*device, 2, 2000), "hi");
-        device->close();
-        EXPECT_FALSE(server->isCallActive() || line.sim().hasCarrier()) << "closing the server device ends the call";
-    }
 }

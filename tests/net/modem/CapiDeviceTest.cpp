@@ -15,39 +15,33 @@
 
 using Capi::SimulatedExchange;
 using TestSupport::codeOf;
-using TestSupport::ExchangeScope;
 using TestSupport::readFor;
 
 TEST(CapiDevice, EchoCallCarriesDataBothWaysAndClears) {
-    ExchangeScope exchange;
+    TestSupport::ExchangeScope exchange;
     exchange->addNumber("555", SimulatedExchange::AnswerEcho);
     Net::CapiDevice device;
     EXPECT_EQ(codeOf([&] { device.waitForData(10); }), Net::ErrModemNotConnected);
     device.setNumber("555");
     ASSERT_TRUE(device.createCapi());
-    EXPECT_FALSE(device.isOpen());
     device.open();
     OS::StopWatch watch;
     EXPECT_FALSE(device.waitForData(300));
-    EXPECT_GE(watch.getElapsed(), 300u);
-    EXPECT_TRUE(device.isOpen() && device.getName() == "CapiDevice");
+    EXPECT_TRUE(watch.getElapsed() >= 300u && device.isOpen() && device.getName() == "CapiDevice");
     EXPECT_EQ(device.write(Base::String("hello")), 5);
     EXPECT_EQ(readFor(device, 5, 2000), "hello") << "filled by the wrapper's receive thread";
-    EXPECT_TRUE(device.isEOF() && device.size() == 0);
     char c;
-    EXPECT_EQ(device.read(&c, 1), 0) << "a read does not wait";
+    EXPECT_TRUE(device.isEOF() && device.size() == 0 && device.read(&c, 1) == 0) << "a read does not wait";
     device.write(Base::String("x"));
     ASSERT_TRUE(device.waitForData(2000));
-    EXPECT_FALSE(device.waitForData(0)) << "0 does not look, even with data waiting";
-    EXPECT_EQ(device.size(), 1);
+    EXPECT_TRUE(!device.waitForData(0) && device.size() == 1) << "0 does not look, even with data waiting";
     device.close();
-    EXPECT_FALSE(device.isOpen());
-    EXPECT_EQ(exchange->activeCalls(), 0u);
+    EXPECT_TRUE(!device.isOpen() && exchange->activeCalls() == 0);
     EXPECT_EQ(device.write(Base::String("late")), 0) << "no call: the wrapper refuses the data";
 }
 
-TEST(CapiDevice, FarEndTalksTakesLargeWritesInPiecesAndHangsUp) {
-    ExchangeScope exchange;
+TEST(CapiDevice, FarEndTalksLargeWritesGoInPiecesAndDeletingClearsTheCall) {
+    TestSupport::ExchangeScope exchange;
     exchange->addNumber("0101955", SimulatedExchange::AnswerHandOver);
     std::unique_ptr<IO::Device> far;
     {
@@ -70,25 +64,14 @@ TEST(CapiDevice, FarEndTalksTakesLargeWritesInPiecesAndHangsUp) {
     EXPECT_EQ(exchange->registeredApplications(), 0u) << "deleting the device releases the registration";
     EXPECT_EQ(readFor(*far, 3, 2000), "bye") << "what was sent before stays readable";
     EXPECT_TRUE(!far->isOpen() && far->isEOF());
-
-    Net::CapiDevice again;  // the far end hangs up first: clearing still succeeds
-    again.setNumber("0101955");
-    ASSERT_TRUE(again.createCapi());
-    again.open();
-    exchange->takeCall(2000)->close();
-    EXPECT_EQ(again.write(Base::String("gone")), 0);
-    again.close();
-    EXPECT_FALSE(again.isOpen());
 }
 
 TEST(CapiDevice, RefusedOrBusyCallsAreTriedAttemptsTimesWithTheRedialWaitAfterEach) {
     const struct { SimulatedExchange::EAnswer answer; int attempts, redialWait; unsigned int minMs, maxMs; } cases[] = {
-        {SimulatedExchange::Refuse, 3, 0, 0, 1500},
-        {SimulatedExchange::Busy, 1, 0, 0, 1500},
-        {SimulatedExchange::Refuse, 2, 1, 2000, 3500},  // the wait follows the last attempt too
-    };
+        {SimulatedExchange::Refuse, 3, 0, 0, 1500}, {SimulatedExchange::Busy, 1, 0, 0, 1500},
+        {SimulatedExchange::Refuse, 2, 1, 2000, 3500}};  // the wait follows the last attempt too
     for (const auto& c : cases) {
-        ExchangeScope exchange;
+        TestSupport::ExchangeScope exchange;
         exchange->addNumber("777", c.answer);
         Net::CapiDevice device;
         device.setNumber("777");
@@ -98,20 +81,17 @@ TEST(CapiDevice, RefusedOrBusyCallsAreTriedAttemptsTimesWithTheRedialWaitAfterEa
         ASSERT_TRUE(device.createCapi());
         OS::StopWatch watch;
         EXPECT_EQ(codeOf([&] { device.open(); }), Net::ErrModemNotOpenAfterDial);
-        EXPECT_TRUE(watch.getElapsed() >= c.minMs && watch.getElapsed() < c.maxMs) << watch.getElapsed();
-        EXPECT_FALSE(device.isOpen());
+        EXPECT_TRUE(watch.getElapsed() >= c.minMs && watch.getElapsed() < c.maxMs && !device.isOpen()) << watch.getElapsed();
         EXPECT_EQ(exchange->countCalls("777"), static_cast<std::size_t>(c.attempts));
     }
 }
 
 TEST(CapiDevice, ProtocolAndAddressingReachTheExchange) {
     const struct { Net::EIsdnProtocol protocol; const char *text, *logicalNumber, *userData; } cases[] = {
-        {Net::IsdnX75, "X75", "", ""},            {Net::IsdnX25BChannel, "X25", "1234", "ud"},
-        {Net::IsdnX31DChannel, "X25D", "", "ud"}, {Net::IsdnPPP, "X75", "", "ud"},
-        {Net::IsdnV110, "V110", "", "ud"},
-    };
+        {Net::IsdnX75, "X75", "", ""}, {Net::IsdnX25BChannel, "X25", "1234", "ud"}, {Net::IsdnX31DChannel, "X25D", "", "ud"},
+        {Net::IsdnPPP, "X75", "", "ud"}, {Net::IsdnV110, "V110", "", "ud"}};
     for (const auto& c : cases) {
-        ExchangeScope exchange;
+        TestSupport::ExchangeScope exchange;
         exchange->addNumber("9", SimulatedExchange::AnswerEcho);
         Net::CapiDevice device;
         device.setNumber("9");
@@ -123,39 +103,33 @@ TEST(CapiDevice, ProtocolAndAddressingReachTheExchange) {
         device.setCallingX25Number("777");
         ASSERT_TRUE(device.createCapi());
         device.open();
-        ASSERT_EQ(exchange->calls().size(), 1u);
-        const Capi::CallRequest r = exchange->calls()[0].request;
-        EXPECT_TRUE(r.protocol == c.text && r.number == "9" && r.logicalNumber == c.logicalNumber && r.userData == c.userData)
-            << c.text;
+        const Capi::CallRequest r = exchange->calls().at(0).request;
+        EXPECT_TRUE(r.protocol == c.text && r.number == "9" && r.logicalNumber == c.logicalNumber && r.userData == c.userData) << c.text;
         EXPECT_TRUE(r.ownMSN == "42" && r.tei == "3" && r.callingX25Number == "777" && r.bChannels == 1);
     }
 }
 
 TEST(CapiDevice, FailedRegistrationIsLoggedAndReportedAsFalse) {
     {
-        ExchangeScope exchange;
+        TestSupport::ExchangeScope exchange;
         exchange->setRegistrationFails(true);
         Net::CapiDevice device;
-        EXPECT_FALSE(device.createCapi());
-        EXPECT_FALSE(device.getCapi()->getLastMessage().isEmpty());
+        EXPECT_FALSE(device.createCapi() || device.getCapi()->getLastMessage().isEmpty());
         EXPECT_EQ(exchange->registeredApplications(), 0u);
         device.setBlockSize(64);
         exchange->setRegistrationFails(false);
         EXPECT_FALSE(device.createCapi()) << "blocks below 128 bytes";
         EXPECT_TRUE(device.getCapi()->getLastMessage().contains("64"));
     }
-    Net::CapiDevice orphan;  // no backend installed at all
-    EXPECT_FALSE(orphan.createCapi());
-    EXPECT_TRUE(orphan.getCapi()->getLastMessage().contains("no CAPI backend"));
+    Net::CapiDevice orphan, without(nullptr);  // no backend installed at all; no wrapper at all
+    EXPECT_FALSE(orphan.createCapi() || without.createCapi());
+    EXPECT_TRUE(orphan.getCapi()->getLastMessage().contains("no CAPI backend") && without.size() == 0);
     EXPECT_EQ(codeOf([&] { orphan.open(); }), Net::ErrModemNotOpenAfterDial);
-    Net::CapiDevice without(nullptr);  // no wrapper at all
-    EXPECT_FALSE(without.createCapi());
     EXPECT_EQ(codeOf([&] { without.open(); }), Net::ErrModemNotOpenAfterDial);
-    EXPECT_EQ(without.size(), 0);
 }
 
 TEST(CapiWrapper, TwoCallsNeedTwoLogicalConnections) {
-    ExchangeScope exchange;
+    TestSupport::ExchangeScope exchange;
     exchange->addNumber("1", SimulatedExchange::AnswerEcho);
     Capi::CCapi capi;
     char message[Capi::CCapi::MessageBufferSize] = {};
