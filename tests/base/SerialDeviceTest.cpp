@@ -12,7 +12,6 @@
 #include <varonet/base/PseudoTerminal.h>
 #include <varonet/base/StopWatch.h>
 #include <varonet/base/VirtualSerialPair.h>
-#include <varonet/udl/BaseDeviceResolver.h>
 
 #include "support/Files.h"
 #include "support/Process.h"
@@ -23,15 +22,10 @@ namespace {
 using TestSupport::codeOf;
 using TestSupport::readFor;
 
-std::unique_ptr<IO::SerialDevice> resolveSerial(const Base::String& locator) {
-    UDL::BaseDeviceResolver resolver;
-    return std::unique_ptr<IO::SerialDevice>(dynamic_cast<IO::SerialDevice*>(resolver.resolve(locator, nullptr, nullptr)));
-}
-
 // A new pseudo-terminal and a port on its slave side, named by path as an application names it.
 struct PtyPort {
     IO::PseudoTerminal pty;
-    std::unique_ptr<IO::SerialDevice> port = resolveSerial("serial:" + pty.getSlavePath() + "@115k");
+    std::unique_ptr<IO::SerialDevice> port = TestSupport::resolveAs<IO::SerialDevice>("serial:" + pty.getSlavePath() + "@115k");
     termios settings() {
         termios tio{};
         ::tcgetattr(pty.getHandle(), &tio);  // the master reports the slave's settings
@@ -69,7 +63,7 @@ TEST(SerialDevice, PtyOpenedByPathCarriesBytesAndIsHeldExclusively) {
     EXPECT_EQ(readFor(p.pty, outbound.size(), 3000), outbound);
     p.pty.write(Base::String("answer\r\n"));
     EXPECT_EQ(readFor(*p.port, 8, 3000), "answer\r\n");
-    auto second = resolveSerial("serial:" + p.pty.getSlavePath() + "@9600");
+    auto second = TestSupport::resolveAs<IO::SerialDevice>("serial:" + p.pty.getSlavePath() + "@9600");
     EXPECT_EQ(codeOf([&] { second->open(); }), Base::ErrPortInUse) << "a second user is refused";
     p.port->close();
     second->open();
@@ -138,8 +132,8 @@ TEST(SerialDevice, ReadTimeOutNonBlockingReadAndTheFarSideGoing) {
 
 TEST(VirtualSerialPair, WiredLikeANullModemCable) {
     IO::VirtualSerialPair::create("VNULL1", "VNULL2");
-    auto a = resolveSerial("serial:VNULL1@115k");
-    auto b = resolveSerial("serial:VNULL2@115k:FlowControl=Hardware");
+    auto a = TestSupport::resolveAs<IO::SerialDevice>("serial:VNULL1@115k");
+    auto b = TestSupport::resolveAs<IO::SerialDevice>("serial:VNULL2@115k:FlowControl=Hardware");
     a->open();
     EXPECT_FALSE(a->readDCD()) << "nobody at the other end yet";
     b->open();

@@ -18,6 +18,7 @@
 #include <varonet/base/Device.h>
 #include <varonet/base/Exception.h>
 #include <varonet/base/StopWatch.h>
+#include <varonet/udl/BaseDeviceResolver.h>
 
 namespace TestSupport {
 
@@ -38,6 +39,22 @@ inline unsigned int codeWhenWoken(const std::function<void()>& blocked, const st
     wake();
     thread.join();
     return code;
+}
+
+/// The device a locator resolves to, as a T; null when it names none or another kind.
+template <class T = IO::Device>
+std::unique_ptr<T> resolveAs(const Base::String& locator, Log::Logger* logger = nullptr) {
+    UDL::BaseDeviceResolver resolver;
+    std::unique_ptr<IO::Device> device(resolver.resolve(locator, logger, nullptr));
+    return std::unique_ptr<T>(dynamic_cast<T*>(device.get()) ? dynamic_cast<T*>(device.release()) : nullptr);
+}
+
+/// The same for a server locator.
+template <class T = IO::DeviceServer>
+std::unique_ptr<T> resolveServerAs(const Base::String& locator, Log::Logger* logger = nullptr) {
+    UDL::BaseDeviceResolver resolver;
+    std::unique_ptr<IO::DeviceServer> server(resolver.resolveServer(locator, logger, nullptr));
+    return std::unique_ptr<T>(dynamic_cast<T*>(server.get()) ? dynamic_cast<T*>(server.release()) : nullptr);
 }
 
 /// True while the thread tid of this process sleeps in the kernel (blocked in a wait).

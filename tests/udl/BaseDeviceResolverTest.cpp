@@ -23,11 +23,7 @@ namespace {
 
 using Device = std::unique_ptr<IO::Device>;
 using TestSupport::codeOf;
-
-Device resolve(const Base::String& locator, IO::DeviceManager* manager = nullptr) {
-    UDL::BaseDeviceResolver resolver;
-    return Device(resolver.resolve(locator, nullptr, manager));
-}
+Device resolve(const Base::String& locator) { return TestSupport::resolveAs(locator); }
 
 }  // namespace
 

@@ -19,12 +19,7 @@ using TestSupport::codeOf;
 using TestSupport::ExchangeScope;
 
 namespace {
-std::unique_ptr<Net::CapiDevice> resolveCapi(const std::string& locator) {
-    UDL::BaseDeviceResolver resolver;
-    std::unique_ptr<IO::Device> device(resolver.resolve(locator, nullptr, nullptr));
-    EXPECT_NE(dynamic_cast<Net::CapiDevice*>(device.get()), nullptr) << locator;
-    return std::unique_ptr<Net::CapiDevice>(dynamic_cast<Net::CapiDevice*>(device.release()));
-}
+auto resolveCapi(const std::string& locator) { return TestSupport::resolveAs<Net::CapiDevice>(locator); }
 }  // namespace
 
 TEST(CapiResolver, ProtocolWordInAnyCaseGivesARegisteredDeviceWithItsDefaults) {

@@ -17,19 +17,12 @@
 #include "support/TestCalls.h"
 
 using TestSupport::codeOf;
+using TestSupport::resolveAs;
 using TestSupport::SimulatedLine;
 
 namespace {
 
 std::string target(SimulatedLine& line) { return "serial\\:" + line.hostName() + "\\@115k"; }
-
-template <class T>
-std::unique_ptr<T> resolveAs(const std::string& locator, Log::Logger* logger = nullptr) {
-    UDL::BaseDeviceResolver resolver;
-    std::unique_ptr<IO::Device> device(resolver.resolve(locator, logger, nullptr));
-    EXPECT_NE(dynamic_cast<T*>(device.get()), nullptr) << locator;
-    return std::unique_ptr<T>(dynamic_cast<T*>(device.release()));
-}
 
 Net::StatefulDevice* lineOf(Net::Modem& modem) { return dynamic_cast<Net::StatefulDevice*>(modem.getUnderlying()); }
 IO::SerialDevice* portOf(Net::Modem& modem) { return dynamic_cast<IO::SerialDevice*>(lineOf(modem)->getUnderlying()); }

@@ -14,19 +14,12 @@
 #include "support/RecordingLogger.h"
 #include "support/TestCalls.h"
 
+using TestSupport::resolveServerAs;
 using TestSupport::SimulatedLine;
 
 namespace {
 
 std::string device(SimulatedLine& line) { return "Device=serial\\:" + line.hostName() + "\\@115k"; }
-
-template <class T>
-std::unique_ptr<T> resolveServerAs(const std::string& locator, Log::Logger* logger = nullptr) {
-    UDL::BaseDeviceResolver resolver;
-    std::unique_ptr<IO::DeviceServer> server(resolver.resolveServer(locator, logger, nullptr));
-    EXPECT_NE(dynamic_cast<T*>(server.get()), nullptr) << locator;
-    return std::unique_ptr<T>(dynamic_cast<T*>(server.release()));
-}
 
 }  // namespace
 

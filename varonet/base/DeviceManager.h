@@ -15,9 +15,11 @@ class DeviceServer;
 class DeviceManager {
 public:
     virtual ~DeviceManager() = default;
-    /// 1: takes a new server; returns the server to use in its place.
+    /// 1: takes over a new server (the manager owns it from now on); returns
+    /// the server to use in its place, which stays the manager's.
     virtual DeviceServer* manageServer(DeviceServer* server) = 0;
-    /// 2: takes a new device; returns the device to use in its place.
+    /// 2: takes over a new device (the manager owns it from now on); returns
+    /// the device to use in its place, which stays the manager's.
     virtual Device* manageDevice(Device* device) = 0;
     /// 3: the device is no longer wanted; the manager forgets it, and deletes it when it is its own.
     virtual void releaseDevice(Device* device) = 0;

@@ -136,9 +136,10 @@ Block* Block::readBlock(IO::InputDevice* device, unsigned int blockWaitingTime, 
     }
 
     const NodeAddress address(nad);
-    if ((pcb & 0x80) == 0) return new InformationBlock(address, pcb, std::move(data));
-    if ((pcb & 0x40) != 0) return new SupervisoryBlock(address, pcb, std::move(data));
-    return new ReceiveReadyBlock(address, pcb, std::move(data));
+    // The caller takes the block over.
+    if ((pcb & 0x80) == 0) return std::make_unique<InformationBlock>(address, pcb, std::move(data)).release();
+    if ((pcb & 0x40) != 0) return std::make_unique<SupervisoryBlock>(address, pcb, std::move(data)).release();
+    return std::make_unique<ReceiveReadyBlock>(address, pcb, std::move(data)).release();
 }
 
 }  // namespace T1
