@@ -2,17 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include <varonet/udl/UDLParser.h>
 
-// Every option is read in the resolver tests; here what they cannot see: null versus set, and the word tables.
-TEST(ModemParameters, AbsentOptionsGiveNullZeroAndFalse) {
-    UDL::ModemParameters set(UDL::UDLParser("modem:x:UserData=NUI x,Preconfigured=true,LogicalConnections=2,DataBlocks=7", "at"));
-    EXPECT_TRUE(set.msUserData == "NUI x" && set.mbPreconfigured && set.muLogicalConnections == 2 && set.muDataBlocks == 7);
-    UDL::ModemParameters p(UDL::UDLParser("modem:serial\\:COM1\\@9600:Attempts=3,Preconfigured=false", "at"));
-    EXPECT_TRUE(p.msNumber.isNull() && p.msInitString2.isNull() && p.miAttempts == 3 && p.muConnectTimeout == 0);
-    EXPECT_FALSE(p.mbPreconfigured || p.mbPreinitialized);
-}
-
+// Every option is read in the resolver tests; here the word tables.
 TEST(ModemParameters, ModulationAndProtocolWords) {
     const struct { Base::String word; Net::EModulationType value; } modulations[] = {
         {"V22B", Net::ModulationV22bis}, {"V32", Net::ModulationV32},   {"V32B", Net::ModulationV32bis},

@@ -51,20 +51,6 @@ TEST(ModemResolver, EveryOptionOfAModemLocatorShowsInTheSettingsAndTheDial) {
     EXPECT_TRUE(modem->isOpen());
 }
 
-TEST(ModemResolver, ModemIsIdentifiedAndSetUpDuringResolveAndAbsentOptionsKeepDefaults) {
-    SimulatedLine line;
-    TestSupport::apply(line.sim(), TestSupport::agereV92());
-    TestSupport::RecordingLogger log;
-    auto modem = resolveAs<Net::AnalogModem>("modem:serial\\:" + line.hostName() + "\\@115k\\:FlowControl=Hardware:Number=555", &log);
-    ASSERT_TRUE(modem);
-    EXPECT_EQ(line.sim().received(), "AT\rATE0\rATI0\rATI3\rAT&FE0S0=0&K3&D2&C1s95=61\r");
-    EXPECT_TRUE(log.contains("S:ATI3\r")) << "the logger reaches the modem";
-    EXPECT_EQ(lineOf(*modem)->getModemType(), Net::ModemAnalog);
-    EXPECT_TRUE(modem->getDelayToDisconnect() == 1100 && modem->getAttempts() == 1 && modem->getConnectTimeout() == 0);
-    EXPECT_EQ(modem->getDialingMode(), Net::AnalogModem::DialTone);
-    EXPECT_FALSE(portOf(*modem)->isOpen()) << "resolve leaves the port closed";
-}
-
 TEST(ModemResolver, IsdnModemLocatorWithAndWithoutItsOptions) {
     SimulatedLine line;
     TestSupport::apply(line.sim(), TestSupport::isdnTaPlus());

@@ -27,7 +27,7 @@ public:
     /// ("the baud rate 1000000 is not one of the listed rates", "none: names no
     /// device"); empty when it returned a device or threw. A resolver shared by
     /// threads has one reason for all of them.
-    const Base::String& getReason() const { return msReason; }
+    Base::String getReason() const { return msReason; }
 
     /// The device a hand-over gave back, as the class that was handed over;
     /// throws Base::Exception 9729 when a manager returned another kind.

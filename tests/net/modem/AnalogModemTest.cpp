@@ -39,34 +39,6 @@ std::unique_ptr<OpenAnalogModem> onRow(unsigned int row, IO::Device* device = ne
 
 }  // namespace
 
-TEST(AnalogModemDialogue, FirstOpenOnAFreshLineFollowsTheWorkedSequenceThenHangsUpByDtr) {
-    SimulatedLine line;
-    TestSupport::apply(line.sim(), TestSupport::agereV92());
-    TestSupport::RecordingLogger log;
-    auto* stateful = new Net::StatefulDevice(line.makePort(IO::SerialDevice::FlowHardware).release());
-    Net::AnalogModem modem(stateful, &log);
-    modem.setNumber("555");
-    OS::StopWatch watch;
-    modem.open();
-    EXPECT_GE(watch.getElapsed(), 2000u) << "a multi-step modem without user data waits 2000 ms after connecting";
-    EXPECT_EQ(line.sim().received(), "AT\rATE0\rATI0\rATI3\rAT&FE0S0=0&K3&D2&C1s95=61\rATX3+ms=V92,1\rATDT555\r");
-    EXPECT_TRUE(stateful->getModemType() == Net::ModemAnalog && stateful->getInterfaceType() == 2);
-    EXPECT_EQ(stateful->getState(), modem.getConfigurationID());
-    EXPECT_EQ(modem.getName(), "modem:" + line.hostName() + ":555");
-    EXPECT_EQ(modem.write(Base::String("hello")), 5);
-    EXPECT_EQ(TestSupport::readFor(modem, 5, 2000), "hello");
-    line.sim().sendFromFarEnd("world");
-    EXPECT_EQ(TestSupport::readFor(modem, 5, 2000), "world");
-    OS::StopWatch sinceWrite;
-    modem.close();
-    EXPECT_GE(sinceWrite.getElapsed(), 1090u) << "hang-up waits for the delay to disconnect after the last write";
-    EXPECT_FALSE(line.sim().hasCarrier() || modem.isOpen());
-    EXPECT_TRUE(stateful->isOpen()) << "close leaves the line open";
-    EXPECT_EQ(line.sim().farEndReceived(), "hello") << "no escape sequence when DTR hangs up";
-    for (const char* entry : {"S:ATDT555\r", "R:CONNECT 33600\r\n", "E:768", "R:NO CARRIER\r\n"}) EXPECT_TRUE(log.contains(entry)) << entry;
-    EXPECT_EQ(log.badLevels(Net::ModemLogLevel), 0);
-}
-
 TEST(AnalogModemDialogue, OnAPseudoTerminalHangsUpWithEscapeAndAth) {
     auto sim = ModemSimulator::onPseudoTerminal();
     TestSupport::apply(*sim, TestSupport::agereV92());

@@ -5,7 +5,6 @@
 #include <string>
 
 #include <varonet/base/StopWatch.h>
-#include <varonet/net/capi/CapiErrors.h>
 #include <varonet/net/capi/SimulatedExchange.h>
 #include <varonet/net/modem/ModemErrors.h>
 
@@ -126,24 +125,4 @@ TEST(CapiDevice, FailedRegistrationIsLoggedAndReportedAsFalse) {
     EXPECT_TRUE(orphan.getCapi()->getLastMessage().contains("no CAPI backend") && without.size() == 0);
     EXPECT_EQ(codeOf([&] { orphan.open(); }), Net::ErrModemNotOpenAfterDial);
     EXPECT_EQ(codeOf([&] { without.open(); }), Net::ErrModemNotOpenAfterDial);
-}
-
-TEST(CapiWrapper, TwoCallsNeedTwoLogicalConnections) {
-    TestSupport::ExchangeScope exchange;
-    exchange->addNumber("1", SimulatedExchange::AnswerEcho);
-    Capi::CCapi capi;
-    char message[Capi::CCapi::MessageBufferSize] = {};
-    ASSERT_EQ(capi.CreateCapi(message, 1, 2, 2048), Capi::CapiOk);
-    capi.start();
-    int first = 0, second = 0;
-    ASSERT_EQ(capi.StartActiveConnect(&first, "X75", "1", "", "", "", "", 1, ""), Capi::CapiOk);
-    EXPECT_NE(first, 0);
-    EXPECT_EQ(capi.StartActiveConnect(&second, "X75", "1", "", "", "", "", 1, ""), Capi::CapiErrTooManyConnections);
-    EXPECT_EQ(capi.StartActiveConnect(&second, "X99", "1", "", "", "", "", 1, ""), Capi::CapiErrBadProtocol);
-    EXPECT_EQ(capi.StartActiveDisconnect(first), Capi::CapiOk);
-    EXPECT_EQ(capi.StartActiveConnect(&second, "X75", "2", "", "", "", "", 1, ""), Capi::CapiErrNoSuchNumber);
-    EXPECT_EQ(capi.StartActiveDisconnect(12345), Capi::CapiErrUnknownConnection);
-    std::uint16_t count = 7;
-    char buffer[4];
-    EXPECT_NE(capi.GetReceiveB3Data(first, &count, buffer, 4), Capi::CapiOk);
 }

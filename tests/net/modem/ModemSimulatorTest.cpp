@@ -8,7 +8,6 @@
 #include <varonet/base/SerialDevice.h>
 #include <varonet/base/StopWatch.h>
 
-#include "support/ModemTestKit.h"
 #include "support/TestCalls.h"
 
 namespace {
@@ -27,7 +26,7 @@ TEST(ModemSimulator, AnswersCommandsDialsAndEscapesOnAPseudoTerminal) {
     IO::SerialDevice port(sim->getPortPath(), IO::SerialDevice::Baud115200);
     port.open();
     EXPECT_EQ(ask(port, "ATI0\r", 20), "ATI0\r\r\nSim 1\r\n\r\nOK\r\n") << "echo, the identity, OK";
-    EXPECT_EQ(ask(port, "ATE0 S7? &K3\r", 17), "\r\n7\r\n\r\nOK\r\n") << "the line that turns echo off is not echoed";
+    EXPECT_EQ(ask(port, "ATE0 S7? &K3\r", 11), "\r\n7\r\n\r\nOK\r\n") << "the line that turns echo off is not echoed";
     EXPECT_EQ(ask(port, "ATY\r", 9), "\r\nERROR\r\n");
     EXPECT_EQ(ask(port, "AT&Q\r", 9), "\r\nERROR\r\n");
     EXPECT_EQ(ask(port, "ATA\r", 14), "\r\nNO CARRIER\r\n") << "nothing rang";
@@ -54,24 +53,4 @@ TEST(ModemSimulator, AnswersCommandsDialsAndEscapesOnAPseudoTerminal) {
     EXPECT_EQ(ask(port, "ATA\r", 16), "\r\nCONNECT 9600\r\n");
     EXPECT_TRUE(sim->received().startsWith("ATI0\rATE0 S7? &K3\r"));
     EXPECT_EQ(sim->commandLines().front(), "ATI0");
-}
-
-TEST(ModemSimulator, DtrDropHangsUpOnlyWithAndD2AndASilentModemAnswersNothing) {
-    TestSupport::SimulatedLine line;
-    line.sim().setEcho(false);
-    auto port = line.makePort();
-    port->open();
-    for (const char* mode : {"&D0", "&D2"}) {
-        EXPECT_EQ(ask(*port, std::string("AT") + mode + "D5\r", 17), "\r\nCONNECT 33600\r\n");
-        EXPECT_TRUE(port->readDCD());
-        port->toggleDTR(false);
-        EXPECT_EQ(line.sim().waitForCarrier(false, 500), std::string(mode) == "&D2") << mode;
-        port->toggleDTR(true);
-        line.sim().hangUpFromFarEnd();
-        EXPECT_TRUE(line.sim().waitForCarrier(false, 2000));
-        TestSupport::readFor(*port, 100, 200);
-    }
-    line.sim().setSilent(true);
-    EXPECT_EQ(ask(*port, "AT\r", 1, 300), "");
-    EXPECT_TRUE(line.sim().waitForReceived("AT\r", 1000)) << "but records it";
 }

@@ -217,9 +217,16 @@ TEST(ModemSharedLine, ModemsTakeConfigurationIdsForceSetUpOnEachOtherAndCopiesSh
     first.close();
     second.setPreinitialized(true);
     f.line.sim().clearRecord();
-    first.open();
-    EXPECT_EQ(f.line.sim().received(), "AT\rATE0\rATI0\rATI3\rAT&FE0S0=0&K0&D2&C1s95=61\rATX3+ms=V92,1\rATDT555\r");
+    f.port->setFlowControl(IO::SerialDevice::FlowHardware);
+    first.setWaitOnConnect(2000);  // a multi-step modem without user data waits after connecting
+    OS::StopWatch watch;
+    first.open();  // the worked sequence: identification, set-up, preconnect and dial
+    EXPECT_GE(watch.getElapsed(), 2000u);
+    EXPECT_EQ(f.line.sim().received(), "AT\rATE0\rATI0\rATI3\rAT&FE0S0=0&K3&D2&C1s95=61\rATX3+ms=V92,1\rATDT555\r");
+    EXPECT_TRUE(f.stateful->getState() == first.getConfigurationID() && f.stateful->getInterfaceType() == 2);
     first.close();
+    for (const char* entry : {"S:ATDT555\r", "R:CONNECT 33600\r\n", "E:768", "R:NO CARRIER\r\n"}) EXPECT_TRUE(f.log.contains(entry)) << entry;
+    EXPECT_EQ(f.log.badLevels(Net::ModemLogLevel), 0);
     first.setUserData("NUI");  // a copy carries every setting (the configuration ID too) and shares the line
     first.setModulationType(Net::ModulationV34);
     first.setRingDetected(true);
