@@ -69,6 +69,8 @@ public:
         if (!::isatty(0)) throw Failure("term needs a terminal on standard input (use cat)", ExitUsage);
         TrafficDump dump(TrafficDump::modeOf(mbHex, mbText));
         std::unique_ptr<IO::Device> device = resolveDevice(msLocator);
+        // Dialling or waiting for a caller can take a while: say what is going on.
+        say("opening " + msLocator);
         openDevice(*device, msLocator);
         Bridge::Options options;
         options.escape = escape;

@@ -40,7 +40,9 @@ public:
     using OutputDevice::write;
     void flush() override;
     void initialize() override;
-    /// Wakes the connection, or the server while open() waits for a caller.
+    /// Wakes the connection and the server, so that a read or an open() that
+    /// waits for the next caller ends. A server woken while a caller is
+    /// connected makes the next wait for a caller end at once, once.
     void wakeUp() override;
 
     // The lock is the server's.
