@@ -18,6 +18,7 @@
 #include "support/Files.h"
 #include "support/Process.h"
 #include "support/ScriptedDevice.h"
+#include <varonet/base/MemoryDevice.h>
 #include <varonet/zmodem/CZModem.h>
 #include <varonet/zmodem/CZModemCore.h>
 #include <varonet/zmodem/ZModemErrors.h>
@@ -61,7 +62,7 @@ void BM_CodecDecode(benchmark::State& state) {
     }
     for (auto _ : state) {
         state.PauseTiming();
-        TestSupport::ScriptedDevice in(wire, 64 * 1024);  // socket-sized chunks
+        Base::MemoryDevice in(wire.data(), static_cast<long>(wire.size()));
         CZModemCore core(&in, false);
         state.ResumeTiming();
         std::size_t got = 0;

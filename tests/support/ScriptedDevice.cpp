@@ -52,22 +52,22 @@ Base::String ScriptedDevice::getName() { return mpInner ? "scripted:" + mpInner-
 void ScriptedDevice::release(std::string unit, std::size_t start) {
     auto fault = mInbound.find(mFramer ? muUnit : 0);
     if (fault == mInbound.end()) {
-        mReady.insert(mReady.end(), unit.begin(), unit.end());
+        mReady += unit;
         return;
     }
     Fault& f = fault->second;
     if (start == 0) {
-        mReady.insert(mReady.end(), f.inject.begin(), f.inject.end());
+        mReady += f.inject;
         if (f.holdWaits > 0) {
             mbHolding = true;
-            muHoldOffset = mReady.size();
+            muHoldOffset = mReady.size() - muReadAt;
             miHoldWaits = f.holdWaits;
         }
     }
     std::string original = unit;
     damage(unit, f.flips, f.drops, start);
-    mReady.insert(mReady.end(), unit.begin(), unit.end());
-    if (f.repeat) mReady.insert(mReady.end(), original.begin(), original.end());
+    mReady += unit;
+    if (f.repeat) mReady += original;
 }
 
 void ScriptedDevice::pull() {
@@ -99,7 +99,8 @@ void ScriptedDevice::pull() {
 }
 
 std::size_t ScriptedDevice::readable() const {
-    std::size_t ready = mbHolding ? std::min(muHoldOffset, mReady.size()) : mReady.size();
+    std::size_t left = mReady.size() - muReadAt;
+    std::size_t ready = mbHolding ? std::min(muHoldOffset, left) : left;
     return std::min(ready, muChunk);
 }
 
@@ -110,7 +111,7 @@ long ScriptedDevice::size() {
 
 bool ScriptedDevice::isEOF() {
     pull();
-    return mpInner ? mReady.empty() && mpInner->isEOF() : false;
+    return mpInner ? mReady.size() == muReadAt && mpInner->isEOF() : false;
 }
 
 bool ScriptedDevice::waitForData(unsigned int ms) {
@@ -119,7 +120,7 @@ bool ScriptedDevice::waitForData(unsigned int ms) {
     for (;;) {
         pull();
         if (readable() > 0) return true;
-        if (mbHolding && muHoldOffset == 0 && !mReady.empty()) {
+        if (mbHolding && muHoldOffset == 0 && mReady.size() > muReadAt) {
             std::this_thread::sleep_until(deadline);  // the unit is late by this wait
             if (--miHoldWaits == 0) mbHolding = false;
             return false;
@@ -134,8 +135,12 @@ long ScriptedDevice::readInternal(char* buffer, long length) {
     if (length <= 0) return 0;
     if (size() == 0 && (!mpInner || !waitForData(1000))) return 0;
     const std::size_t n = std::min(static_cast<std::size_t>(length), readable());
-    std::copy_n(mReady.begin(), n, buffer);
-    mReady.erase(mReady.begin(), mReady.begin() + static_cast<std::ptrdiff_t>(n));
+    mReady.copy(buffer, n, muReadAt);
+    muReadAt += n;
+    if (muReadAt > 4096 && muReadAt * 2 > mReady.size()) {  // drop what was read, now and then
+        mReady.erase(0, muReadAt);
+        muReadAt = 0;
+    }
     if (mbHolding) muHoldOffset -= n;
     return static_cast<long>(n);
 }

@@ -15,7 +15,6 @@
 // It never waits on a script: a script with nothing left is simply silent.
 
 #include <cstdint>
-#include <deque>
 #include <functional>
 #include <map>
 #include <string>
@@ -101,7 +100,8 @@ private:
     IO::Device* mpInner = nullptr;
     Framer mFramer;
     std::string msRaw;               // input not yet released
-    std::deque<char> mReady;         // input the reader may take
+    std::string mReady;              // input the reader may take, from muReadAt on
+    std::size_t muReadAt = 0;
     std::size_t muChunk;
     std::size_t muUnit = 0;          // units released so far
     std::size_t muOffset = 0;        // bytes of unit 0 released so far (no framer)

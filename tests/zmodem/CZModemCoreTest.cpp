@@ -141,7 +141,7 @@ TEST(CZModemCoreFraming, WrongHeaderFormatAndTimeOutAreOneLineEach) {
     CZModemCore core(&out, false);
     core.setHeader('A', Core::ZFIN, nullptr);
     EXPECT_EQ(-1, core.sendHeader());
-    EXPECT_EQ(ZModemErrors::ErrTimeout, core.getNextCh(1));
+    EXPECT_EQ(ZModemErrors::ErrLinkTimeout, core.getNextCh(1));
     EXPECT_EQ((std::vector<std::string>{"wrong headertype\n", "Timeout getNextCh\n"}), gLines);
 }
 
@@ -182,11 +182,11 @@ TEST(CZModemCoreFraming, DamagedOrForeignHeadersAreRefused) {
     TestSupport::ScriptedDevice upperBody(upper.substr(4)), upperAll(upper);
     EXPECT_EQ(ZModemErrors::ErrHexDigit, CZModemCore(&upperBody, false).getHexHeader());
     CZModemCore core(&upperAll, false);
-    EXPECT_EQ(ZModemErrors::ErrTimeout, core.getZMHeader(10));
+    EXPECT_EQ(ZModemErrors::ErrLinkTimeout, core.getZMHeader(10));
     EXPECT_FALSE(core.isHeaderComplete());
     // A binary header with a 16-bit CRC is not recognised.
     TestSupport::ScriptedDevice bin16("*" + kZdle + "A" + bytesOf({1, 0, 0, 0, 0x23, 0x12, 0x34}));
-    EXPECT_EQ(ZModemErrors::ErrTimeout, CZModemCore(&bin16, false).getZMHeader(10));
+    EXPECT_EQ(ZModemErrors::ErrLinkTimeout, CZModemCore(&bin16, false).getZMHeader(10));
     // CRC mismatches of both formats.
     gLines.clear();
     TestSupport::ScriptedDevice hexBody("0100000023be51\r\n\x11");
@@ -216,7 +216,7 @@ TEST(CZModemCoreFraming, DleDecoding) {
         {kZdle + "\x11\x93X", 0, 0x18},           // XON / XOFF inside an escape are dropped
         {"\x11\x91\x13\x93" "A", 0, 'A'},        // and outside
         {kZdle + "\x05", ZModemErrors::ErrProtocol, 0},
-        {kZdle, ZModemErrors::ErrTimeout, 0},
+        {kZdle, ZModemErrors::ErrLinkTimeout, 0},
     };
     for (const auto& row : rows) {
         TestSupport::ScriptedDevice in(row.wire, 1);

@@ -47,7 +47,7 @@ TEST_F(CZModemFileTest, ResumeAndSkipRule) {
         int announced;
         long position;
         bool skip;
-    } rows[] = {{500, 800, 500, false}, {800, 800, 800, true}, {0, 800, 0, false}, {900, 800, 900, false}};
+    } rows[] = {{500, 800, 500, false}, {800, 800, 800, true}, {0, 800, 0, false}, {900, 800, 900, true}};
     ::umask(022);
     for (const auto& row : rows) {
         SCOPED_TRACE(row.existing);

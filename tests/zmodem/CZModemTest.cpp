@@ -11,6 +11,10 @@
 #include "support/Files.h"
 #include "support/Process.h"
 #include "support/ScriptedDevice.h"
+#include <sys/resource.h>
+
+#include <csignal>
+
 #include <varonet/zmodem/CZModemFile.h>
 #include <varonet/zmodem/ZModemDebugSink.h>
 #include <varonet/zmodem/ZModemErrors.h>
@@ -485,6 +489,108 @@ TEST_F(ZModemSessions, DISABLED_SlowReceiverThatNeverAnswers) {
     std::string wire(4096, '\0');
     long n = ::read(pair.fd[1], wire.data(), wire.size());
     EXPECT_EQ(3 + 7 * 21 + 2 * 21, n);
+}
+
+}  // namespace
+
+namespace {
+
+// Records what a session tells about each file.
+struct Outcomes : ZModem::TransferObserver {
+    std::vector<std::string> lines;
+    void fileFinished(const Base::String& name, Outcome outcome, int code) override {
+        lines.push_back(name.str() + (outcome == Outcome::Sent ? " sent" : outcome == Outcome::Skipped ? " skipped" : " failed ") +
+                        (code ? std::to_string(code) : ""));
+    }
+};
+
+// sz a b c into one receiving session, with each existing-file policy: what
+// lands, and what the observer hears per file.
+TEST_F(ZModemLrzsz, SeveralFilesInOneSessionFollowTheExistingFilePolicy) {
+    const std::string a = sendFile("a.txt", 3000, 61), b = sendFile("b.txt", 500, 62), c = sendFile("c.txt", 100, 63);
+    using P = ZModem::ExistingFile;
+    const struct {
+        P policy;
+        std::string bAfter;  // b.txt after the session ("old" was there, 3 bytes, a prefix it is not)
+        const char* bOutcome;
+    } rows[] = {{P::Resume, "old" + b.substr(3), "b.txt sent"}, {P::Keep, "old", "b.txt skipped"},
+                {P::Overwrite, b, "b.txt sent"}, {P::Rename, "old", "b.1.txt sent"}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(static_cast<int>(row.policy));
+        for (const char* n : {"a.txt", "b.txt", "c.txt", "b.1.txt"}) std::filesystem::remove(msRecv + "/" + n);
+        TestSupport::writeFile(msRecv + "/b.txt", "old");
+        Outcomes seen;
+        EXPECT_EQ(0, withPeer(msSz, {"-q", "a.txt", "b.txt", "c.txt"}, msSend, [&](CZModem& session) {
+                      session.set_path(msRecv.c_str());
+                      session.setObserver(&seen);
+                      session.setExistingFilePolicy(row.policy);
+                      return session.rec_z(1);
+                  }));
+        EXPECT_EQ(0, miPeerStatus);
+        EXPECT_TRUE(a == received("a.txt") && c == received("c.txt"));
+        EXPECT_TRUE(row.bAfter == received("b.txt"));
+        EXPECT_TRUE(row.policy != P::Rename || b == received("b.1.txt"));
+        EXPECT_EQ((std::vector<std::string>{"a.txt sent", row.bOutcome, "c.txt sent"}), seen.lines);
+    }
+}
+
+// An existing file longer than the offer is not "resumed" past its end (sz
+// would die of SIGBUS): it is skipped and sz ends well.
+TEST_F(ZModemLrzsz, AnExistingLongerFileIsSkippedAndSzSurvives) {
+    sendFile("long.bin", 1000, 64);
+    TestSupport::writeFile(msRecv + "/long.bin", std::string(5000, 'L'));
+    EXPECT_EQ(0, receiveFromSz({"-q", "long.bin"}));
+    EXPECT_EQ(0, miPeerStatus);
+    EXPECT_EQ(std::string(5000, 'L'), received("long.bin"));
+}
+
+// A receiver under a file-size limit cannot write the whole file: the session
+// fails on both sides (the sender is cancelled) and the short file stays a
+// true beginning of the offered one.
+TEST_F(ZModemLrzsz, AFailedWriteEndsTheSessionOnBothSides) {
+    const std::string bytes = sendFile("big.bin", 600000, 65);
+    Line line;
+    TestSupport::ChildProcess sz({msSz, "-q", "big.bin"}, {.directory = msSend, .stdinFd = line.pair.fd[1],
+                                                            .stdoutFd = line.pair.fd[1], .stderrPath = mDir.file("sz.err")});
+    ::close(line.pair.take(1));
+    TestSupport::ChildProcess receiver([&] {
+        ::signal(SIGXFSZ, SIG_IGN);
+        rlimit limit{200000, 200000};
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+        CZModem session(&line.a);
+        session.set_path(msRecv.c_str());
+        return session.rec_z(1) == ZModemErrors::ErrFile ? 0 : 1;
+    });
+    EXPECT_EQ(0, receiver.wait(20000));
+    EXPECT_NE(0, sz.wait(20000));
+    const std::string got = received("big.bin");
+    EXPECT_LE(got.size(), 200000u);
+    EXPECT_TRUE(bytes.compare(0, got.size(), got) == 0);
+}
+
+// Several files to rz in one session; a missing one fails alone.
+TEST_F(ZModemLrzsz, SendFilesDeliversEveryFileToOneRz) {
+    const std::string a = sendFile("x1.bin", 5000, 66), b = sendFile("x2.bin", 0, 67);
+    Outcomes seen;
+    EXPECT_EQ(ZModemErrors::ErrFile, withPeer(msRz, {"-q"}, msRecv, [&](CZModem& session) {
+                  session.set_path(msSend.c_str());
+                  session.setObserver(&seen);
+                  return session.sendFiles({"x1.bin", "none.bin", msSend + "/x2.bin"});
+              }));
+    EXPECT_EQ(0, miPeerStatus);
+    EXPECT_TRUE(a == received("x1.bin") && b == received("x2.bin"));
+    EXPECT_EQ((std::vector<std::string>{"x1.bin sent", "none.bin failed -1", "x2.bin sent"}), seen.lines);
+}
+
+// A file of 2 GiB or more is refused before anything goes out.
+TEST_F(ZModemSessions, AFileOf2GiBIsRefusedBeforeTheSession) {
+    std::filesystem::resize_file(msSend + "/" + (sendFile("huge.bin", 1, 1), std::string("huge.bin")), 3ull << 30);
+    TestSupport::ScriptedDevice line;
+    CZModem sender(&line);
+    sender.set_path(msSend.c_str());
+    EXPECT_EQ(ZModemErrors::ErrFileTooLarge, sender.sendez("huge.bin", 0, 0));
+    EXPECT_EQ(ZModemErrors::ErrFileTooLarge, sender.sendFiles({"huge.bin"}));
+    EXPECT_TRUE(line.writes().empty());
 }
 
 }  // namespace
