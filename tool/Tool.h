@@ -123,5 +123,8 @@ std::unique_ptr<Command> makePortsCommand(CLI::App& tool);
 std::unique_ptr<Command> makeT1Command(CLI::App& tool);
 std::unique_ptr<Command> makeRelayCommand(CLI::App& tool);
 std::unique_ptr<Command> makeExplainCommand(CLI::App& tool);
+std::unique_ptr<Command> makeSendCommand(CLI::App& tool);
+std::unique_ptr<Command> makeReceiveCommand(CLI::App& tool);
+std::unique_ptr<Command> makeDemoCommand(CLI::App& tool);
 
 }  // namespace Tool

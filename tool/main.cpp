@@ -27,11 +27,14 @@ int main(int argc, char** argv) {
     std::vector<std::unique_ptr<Tool::Command>> commands;
     commands.push_back(Tool::makeCatCommand(tool));
     commands.push_back(Tool::makeTermCommand(tool));
+    commands.push_back(Tool::makeSendCommand(tool));
+    commands.push_back(Tool::makeReceiveCommand(tool));
     commands.push_back(Tool::makeRelayCommand(tool));
     commands.push_back(Tool::makePrintCommand(tool));
     commands.push_back(Tool::makePortsCommand(tool));
     commands.push_back(Tool::makeT1Command(tool));
     commands.push_back(Tool::makeExplainCommand(tool));
+    commands.push_back(Tool::makeDemoCommand(tool));
 
     try {
         tool.parse(argc, argv);

@@ -84,7 +84,7 @@ class CommandLine(unittest.TestCase):
                     self.assertEqual(len(result.stderr.splitlines()), 1)
 
     def test_help_on_the_tool_and_every_subcommand_and_the_version(self):
-        for sub in ["", "cat", "term", "relay", "print", "ports", "t1", "explain"]:
+        for sub in ["", "cat", "term", "send", "receive", "relay", "print", "ports", "t1", "explain", "demo"]:
             with self.subTest(sub=sub):
                 result = run(*([sub] if sub else []), "--help")
                 self.assertEqual(result.returncode, 0)
@@ -198,6 +198,93 @@ class Term(unittest.TestCase):
         self.assertEqual(process.wait(2), 1)
         self.assertIn(b"stopped while opening", process.stderr.read())
         self.assertEqual(termios.tcgetattr(self.slave), self.modes)
+
+
+class ZmodemPeer:
+    """lrzsz's sz or rz on the far end of a TCP connection that the tool makes."""
+
+    def __init__(self, folder, *command):
+        self.listener = socket.create_server(("127.0.0.1", 0))
+        self.locator = "tcpip:127.0.0.1@%d" % self.listener.getsockname()[1]
+        self.thread = threading.Thread(target=self.serve, args=(folder, command))
+        self.thread.start()
+
+    def serve(self, folder, command):
+        connection, _ = self.listener.accept()
+        with connection:
+            self.result = subprocess.run(command, stdin=connection, stdout=connection, stderr=subprocess.DEVNULL,
+                                         cwd=folder, timeout=30)
+
+    def join(self):
+        self.thread.join(30)
+        self.listener.close()
+        return self.result.returncode
+
+
+class Transfer(unittest.TestCase):
+    def setUp(self):
+        self.folder = tempfile.TemporaryDirectory()
+        self.mine, self.theirs = (os.path.join(self.folder.name, n) for n in ("mine", "theirs"))
+        os.mkdir(self.mine)
+        os.mkdir(self.theirs)
+        self.files = {"a.bin": os.urandom(300000), "b.txt": b"hello\n" * 1000, "c.bin": bytes(range(256)) * 4}
+
+    def tearDown(self):
+        self.folder.cleanup()
+
+    def write(self, folder, files):
+        for name, data in files.items():
+            with open(os.path.join(folder, name), "wb") as f:
+                f.write(data)
+
+    def read(self, folder, name):
+        with open(os.path.join(folder, name), "rb") as f:
+            return f.read()
+
+    def test_send_to_rz_several_files_in_one_session(self):
+        self.write(self.mine, {**self.files, "d.txt": b"new"})
+        self.write(self.theirs, {"d.txt": b"old"})  # rz keeps a file it has
+        peer = ZmodemPeer(self.theirs, "rz")
+        result = run("send", peer.locator, *[os.path.join(self.mine, n) for n in ["a.bin", "b.txt", "missing",
+                                                                                  "c.bin", "d.txt"]])
+        self.assertEqual((peer.join(), result.returncode), (0, 1))
+        for name, data in self.files.items():
+            self.assertEqual(self.read(self.theirs, name), data, name)
+        lines = result.stderr.decode().splitlines()
+        self.assertEqual(lines[0], "failed missing: No such file or directory")
+        self.assertEqual([line.split(" (")[0] for line in lines[1:]],
+                         ["sent a.bin", "sent b.txt", "sent c.bin", "skipped d.txt: the receiver has it already"])
+
+    def test_receive_from_sz_keeps_existing_files_and_reports_a_failed_one(self):
+        self.write(self.theirs, {**self.files, "d.txt": b"new and longer", "e.txt": b"e"})
+        self.write(self.mine, {"d.txt": b"old"})  # never spliced with the offered file
+        os.mkdir(os.path.join(self.mine, "e.txt"))
+        peer = ZmodemPeer(self.theirs, "sz", "a.bin", "b.txt", "c.bin", "d.txt")
+        result = run("receive", peer.locator, self.mine)
+        self.assertEqual((peer.join(), result.returncode), (0, 0), result.stderr)
+        for name, data in {**self.files, "d.txt": b"old"}.items():
+            self.assertEqual(self.read(self.mine, name), data, name)
+        self.assertEqual([line.split(" (")[0] for line in result.stderr.decode().splitlines()],
+                         ["received a.bin", "received b.txt", "received c.bin",
+                          "skipped d.txt: a file of that name is there already"])
+        peer = ZmodemPeer(self.theirs, "sz", "e.txt")
+        result = run("receive", "--overwrite", peer.locator, self.mine)
+        self.assertEqual(result.returncode, 1)
+        self.assertEqual(result.stderr, b"failed e.txt: ZMODEM: a file could not be opened, read or written "
+                                        b"(code -1)\n")
+        peer.join()
+
+    def test_receive_into_a_folder_it_cannot_write(self):
+        for folder, reason in [("/proc", "cannot receive into /proc: "), ("/nonexistent", "not a folder")]:
+            result = run("receive", "loopback:", folder)
+            self.assertEqual(result.returncode, 1)
+            self.assertIn(reason, result.stderr.decode())
+
+    def test_demo_sends_its_sample_over_a_virtual_cable(self):
+        result = run("demo", "--size", "100000")
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertEqual(result.stdout.decode().splitlines()[-1],
+                         "The copy is byte-identical to the sample (100000 bytes).")
 
 
 class Relay(unittest.TestCase):

@@ -75,7 +75,7 @@ constexpr Entry kTable[] = {
     {Z::ErrBinCrc, "ZMODEM: a binary header or data subpacket failed its CRC-32"},
     {Z::ErrNoData, "ZMODEM: no usable data came from the sender"},
     {Z::ErrHexDigit, "ZMODEM: a hex header holds a character that is not a lowercase hex digit"},
-    {0x20000009, "ZMODEM: time-out, no character or no valid header came in time"},
+    {Z::ErrLinkTimeout, "ZMODEM: time-out, no character or no valid header came in time"},
     {Z::ErrCancelled, "ZMODEM: the peer cancelled the session"},
     {Z::ErrAborted, "ZMODEM: the session was aborted"},
     {Z::ErrNoReceiver, "ZMODEM: the receiver never answered, the file send did not start"},
@@ -84,7 +84,7 @@ constexpr Entry kTable[] = {
     {Z::ErrNoRz, "ZMODEM: the sender's start (\"rz\\r\") never came"},
     {Z::ErrHeaderWrite, "ZMODEM: writing a header to the device failed"},
     {Z::ErrDataWrite, "ZMODEM: writing data to the device failed"},
-    {0x20000012, "ZMODEM: a file of 2 GiB or more is refused"},
+    {Z::ErrFileTooLarge, "ZMODEM: a file of 2 GiB or more is refused"},
 };
 
 constexpr Entry kCapiTable[] = {
