@@ -79,12 +79,19 @@ void Signals::install() {
     for (int s : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&set, s);
     pthread_sigmask(SIG_BLOCK, &set, nullptr);  // every thread started later inherits the mask
     std::thread([set] {
-        for (int count = 0;; ++count) {
-            int signal = 0;
-            if (sigwait(&set, &signal) != 0) continue;
-            // A second signal ends a program that did not stop in time.
-            if (count > 0) ::_exit(ExitFailed);
-            stopNow();
+        for (int count = 0;;) {
+            // After a stop the wake-ups are repeated: one that came just before
+            // a wait began may have been used up by a look that did not wait.
+            timespec slice{0, 100 * 1000 * 1000};
+            int signal = gStop ? sigtimedwait(&set, nullptr, &slice) : sigwaitinfo(&set, nullptr);
+            if (signal > 0) {
+                // A second signal ends a program that did not stop in time.
+                if (count++ > 0) ::_exit(ExitFailed);
+                stopNow();
+            } else if (gStop) {
+                std::lock_guard<std::mutex> guard(gWakeMutex);
+                for (auto& [id, wake] : gWakes) wake();
+            }
         }
     }).detach();
 }
@@ -147,7 +154,8 @@ void openDevice(IO::Device& device, const std::string& locator) {
     } catch (const Base::Exception& e) {
         if (Signals::stopRequested()) throw Failure("stopped while opening " + locator);
         std::string name = device.getName().str();
-        std::string where = name.empty() || locator.find(name) != std::string::npos ? "" : " (" + name + ")";
+        bool told = name.empty() || locator.find(name) != std::string::npos || e.getText().contains(name);
+        std::string where = told ? "" : " (" + name + ")";
         throw Failure(describe("cannot open " + locator + where, e));
     }
     if (Signals::stopRequested()) throw Failure("stopped while opening " + locator);
