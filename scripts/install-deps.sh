@@ -1,9 +1,13 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that building and testing varonet need, when missing.
+#   scripts/install-deps.sh           everything (build, tests, benchmarks)
+#   scripts/install-deps.sh --build   only what building the library and the tool needs
 set -euo pipefail
 
-packages=(cmake ninja-build g++ make pkg-config libgtest-dev libgmock-dev googletest libbenchmark-dev
-          python3 lrzsz socat libcli11-dev libudev-dev)
+packages=(cmake ninja-build g++ make pkg-config libcli11-dev libudev-dev)
+if [ "${1:-}" != "--build" ]; then
+  packages+=(libgtest-dev libgmock-dev googletest libbenchmark-dev python3 lrzsz socat)
+fi
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
