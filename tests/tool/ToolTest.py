@@ -101,6 +101,7 @@ class CommandLine(unittest.TestCase):
             "3842 = 0xF02: T=1: the node did not answer in time (recovery exhausted)",
             "-1: ZMODEM: a file could not be opened, read or written"])
         self.assertEqual(run("explain", "--errno", "111").stdout, b"111 = 0x6F: Connection refused\n")
+        self.assertEqual(run("explain", "--capi", "0x3491").stdout, b"13457 = 0x3491: CAPI: the called party is busy\n")
         self.assertEqual(run("explain", "12345").returncode, 1)
 
     def test_print_renders_a_nested_modem_locator(self):
