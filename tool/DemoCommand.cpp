@@ -91,9 +91,8 @@ public:
         }
         std::string copy = readAll(base / "received" / "sample.txt");
         if (msKeep.empty()) std::filesystem::remove_all(base);
-        if (sent != 0 || received != 0)
-            throw Failure("the transfer failed (sender " + std::to_string(sent) + ", receiver " +
-                          std::to_string(received) + "); 'varonet explain CODE' says why");
+        if (sent != 0) throw Failure("the sender failed: " + sessionResult(sent));
+        if (received != 0) throw Failure("the receiver failed: " + sessionResult(received));
         if (copy != original) {
             std::cout << "The copy differs from the sample.\n";
             return ExitFailed;

@@ -17,6 +17,12 @@ std::string humanBytes(double bytes) {
     return text;
 }
 
+std::string sessionResult(int code) {
+    char number[24];
+    std::snprintf(number, sizeof number, code > 0xFFFF ? "0x%X" : "%d", code);
+    return UDL::ErrorText::describe(code).str() + " (code " + number + ")";
+}
+
 TransferReport::TransferReport(EDirection direction, std::string dir, bool keepsPartial, std::FILE* out)
     : meDirection(direction), msDir(std::move(dir)), mbKeepsPartial(keepsPartial), mpOut(out),
       mbTerminal(::isatty(::fileno(out)) != 0) {}
@@ -87,8 +93,7 @@ void TransferReport::fileFinished(const Base::String& nameText, Outcome outcome,
                                                          : ": a file of that name is there already"));
     } else {
         ++miFailed;
-        std::string text = "failed " + name + ": " + UDL::ErrorText::describe(code).str() + " (code " +
-                           std::to_string(code) + ")";
+        std::string text = "failed " + name + ": " + sessionResult(code);
         if (meDirection == Receiving) {
             std::filesystem::path path = std::filesystem::path(msDir) / name;
             std::error_code ignored;

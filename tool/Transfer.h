@@ -51,5 +51,7 @@ private:
 
 /// "1.5 MiB", "512 B".
 std::string humanBytes(double bytes);
+/// A session result with its meaning: "the peer cancelled the session (code 0x2000000A)".
+std::string sessionResult(int code);
 
 }  // namespace Tool

@@ -9,7 +9,6 @@
 
 #include <CLI/CLI.hpp>
 
-#include <varonet/udl/ErrorText.h>
 #include <varonet/zmodem/CZModem.h>
 
 #include "Transfer.h"
@@ -18,15 +17,11 @@ namespace Tool {
 
 namespace {
 
-std::string reasonOf(int code) {
-    return UDL::ErrorText::describe(code).str() + " (code " + std::to_string(code) + ")";
-}
-
 /// Reports a session's end that no file's line explains, and gives the exit status.
 int finish(int result, const TransferReport& report) {
     if (result != 0 && Signals::stopRequested()) throw Failure("stopped; the transfer is incomplete");
     if (result != 0 && !report.anyFailed())
-        throw Failure("the session failed: " + reasonOf(result));
+        throw Failure("the session failed: " + sessionResult(result));
     return report.anyFailed() || result != 0 ? ExitFailed : ExitDone;
 }
 
