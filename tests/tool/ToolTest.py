@@ -14,7 +14,6 @@ import threading
 import time
 import unittest
 
-HERE = os.path.dirname(os.path.abspath(__file__))
 TOOL = None  # set from the command line
 
 
@@ -26,21 +25,24 @@ def pattern(count):
     return (bytes(range(251)) * (count // 251 + 1))[:count]
 
 
-class Peer:
-    """A child process that prints "READY <port>" once it listens."""
+class EchoServer:
+    """A TCP echo server on 127.0.0.1, serving each caller in a thread of its own."""
 
-    def __init__(self, *args):
-        self.process = subprocess.Popen(args, stdout=subprocess.PIPE, text=True)
-        self.port = int(self.process.stdout.readline().split()[1])
+    def __init__(self):
+        self.listener = socket.create_server(("127.0.0.1", 0))
+        self.port = self.listener.getsockname()[1]
+        threading.Thread(target=self.serve, daemon=True).start()
 
-    def stop(self):
-        self.process.kill()
-        self.process.wait()
-        self.process.stdout.close()
+    def serve(self):
+        while True:
+            connection, _ = self.listener.accept()
+            threading.Thread(target=self.echo, args=(connection,), daemon=True).start()
 
-
-def echo_server():
-    return Peer(sys.executable, os.path.join(HERE, "..", "peers", "SocketPeer.py"), "echo-server")
+    @staticmethod
+    def echo(connection):
+        with connection:
+            while data := connection.recv(1 << 16):
+                connection.sendall(data)
 
 
 def read_until(fd, wanted, seconds=5):
@@ -137,18 +139,15 @@ class CommandLine(unittest.TestCase):
 
 class Cat(unittest.TestCase):
     def test_cat_against_an_echo_server_is_byte_exact_and_dumps_with_offsets(self):
-        peer = echo_server()
-        try:
-            data = os.urandom(1 << 20)
-            result = run("cat", "tcpip:127.0.0.1@%d" % peer.port, input=data, stdin=None)
-            self.assertEqual((result.returncode, result.stdout == data), (0, True), result.stderr)
-            dumped = run("cat", "-x", "tcpip:127.0.0.1@%d" % peer.port, input=b"hello", stdin=None)
-            self.assertEqual(dumped.stdout, b"hello")
-            self.assertEqual(dumped.stderr.decode().splitlines(), [
-                "> 00000000  68 65 6c 6c 6f" + " " * 35 + "hello",
-                "< 00000000  68 65 6c 6c 6f" + " " * 35 + "hello"])
-        finally:
-            peer.stop()
+        peer = EchoServer()
+        data = os.urandom(1 << 20)
+        result = run("cat", "tcpip:127.0.0.1@%d" % peer.port, input=data, stdin=None)
+        self.assertEqual((result.returncode, result.stdout == data), (0, True), result.stderr)
+        dumped = run("cat", "-x", "tcpip:127.0.0.1@%d" % peer.port, input=b"hello", stdin=None)
+        self.assertEqual(dumped.stdout, b"hello")
+        self.assertEqual(dumped.stderr.decode().splitlines(), [
+            "> 00000000  68 65 6c 6c 6f" + " " * 35 + "hello",
+            "< 00000000  68 65 6c 6c 6f" + " " * 35 + "hello"])
 
     def test_cat_over_a_pty_both_ways_and_a_text_dump(self):
         master, slave = os.openpty()
@@ -312,7 +311,7 @@ class Relay(unittest.TestCase):
         self.fail("the relay never listened")
 
     def test_relay_serves_two_callers_in_turn_and_stops_promptly_on_sigterm(self):
-        peer, port = echo_server(), free_port()
+        peer, port = EchoServer(), free_port()
         relay = subprocess.Popen([TOOL, "relay", "server:tcpip:%d" % port, "tcpip:127.0.0.1@%d" % peer.port],
                                  stderr=subprocess.PIPE)
         try:
@@ -326,7 +325,6 @@ class Relay(unittest.TestCase):
                              "varonet relay: %d bytes A to B, %d bytes B to A\n" % (((10 << 20) + 1000,) * 2))
         finally:
             relay.kill()
-            peer.stop()
 
     def test_relay_once_ends_when_the_caller_leaves(self):
         port = free_port()
