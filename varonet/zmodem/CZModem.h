@@ -23,12 +23,13 @@
 // Every public call runs one session on the caller's thread and returns 0 (or
 // a command's exit status, or rec_z's result) or a code of ZModemErrors. None
 // throws. Terminate may be called from another thread.
+#include <varonet/base/Export.h>
 #include <varonet/base/MemoryDevice.h>
 #include <varonet/zmodem/CZModemCore.h>
 
 namespace ZModem {
 
-class CZModem : public CZModemCore {
+class VARONET_API CZModem : public CZModemCore {
 public:
     /// device is borrowed; it must be open for the sessions.
     explicit CZModem(IO::Device* device);

@@ -19,6 +19,7 @@
 
 #include <varonet/base/ByteArray.h>
 #include <varonet/base/Device.h>
+#include <varonet/base/Export.h>
 #include <varonet/base/String.h>
 #include <varonet/zmodem/ZModemErrors.h>
 
@@ -27,7 +28,7 @@ namespace ZModem {
 class CZModemComm;
 class CZModemFile;
 
-class CZModemCore {
+class VARONET_API CZModemCore {
 public:
     // Frame constants.
     static constexpr unsigned char ZPAD = '*';
