@@ -13,8 +13,7 @@ void RecordingLogger::logString(unsigned int id, const Base::String& text, int l
     if (level != Net::ModemLogLevel) ++miBadLevels;
     if (id == Net::LogModemSent) mEntries.push_back("S:" + text.str());
     else if (id == Net::LogModemReceived) mEntries.push_back("R:" + text.str());
-    // Appended, not added: g++ 12 at -O3 warns falsely (-Wrestrict) on "?" + std::string.
-    else mEntries.push_back(std::string("?").append(std::to_string(id)).append(":").append(text.str()));
+    else mEntries.push_back("?" + std::to_string(id) + ":" + text.str());
 }
 
 void RecordingLogger::logArray(unsigned int id, const Base::ByteArray&, int) {
