@@ -4,9 +4,13 @@
 #   scripts/install-deps.sh --build   only what building the library and the tool needs
 set -euo pipefail
 
+# Compilers and build tools, and what the command-line tool builds on; then
+# clang 14 with its sanitizer runtimes and formatter, test libraries and peers,
+# ccache and gcovr for developers (scripts/coverage.sh).
 packages=(cmake ninja-build g++ make pkg-config libcli11-dev libudev-dev)
 if [ "${1:-}" != "--build" ]; then
-  packages+=(libgtest-dev libgmock-dev googletest libbenchmark-dev python3 lrzsz socat)
+  packages+=(binutils ccache clang-14 libclang-rt-14-dev clang-format-14
+             libgtest-dev libgmock-dev googletest libbenchmark-dev python3 lrzsz socat gcovr)
 fi
 missing=()
 for p in "${packages[@]}"; do

@@ -14,11 +14,12 @@
 //   // open failed: the device is not open (code 4097 = 0x1001)
 
 #include <varonet/base/Exception.h>
+#include <varonet/base/Export.h>
 #include <varonet/base/String.h>
 
 namespace UDL {
 
-class ErrorText {
+class VARONET_API ErrorText {
 public:
     /// The meaning of a library exception code or a ZMODEM session result
     /// (a ZMODEM session's 0 means success; code 0 of an exception is the

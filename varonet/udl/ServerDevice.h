@@ -8,10 +8,11 @@
 
 #include <varonet/base/Device.h>
 #include <varonet/base/DeviceServer.h>
+#include <varonet/base/Export.h>
 
 namespace IO {
 
-class ServerDevice : public Device {
+class VARONET_API ServerDevice : public Device {
 public:
     /// Takes over server. connectTimeoutMs = 0: open waits as long as the server does.
     ServerDevice(DeviceServer* server, unsigned int connectTimeoutMs);
