@@ -4,10 +4,11 @@
 #include <memory>
 
 #include <varonet/base/Device.h>
+#include <varonet/base/Export.h>
 
 namespace IO {
 
-class CombinedDevice : public Device {
+class VARONET_API CombinedDevice : public Device {
 public:
     /// Reads from input and writes to output (they may be one device). With
     /// owns true this device takes ownership of both and deletes them with

@@ -5,11 +5,12 @@
 #include <memory>
 
 #include <varonet/base/Device.h>
+#include <varonet/base/Export.h>
 #include <varonet/base/Lockable.h>
 
 namespace IO {
 
-class DeviceServer : public Base::Lockable {
+class VARONET_API DeviceServer : public Base::Lockable {
 public:
     DeviceServer() = default;
     DeviceServer(const DeviceServer&) = delete;
@@ -45,7 +46,7 @@ private:
 };
 
 /// A server over a device (a modem line).
-class WrapperDeviceServer : public DeviceServer {
+class VARONET_API WrapperDeviceServer : public DeviceServer {
 public:
     /// With owns true the server takes ownership of device and deletes it with
     /// itself; with false the caller keeps it alive while the server runs.

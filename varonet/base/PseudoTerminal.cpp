@@ -8,6 +8,7 @@
 #include <cerrno>
 
 #include <varonet/base/Errors.h>
+#include <varonet/base/FileInternal.h>
 #include <varonet/base/IOException.h>
 
 namespace IO {
@@ -20,42 +21,47 @@ int openMaster() {
 }
 }  // namespace
 
-PseudoTerminal::PseudoTerminal() : mMaster(openMaster(), true) {
-    const int master = mMaster.getHandle();
+PseudoTerminal::PseudoTerminal()
+    : mpMaster(std::make_unique<FileInternal>(openMaster(), true)), mpSlave(std::make_unique<FileInternal>()) {
+    const int master = mpMaster->getHandle();
     char path[128];
     if (::grantpt(master) != 0 || ::unlockpt(master) != 0) throwLastSystemError("unlockpt");
     if (int error = ::ptsname_r(master, path, sizeof path)) checkSystemError(error, "ptsname");
     msSlavePath = path;
-    mSlave.openPath(msSlavePath, O_RDWR | O_NOCTTY);
+    mpSlave->openPath(msSlavePath, O_RDWR | O_NOCTTY);
     termios tio{};
-    if (::tcgetattr(mSlave.getHandle(), &tio) < 0) throwLastSystemError("tcgetattr " + msSlavePath);
+    if (::tcgetattr(mpSlave->getHandle(), &tio) < 0) throwLastSystemError("tcgetattr " + msSlavePath);
     ::cfmakeraw(&tio);
-    if (::tcsetattr(mSlave.getHandle(), TCSANOW, &tio) < 0) throwLastSystemError("tcsetattr " + msSlavePath);
-    mMaster.setNonBlocking(true);
+    if (::tcsetattr(mpSlave->getHandle(), TCSANOW, &tio) < 0) throwLastSystemError("tcsetattr " + msSlavePath);
+    mpMaster->setNonBlocking(true);
 }
 
 PseudoTerminal::~PseudoTerminal() { close(); }
+
+bool PseudoTerminal::isOpen() { return mpMaster->isOpen(); }
+
+int PseudoTerminal::getHandle() const { return mpMaster->getHandle(); }
 
 void PseudoTerminal::open() {
     if (!isOpen()) throw Exception(ErrNotOpen, ".", __LINE__, "a closed pseudo-terminal cannot be opened again");
 }
 
 void PseudoTerminal::close() {
-    mSlave.close();
-    mMaster.close();
+    mpSlave->close();
+    mpMaster->close();
 }
 
-long PseudoTerminal::size() { return isOpen() ? mMaster.available() : 0; }
+long PseudoTerminal::size() { return isOpen() ? mpMaster->available() : 0; }
 
-bool PseudoTerminal::waitForData(unsigned int ms) { return isOpen() && mMaster.waitReadable(ms) && size() > 0; }
+bool PseudoTerminal::waitForData(unsigned int ms) { return isOpen() && mpMaster->waitReadable(ms) && size() > 0; }
 
 long PseudoTerminal::readInternal(char* buffer, long length) {
     if (length <= 0 || !isOpen()) return 0;
     for (;;) {
         try {
-            return mMaster.read(buffer, length);
+            return mpMaster->read(buffer, length);
         } catch (const WouldBlockException&) {
-            if (!mMaster.waitReadable(~0u)) return 0;
+            if (!mpMaster->waitReadable(~0u)) return 0;
         }
     }
 }
@@ -63,7 +69,7 @@ long PseudoTerminal::readInternal(char* buffer, long length) {
 long PseudoTerminal::write(const char* buffer, long length) {
     if (length <= 0) return 0;
     if (!isOpen()) throw Exception(ErrNotOpen, ".", __LINE__, "pseudo-terminal closed");
-    return mMaster.write(buffer, length);
+    return mpMaster->write(buffer, length);
 }
 
 }  // namespace IO

@@ -7,12 +7,16 @@
 // raw mode at once and stays so, whoever opens the slave. A pseudo-terminal
 // has no modem-control lines.
 
+#include <memory>
+
 #include <varonet/base/Device.h>
-#include <varonet/base/FileInternal.h>
+#include <varonet/base/Export.h>
 
 namespace IO {
 
-class PseudoTerminal : public Device {
+class FileInternal;
+
+class VARONET_API PseudoTerminal : public Device {
 public:
     /// Creates the terminal; throws IO::SystemException when the system has none to give.
     PseudoTerminal();
@@ -24,10 +28,10 @@ public:
     /// The slave's path, e.g. "/dev/pts/7".
     const Base::String& getSlavePath() const { return msSlavePath; }
     /// The master's descriptor (termios queries on it report the slave's settings); -1 once closed.
-    int getHandle() const { return mMaster.getHandle(); }
+    int getHandle() const;
 
     /// Open from construction until close; a closed terminal cannot be opened again.
-    bool isOpen() override { return mMaster.isOpen(); }
+    bool isOpen() override;
     void open() override;
     void close() override;
     /// The slave's path.
@@ -42,8 +46,8 @@ public:
     using OutputDevice::write;
 
 private:
-    FileInternal mMaster;
-    FileInternal mSlave;  // held open, so the master never sees the slave side vanish between users
+    std::unique_ptr<FileInternal> mpMaster;
+    std::unique_ptr<FileInternal> mpSlave;  // held open, so the master never sees the slave side vanish between users
     Base::String msSlavePath;
 };
 

@@ -9,10 +9,11 @@
 #include <memory>
 
 #include <varonet/base/Device.h>
+#include <varonet/base/Export.h>
 
 namespace IO {
 
-class WrapperDevice : public Device {
+class VARONET_API WrapperDevice : public Device {
 public:
     /// Wraps device, which may be null. With owns true the wrapper takes
     /// ownership of device and deletes it with itself; with false the caller

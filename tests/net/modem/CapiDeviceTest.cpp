@@ -5,6 +5,7 @@
 #include <string>
 
 #include <varonet/base/StopWatch.h>
+#include <varonet/net/capi/CCapi.h>
 #include <varonet/net/capi/SimulatedExchange.h>
 #include <varonet/net/modem/ModemErrors.h>
 

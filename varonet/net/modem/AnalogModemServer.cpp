@@ -1,5 +1,7 @@
 #include <varonet/net/modem/AnalogModemServer.h>
 
+#include <varonet/net/modem/CallModem.h>
+
 namespace Net {
 
 AnalogModemServer::AnalogModemServer(AnalogModem* modem, bool owns) : ModemServer(modem, owns), mpAnalogModem(modem) {}

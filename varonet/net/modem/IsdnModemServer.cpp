@@ -1,5 +1,7 @@
 #include <varonet/net/modem/IsdnModemServer.h>
 
+#include <varonet/net/modem/CallModem.h>
+
 namespace Net {
 
 IsdnModemServer::IsdnModemServer(IsdnModem* modem, bool owns) : ModemServer(modem, owns), mpIsdnModem(modem) {}

@@ -28,12 +28,12 @@
 
 #include <varonet/base/DeviceManager.h>
 #include <varonet/base/DeviceServer.h>
-#include <varonet/net/modem/CallModem.h>
+#include <varonet/base/Export.h>
 #include <varonet/net/modem/Modem.h>
 
 namespace Net {
 
-class ModemServer : public IO::WrapperDeviceServer, public IO::DeviceManager {
+class VARONET_API ModemServer : public IO::WrapperDeviceServer, public IO::DeviceManager {
 public:
     /// Wraps the template modem. With owns true the server takes ownership of
     /// it and deletes it (and so its line) with itself.
@@ -91,13 +91,9 @@ protected:
     /// The body of createChild for a template modem of class ModemClass: a
     /// call modem of that class over the line, with the template's logger and
     /// configuration ID, managed by this server. The caller owns it.
+    /// (Defined beside the call modem, in CallModem.h.)
     template <class ModemClass>
-    Modem* createCallModem(const ModemClass& templateModem) {
-        auto child = std::make_unique<CallModem<ModemClass>>(getLine(), templateModem.getLogger());
-        child->setConfigurationID(templateModem.getConfigurationID());
-        child->setDeviceManager(this);
-        return child.release();
-    }
+    Modem* createCallModem(const ModemClass& templateModem);
     /// Gives the template modem the answering settings when the line is in
     /// another configuration, then waits up to ms for "RING".
     virtual bool checkForRing(unsigned int ms) = 0;

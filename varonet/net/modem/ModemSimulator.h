@@ -45,6 +45,7 @@
 #include <vector>
 
 #include <varonet/base/Device.h>
+#include <varonet/base/Export.h>
 #include <varonet/base/String.h>
 
 namespace IO {
@@ -53,7 +54,7 @@ class SerialDevice;
 
 namespace Net {
 
-class ModemSimulator {
+class VARONET_API ModemSimulator {
 public:
     /// What a dial ends with.
     enum EOutcome { Connect, Busy, NoCarrier, NoDialtone, Blacklisted, Error, Silence };
