@@ -3,30 +3,28 @@
 namespace Net {
 
 BsdSocketServer::BsdSocketServer(const BsdSocketType& type, unsigned int connectTimeout)
-    : mpSocket(new BsdSocket(type, connectTimeout)) {}
+    : mSocket(type, connectTimeout) {}
 
 BsdSocketServer::BsdSocketServer(const BsdSocketServer& other)
-    : IO::DeviceServer(), mpSocket(new BsdSocket(*other.mpSocket)) {
+    : IO::DeviceServer(), mSocket(other.mSocket) {
     IO::DeviceServer::setBlocking(other.isBlocking());
 }
 
 BsdSocketServer& BsdSocketServer::operator=(const BsdSocketServer& other) {
     if (this != &other) {
-        *mpSocket = *other.mpSocket;
+        mSocket = other.mSocket;
         IO::DeviceServer::setBlocking(other.isBlocking());
     }
     return *this;
 }
 
-BsdSocketServer::~BsdSocketServer() { delete mpSocket; }
-
 void BsdSocketServer::setBlocking(bool blocking) {
-    mpSocket->setBlocking(blocking);
+    mSocket.setBlocking(blocking);
     IO::DeviceServer::setBlocking(blocking);
 }
 
-bool BsdSocketServer::waitForConnection(unsigned int ms) { return mpSocket->waitFor(ms, BsdSocket::Accept); }
+bool BsdSocketServer::waitForConnection(unsigned int ms) { return mSocket.waitFor(ms, BsdSocket::Accept); }
 
-void BsdSocketServer::wakeUp() { mpSocket->wakeUp(); }
+void BsdSocketServer::wakeUp() { mSocket.wakeUp(); }
 
 }  // namespace Net

@@ -13,7 +13,7 @@ public:
     BsdSocketServer(const BsdSocketType& type, unsigned int connectTimeout);
     BsdSocketServer(const BsdSocketServer& other);
     BsdSocketServer& operator=(const BsdSocketServer& other);
-    ~BsdSocketServer() override;
+    ~BsdSocketServer() override = default;
 
     /// A non-blocking server's accept raises IO::WouldBlockException when nobody waits.
     void setBlocking(bool blocking) override;
@@ -26,10 +26,10 @@ public:
     void wakeUp() override;
 
 protected:
-    BsdSocket& getSocket() const { return *mpSocket; }
+    BsdSocket& getSocket() const { return mSocket; }
 
 private:
-    BsdSocket* mpSocket;
+    mutable BsdSocket mSocket;  // a handle: const servers still wait and accept on it
 };
 
 }  // namespace Net

@@ -16,50 +16,35 @@ constexpr BsdSocketType LocalStream(AF_UNIX, SOCK_STREAM, 0);
 }
 
 DomainDevice::DomainDevice(const Base::String& name)
-    : IO::UnreliableDevice(0), mpSocket(new BsdSocket(LocalStream, 0)), msPath(name) {}
+    : IO::UnreliableDevice(0), mSocket(LocalStream, 0), msPath(name) {}
 
 DomainDevice::DomainDevice(const BsdSocket& connection)
-    : IO::UnreliableDevice(0), mpSocket(new BsdSocket(connection)), msPath("") {}
-
-DomainDevice::DomainDevice(const DomainDevice& other)
-    : IO::CommonDevice(other), IO::UnreliableDevice(other), mpSocket(new BsdSocket(*other.mpSocket)),
-      msPath(other.msPath) {}
-
-DomainDevice& DomainDevice::operator=(const DomainDevice& other) {
-    if (this != &other) {
-        IO::UnreliableDevice::operator=(other);
-        *mpSocket = *other.mpSocket;
-        msPath = other.msPath;
-    }
-    return *this;
-}
-
-DomainDevice::~DomainDevice() { delete mpSocket; }
+    : IO::UnreliableDevice(0), mSocket(connection), msPath("") {}
 
 void DomainDevice::open() {
-    if (mpSocket->hasConnection()) return;
+    if (mSocket.hasConnection()) return;
     sockaddr_un address;
     socklen_t length = DomainAddress::toSockAddr(msPath, address);
-    mpSocket->close();  // a socket left over from a failed attempt
-    mpSocket->connect(reinterpret_cast<const sockaddr*>(&address), length);
+    mSocket.close();  // a socket left over from a failed attempt
+    mSocket.connect(reinterpret_cast<const sockaddr*>(&address), length);
 }
 
-bool DomainDevice::isOpen() { return mpSocket->hasConnection(); }
-void DomainDevice::close() { mpSocket->close(); }
+bool DomainDevice::isOpen() { return mSocket.hasConnection(); }
+void DomainDevice::close() { mSocket.close(); }
 Base::String DomainDevice::getName() { return "domain:" + msPath; }
 
 bool DomainDevice::isPeerGone() {
-    pollfd p{mpSocket->getHandle(), POLLRDHUP, 0};
+    pollfd p{mSocket.getHandle(), POLLRDHUP, 0};
     return ::poll(&p, 1, 0) > 0 && (p.revents & (POLLRDHUP | POLLHUP | POLLERR));
 }
 
 long DomainDevice::size() {
     int count = 0;
-    if (::ioctl(mpSocket->getHandle(), FIONREAD, &count) < 0) IO::checkSystemError(errno, "");
+    if (::ioctl(mSocket.getHandle(), FIONREAD, &count) < 0) IO::checkSystemError(errno, getName());
     if (count == 0 && isPeerGone()) {
         // The other end has gone: what a broken pipe is. Close first, then say so.
-        mpSocket->close();
-        IO::checkSystemError(EPIPE, "");
+        mSocket.close();
+        IO::checkSystemError(EPIPE, getName() + ": the other end has gone");
     }
     return count;
 }
@@ -67,25 +52,29 @@ long DomainDevice::size() {
 bool DomainDevice::isEOF() {
     if (!isOpen()) return true;
     int count = 0;
-    if (::ioctl(mpSocket->getHandle(), FIONREAD, &count) == 0 && count > 0) return false;
+    if (::ioctl(mSocket.getHandle(), FIONREAD, &count) == 0 && count > 0) return false;
     return isPeerGone();
 }
 
 bool DomainDevice::waitForData(unsigned int ms) {
-    if (size() > 0) return true;
-    if (mpSocket->pollWithWake(POLLIN, ms, nullptr) == -2)
-        throw IO::Exception(ErrPipeDataWait, ".", __LINE__, "waiting for pipe data failed");
+    if (mSocket.getHandle() < 0) IO::checkSystemError(EBADF, getName());
+    short revents = 0;
+    int r = mSocket.pollWithWake(POLLIN | POLLRDHUP, ms, &revents);
+    if (r == -2) throw IO::Exception(ErrPipeDataWait, ".", __LINE__, "waiting for pipe data failed");
+    if (r != 1) return false;  // time-out or wake-up
+    if (!(revents & (POLLRDHUP | POLLHUP | POLLERR))) return true;
+    // The other end has gone: what it sent before still counts, and then the pipe is broken.
     return size() > 0;
 }
 
-long DomainDevice::readInternal(char* buffer, long length) { return mpSocket->receive(buffer, length); }
+long DomainDevice::readInternal(char* buffer, long length) { return mSocket.receive(buffer, length); }
 
 long DomainDevice::write(const char* buffer, long length) {
     long done = 0;
-    while (done < length) done += mpSocket->send(buffer + done, length - done);
+    while (done < length) done += mSocket.send(buffer + done, length - done);
     return done;
 }
 
-void DomainDevice::wakeUp() { mpSocket->wakeUp(); }
+void DomainDevice::wakeUp() { mSocket.wakeUp(); }
 
 }  // namespace Net

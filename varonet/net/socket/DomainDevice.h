@@ -17,9 +17,9 @@ class DomainDevice : public IO::UnreliableDevice {
 public:
     /// A client for the pipe name; nothing is opened yet.
     explicit DomainDevice(const Base::String& name);
-    DomainDevice(const DomainDevice& other);
-    DomainDevice& operator=(const DomainDevice& other);
-    ~DomainDevice() override;
+    DomainDevice(const DomainDevice& other) = default;
+    DomainDevice& operator=(const DomainDevice& other) = default;
+    ~DomainDevice() override = default;
 
     /// Connects to the server of the name: ENOENT when no server ever listened
     /// there, ECONNREFUSED when it has gone; Base::Exception ErrNameConversion
@@ -37,7 +37,8 @@ public:
     /// True when nothing more can come (not open, or the other end gone and all read).
     bool isEOF() override;
     /// True at once when bytes are queued, otherwise waits up to ms for some
-    /// (0 only looks, wakeUp ends the wait early); raises as size does.
+    /// (0 only looks, wakeUp ends the wait early and gives false); raises as
+    /// size does. One poll(2) answers it while the other end is there.
     bool waitForData(unsigned int ms) override;
     /// At most length bytes; waits for the first one (wakeUp ends the wait with
     /// EINTR). 0 when the other end has closed; the device is then closed.
@@ -56,7 +57,7 @@ protected:
 private:
     bool isPeerGone();
 
-    BsdSocket* mpSocket;
+    BsdSocket mSocket;  // a handle: copies of the device share the connection
     Base::String msPath;
 };
 

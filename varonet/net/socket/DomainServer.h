@@ -7,6 +7,7 @@
 // Copies share the listener; the last copy removes the name.
 
 #include <varonet/base/DeviceServer.h>
+#include <varonet/base/SharedHandle.h>
 #include <varonet/base/String.h>
 
 namespace Net {
@@ -41,9 +42,7 @@ public:
     const Base::String& getPipeName() const;
 
 private:
-    void release();
-
-    DomainServerState* mpState;
+    Base::SharedHandle<DomainServerState> mpState;
 };
 
 }  // namespace Net
