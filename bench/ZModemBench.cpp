@@ -11,9 +11,14 @@
 #include <algorithm>
 #include <chrono>
 #include <cstring>
+#include <filesystem>
 #include <thread>
 
-#include "support/ZModemLink.h"
+#include "support/DescriptorDevice.h"
+#include "support/Files.h"
+#include "support/Process.h"
+#include "support/ScriptedDevice.h"
+#include <varonet/base/MemoryDevice.h>
 #include <varonet/zmodem/CZModem.h>
 #include <varonet/zmodem/CZModemCore.h>
 #include <varonet/zmodem/ZModemErrors.h>
@@ -26,31 +31,12 @@ using ZModem::CZModemCore;
 constexpr std::size_t kCodecBytes = 64u << 20;
 constexpr int kChunk = 1024;
 
-class NullDevice : public IO::Device {
-public:
-    bool isOpen() override { return true; }
-    void open() override {}
-    void close() override {}
-    Base::String getName() override { return "null"; }
-    long size() override { return 0; }
-    bool isEOF() override { return true; }
-    bool waitForData(unsigned int) override { return false; }
-    long readInternal(char*, long) override { return 0; }
-    long write(const char*, long length) override {
-        mlWritten += length;
-        ++mlWrites;
-        return length;
-    }
-    using IO::OutputDevice::write;
-    long mlWritten = 0;
-    long mlWrites = 0;
-};
-
-std::string codecData(bool allZdle) { return allZdle ? std::string(kCodecBytes, '\x18') : zmodemRandomBytes(kCodecBytes, 7); }
+std::string codecData(bool allZdle) { return allZdle ? std::string(kCodecBytes, '\x18') : TestSupport::randomBytes(kCodecBytes, 7); }
 
 void BM_CodecEncode(benchmark::State& state) {
     const std::string data = codecData(state.range(0) != 0);
-    NullDevice sink;
+    TestSupport::ScriptedDevice sink;
+    sink.setRecording(false);
     CZModemCore core(&sink, false);
     for (auto _ : state) {
         const auto* p = reinterpret_cast<const unsigned char*>(data.data());
@@ -59,7 +45,7 @@ void BM_CodecEncode(benchmark::State& state) {
     }
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(data.size()));
     state.counters["writes_per_subpacket"] =
-        static_cast<double>(sink.mlWrites) / (static_cast<double>(state.iterations()) * (kCodecBytes / kChunk));
+        static_cast<double>(sink.writeCount()) / (static_cast<double>(state.iterations()) * (kCodecBytes / kChunk));
     state.SetLabel(state.range(0) ? "all 18 hex" : "random");
 }
 BENCHMARK(BM_CodecEncode)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
@@ -68,7 +54,7 @@ void BM_CodecDecode(benchmark::State& state) {
     const std::string data = codecData(state.range(0) != 0);
     std::string wire;
     {
-        ZModemScriptDevice out;
+        TestSupport::ScriptedDevice out;
         CZModemCore core(&out, false);
         const auto* p = reinterpret_cast<const unsigned char*>(data.data());
         for (std::size_t off = 0; off < data.size(); off += kChunk) core.sendData32(p + off, kChunk, CZModemCore::ZCRCG);
@@ -76,7 +62,7 @@ void BM_CodecDecode(benchmark::State& state) {
     }
     for (auto _ : state) {
         state.PauseTiming();
-        ZModemScriptDevice in(wire, 64 * 1024);  // socket-sized chunks
+        Base::MemoryDevice in(wire.data(), static_cast<long>(wire.size()));
         CZModemCore core(&in, false);
         state.ResumeTiming();
         std::size_t got = 0;
@@ -102,12 +88,12 @@ double seconds(std::chrono::steady_clock::time_point since) {
 }
 
 struct TransferDir {
-    ZModemTempDir dir;
+    TestSupport::TempDir dir;
     std::string send, recv;
     explicit TransferDir(std::size_t bytes) {
         send = dir.sub("send");
         recv = dir.sub("recv");
-        zmodemWriteFile(send + "/big.bin", zmodemRandomBytes(bytes, 99));
+        TestSupport::writeFile(send + "/big.bin", TestSupport::randomBytes(bytes, 99));
     }
     void clearReceived() { std::filesystem::remove(recv + "/big.bin"); }
     bool receivedOk(std::size_t bytes) const {
@@ -118,11 +104,10 @@ struct TransferDir {
 
 // sz -> rz, both as processes on one socket pair; seconds, or -1.
 double szToRz(TransferDir& t) {
-    ZModemSocketPair pair;
-    ZModemPeerProcess sz, rz;
+    TestSupport::SocketPair pair;
     auto start = std::chrono::steady_clock::now();
-    rz.start(zmodemFindProgram("rz"), {"-q"}, t.recv, pair.fd[1], t.dir.file("rz.err"));
-    sz.start(zmodemFindProgram("sz"), {"-q", "big.bin"}, t.send, pair.fd[0], t.dir.file("sz.err"));
+    TestSupport::ChildProcess rz({"rz", "-q"}, {t.recv, pair.fd[1], pair.fd[1], t.dir.file("rz.err")});
+    TestSupport::ChildProcess sz({"sz", "-q", "big.bin"}, {t.send, pair.fd[0], pair.fd[0], t.dir.file("sz.err")});
     ::close(pair.take(0));
     ::close(pair.take(1));
     int a = sz.wait(120000), b = rz.wait(120000);
@@ -132,11 +117,10 @@ double szToRz(TransferDir& t) {
 
 // sz -> our rec_z.
 double szToOurs(TransferDir& t) {
-    ZModemSocketPair pair;
-    ZModemSocketDevice device(pair.take(0));
-    ZModemPeerProcess sz;
+    TestSupport::SocketPair pair;
+    TestSupport::DescriptorDevice device(pair.take(0), true);
     auto start = std::chrono::steady_clock::now();
-    sz.start(zmodemFindProgram("sz"), {"-q", "big.bin"}, t.send, pair.fd[1], t.dir.file("sz.err"));
+    TestSupport::ChildProcess sz({"sz", "-q", "big.bin"}, {t.send, pair.fd[1], pair.fd[1], t.dir.file("sz.err")});
     ::close(pair.take(1));
     CZModem session(&device);
     session.set_path(t.recv.c_str());
@@ -149,11 +133,10 @@ double szToOurs(TransferDir& t) {
 
 // our sendez -> rz.
 double oursToRz(TransferDir& t) {
-    ZModemSocketPair pair;
-    ZModemSocketDevice device(pair.take(0));
-    ZModemPeerProcess rz;
+    TestSupport::SocketPair pair;
+    TestSupport::DescriptorDevice device(pair.take(0), true);
     auto start = std::chrono::steady_clock::now();
-    rz.start(zmodemFindProgram("rz"), {"-q"}, t.recv, pair.fd[1], t.dir.file("rz.err"));
+    TestSupport::ChildProcess rz({"rz", "-q"}, {t.recv, pair.fd[1], pair.fd[1], t.dir.file("rz.err")});
     ::close(pair.take(1));
     CZModem session(&device);
     session.set_path(t.send.c_str());
@@ -166,8 +149,8 @@ double oursToRz(TransferDir& t) {
 
 // our sendez -> our rec_z on two threads.
 double oursToOurs(TransferDir& t) {
-    ZModemSocketPair pair;
-    ZModemSocketDevice a(pair.take(0)), b(pair.take(1));
+    TestSupport::SocketPair pair;
+    TestSupport::DescriptorDevice a(pair.take(0), true), b(pair.take(1), true);
     int received = -2;
     auto start = std::chrono::steady_clock::now();
     std::thread receiver([&] {
@@ -188,7 +171,7 @@ double oursToOurs(TransferDir& t) {
 // protocol work: to another thread of this process, or to a child process
 // (as rz is). Microseconds.
 double roundTripMicros(bool toProcess) {
-    ZModemSocketPair pair;
+    TestSupport::SocketPair pair;
     constexpr int kRounds = 5000;
     constexpr int kOut = 1044;
     auto echo = [](int fd) {
@@ -236,7 +219,7 @@ double median(std::vector<double> v) {
 }
 
 bool haveLrzsz(benchmark::State& state) {
-    if (zmodemFindProgram("sz").empty() || zmodemFindProgram("rz").empty()) {
+    if (TestSupport::findProgram("sz").empty() || TestSupport::findProgram("rz").empty()) {
         state.SkipWithError("sz / rz not on PATH (Debian package lrzsz)");
         return false;
     }

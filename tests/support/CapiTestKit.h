@@ -1,15 +1,12 @@
 #pragma once
-// Helpers for CAPI tests: a simulated exchange installed as the process-wide
-// CAPI backend for the life of the scope, and byte collection from devices
-// whose reads do not wait.
+// A simulated exchange installed as the process-wide CAPI backend for the
+// life of the scope.
 
 #include <memory>
-#include <string>
 
-#include <varonet/base/Device.h>
 #include <varonet/net/capi/SimulatedExchange.h>
 
-namespace CapiTestKit {
+namespace TestSupport {
 
 /// Installs a fresh exchange as the default backend; removes it at the end.
 class ExchangeScope {
@@ -23,7 +20,4 @@ private:
     std::shared_ptr<Capi::SimulatedExchange> mpExchange;
 };
 
-/// Reads from device (waitForData, then read) until count bytes came or ms passed.
-std::string collect(IO::Device& device, std::size_t count, unsigned int ms);
-
-}  // namespace CapiTestKit
+}  // namespace TestSupport

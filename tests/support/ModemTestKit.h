@@ -1,37 +1,15 @@
 #pragma once
-// Helpers for modem tests: a logger that records the dialogue, a virtual
-// null-modem line with a simulator on its far end, and the identities of
-// the chips the identification tables know.
+// Helpers for modem tests: a virtual null-modem line with a simulator on its
+// far end, and the identities of the chips the identification tables know.
 
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
-#include <varonet/base/Logger.h>
 #include <varonet/base/SerialDevice.h>
 #include "peers/ModemSimulator.h"
 
-namespace ModemTestKit {
-
-/// Records every report as text: "S:<text>", "R:<text>", "E:<id>", "X:<code>"; checks the level.
-class RecordingLogger : public Log::Logger {
-public:
-    void logString(unsigned int id, const Base::String& text, int level) override;
-    void logArray(unsigned int id, const Base::ByteArray& bytes, int level) override;
-    void logEvent(unsigned int id, int level) override;
-    void logError(unsigned int code, int level) override;
-
-    std::vector<std::string> entries() const;
-    bool contains(const std::string& entry) const;
-    /// Reports with a level other than the one their kind must carry.
-    int badLevels() const;
-
-private:
-    mutable std::mutex mMutex;
-    std::vector<std::string> mEntries;
-    int miBadLevels = 0;
-};
+namespace TestSupport {
 
 /// A virtual null-modem pair with a simulator on its far end. The host end's
 /// port name is hostName; it is not opened here.
@@ -58,4 +36,4 @@ Identity isdnTaPlus();   ///< ISDN row 1 (its I0 also says 56000)
 Identity isdnAl5068();   ///< ISDN row 2
 void apply(Peers::ModemSimulator& sim, const Identity& identity);
 
-}  // namespace ModemTestKit
+}  // namespace TestSupport

@@ -8,6 +8,8 @@
 
 #include <stdexcept>
 
+namespace TestSupport {
+
 T1NodeLink::T1NodeLink(std::uint8_t nad, Kind kind) : mbPty(kind == Kind::Pty) {
     if (mbPty) {
         mFds[0] = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
@@ -20,8 +22,8 @@ T1NodeLink::T1NodeLink(std::uint8_t nad, Kind kind) : mbPty(kind == Kind::Pty) {
     } else if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, mFds) != 0) {
         throw std::runtime_error("socketpair");
     }
-    mpHost = std::make_unique<T1DescriptorDevice>(mFds[0], false);
-    mpFaults = std::make_unique<T1FaultDevice>(mpHost.get());
+    mpHost = std::make_unique<DescriptorDevice>(mFds[0], false);
+    mpFaults = std::make_unique<ScriptedDevice>(mpHost.get(), T1Peer::blockLength);
     mpNode = std::make_unique<T1Peer::T1Node>(mFds[1], nad);
 }
 
@@ -46,3 +48,11 @@ void T1NodeLink::finish() {
     }
     if (mThread.joinable()) mThread.join();
 }
+
+std::vector<T1Peer::Bytes> T1NodeLink::outbound() const {
+    std::vector<T1Peer::Bytes> writes;
+    for (const std::string& w : mpFaults->writes()) writes.emplace_back(w.begin(), w.end());
+    return writes;
+}
+
+}  // namespace TestSupport

@@ -8,8 +8,10 @@
 #include <thread>
 
 #include "peers/T1Node.h"
-#include "support/T1DescriptorDevice.h"
-#include "support/T1FaultDevice.h"
+#include "support/DescriptorDevice.h"
+#include "support/ScriptedDevice.h"
+
+namespace TestSupport {
 
 class T1NodeLink {
 public:
@@ -26,17 +28,22 @@ public:
     /// records may be read afterwards.
     void finish();
 
-    /// The host's device: the fault device over the descriptor device.
-    T1FaultDevice& faults() { return *mpFaults; }
-    /// The descriptor device without the fault device in front.
-    T1DescriptorDevice& plain() { return *mpHost; }
+    /// The host's device: a scripted device cutting the node's stream into
+    /// blocks, over the descriptor device.
+    ScriptedDevice& faults() { return *mpFaults; }
+    /// The descriptor device without the scripted device in front.
+    DescriptorDevice& plain() { return *mpHost; }
+    /// Every write of the host, as the host made it (before any fault).
+    std::vector<T1Peer::Bytes> outbound() const;
     T1Peer::T1Node& node() { return *mpNode; }
 
 private:
     int mFds[2] = {-1, -1};
     bool mbPty = false;
-    std::unique_ptr<T1DescriptorDevice> mpHost;
-    std::unique_ptr<T1FaultDevice> mpFaults;
+    std::unique_ptr<DescriptorDevice> mpHost;
+    std::unique_ptr<ScriptedDevice> mpFaults;
     std::unique_ptr<T1Peer::T1Node> mpNode;
     std::thread mThread;
 };
+
+}  // namespace TestSupport

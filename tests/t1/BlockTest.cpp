@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "support/ScriptedDevice.h"
 #include "support/TestCalls.h"
 
 #include <functional>
@@ -34,37 +35,7 @@ Base::ByteArray pattern(std::size_t n, unsigned seed = 1) {
     return a;
 }
 
-// Hands out its bytes in chunks of a fixed size, so every decoder step meets
-// split reads; records every write and can take fewer bytes than offered.
-class ChunkedDevice : public IO::Device {
-public:
-    explicit ChunkedDevice(const Bytes& bytes = {}, long chunk = 1 << 20) : mBytes(bytes), miChunk(chunk) {}
-    bool isOpen() override { return true; }
-    void open() override {}
-    void close() override {}
-    Base::String getName() override { return "chunked:"; }
-    long size() override { return static_cast<long>(mBytes.size() - muPos); }
-    long getReadableBytes() override { return std::min(size(), miChunk); }
-    bool isEOF() override { return size() == 0; }
-    bool waitForData(unsigned int) override { return size() > 0; }
-    long readInternal(char* buffer, long length) override {
-        long n = std::min(length, getReadableBytes());
-        std::copy_n(mBytes.begin() + static_cast<long>(muPos), n, buffer);
-        muPos += static_cast<std::size_t>(n);
-        return n;
-    }
-    long write(const char* buffer, long length) override {
-        mvWrites.emplace_back(buffer, buffer + length);
-        return length - miShortBy;
-    }
-    std::vector<Bytes> mvWrites;
-    long miShortBy = 0;
-
-private:
-    Bytes mBytes;
-    long miChunk;
-    std::size_t muPos = 0;
-};
+std::string text(const Bytes& bytes) { return std::string(bytes.begin(), bytes.end()); }
 
 std::unique_ptr<Block> decode(const Bytes& wire, unsigned int bwt = 0, unsigned int cwt = 0) {
     Base::MemoryDevice device(reinterpret_cast<const char*>(wire.data()), static_cast<long>(wire.size()));
@@ -112,10 +83,10 @@ TEST(BlockEncoding, WireBytesOfEveryKind) {
                      T1Peer::encode(0x12, 0x40, toBytes(pattern(300)), true)});
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        ChunkedDevice out;
+        TestSupport::ScriptedDevice out;
         c.block->writeTo(&out);
-        ASSERT_EQ(out.mvWrites.size(), 1u) << "one write per block";
-        EXPECT_EQ(out.mvWrites[0], c.wire);
+        ASSERT_EQ(out.writes().size(), 1u) << "one write per block";
+        EXPECT_EQ(out.writes()[0], text(c.wire));
     }
     // The extended layout spelled out: LEN FF, BCD 00 00 00 10, CRC over INF low byte first.
     Bytes wire = toBytes(InformationBlock(node, pattern(10), false, true, 300).encode());
@@ -124,8 +95,8 @@ TEST(BlockEncoding, WireBytesOfEveryKind) {
     const std::uint16_t crc = T1Peer::crc16(wire.data() + 7, 10);
     EXPECT_EQ(Bytes(wire.end() - 2, wire.end()), (Bytes{std::uint8_t(crc & 0xFF), std::uint8_t(crc >> 8)}));
 
-    ChunkedDevice shortWrite;
-    shortWrite.miShortBy = 1;
+    TestSupport::ScriptedDevice shortWrite;
+    shortWrite.shortenWrites(1);
     EXPECT_EQ(codeOf([&] { InformationBlock(node, pattern(20), false, true, 254).writeTo(&shortWrite); }),
               unsigned(ErrShortWrite));
 }
@@ -187,7 +158,7 @@ TEST(BlockReader, InformationFieldsOfBothForms) {
     ASSERT_EQ(Bytes(wire.begin() + 2, wire.begin() + 7), (Bytes{0xFF, 0x00, 0x00, 0x02, 0x55}));
     for (long chunk : {1L, 2L, 3L, 7L, 64L, 4096L}) {
         SCOPED_TRACE(chunk);
-        ChunkedDevice device(wire, chunk);
+        TestSupport::ScriptedDevice device(text(wire), static_cast<std::size_t>(chunk));
         std::unique_ptr<Block> block(Block::readBlock(&device, 0, 0));
         auto* info = dynamic_cast<InformationBlock*>(block.get());
         ASSERT_NE(info, nullptr);

@@ -10,7 +10,7 @@
 #include <varonet/base/Exception.h>
 #include <varonet/base/MemoryDevice.h>
 #include "support/T1NodeLink.h"
-#include "support/T1RecordingLogger.h"
+#include "support/RecordingLogger.h"
 #include <varonet/t1/ReceiveReadyBlock.h>
 #include <varonet/t1/T1Errors.h>
 
@@ -59,7 +59,7 @@ struct Exchange {
         return frame;
     }
     bool outboundContains(const Bytes& block) {
-        const auto& out = link.faults().outbound();
+        const auto& out = link.outbound();
         return std::find(out.begin(), out.end(), block) != out.end();
     }
     void expectIntact(const T1::Frame& frame) {
@@ -68,8 +68,8 @@ struct Exchange {
         EXPECT_EQ(mReceived[0], mRequest);
     }
 
-    T1NodeLink link;
-    T1RecordingLogger logger;
+    TestSupport::T1NodeLink link;
+    TestSupport::RecordingLogger logger;
     T1::Protocol protocol{&link.faults(), BlockWait, CharWait, 0, LogId, LogLevel, &logger};
     Bytes mRequest;
     std::vector<Bytes> mReceived;
@@ -81,7 +81,7 @@ struct Exchange {
 // recovery count and the logged codes are as given, the host sends `sends`.
 struct RecoverableFault {
     const char* name;
-    std::function<void(T1FaultDevice&)> inject;
+    std::function<void(TestSupport::ScriptedDevice&)> inject;
     int recoveries;  // -1: not checked
     std::vector<unsigned int> errorsLogged;
     Bytes sends;
@@ -94,12 +94,12 @@ TEST(ProtocolRecovery, RecoverableFaultsEndInAnIntactFrame) {
     const Bytes rTimeout = wire(0x12, 0x92), resynch = wire(0x12, 0xC0), request3 = pattern(600, 8);
     const unsigned int timeout = Base::TimeoutException::Code;
     const auto loggedBytes = [](Exchange& x, const std::vector<Bytes>&) {
-        const auto entries = x.logger.entries();  // the code, then the damaged bytes
+        const auto entries = x.logger.records();  // the code, then the damaged bytes
         ASSERT_EQ(entries.size(), 2u);
         EXPECT_EQ(entries[1].kind, 'a');
         EXPECT_EQ(entries[1].id, LogId);
         EXPECT_EQ(entries[1].level, int(LogLevel));
-        EXPECT_FALSE(entries[1].bytes.isEmpty());
+        EXPECT_FALSE(entries[1].bytes.empty());
     };
     const auto nodeAskedAgain = [](Exchange& x, const std::vector<Bytes>& out) {
         ASSERT_GE(out.size(), 3u);
@@ -107,34 +107,34 @@ TEST(ProtocolRecovery, RecoverableFaultsEndInAnIntactFrame) {
         EXPECT_EQ(x.link.node().damagedCount(), 1);
     };
     const RecoverableFault cases[] = {
-        {"flipped bit, short form", [](T1FaultDevice& f) { f.flipInboundBit(1, 9, 3); }, 1, {3847}, wire(0x12, 0x91),
+        {"flipped bit, short form", [](TestSupport::ScriptedDevice& f) { f.flipInboundBit(1, 9, 3); }, 1, {3847}, wire(0x12, 0x91),
          loggedBytes},
-        {"flipped bit, extended form", [](T1FaultDevice& f) { f.flipInboundBit(1, 9, 3); }, 1, {3847}, wire(0x12, 0x91),
+        {"flipped bit, extended form", [](TestSupport::ScriptedDevice& f) { f.flipInboundBit(1, 9, 3); }, 1, {3847}, wire(0x12, 0x91),
          loggedBytes, true},
-        {"dropped byte: time-out sent as 2", [](T1FaultDevice& f) { f.dropInboundByte(1, 20); }, 1, {timeout}, rTimeout},
+        {"dropped byte: time-out sent as 2", [](TestSupport::ScriptedDevice& f) { f.dropInboundByte(1, 20); }, 1, {timeout}, rTimeout},
         // One time-out, then the node's repetition of the late block costs the second unit.
-        {"late block, repetition dropped", [](T1FaultDevice& f) { f.holdInbound(1, 1); }, 2, {}, rTimeout,
+        {"late block, repetition dropped", [](TestSupport::ScriptedDevice& f) { f.holdInbound(1, 1); }, 2, {}, rTimeout,
          [&](Exchange& x, const std::vector<Bytes>&) { EXPECT_FALSE(x.outboundContains(resynch)); }},
-        {"second fault in a row", [](T1FaultDevice& f) { f.holdInbound(1, 2); }, 2, {}, rTimeout,
+        {"second fault in a row", [](TestSupport::ScriptedDevice& f) { f.holdInbound(1, 2); }, 2, {}, rTimeout,
          [&](Exchange&, const std::vector<Bytes>& out) {
              const auto r = std::find(out.begin(), out.end(), rTimeout);
              ASSERT_TRUE(r != out.end() && r + 1 != out.end());
              EXPECT_EQ(*(r + 1), resynch) << "first fault: R-block, second: RESYNCH request";
          }},
-        {"repeated I-block", [](T1FaultDevice& f) { f.repeatInbound(1); }, 1, {}, {},
+        {"repeated I-block", [](TestSupport::ScriptedDevice& f) { f.repeatInbound(1); }, 1, {}, {},
          [](Exchange&, const std::vector<Bytes>& out) { EXPECT_EQ(out.size(), 3u) << "two acknowledgements, one request"; }},
         {"block from another node",
-         [](T1FaultDevice& f) { f.injectInbound(1, T1Peer::encode(0x13, T1Peer::informationPcb(1, true), {9, 9, 9})); },
+         [](TestSupport::ScriptedDevice& f) { f.injectInbound(1, T1Peer::encode(0x13, T1Peer::informationPcb(1, true), {9, 9, 9})); },
          2, {3848}, rTimeout},
-        {"RESYNCH request from the node", [](T1FaultDevice& f) { f.injectInbound(1, wire(0x12, 0xC0)); }, 0, {},
+        {"RESYNCH request from the node", [](TestSupport::ScriptedDevice& f) { f.injectInbound(1, wire(0x12, 0xC0)); }, 0, {},
          wire(0x12, 0xE0)},
-        {"flipped bit to the node", [](T1FaultDevice& f) { f.flipOutboundBit(1, 30, 0); }, -1, {}, {}, nodeAskedAgain,
+        {"flipped bit to the node", [](TestSupport::ScriptedDevice& f) { f.flipOutboundBit(1, 30, 0); }, -1, {}, {}, nodeAskedAgain,
          false, request3},
-        {"dropped byte to the node", [](T1FaultDevice& f) { f.dropOutboundByte(1, 30); }, -1, {}, {}, nodeAskedAgain,
+        {"dropped byte to the node", [](TestSupport::ScriptedDevice& f) { f.dropOutboundByte(1, 30); }, -1, {}, {}, nodeAskedAgain,
          false, request3},
-        {"lost acknowledgement", [](T1FaultDevice& f) { f.dropOutbound(1); }, 1, {}, {},
+        {"lost acknowledgement", [](TestSupport::ScriptedDevice& f) { f.dropOutbound(1); }, 1, {}, {},
          [&](Exchange&, const std::vector<Bytes>& out) { EXPECT_EQ(out[2], rTimeout) << "R(1) again, with the time-out"; }},
-        {"lost block", [](T1FaultDevice& f) { f.dropOutbound(0); }, -1, {}, {},
+        {"lost block", [](TestSupport::ScriptedDevice& f) { f.dropOutbound(0); }, -1, {}, {},
          [](Exchange&, const std::vector<Bytes>& out) {
              ASSERT_GE(out.size(), 3u);
              EXPECT_EQ(out[1], wire(0x12, 0x82)) << "no confirmation within the waiting time";
@@ -153,19 +153,19 @@ TEST(ProtocolRecovery, RecoverableFaultsEndInAnIntactFrame) {
         EXPECT_TRUE(c.recoveries < 0 || recoveries == unsigned(c.recoveries)) << recoveries;
         EXPECT_TRUE(c.errorsLogged.empty() || x.logger.errors() == c.errorsLogged);
         EXPECT_TRUE(c.sends.empty() || x.outboundContains(c.sends));
-        if (c.check) c.check(x, x.link.faults().outbound());
+        if (c.check) c.check(x, x.link.outbound());
     }
 }
 
 // ---- what cannot be recovered ------------------------------------------------
 
 TEST(ProtocolRecovery, SilentNodeGetsRThenResynchThen3842) {
-    T1NodeLink link;
+    TestSupport::T1NodeLink link;
     link.start([](T1Peer::T1Node& node) {
         T1Peer::WireBlock block;
         for (int i = 0; i < 4 && node.readBlock(block, 5000) == T1Peer::T1Node::ReadStatus::Block;) ++i;
     });
-    T1RecordingLogger logger;
+    TestSupport::RecordingLogger logger;
     T1::Protocol protocol(&link.faults(), 60, 20, 0, LogId, LogLevel, &logger);
     unsigned int recoveries = 77;
     EXPECT_EQ(codeOf([&] { protocol.receive(T1::NodeAddress(0x12), &recoveries, false, true); }), 3842u);
@@ -184,14 +184,14 @@ TEST(ProtocolRecovery, SilentOrDamagedFirstBlockWithoutRecoveryOrAddress) {
         {T1::NodeAddress(0x12), false, false, 3842}, {T1::NodeAddress(), true, false, 3840},
         {T1::NodeAddress(), true, true, 3840}};
     for (const auto& c : cases) {
-        T1NodeLink link;
+        TestSupport::T1NodeLink link;
         if (c.damagedBlock) {
             link.faults().flipInboundBit(0, 4, 1);
             link.start([](T1Peer::T1Node& node) { node.writeBlock(T1Peer::informationPcb(0, false), {1, 2, 3, 4}); });
         }
         T1::Protocol protocol(&link.faults(), 60, 20, 0, LogId, LogLevel, nullptr);
         EXPECT_EQ(codeOf([&] { protocol.receive(c.address, nullptr, false, c.recover); }), c.code);
-        EXPECT_TRUE(link.faults().outbound().empty());
+        EXPECT_TRUE(link.outbound().empty());
     }
 }
 
@@ -200,7 +200,7 @@ TEST(ProtocolRecovery, SilentOrDamagedFirstBlockWithoutRecoveryOrAddress) {
 TEST(ProtocolRecovery, ResendRequestForAnEmptySlotDiscardsInputAnd3843) {
     for (bool resynch : {false, true}) {
         SCOPED_TRACE(resynch ? "after RESYNCH" : "after reset");
-        T1NodeLink link;
+        TestSupport::T1NodeLink link;
         link.start([resynch](T1Peer::T1Node& node) {
             T1Peer::WireBlock block;
             if (node.readBlock(block, 5000) != T1Peer::T1Node::ReadStatus::Block) return;

@@ -29,7 +29,7 @@ Bytes answerFor(const Bytes& request) { return pattern(10240, static_cast<unsign
 // A node that records every request and answers it with answer(request)
 // in blocks of chunk bytes; and the protocol over it.
 struct Served {
-    explicit Served(std::function<Bytes(const Bytes&)> answer, T1NodeLink::Kind kind = T1NodeLink::Kind::SocketPair,
+    explicit Served(std::function<Bytes(const Bytes&)> answer, TestSupport::T1NodeLink::Kind kind = TestSupport::T1NodeLink::Kind::SocketPair,
                     std::size_t chunk = 254, bool extended = false)
         : link(0x12, kind) {
         link.start([this, answer, chunk, extended](T1Peer::T1Node& node) {
@@ -45,16 +45,16 @@ struct Served {
         protocol.send(T1::Frame(T1::NodeAddress(0x12), toArray(request)));
         return protocol.receive(T1::NodeAddress(0x12));
     }
-    const std::vector<Bytes>& out() { return link.faults().outbound(); }
+    std::vector<Bytes> out() { return link.outbound(); }
 
-    T1NodeLink link;
+    TestSupport::T1NodeLink link;
     std::vector<Bytes> requests;
     T1::Protocol protocol{&link.faults(), 1000, 200, 0, 7, 1, nullptr};
 };
 
 }  // namespace
 
-class ProtocolExchangeOver : public testing::TestWithParam<T1NodeLink::Kind> {};
+class ProtocolExchangeOver : public testing::TestWithParam<TestSupport::T1NodeLink::Kind> {};
 
 TEST_P(ProtocolExchangeOver, TenKiBEachWayAsShortFormChains) {
     Served s(answerFor, GetParam());
@@ -101,9 +101,9 @@ TEST_P(ProtocolExchangeOver, ExtendedChunksFromAStreamWithProgress) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Link, ProtocolExchangeOver,
-                         testing::Values(T1NodeLink::Kind::SocketPair, T1NodeLink::Kind::Pty),
-                         [](const testing::TestParamInfo<T1NodeLink::Kind>& info) {
-                             return info.param == T1NodeLink::Kind::Pty ? "Pty" : "SocketPair";
+                         testing::Values(TestSupport::T1NodeLink::Kind::SocketPair, TestSupport::T1NodeLink::Kind::Pty),
+                         [](const testing::TestParamInfo<TestSupport::T1NodeLink::Kind>& info) {
+                             return info.param == TestSupport::T1NodeLink::Kind::Pty ? "Pty" : "SocketPair";
                          });
 
 TEST(ProtocolExchange, EmptyFrameIsOneEmptyLastBlock) {

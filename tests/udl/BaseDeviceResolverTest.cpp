@@ -20,7 +20,7 @@
 #include <varonet/base/StandardInput.h>
 #include "support/CountingDeviceManager.h"
 #include "support/PtyPair.h"
-#include "support/TempDir.h"
+#include "support/Files.h"
 #include <varonet/udl/UDLErrors.h>
 
 namespace {

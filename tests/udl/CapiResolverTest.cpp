@@ -17,7 +17,7 @@
 #include <varonet/udl/UDLErrors.h>
 
 using Capi::SimulatedExchange;
-using CapiTestKit::ExchangeScope;
+using TestSupport::ExchangeScope;
 
 namespace {
 

@@ -15,10 +15,11 @@
 #include "peers/ModemSimulator.h"
 #include "support/CountingDeviceManager.h"
 #include "support/ModemTestKit.h"
+#include "support/RecordingLogger.h"
 #include <varonet/udl/UDLErrors.h>
 
-using ModemTestKit::RecordingLogger;
-using ModemTestKit::SimulatedLine;
+using TestSupport::RecordingLogger;
+using TestSupport::SimulatedLine;
 
 namespace {
 
@@ -74,7 +75,7 @@ TEST(ModemResolver, ModemLocatorWithEveryOptionConfiguresTheChainAndDials) {
 
 TEST(ModemResolver, ModemIsIdentifiedAndSetUpDuringResolve) {
     SimulatedLine line;
-    ModemTestKit::apply(line.sim(), ModemTestKit::agereV92());
+    TestSupport::apply(line.sim(), TestSupport::agereV92());
     RecordingLogger log;
     auto modem = resolveAs<Net::AnalogModem>(
         "modem:serial\\:" + line.hostName() + "\\@115k\\:FlowControl=Hardware:Number=555", &log);
@@ -91,7 +92,7 @@ TEST(ModemResolver, ModemIsIdentifiedAndSetUpDuringResolve) {
 
 TEST(ModemResolver, IsdnModemLocatorWithEveryOptionDialsX25) {
     SimulatedLine line;
-    ModemTestKit::apply(line.sim(), ModemTestKit::isdnTaPlus());
+    TestSupport::apply(line.sim(), TestSupport::isdnTaPlus());
     auto modem = resolveAs<Net::IsdnModem>(
         "isdnmodem:" + serialTarget(line) +
         ":Number=123,Protocol=X25BChannel,LogicalNumber=45,UserData=ud,OwnMSN=777,DelayToDisconnect=0,"

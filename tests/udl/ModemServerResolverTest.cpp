@@ -12,10 +12,11 @@
 #include "peers/ModemSimulator.h"
 #include "support/CountingDeviceManager.h"
 #include "support/ModemTestKit.h"
+#include "support/RecordingLogger.h"
 #include <varonet/udl/ServerDevice.h>
 
-using ModemTestKit::RecordingLogger;
-using ModemTestKit::SimulatedLine;
+using TestSupport::RecordingLogger;
+using TestSupport::SimulatedLine;
 
 namespace {
 
@@ -38,7 +39,7 @@ IO::SerialDevice* portOf(Net::ModemServer& server) {
 
 TEST(ModemServerResolver, AnalogServerGetsItsAnsweringSettings) {
     SimulatedLine line;
-    ModemTestKit::apply(line.sim(), ModemTestKit::agereV92());
+    TestSupport::apply(line.sim(), TestSupport::agereV92());
     RecordingLogger log;
     auto server = resolveServerAs<Net::AnalogModemServer>(
         "server:modem:" + device(line) + ",Modulation=V34,InitString2=ATM0 ATL1,ConnectTimeout=5000", &log);
@@ -59,7 +60,7 @@ TEST(ModemServerResolver, AnalogServerGetsItsAnsweringSettings) {
 TEST(ModemServerResolver, IsdnServerGetsProtocolAndOwnMsn) {
     SimulatedLine line;
     line.sim().setEcho(false);
-    ModemTestKit::apply(line.sim(), ModemTestKit::isdnTaPlus());
+    TestSupport::apply(line.sim(), TestSupport::isdnTaPlus());
     auto server = resolveServerAs<Net::IsdnModemServer>("server:isdnmodem:" + device(line) + ",Protocol=PPP,OwnMSN=42");
     ASSERT_TRUE(server);
     EXPECT_EQ(server->getProtocol(), Net::IsdnPPP);

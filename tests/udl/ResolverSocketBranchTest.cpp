@@ -13,8 +13,8 @@
 #include <varonet/net/socket/TcpIp4Device.h>
 #include <varonet/net/socket/TcpIp4Server.h>
 #include "support/CountingDeviceManager.h"
-#include "support/SocketTestLoopback.h"
-#include "support/SocketTestProcess.h"
+#include "support/Files.h"
+#include "support/Loopback.h"
 #include <varonet/udl/UDLErrors.h>
 
 namespace {
@@ -22,11 +22,11 @@ namespace {
 // Each test gets a private pipe directory, given back however the test ends.
 class ResolverSocketBranchTest : public ::testing::Test {
 protected:
-    void SetUp() override { Net::DomainAddress::setDirectory(mTemp.getPath() + "/pipes"); }
+    void SetUp() override { Net::DomainAddress::setDirectory(mTemp.path() + "/pipes"); }
     void TearDown() override { Net::DomainAddress::setDirectory(""); }
 
     UDL::BaseDeviceResolver mResolver;
-    SocketTest::TempDirectory mTemp;
+    TestSupport::TempDir mTemp;
 };
 
 TEST_F(ResolverSocketBranchTest, TcpIpLocatorForms) {
@@ -90,7 +90,7 @@ TEST_F(ResolverSocketBranchTest, TcpIpServerPortForms) {
         {"server:TCPIP:4000", false}, {"server:tcpip:Port=x", false},
     };
     for (const auto& row : rows) {
-        unsigned int port = SocketTest::unusedPort();
+        unsigned int port = TestSupport::unusedPort();
         char locator[64];
         std::snprintf(locator, sizeof locator, row.form, port);
         std::unique_ptr<IO::DeviceServer> server(mResolver.resolveServer(locator, nullptr, nullptr));

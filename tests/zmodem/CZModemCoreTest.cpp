@@ -3,12 +3,15 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
 #include <mutex>
 #include <random>
 
 #include <varonet/base/Exception.h>
 #include <varonet/base/HexDump.h>
-#include "support/ZModemLink.h"
+#include "support/Files.h"
+#include "support/Process.h"
+#include "support/ScriptedDevice.h"
 #include <varonet/zmodem/CZModemComm.h>
 #include <varonet/zmodem/ZModemDebugSink.h>
 #include <varonet/zmodem/ZModemErrors.h>
@@ -43,7 +46,7 @@ struct SinkGuard {
 
 // Encodes a subpacket on one core and returns the single write it made.
 std::string encode(const std::string& data, unsigned char end, int escapeAll = 0) {
-    ZModemScriptDevice out;
+    TestSupport::ScriptedDevice out;
     CZModemCore core(&out, false);
     core.setEscapeAll(escapeAll);
     EXPECT_EQ(0, core.sendData32(reinterpret_cast<const unsigned char*>(data.data()), static_cast<int>(data.size()), end));
@@ -96,7 +99,7 @@ void expectEscaped(const std::string& wire, bool escapeAll) {
 }
 
 TEST(CZModemCoreFraming, SubpacketLargerThanTheBlockBufferIsRefused) {
-    ZModemScriptDevice out;
+    TestSupport::ScriptedDevice out;
     CZModemCore core(&out, false);
     std::string full(1024, '\x18');  // 2048 bytes escaped: fits
     EXPECT_EQ(0, core.sendData32(reinterpret_cast<const unsigned char*>(full.data()), 1024, Core::ZCRCW));
@@ -107,7 +110,7 @@ TEST(CZModemCoreFraming, SubpacketLargerThanTheBlockBufferIsRefused) {
 }
 
 TEST(CZModemCoreFraming, HexHeadersAndShorthands) {
-    ZModemScriptDevice out;
+    TestSupport::ScriptedDevice out;
     CZModemCore core(&out, false);
     // ZRQINIT with the command flag, ZRPOS least significant byte first.
     ASSERT_EQ(0, core.sendZRINIT(0));
@@ -125,7 +128,7 @@ TEST(CZModemCoreFraming, HexHeadersAndShorthands) {
     unsigned char d[4] = {9, 8, 7, 6};
     core.setHeader(Core::ZHEX, Core::ZFREECNT, d);
     core.sendZACK(0);
-    ZModemScriptDevice in(out.written());
+    TestSupport::ScriptedDevice in(out.written());
     CZModemCore reader(&in, false);
     ASSERT_EQ(0, reader.getZMHeader(10));
     EXPECT_EQ(Core::ZACK, reader.getHeaderType());
@@ -134,11 +137,11 @@ TEST(CZModemCoreFraming, HexHeadersAndShorthands) {
 
 TEST(CZModemCoreFraming, WrongHeaderFormatAndTimeOutAreOneLineEach) {
     SinkGuard sink;
-    ZModemScriptDevice out;
+    TestSupport::ScriptedDevice out;
     CZModemCore core(&out, false);
     core.setHeader('A', Core::ZFIN, nullptr);
     EXPECT_EQ(-1, core.sendHeader());
-    EXPECT_EQ(ZModemErrors::ErrTimeout, core.getNextCh(1));
+    EXPECT_EQ(ZModemErrors::ErrLinkTimeout, core.getNextCh(1));
     EXPECT_EQ((std::vector<std::string>{"wrong headertype\n", "Timeout getNextCh\n"}), gLines);
 }
 
@@ -149,7 +152,7 @@ TEST(CZModemCoreFraming, HeadersRoundTripAcrossChunkings) {
     for (std::size_t chunk : {1u, 3u, 7u, 1000u}) {
         for (unsigned char format : {Core::ZHEX, Core::ZBIN32}) {
             for (int type = 0; type <= 19; ++type) {
-                ZModemScriptDevice out;
+                TestSupport::ScriptedDevice out;
                 CZModemCore sender(&out, false);
                 unsigned char d[4] = {0x18, 0x11, static_cast<unsigned char>(type), 0x8D};
                 sender.setHeader(format, type, d);
@@ -158,7 +161,7 @@ TEST(CZModemCoreFraming, HeadersRoundTripAcrossChunkings) {
                 if (format == Core::ZHEX) {
                     EXPECT_EQ(type == Core::ZACK || type == Core::ZFIN ? 20u : 21u, out.written().size()) << type;
                 }
-                ZModemScriptDevice in("garbage*x*" + out.written(), chunk);
+                TestSupport::ScriptedDevice in("garbage*x*" + out.written(), chunk);
                 CZModemCore receiver(&in, false);
                 ASSERT_EQ(0, receiver.getZMHeader(100)) << type << " " << format << " " << chunk;
                 EXPECT_EQ(type, receiver.getHeaderType());
@@ -173,28 +176,28 @@ TEST(CZModemCoreFraming, HeadersRoundTripAcrossChunkings) {
 TEST(CZModemCoreFraming, DamagedOrForeignHeadersAreRefused) {
     SinkGuard sink;
     // Uppercase hex is not hex (20000008); a header spelled with it is never found (20000009).
-    ZModemScriptDevice digit("0A");
+    TestSupport::ScriptedDevice digit("0A");
     EXPECT_EQ(ZModemErrors::ErrHexDigit, CZModemCore(&digit, false).getNextHexCh(10));
     const std::string upper = "**" + kZdle + "B0100000023BE50\r\n\x11";
-    ZModemScriptDevice upperBody(upper.substr(4)), upperAll(upper);
+    TestSupport::ScriptedDevice upperBody(upper.substr(4)), upperAll(upper);
     EXPECT_EQ(ZModemErrors::ErrHexDigit, CZModemCore(&upperBody, false).getHexHeader());
     CZModemCore core(&upperAll, false);
-    EXPECT_EQ(ZModemErrors::ErrTimeout, core.getZMHeader(10));
+    EXPECT_EQ(ZModemErrors::ErrLinkTimeout, core.getZMHeader(10));
     EXPECT_FALSE(core.isHeaderComplete());
     // A binary header with a 16-bit CRC is not recognised.
-    ZModemScriptDevice bin16("*" + kZdle + "A" + bytesOf({1, 0, 0, 0, 0x23, 0x12, 0x34}));
-    EXPECT_EQ(ZModemErrors::ErrTimeout, CZModemCore(&bin16, false).getZMHeader(10));
+    TestSupport::ScriptedDevice bin16("*" + kZdle + "A" + bytesOf({1, 0, 0, 0, 0x23, 0x12, 0x34}));
+    EXPECT_EQ(ZModemErrors::ErrLinkTimeout, CZModemCore(&bin16, false).getZMHeader(10));
     // CRC mismatches of both formats.
     gLines.clear();
-    ZModemScriptDevice hexBody("0100000023be51\r\n\x11");
+    TestSupport::ScriptedDevice hexBody("0100000023be51\r\n\x11");
     EXPECT_EQ(ZModemErrors::ErrHexCrc, CZModemCore(&hexBody, false).getHexHeader());
     EXPECT_EQ(1, linesEqual("set error ZMODEM_CRCXM\n"));
     EXPECT_EQ(1, linesEqual("got HexHeader ZRINIT\n"));
-    ZModemScriptDevice out;
+    TestSupport::ScriptedDevice out;
     ASSERT_EQ(0, CZModemCore(&out, false).sendZDATA(1234));
     std::string wire = out.written();
     wire[4] ^= 0x01;  // first position byte
-    ZModemScriptDevice binBody(wire.substr(3));
+    TestSupport::ScriptedDevice binBody(wire.substr(3));
     EXPECT_EQ(ZModemErrors::ErrBinCrc, CZModemCore(&binBody, false).getBin32Header());
 }
 
@@ -213,10 +216,10 @@ TEST(CZModemCoreFraming, DleDecoding) {
         {kZdle + "\x11\x93X", 0, 0x18},           // XON / XOFF inside an escape are dropped
         {"\x11\x91\x13\x93" "A", 0, 'A'},        // and outside
         {kZdle + "\x05", ZModemErrors::ErrProtocol, 0},
-        {kZdle, ZModemErrors::ErrTimeout, 0},
+        {kZdle, ZModemErrors::ErrLinkTimeout, 0},
     };
     for (const auto& row : rows) {
-        ZModemScriptDevice in(row.wire, 1);
+        TestSupport::ScriptedDevice in(row.wire, 1);
         CZModemCore core(&in, false);
         int r = core.getNextDLECh(5);
         EXPECT_EQ(row.result, r) << Base::HexDump::dump(row.wire.data(), row.wire.size()).str();
@@ -227,14 +230,14 @@ TEST(CZModemCoreFraming, DleDecoding) {
 }
 
 TEST(CZModemCoreFraming, EscapeAllDropsUnescapedControlCharacters) {
-    ZModemScriptDevice in("a\x05" "b" + kZdle + "C");
+    TestSupport::ScriptedDevice in("a\x05" "b" + kZdle + "C");
     CZModemCore core(&in, false);
     core.setEscapeAll(1);
     std::string got;
     for (int i = 0; i < 3 && core.getNextDLECh(5) == 0; ++i) got += static_cast<char>(core.getCurrentCh());
     EXPECT_EQ("ab\x03", got);
     // Five ZDLEs cancel a subpacket.
-    ZModemScriptDevice cancel("abc" + std::string(5, '\x18'));
+    TestSupport::ScriptedDevice cancel("abc" + std::string(5, '\x18'));
     EXPECT_EQ(ZModemErrors::ErrProtocol, CZModemCore(&cancel, false).getData());
 }
 
@@ -249,7 +252,7 @@ TEST(CZModemCoreFraming, SubpacketsRoundTrip) {
     std::mt19937 gen(7);
     std::string dense(1024, '\0');
     for (auto& c : dense) c = static_cast<char>(gen() % 3 ? alphabet[gen() % sizeof(alphabet)] : gen());
-    std::string payloads[] = {"", "@\r@\r", all, zmodemRandomBytes(1024, 9), std::string(1024, '\x18'), dense,
+    std::string payloads[] = {"", "@\r@\r", all, TestSupport::randomBytes(1024, 9), std::string(1024, '\x18'), dense,
                               dense.substr(3, 1001)};
     for (int escapeAll : {0, 1}) {
         for (std::size_t chunk : {1u, 2u, 9u, 4096u}) {
@@ -257,7 +260,7 @@ TEST(CZModemCoreFraming, SubpacketsRoundTrip) {
                 for (unsigned char end : {Core::ZCRCE, Core::ZCRCG, Core::ZCRCQ, Core::ZCRCW}) {
                     std::string wire = encode(data, end, escapeAll);
                     expectEscaped(wire, escapeAll != 0);
-                    ZModemScriptDevice in(wire + wire, chunk);
+                    TestSupport::ScriptedDevice in(wire + wire, chunk);
                     CZModemCore core(&in, false);
                     core.setEscapeAll(escapeAll);
                     core.setPosition(100);
@@ -272,9 +275,9 @@ TEST(CZModemCoreFraming, SubpacketsRoundTrip) {
         }
     }
     // A damaged subpacket is a CRC error and leaves the position alone.
-    std::string wire = encode(zmodemRandomBytes(500, 5), Core::ZCRCW);
+    std::string wire = encode(TestSupport::randomBytes(500, 5), Core::ZCRCW);
     wire[100] = static_cast<char>(wire[100] == 'a' ? 'b' : 'a');
-    ZModemScriptDevice in(wire);
+    TestSupport::ScriptedDevice in(wire);
     CZModemCore core(&in, false);
     core.setPosition(7);
     EXPECT_EQ(ZModemErrors::ErrBinCrc, core.getData());
@@ -283,7 +286,7 @@ TEST(CZModemCoreFraming, SubpacketsRoundTrip) {
 
 TEST(CZModemCoreFraming, HeldBackHeaderLeavesWithItsSubpacketInOneWrite) {
     SinkGuard sink;
-    ZModemScriptDevice out;
+    TestSupport::ScriptedDevice out;
     CZModemCore core(&out, false);
     core.getComm()->setDirect(false);
     ASSERT_EQ(0, core.sendZDATA(0));
@@ -291,7 +294,7 @@ TEST(CZModemCoreFraming, HeldBackHeaderLeavesWithItsSubpacketInOneWrite) {
     EXPECT_TRUE(out.writes().empty());
     ASSERT_EQ(0, core.sendData32(reinterpret_cast<const unsigned char*>("abc"), 3, Core::ZCRCE));
     ASSERT_EQ(1u, out.writes().size());
-    ZModemScriptDevice in(out.written());
+    TestSupport::ScriptedDevice in(out.written());
     CZModemCore reader(&in, false);
     ASSERT_EQ(0, reader.getZMHeader(10));
     EXPECT_EQ(Core::ZDATA, reader.getHeaderType());
@@ -305,10 +308,10 @@ TEST(CZModemCoreFraming, HeldBackHeaderLeavesWithItsSubpacketInOneWrite) {
 TEST(CZModemCoreHostile, RandomInputIntoHeaderAndDataReaders) {
     std::mt19937 gen(42);
     for (int round = 0; round < 300; ++round) {
-        std::string junk = zmodemRandomBytes(1 + gen() % 3000, static_cast<unsigned>(round));
+        std::string junk = TestSupport::randomBytes(1 + gen() % 3000, static_cast<unsigned>(round));
         if (round % 3 == 1) junk = "**" + kZdle + "B" + junk;
         if (round % 3 == 2) junk = "*" + kZdle + "C" + junk;
-        ZModemScriptDevice in(junk, 1 + gen() % 64);
+        TestSupport::ScriptedDevice in(junk, 1 + gen() % 64);
         CZModemCore core(&in, false);
         core.setEscapeAll(round % 2);
         for (int k = 0; k < 50; ++k) {

@@ -5,7 +5,9 @@
 
 #include <mutex>
 
-#include "support/ZModemLink.h"
+#include "support/Files.h"
+#include "support/Process.h"
+#include "support/ScriptedDevice.h"
 #include <varonet/zmodem/ZModemDebugSink.h>
 
 using ZModem::CZModemFile;
@@ -21,13 +23,13 @@ protected:
         });
     }
     void TearDown() override { ZModem::ZModemDebugSink::set(nullptr); }
-    ZModemTempDir mDir;
+    TestSupport::TempDir mDir;
     std::mutex mMutex;
     std::vector<std::string> mLines;
 };
 
 TEST_F(CZModemFileTest, FileInfoAnnouncesVrqAsZipWithTheSize) {
-    zmodemWriteFile(mDir.file("data.vrq"), std::string(300, 'v'));
+    TestSupport::writeFile(mDir.file("data.vrq"), std::string(300, 'v'));
     CZModemFile file;
     file.setSendNames(mDir.path().c_str(), "");
     ASSERT_TRUE(file.openForRead("data.vrq"));
@@ -45,12 +47,12 @@ TEST_F(CZModemFileTest, ResumeAndSkipRule) {
         int announced;
         long position;
         bool skip;
-    } rows[] = {{500, 800, 500, false}, {800, 800, 800, true}, {0, 800, 0, false}, {900, 800, 900, false}};
+    } rows[] = {{500, 800, 500, false}, {800, 800, 800, true}, {0, 800, 0, false}, {900, 800, 900, true}};
     ::umask(022);
     for (const auto& row : rows) {
         SCOPED_TRACE(row.existing);
         std::string name = "r" + std::to_string(row.existing);
-        if (row.existing) zmodemWriteFile(mDir.file(name), std::string(row.existing, 'e'));
+        if (row.existing) TestSupport::writeFile(mDir.file(name), std::string(row.existing, 'e'));
         CZModemFile file;
         file.setReceiveNames(mDir.path().c_str(), name.c_str());
         file.setSize(row.announced);
@@ -62,7 +64,7 @@ TEST_F(CZModemFileTest, ResumeAndSkipRule) {
         EXPECT_EQ(static_cast<int>(row.position), file.getProgress());
         EXPECT_TRUE(file.writeArray(Base::ByteArray::fromString("tail")));
         file.close();
-        EXPECT_EQ(std::string(row.existing, 'e') + "tail", zmodemReadFile(mDir.file(name)));
+        EXPECT_EQ(std::string(row.existing, 'e') + "tail", TestSupport::readFile(mDir.file(name)));
         if (!row.existing) {  // a new file is created with mode 0640 ("rw-r-----")
             struct stat st {};
             ASSERT_EQ(0, ::stat(mDir.file(name).c_str(), &st));

@@ -6,7 +6,9 @@
 #include <thread>
 
 #include <varonet/base/Exception.h>
-#include "support/ZModemLink.h"
+#include "support/Files.h"
+#include "support/Process.h"
+#include "support/ScriptedDevice.h"
 #include <varonet/zmodem/CZModem.h>
 #include <varonet/zmodem/ZModemDebugSink.h>
 #include <varonet/zmodem/ZModemErrors.h>
@@ -25,16 +27,16 @@ std::string readMessage(ZModemDevice& device) {
 // Two devices joined by a socket pair.
 class ZModemDeviceTest : public ::testing::Test {
 protected:
-    ZModemSocketPair pair;
-    ZModemSocketDevice lineA{pair.take(0)};
-    ZModemSocketDevice lineB{pair.take(1)};
+    TestSupport::SocketPair pair;
+    TestSupport::ScriptedDescriptor lineA{pair.take(0)};
+    TestSupport::ScriptedDescriptor lineB{pair.take(1)};
     ZModemDevice a{&lineA};
     ZModemDevice b{&lineB};
 };
 
 TEST_F(ZModemDeviceTest, MessagesKeepTheirBoundariesBothWays) {
-    std::vector<std::string> messages = {"hello", std::string(1024, 'x'), zmodemRandomBytes(1025, 1),
-                                         zmodemRandomBytes(100 * 1024, 2), std::string(3000, '\x18'), "z"};
+    std::vector<std::string> messages = {"hello", std::string(1024, 'x'), TestSupport::randomBytes(1025, 1),
+                                         TestSupport::randomBytes(100 * 1024, 2), std::string(3000, '\x18'), "z"};
     std::vector<std::string> atB, atA;
     std::thread reader([&] {
         for (std::size_t i = 0; i < messages.size(); ++i) atB.push_back(readMessage(b));
@@ -48,8 +50,9 @@ TEST_F(ZModemDeviceTest, MessagesKeepTheirBoundariesBothWays) {
 }
 
 TEST_F(ZModemDeviceTest, ACorruptedSubpacketIsSentAgainAndTheMessageArrivesWhole) {
-    lineA.corruptWrite(2, 500, 1000);  // the second subpacket loses a bit
-    std::string message = zmodemRandomBytes(5000, 3);
+    lineA.countWritesFrom(1000);
+    lineA.flipOutboundBit(1, 500);  // the second subpacket loses a bit
+    std::string message = TestSupport::randomBytes(5000, 3);
     std::string got;
     std::atomic<int> repositioned{0};
     ZModem::ZModemDebugSink::set([&](const Base::String& line) { repositioned += line == "ZRPOS newpos: 1024\n"; });
@@ -77,8 +80,8 @@ TEST_F(ZModemDeviceTest, SmallReadsDrainOneMessage) {
 }
 
 TEST(ZModemDeviceAlone, AFailedSendThrows1571) {
-    ZModemSocketPair pair;
-    ZModemSocketDevice line(pair.take(0));
+    TestSupport::SocketPair pair;
+    TestSupport::ScriptedDescriptor line(pair.take(0));
     ::close(pair.take(1));  // nobody at the other end: the first write fails
     ZModemDevice device(&line);
     try {

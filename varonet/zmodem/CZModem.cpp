@@ -1,5 +1,7 @@
 #include <varonet/zmodem/CZModem.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstring>
 
 #include <varonet/zmodem/CZModemComm.h>
@@ -10,14 +12,38 @@ namespace ZModem {
 using E = ZModemErrors;
 
 namespace {
-constexpr int ChunkSize = 1024;          // file data per subpacket
+constexpr int ChunkSize = 1024;          // file data per subpacket on a clean line
+constexpr int MinChunkSize = 256;        // ... and after damage, at least
+constexpr int CleanRunToGrow = 8;        // answers in a row before the subpacket grows again
 constexpr int MaxReadRetries = 10;       // failed file reads in a row before giving up
 constexpr int MaxIgnoredHeaders = 20;    // headers passed over while waiting for one that matters
+constexpr int MaxResends = 20;           // re-sends from one position without progress
+constexpr int MaxOfferTries = 10;        // ZFILE offers without an answer that settles them
+constexpr int MaxFinTries = 5;           // ZFIN sent without the peer's ZFIN
+constexpr int MaxDataRetries = 40;       // frames in a row that brought no data
+constexpr int ReceiverSetbacks = 5;      // receiver's setbacks since the last progress
+constexpr int ZrinitWaitMs = 10000;      // sender's wait for ZRINIT before repeating ZRQINIT
+constexpr int MinSettleMs = 5;           // least wait for the answer that may follow a doubtful ZRPOS
+constexpr int EchoWaitMs = 2000;         // a ZRINIT after the offer may be an echo: wait for what follows
+constexpr int RzWaitMs = 60000;          // receiver's wait for "rz\r"
+constexpr int ClosureWaitMs = 60000;     // receiver's wait for "OO"
+constexpr int SecondOWaitMs = 1000;
+constexpr unsigned char ZCRESUM = 3;     // ZFILE ZF0: the sender asks to resume
 Base::String dec(long value) { return Base::String::fromInteger(value); }
-bool isFailure(int r) { return r < 0 || (r >= E::ErrHexCrc && r <= E::ErrDataWrite); }
+bool isFailure(int r) { return r < 0 || (r >= E::ErrHexCrc && r <= E::ErrFileTooLarge); }
+using Outcome = TransferObserver::Outcome;
 }  // namespace
 
 CZModem::CZModem(IO::Device* device) : CZModemCore(device, false), mpDevice(device) { miEscapeAll = 0; }
+
+void CZModem::setExistingFilePolicy(ExistingFile policy) {
+    mePolicy = policy;
+    mpFile->setExistingFilePolicy(policy);
+}
+
+void CZModem::finished(const Base::String& name, Outcome outcome, int code) {
+    if (mpObserver) mpObserver->fileFinished(name, outcome, code);
+}
 
 void CZModem::Terminate() {
     debug("Benutzer Abbruch !\n");
@@ -46,34 +72,44 @@ void CZModem::stohdr(long value) {
 }
 
 int CZModem::sendZHexHeader(int type, unsigned char byte) {
-    unsigned char d[4] = {0, 0, 0, byte};
-    setHeader(ZHEX, type, d);
-    return sendHeader();
+    const unsigned char d[4] = {0, 0, 0, byte};
+    return sendShortHeader(ZHEX, type, d);
 }
 
 int CZModem::sendZHEXHEADER(int type, int p0, int p1, int p2, int p3) {
-    unsigned char d[4] = {static_cast<unsigned char>(p0), static_cast<unsigned char>(p1), static_cast<unsigned char>(p2),
-                          static_cast<unsigned char>(p3)};
-    setHeader(ZHEX, type, d);
-    return sendHeader();
+    const unsigned char d[4] = {static_cast<unsigned char>(p0), static_cast<unsigned char>(p1),
+                                static_cast<unsigned char>(p2), static_cast<unsigned char>(p3)};
+    return sendShortHeader(ZHEX, type, d);
 }
 
 int CZModem::sendZBINHEADER(int type, long value, unsigned char byte) {
     stohdr(value);
     mHeaderData[3] = byte;
-    mcHeaderFormat = ZBIN32;
-    miHeaderType = type;
-    return sendHeader();
+    return sendShortHeader(ZBIN32, type, nullptr);
 }
 
 // ---------------------------------------------------------------- sending
 
-int CZModem::sendez(const Base::String& commandOrFile, int mode, int length) {
+int CZModem::startSend() {
     ResetAll();
     miTimeoutUnit = 600;
     mcReceiverFlags = 0;
     miBlockSize = 8192;
     miRequestedBlockSize = 0;
+    miByteGapMs = ByteGapMs;
+    miChunk = ChunkSize;
+    return 0;
+}
+
+int CZModem::sendez(const Base::String& commandOrFile, int mode, int length) {
+    startSend();
+    if (mode == 0) {
+        Base::String path = (msPath.isEmpty() || msPath.endsWith("/") ? msPath : msPath + "/") + commandOrFile;
+        if (CZModemFile::lengthOf(path) > CZModemFile::MaxFileSize) {
+            debug("error open file " + path + " : file larger than 2 GiB - 1\n");
+            return E::ErrFileTooLarge;
+        }
+    }
     sendrz();
     if (mode != 0) {
         debug("sendez commandmode " + commandOrFile + "\n");
@@ -94,12 +130,57 @@ int CZModem::sendez(const Base::String& commandOrFile, int mode, int length) {
     return r;
 }
 
+int CZModem::sendFiles(const std::vector<Base::String>& paths) {
+    startSend();
+    Base::String directory = msPath.isEmpty() || msPath.endsWith("/") ? msPath : msPath + "/";
+    auto full = [&](const Base::String& path) { return path.startsWith("/") ? path : directory + path; };
+    for (const auto& path : paths) {
+        if (CZModemFile::lengthOf(full(path)) > CZModemFile::MaxFileSize) {
+            debug("error open file " + full(path) + " : file larger than 2 GiB - 1\n");
+            if (mpObserver) mpObserver->fileStarted(path, 0);
+            finished(path, Outcome::Failed, E::ErrFileTooLarge);
+            return E::ErrFileTooLarge;
+        }
+    }
+    sendrz();
+    debug("sendez filemode\n");
+    sendZRQInit_X(1);
+    int r = getzrxinit();
+    if (r) {
+        canit();
+        debug("Fehler : wcsend, getzrxinit\n");
+        return r == E::ErrAborted ? E::ErrAborted : E::ErrNoReceiver;
+    }
+    int fileFailure = 0;
+    for (const auto& path : paths) {
+        mpFile->setSendNames(path.startsWith("/") ? Base::String("") : msPath, "");
+        r = sendFile(path);
+        if (r == E::ErrFile && !mpFile->isWriting()) {
+            // This file could not be read: the session goes on with the next.
+            fileFailure = r;
+            continue;
+        }
+        if (r) {
+            canit();
+            return r;
+        }
+    }
+    r = finishSession();
+    if (r) {
+        canit();
+        return r;
+    }
+    return fileFailure;
+}
+
 int CZModem::sendez(Base::MemoryDevice* memory) {
     ResetAll();
     mcReceiverFlags = 0;
     miRequestedBlockSize = 0;
     miTimeoutUnit = 600;
     miBlockSize = 8192;
+    miByteGapMs = 0;
+    miChunk = ChunkSize;
     if (!mpFile->useMemoryDevice(memory)) return E::ErrFile;
     return sendFileData();
 }
@@ -108,7 +189,8 @@ int CZModem::getzrxinit() {
     int budget = 5;
     for (;;) {
         if (budget < 0) return E::ErrProtocol;
-        int r = getZMHeader(10000);
+        int r = getZMHeader(ZrinitWaitMs);
+        if (r == E::ErrCancelled) return r;
         if (r) {
             if (isAborted()) return E::ErrAborted;
             sendZRQInit_X(1);
@@ -156,8 +238,9 @@ int CZModem::sendZSINIT() {
         r = sendData32(attention, 1, ZCRCW);
         if (r) return r;
         r = getZMHeader(miTimeoutUnit * 100);
-        if (r) return r;
         if (isAborted()) return E::ErrAborted;
+        if (r == E::ErrCancelled) return r;
+        if (r) continue;  // a damaged answer: offer the settings again
         if (miHeaderType == ZACK) return 0;
         if (miHeaderType == ZCAN) return E::ErrCancelled;
     }
@@ -174,28 +257,45 @@ int CZModem::wcsend(const Base::String& name) {
         return r == E::ErrAborted ? E::ErrAborted : E::ErrNoReceiver;
     }
     r = sendFile(name);
-    if (r == 0) {
-        r = sendZFIN();
-        if (r == 0) {
-            r = getZMHeader(miTimeoutUnit * 100);
-            if (r == 0) {
-                if (miHeaderType == ZFIN) sendOO();
-                return 0;
-            }
-        }
-    }
+    if (r == 0) r = finishSession();
     return r;
 }
 
+int CZModem::finishSession() {
+    // ZFIN until the receiver's ZFIN comes back: a damaged ZFIN either way is sent again.
+    int r = 0;
+    for (int attempt = 0; attempt < MaxFinTries; ++attempt) {
+        r = sendZFIN();
+        if (r) return r;
+        r = getZMHeader(attempt == 0 ? miTimeoutUnit * 100 : ReplyWaitMs);
+        if (r == 0 && miHeaderType == ZFIN) {
+            sendOO();
+            return 0;
+        }
+        if (isAborted()) return E::ErrAborted;
+        if (r == E::ErrCancelled || (r == 0 && miHeaderType == ZCAN)) return E::ErrCancelled;
+    }
+    return r ? r : E::ErrProtocol;
+}
+
 int CZModem::sendFile(const Base::String& name) {
-    if (!mpFile->openForRead(name)) return E::ErrFile;
+    Base::String shown = mpFile->getBaseName().isEmpty() ? name : mpFile->getBaseName();
+    if (!mpFile->openForRead(name)) {
+        if (mpObserver) mpObserver->fileStarted(name, 0);
+        finished(name, Outcome::Failed, E::ErrFile);
+        return E::ErrFile;
+    }
+    shown = mpFile->getBaseName();
+    if (mpObserver) mpObserver->fileStarted(shown, static_cast<std::uint64_t>(mpFile->getSize()));
     debug("SendFile " + name + "\n");
     miPosition = 0;
     bool offered = false;
+    bool haveHeader = false;  // a header read ahead (after a ZRINIT) waits to be handled
     int failures = 0;
     int result = 0;
     bool done = false;
-    while (!done && failures < 10) {
+    Outcome outcome = Outcome::Failed;
+    while (!done && failures < MaxOfferTries) {
         if (isAborted()) {
             result = E::ErrAborted;
             break;
@@ -205,26 +305,38 @@ int CZModem::sendFile(const Base::String& name) {
             if (r == 0) r = sendFILEINFO();
             if (r) {
                 result = r;
-                ++failures;
-                continue;
+                break;
             }
             offered = true;
         }
-        int r = getZMHeader(miTimeoutUnit * 100);
-        if (r) {
-            result = r;
-            ++failures;
-            offered = false;  // the offer may have been lost: make it again
-            continue;
+        if (!haveHeader) {
+            int r = getZMHeader(ReplyWaitMs);
+            if (r == E::ErrCancelled) {
+                result = r;
+                break;
+            }
+            if (r) {
+                result = r;
+                ++failures;
+                offered = false;  // the offer or its answer was lost: make it again
+                continue;
+            }
         }
+        haveHeader = false;
         switch (miHeaderType) {
-            case ZRINIT:  // the receiver repeats its ZRINIT; the offer stands
+            case ZRINIT:
+                // The receiver repeats its ZRINIT: an echo of an earlier request
+                // is followed by the answer to the offer; without one the offer
+                // was lost and is made again.
                 result = E::ErrProtocol;
                 ++failures;
+                if (getZMHeader(EchoWaitMs) == 0) haveHeader = true;
+                else offered = false;
                 break;
             case ZSKIP:
                 debug("got ZSKIP\n");
                 result = 0;
+                outcome = Outcome::Skipped;
                 done = true;
                 break;
             case ZNAK:
@@ -238,29 +350,50 @@ int CZModem::sendFile(const Base::String& name) {
                 mpFile->seek(position);
                 miPosition = static_cast<int>(position);
                 result = sendFileData();
+                if (result == 0) outcome = Outcome::Sent;
                 done = true;
                 break;
             }
             case ZCRC: debug("got ZCRC, no action\n"); ++failures; break;
+            case ZCAN: result = E::ErrCancelled; done = true; break;
             default: ++failures; break;  // bounded like the failures
         }
     }
     mpFile->close();
+    finished(shown, outcome, outcome == Outcome::Failed ? (result ? result : E::ErrProtocol) : 0);
     return result;
 }
 
 int CZModem::sendFileData() {
     debug("sendFileData \n");
     enum { StateRead = 0, StateEof = 1, StateSend = 2, StateReposition = 3, StateWaitEnd = 4 };
+    const bool memory = miByteGapMs == 0;
+    const int dataWait = memory ? miTimeoutUnit * 300 : ReplyWaitMs;
+    const int endWait = memory ? miTimeoutUnit * 100 : ReplyWaitMs;
     int state = StateRead;
     int result = 0;
     int readFailures = 0;
     int ignored = 0;
+    int resends = 0;
+    int cleanRun = 0;
     int length = 0;
+    long confirmed = miPosition;  // what the receiver has confirmed (ZRPOS or ZACK)
+    int roundTripMs = 0;          // smoothed time from a frame to its ZACK
+    Base::String name = mpFile->getBaseName();
     auto readNext = [&]() -> int {  // 0 data, 1 end, -1 failure
-        int r = mpFile->readChunk(mData, ChunkSize, length);
+        int r = mpFile->readChunk(mData, miChunk, length);
         miDataLength = length;
         return r;
+    };
+    // Back to what the receiver confirmed, with shorter subpackets: the line is noisy.
+    auto sendAgain = [&]() -> bool {
+        if (++resends > MaxResends) return false;
+        miChunk = std::max(MinChunkSize, miChunk / 2);
+        cleanRun = 0;
+        if (debugging()) debug("resend from " + dec(confirmed) + "\n");
+        mpFile->seek(confirmed);
+        miPosition = static_cast<int>(confirmed);
+        return true;
     };
     for (;;) {
         if (state == StateRead) {
@@ -271,6 +404,7 @@ int CZModem::sendFileData() {
                     result = E::ErrFile;
                     break;
                 }
+                mpFile->seek(miPosition);
                 continue;
             }
             readFailures = 0;
@@ -283,7 +417,7 @@ int CZModem::sendFileData() {
             mpComm->setDirect(false);
             sendZDATA(miPosition);
             mpComm->setDirect(true);
-            if (length < ChunkSize) miFrameEndKind = KindZCRCE;
+            if (length < miChunk) miFrameEndKind = KindZCRCE;
             state = StateSend;
         } else if (state == StateSend) {
             int r = sendData32(mData.data(), miDataLength, frameEndOf(miFrameEndKind));
@@ -296,35 +430,80 @@ int CZModem::sendFileData() {
                 state = StateEof;
                 continue;
             }
-            r = getZMHeader(miTimeoutUnit * 300);
-            if (r) {
-                result = r;
-                break;
-            }
-            if (miHeaderType == ZRPOS) {
-                state = StateReposition;
-            } else if (miHeaderType == ZACK) {
-                mpFile->addProgress(miDataLength);
-                if (debugging()) debug("ZACK lastpos: " + dec(getHeaderPosition()) + "\n");
-                state = StateRead;
-            } else {
-                if (++ignored > MaxIgnoredHeaders) {
-                    result = E::ErrProtocol;
-                    break;
+            const auto sentAt = std::chrono::steady_clock::now();
+            bool settled = false;  // a doubtful ZRPOS was given its round trip
+            bool haveHeader = false;
+            for (bool waiting = true; waiting;) {
+                waiting = false;
+                if (!haveHeader) r = getZMHeader(dataWait);
+                haveHeader = false;
+                if (isAborted()) return E::ErrAborted;
+                if (r == E::ErrCancelled || (r == 0 && miHeaderType == ZCAN)) {
+                    result = E::ErrCancelled;
+                } else if (r == 0 && miHeaderType == ZFERR) {
+                    result = E::ErrReceiverFileError;
+                } else if (r && memory) {
+                    result = r;
+                } else if (r == 0 && miHeaderType == ZRPOS && getHeaderPosition() == confirmed && !memory &&
+                           !settled) {
+                    // Either this frame was damaged, or the answer belongs to an
+                    // earlier frame (some receivers answer one damaged frame
+                    // twice). The answer to this frame, if it comes, follows
+                    // within a round trip; without one the frame is sent again.
+                    settled = true;
+                    r = getZMHeader(std::clamp(2 * roundTripMs, MinSettleMs, ReplyWaitMs));
+                    if (r == 0) {
+                        haveHeader = waiting = true;
+                    } else {
+                        unsigned char d[4];
+                        for (int k = 0; k < 4; ++k) d[k] = static_cast<unsigned char>(confirmed >> (8 * k));
+                        setHeader(ZHEX, ZRPOS, d);
+                        state = StateReposition;
+                    }
+                } else if (r == 0 && miHeaderType == ZRPOS && getHeaderPosition() >= confirmed) {
+                    state = StateReposition;
+                } else if (r == 0 && miHeaderType == ZACK && getHeaderPosition() == miPosition) {
+                    mpFile->addProgress(miDataLength);
+                    if (debugging()) debug("ZACK lastpos: " + dec(getHeaderPosition()) + "\n");
+                    confirmed = miPosition;
+                    resends = 0;
+                    ignored = 0;
+                    if (!settled) {
+                        auto took = std::chrono::duration_cast<std::chrono::milliseconds>(
+                                        std::chrono::steady_clock::now() - sentAt).count();
+                        roundTripMs = (3 * roundTripMs + static_cast<int>(took) + 3) / 4;
+                    }
+                    if (++cleanRun >= CleanRunToGrow && miChunk < ChunkSize) {
+                        miChunk *= 2;
+                        cleanRun = 0;
+                    }
+                    if (mpObserver && !memory) mpObserver->fileProgress(name, static_cast<std::uint64_t>(confirmed));
+                    state = StateRead;
+                } else if (r == 0 && (miHeaderType == ZACK || miHeaderType == ZRPOS)) {
+                    // An answer to an earlier frame: the one to this frame is still to come.
+                    waiting = ++ignored <= MaxIgnoredHeaders;
+                    if (!waiting) result = E::ErrProtocol;
+                } else if (sendAgain()) {
+                    state = StateRead;  // damaged, unexpected or no answer
+                } else {
+                    result = r ? r : E::ErrProtocol;
                 }
-                // Not an answer to wait for: go on with the next subpacket of this frame.
-                int rr = readNext();
-                if (rr < 0) {
-                    result = E::ErrFile;
-                    break;
-                }
-                if (rr == 1 || length < ChunkSize) miFrameEndKind = KindZCRCE;
             }
+            if (result) break;
         } else if (state == StateReposition) {
             long position = getHeaderPosition();
             if (debugging()) debug("ZRPOS newpos: " + dec(position) + "\n");
+            if (++resends > MaxResends) {
+                result = E::ErrProtocol;
+                break;
+            }
+            if (position < miPosition) {
+                miChunk = std::max(MinChunkSize, miChunk / 2);
+                cleanRun = 0;
+            }
             mpFile->seek(position);
             miPosition = static_cast<int>(position);
+            confirmed = position;
             state = StateRead;
         } else if (state == StateEof) {
             int r = sendZEOF(miPosition);
@@ -336,7 +515,7 @@ int CZModem::sendFileData() {
             state = StateWaitEnd;
         } else {  // StateWaitEnd
             debug("Wait ZRINIT\n");
-            int r = getZMHeader(miTimeoutUnit * 100);
+            int r = getZMHeader(endWait);
             if (r == 0 && (miHeaderType == ZRINIT || miHeaderType == ZFIN)) {
                 result = 0;
                 break;
@@ -350,9 +529,22 @@ int CZModem::sendFileData() {
                 break;
             }
             if (isAborted()) return E::ErrAborted;
-            if (r) {
+            if (r == E::ErrCancelled || (r == 0 && miHeaderType == ZCAN)) {
+                result = E::ErrCancelled;
+                break;
+            }
+            if (r && memory) {
                 result = r;
                 break;
+            }
+            if (r) {
+                // The ZEOF or its answer was damaged or lost: say it again.
+                if (++resends > MaxResends) {
+                    result = r;
+                    break;
+                }
+                state = StateEof;
+                continue;
             }
             if (++ignored > MaxIgnoredHeaders) {
                 result = E::ErrProtocol;
@@ -398,6 +590,8 @@ int CZModem::zsendcmd(const Base::String& command, int length) {
             }
         } else if (isAborted()) {
             return E::ErrAborted;
+        } else if (r == E::ErrCancelled) {
+            return r;
         }
         if (++retries >= 12) return E::ErrProtocol;
         r = sendZBINHEADER(ZCOMMAND, 1, 1);
@@ -427,33 +621,49 @@ void CZModem::canit() {
 int CZModem::rec_z(int count) {
     ResetAll();
     miResult = 0;
+    miFileFailure = 0;
+    miByteGapMs = ByteGapMs;
+    mpFile->setExistingFilePolicy(mePolicy);
     int r = wait_rz(count);
     if (r) return r;
     miTimeoutUnit = 600;
+    if (mbStartedByHeader) sendZRINIT(miEscapeAll);  // the ZRQINIT that started us asked for it
     r = receive_yz(false);
-    mpFile->flush();  // whatever arrived is on disk when the call returns
+    if (mpFile->isWriting()) {
+        // The session ended inside a file: it is incomplete, whatever the session says.
+        Base::String name = mpFile->getBaseName();
+        mpFile->abandonWrite();
+        if (r == 0) r = E::ErrProtocol;
+        finished(name, Outcome::Failed, r);
+    }
     if (r) {
         canit();
         return r;
     }
-    return miResult;
+    return miFileFailure ? miFileFailure : miResult;
 }
 
 int CZModem::rec_z(Base::MemoryDevice* memory) {
     ResetAll();
     miResult = 0;
     miTimeoutUnit = 600;
+    miByteGapMs = 0;
     if (!mpFile->useMemoryDevice(memory)) return E::ErrFile;
     return receive_yz(true);
 }
 
 int CZModem::wait_rz(int count) {
+    // "rz\r" starts a session; so does the start of a ZRQINIT, should the
+    // "rz\r" before it have been damaged on the line.
     static const char pattern[3] = {'r', 'z', '\r'};
+    static const char request[4] = {static_cast<char>(ZDLE), ZHEX, '0', '0'};
     int matched = 0;
+    int requestMatched = 0;
+    mbStartedByHeader = false;
     for (;;) {
         if (isAborted()) return E::ErrAborted;
         if (count < 1) return E::ErrNoRz;
-        if (getNextCh(60000)) {
+        if (getNextCh(RzWaitMs)) {
             --count;
             continue;
         }
@@ -463,24 +673,126 @@ int CZModem::wait_rz(int count) {
         } else {
             matched = c == pattern[0] ? 1 : 0;
         }
+        if (c == request[requestMatched]) {
+            if (++requestMatched == 4) {
+                mbStartedByHeader = true;
+                return 0;
+            }
+        } else {
+            requestMatched = c == request[0] ? 1 : 0;
+        }
     }
 }
 
+int CZModem::receiveFileOffer() {
+    mData.clear();
+    if (getData() != E::ResultFrameEnd + ZCRCW) {
+        sendZNAK();
+        return 0;
+    }
+    // "name\0size[ mtime mode ...]": only the name and the size matter here.
+    std::size_t i = 0;
+    Base::String name("");
+    while (i < mData.size() && mData[i] != 0) name += static_cast<char>(mData[i++]);
+    ++i;
+    long long size = 0;
+    for (int digits = 0; i < mData.size() && mData[i] >= '0' && mData[i] <= '9' && digits < 15; ++digits)
+        size = size * 10 + (mData[i++] - '0');
+    if (mpFile->isWriting()) {
+        if (mpFile->getBaseName() == name) {
+            sendZRPOS(miPosition);  // the same offer again: its answer was lost
+            return 0;
+        }
+        Base::String previous = mpFile->getBaseName();
+        mpFile->abandonWrite();
+        finished(previous, Outcome::Failed, E::ErrProtocol);
+    }
+    if (mpObserver) mpObserver->fileStarted(name, static_cast<std::uint64_t>(size));
+    if (size > CZModemFile::MaxFileSize) {
+        debug("error open file " + name + " : file larger than 2 GiB - 1\n");
+        if (!miFileFailure) miFileFailure = E::ErrFileTooLarge;
+        finished(name, Outcome::Failed, E::ErrFileTooLarge);
+        sendZSKIP();
+        return 0;
+    }
+    miFileSize = static_cast<int>(size);
+    mpFile->setReceiveNames(msPath, name);
+    mpFile->setSize(miFileSize);
+    mpFile->setResumeRequested(mHeaderData[3] == ZCRESUM);
+    miPosition = 0;
+    long position = 0;
+    bool skip = false;
+    int r = mpFile->openForWrite(position, skip);
+    if (r) {
+        finished(name, Outcome::Failed, r);
+        return r;
+    }
+    miPosition = static_cast<int>(position);
+    mbSkip = skip;
+    if (mbSkip) {
+        mpFile->close();
+        finished(name, Outcome::Skipped, 0);
+        sendZSKIP();
+    } else {
+        sendZRPOS(miPosition);
+    }
+    return 0;
+}
+
 int CZModem::receive_yz(bool memory) {
-    int budget = 5;
+    int budget = ReceiverSetbacks;
     int headerErrors = 0;
     int dataRetries = 0;
+    // A file session answers a damaged or lost frame once: ZRPOS inside a
+    // file, ZRINIT (or ZNAK for a lost offer) between files. After an answer
+    // to a frame whose subpacket end is still to come, that end is not
+    // answered again (two answers would make the sender repeat itself twice);
+    // a silent line always is.
+    bool ownEndPending = false;
+    bool askedSinceData = false;  // a ZRPOS went out since data last arrived
     auto usedUp = [&]() { return --budget <= 0; };
-    auto verdict = [&]() { return headerErrors <= 3 ? 0 : E::ErrProtocol; };
+    auto verdict = [&]() { return headerErrors <= 3 && !mpFile->isWriting() ? 0 : E::ErrProtocol; };
+    auto progress = [&]() {
+        budget = ReceiverSetbacks;
+        headerErrors = 0;
+        askedSinceData = false;
+    };
+    auto askAgain = [&]() {
+        if (mpFile->isWriting()) {
+            sendZRPOS(miPosition);
+            askedSinceData = true;
+        } else if (sawStrayZCRCW()) {
+            sendZNAK();
+        } else {
+            sendZRINIT(miEscapeAll);
+        }
+    };
     for (;;) {
         if (isAborted()) return E::ErrAborted;
-        if (getZMHeader(miTimeoutUnit * 100)) {
+        int h = getZMHeader(memory ? miTimeoutUnit * 100 : ReceiverIdleMs);
+        if (h == E::ErrCancelled) return h;
+        if (h) {
             ++headerErrors;
+            if (!memory) {
+                if (isHeaderSilence()) {
+                    askAgain();
+                } else if (sawStrayZCRCW()) {
+                    if (!ownEndPending) askAgain();
+                    ownEndPending = false;
+                } else if (!ownEndPending) {
+                    askAgain();
+                    ownEndPending = true;  // the damaged header's subpacket may follow
+                }
+            }
             if (usedUp()) return verdict();
             continue;
         }
+        ownEndPending = false;
         switch (miHeaderType) {
-            case ZRQINIT: sendZRINIT(miEscapeAll); break;
+            case ZRQINIT:
+                progress();
+                sendZRINIT(miEscapeAll);
+                break;
             case ZSINIT: {
                 miEscapeAll = mHeaderData[3] & ESCCTL;
                 unsigned char d[4];
@@ -491,69 +803,76 @@ int CZModem::receive_yz(bool memory) {
                 break;
             }
             case ZFILE: {
-                mData.clear();
-                if (getData() != E::ResultFrameEnd + ZCRCW) {
-                    sendZNAK();
-                    break;
-                }
-                // "name\0size[ mtime mode ...]": only the name and the size matter here.
-                std::size_t i = 0;
-                Base::String name("");
-                while (i < mData.size() && mData[i] != 0) name += static_cast<char>(mData[i++]);
-                ++i;
-                long long size = 0;
-                while (i < mData.size() && mData[i] >= '0' && mData[i] <= '9' && size < 0x7FFFFFFF)
-                    size = size * 10 + (mData[i++] - '0');
-                miFileSize = static_cast<int>(size);
-                mpFile->setReceiveNames(msPath, name);
-                mpFile->setSize(miFileSize);
-                miPosition = 0;
-                long position = 0;
-                bool skip = false;
-                int r = mpFile->openForWrite(position, skip);
+                progress();
+                int r = receiveFileOffer();
                 if (r) return r;
-                miPosition = static_cast<int>(position);
-                mbSkip = skip;
-                if (mbSkip) {
-                    mpFile->close();
-                    sendZSKIP();
-                } else {
-                    sendZRPOS(miPosition);
-                }
                 break;
             }
             case ZDATA: {
                 long sender = getHeaderPosition();
+                if (!memory && !mpFile->isWriting()) break;  // no file takes it (skipped, or stale)
                 if (!memory && sender != miPosition) {
                     debug("Filepositionen mismatch (sender - receiver)" + dec(sender) + " - " + dec(miPosition) + "\n");
-                    if (++dataRetries >= 5) {
-                        mpFile->close();
+                    if (++dataRetries >= MaxDataRetries) {
+                        mpFile->abandonWrite();
                         return E::ErrProtocol;
                     }
                     sendZRPOS(miPosition);
+                    askedSinceData = ownEndPending = true;  // the duplicate's own subpacket follows
                     break;
                 }
                 miFrameEndKind = 1;
+                const long before = miPosition;
                 int r = receiveData(memory);
-                if (r == E::ErrAborted) return r;
+                if (r == E::ErrAborted || r == E::ErrFile) return r;
+                if (miPosition > before) {
+                    // Data arrived, even if the frame then broke off: the retries start again.
+                    dataRetries = 0;
+                    progress();
+                }
                 if (r) {
-                    if (++dataRetries >= 5) {
+                    // A subpacket that ended early (bad escape, too long) leaves its end to come.
+                    askedSinceData = true;
+                    ownEndPending = r != E::ErrBinCrc && r != E::ErrLinkTimeout;
+                    if (++dataRetries >= MaxDataRetries) {
                         debug(" ** ZModem-error: No data from sender **\n");
-                        mpFile->close();
+                        if (memory) mpFile->close();
                         return E::ErrNoData;
                     }
                 } else {
                     dataRetries = 0;
+                    progress();
                 }
                 break;
             }
             case ZEOF:
-                if (!memory && getHeaderPosition() != miPosition) break;  // data still missing
-                sendZRINIT(miEscapeAll);
-                if (memory) return 0;
-                mpFile->close();
+                if (memory) {
+                    sendZRINIT(miEscapeAll);
+                    return 0;
+                }
+                if (mpFile->isWriting() && getHeaderPosition() != miPosition) {
+                    // Data is missing: ask for it (once per loss).
+                    if (!askedSinceData) sendZRPOS(miPosition);
+                    askedSinceData = true;
+                    break;
+                }
+                if (mpFile->isWriting()) {
+                    Base::String name = mpFile->getBaseName();
+                    if (!mpFile->finishWrite()) {
+                        finished(name, Outcome::Failed, E::ErrFile);
+                        return E::ErrFile;
+                    }
+                    finished(name, Outcome::Sent, 0);
+                    progress();
+                }
+                sendZRINIT(miEscapeAll);  // also to a ZEOF repeated because our ZRINIT was lost
                 break;
             case ZFIN: AckSessionClosure(); return 0;
+            case ZNAK:
+                // The sender found our last answer garbled: give it again.
+                if (!memory) askAgain();
+                else if (usedUp()) return verdict();
+                break;
             case ZCOMPL: break;
             case ZCAN: return E::ErrCancelled;
             case ZFREECNT: sendZACK(0); break;
@@ -590,7 +909,8 @@ int CZModem::receive_yz(bool memory) {
     }
 }
 
-int CZModem::receiveData(bool /*memory*/) {
+int CZModem::receiveData(bool memory) {
+    Base::String name = memory ? Base::String("") : mpFile->getBaseName();
     for (;;) {
         mData.clear();
         int r = getData();
@@ -603,8 +923,14 @@ int CZModem::receiveData(bool /*memory*/) {
             sendZRPOS(miPosition);
             return r;
         }
-        mpFile->writeArray(mData);
+        if (!mpFile->writeArray(mData)) {
+            debug("error writing " + name + ": the session ends\n");
+            if (!memory) finished(name, Outcome::Failed, E::ErrFile);
+            if (!memory) mpFile->abandonWrite();
+            return E::ErrFile;
+        }
         mpFile->addProgress(static_cast<int>(mData.size()));
+        if (mpObserver && !memory) mpObserver->fileProgress(name, static_cast<std::uint64_t>(miPosition));
         switch (r - E::ResultFrameEnd) {
             case ZCRCE: return 0;
             case ZCRCG: break;
@@ -624,11 +950,11 @@ void CZModem::AckSessionClosure() {
     bool gotO = false;
     for (int attempt = 0; attempt < 4 && !gotO; ++attempt) {
         sendZFIN();
-        if (getNextCh(60000)) return;
+        if (getNextCh(ClosureWaitMs)) return;
         gotO = muCurrentCh == 'O';
     }
     if (!gotO) return;
-    if (getNextCh(1000) == 0 && muCurrentCh == 'O') debug("got Over'n'Out\n");
+    if (getNextCh(SecondOWaitMs) == 0 && muCurrentCh == 'O') debug("got Over'n'Out\n");
 }
 
 }  // namespace ZModem

@@ -1,7 +1,7 @@
 #pragma once
 // ZModem::CZModem: whole ZMODEM sessions over a borrowed device.
 //
-// File send (sendez, mode 0):
+// File send (sendez, mode 0; sendFiles repeats the middle part per file):
 //   sender                                   receiver
 //     "rz\r", ZRQINIT ------------------------->
 //     <----------------------------------------- ZRINIT
@@ -15,6 +15,13 @@
 //     <----------------------------------------- ZFIN
 //     "OO" ------------------------------------->
 //
+// On a noisy line the file sessions recover the way robust peers do: a
+// receiver that gets a damaged header or subpacket asks for its position
+// again (ZRPOS; ZRINIT between files) and a silent line makes it ask again
+// after ReceiverIdleMs; a sender that gets a damaged or unexpected answer, or
+// none, goes back to the position the receiver last confirmed and sends on
+// from there with shorter subpackets. Every retry is counted and bounded.
+//
 // Command send (sendez, mode != 0): ZCOMMAND + text ZCRCW, answered ZCOMPL
 // with the exit status, then the ZFIN / "OO" closure. The memory variants
 // send ZDATA frames and ZEOF only (no "rz\r", ZRQINIT or ZFILE); the ZEOF is
@@ -23,25 +30,47 @@
 // Every public call runs one session on the caller's thread and returns 0 (or
 // a command's exit status, or rec_z's result) or a code of ZModemErrors. None
 // throws. Terminate may be called from another thread.
+#include <vector>
+
 #include <varonet/base/MemoryDevice.h>
 #include <varonet/zmodem/CZModemCore.h>
+#include <varonet/zmodem/ExistingFile.h>
+#include <varonet/zmodem/TransferObserver.h>
 
 namespace ZModem {
 
 class CZModem : public CZModemCore {
 public:
+    /// A sender waits this long for the answer to a frame before sending it again.
+    static constexpr int ReplyWaitMs = 10000;
+    /// A receiver inside a file session waits this long on a silent line before asking again.
+    static constexpr int ReceiverIdleMs = 5000;
+    /// File sessions end a header or subpacket as damaged after a pause this long inside it.
+    static constexpr int ByteGapMs = 1000;
+
     /// device is borrowed; it must be open for the sessions.
     explicit CZModem(IO::Device* device);
     IO::Device* getDevice() const { return mpDevice; }
 
     /// mode 0: sends the file named (relative to the path). Other modes: sends
     /// the first length bytes of the text as a command and returns the
-    /// peer's exit status. 0 on success, else a code.
+    /// peer's exit status. 0 on success, else a code; a file of 2 GiB or more
+    /// is refused with ErrFileTooLarge before anything is sent.
     int sendez(const Base::String& commandOrFile, int mode, int length);
     /// Streams the memory device's unread bytes as one ZDATA exchange.
     int sendez(Base::MemoryDevice* memory);
+    /// Sends several files in one session (one receiver takes them all). A
+    /// path that is not absolute is taken relative to the path set. 0 when
+    /// every file was sent or skipped by the receiver; ErrFile when the
+    /// session ended well but a file could not be read; ErrFileTooLarge
+    /// (before anything is sent) for a file of 2 GiB or more; else the code
+    /// that ended the session. The observer hears of each file.
+    int sendFiles(const std::vector<Base::String>& paths);
     /// Waits for "rz\r" (count silences of 60 s at most), then receives files
-    /// into the path (or a command). Returns 0, or 1 after a command, or a code.
+    /// into the path (or a command). Returns 0, or 1 after a command, or a
+    /// code: a file that could not be written ends the session with ErrFile
+    /// (the sender is cancelled); one refused as too large gives
+    /// ErrFileTooLarge after the session.
     int rec_z(int count);
     /// Receives one ZDATA exchange into memory.
     int rec_z(Base::MemoryDevice* memory);
@@ -54,20 +83,29 @@ public:
     const Base::String& get_path() const { return msPath; }
     /// The file object's current name (directory plus name once opened).
     Base::String getFileName();
+    /// Tells observer (borrowed; null for none) about each file of the file
+    /// sessions: started, progress, finished.
+    void setObserver(TransferObserver* observer) { mpObserver = observer; }
+    /// What receiving does with an existing file of the announced name.
+    void setExistingFilePolicy(ExistingFile policy);
 
 private:
+    int startSend();
     int getzrxinit();
     int sendZSINIT();
     int wcsend(const Base::String& name);
     int sendFile(const Base::String& name);
     int sendFileData();
+    int finishSession();
     int zsendcmd(const Base::String& command, int length);
     int SessionClosure();
     void canit();
     int wait_rz(int count);
     int receive_yz(bool memory);
     int receiveData(bool memory);
+    int receiveFileOffer();
     void AckSessionClosure();
+    void finished(const Base::String& name, TransferObserver::Outcome outcome, int code);
 
     void stohdr(long value);
     int sendZHexHeader(int type, unsigned char byte);
@@ -76,8 +114,13 @@ private:
     unsigned char frameEndOf(int kind) const;
 
     Base::String msPath = "";
-    IO::Device* mpDevice;
+    IO::Device* mpDevice;  // borrowed
     int miResult = 0;
+    TransferObserver* mpObserver = nullptr;  // borrowed
+    ExistingFile mePolicy = ExistingFile::Resume;
+    int miFileFailure = 0;            // first file refused or failed in a receiving session
+    bool mbStartedByHeader = false;   // the receiver saw ZRQINIT, not "rz\r"
+    int miChunk = 1024;               // file data per subpacket; smaller after damage
 };
 
 }  // namespace ZModem

@@ -1,5 +1,6 @@
 #include <varonet/zmodem/CZModemComm.h>
 
+#include <algorithm>
 #include <exception>
 
 namespace ZModem {
@@ -38,9 +39,10 @@ int CZModemComm::read(Base::ByteArray& data, unsigned int timeoutMs) {
         // Take everything the device holds now: one read per chunk, never per
         // byte. Only a big chunk (a stream in full flow) is worth asking again
         // at once; after a short answer that would cost a call for nothing.
-        for (int round = 0; round < 64; ++round) {
+        for (int round = 0; round < 64 && data.size() < MaxRead; ++round) {
             long n = mpDevice->size();
             if (n <= 0 || mpDevice->isEOF()) break;
+            n = std::min<long>(n, static_cast<long>(MaxRead - data.size()));
             std::size_t old = data.size();
             data.resize(old + static_cast<std::size_t>(n));
             long got = mpDevice->read(data.chars() + old, n);

@@ -12,6 +12,9 @@ namespace ZModem {
 class CZModemComm {
 public:
     /// device is borrowed: never opened, closed or deleted here.
+    /// Most bytes one read takes from the device (the read buffer's bound).
+    static constexpr std::size_t MaxRead = 256 * 1024;
+
     explicit CZModemComm(IO::Device* device);
     virtual ~CZModemComm() = default;
     CZModemComm(const CZModemComm&) = delete;
@@ -24,7 +27,8 @@ public:
     int write(const Base::ByteArray& data, int count);
     int write(const unsigned char* data, long count);
     /// Empties data; when the device has input within timeoutMs, appends
-    /// everything it holds now. Returns the number of bytes appended (0: nothing came).
+    /// everything it holds now, at most MaxRead bytes. Returns the number of
+    /// bytes appended (0: nothing came).
     int read(Base::ByteArray& data, unsigned int timeoutMs);
     void setDirect(bool direct) { mbDirect = direct; }
     bool isDirect() const { return mbDirect; }
@@ -40,7 +44,7 @@ public:
     IO::Device* getDevice() const { return mpDevice; }
 
 private:
-    IO::Device* mpDevice;
+    IO::Device* mpDevice;  // borrowed
     bool mbDirect = true;
     Base::ByteArray mPending;
     int miPending = 0;

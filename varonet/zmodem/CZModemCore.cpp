@@ -100,56 +100,30 @@ const char* const kTypeNames[] = {"ZRQINIT", "ZRINIT", "ZSINIT",     "ZACK",  "Z
 
 CZModemCore::CZModemCore(IO::Device* device, bool abort) : mbAbort(abort) {
     if (device == nullptr) throw Base::Exception(0, ".", __LINE__, "no device");
-    mpComm = new CZModemComm(device);
-    mpFile = new CZModemFile();
+    mpComm = std::make_unique<CZModemComm>(device);
+    mpFile = std::make_unique<CZModemFile>();
     std::memset(mBlock, 0, sizeof(mBlock));
 }
 
-CZModemCore::CZModemCore(const CZModemCore& other) : mbAbort(other.isAborted()) {
-    mpComm = new CZModemComm(other.mpComm->getDevice());
-    mpFile = new CZModemFile();
-    copyFields(other);
+CZModemCore::CZModemCore(const CZModemCore& other)
+    : CZModemCoreFields(other),
+      mbAbort(other.isAborted()),
+      mpComm(std::make_unique<CZModemComm>(other.mpComm->getDevice())),
+      mpFile(std::make_unique<CZModemFile>()) {
+    std::memset(mBlock, 0, sizeof(mBlock));
 }
 
 CZModemCore& CZModemCore::operator=(const CZModemCore& other) {
     if (this == &other) return *this;
-    CZModemComm* comm = new CZModemComm(other.mpComm->getDevice());
-    delete mpComm;
-    mpComm = comm;
+    auto comm = std::make_unique<CZModemComm>(other.mpComm->getDevice());
+    mpComm = std::move(comm);
     mpFile->reset();
     mbAbort.store(other.isAborted(), std::memory_order_relaxed);
-    copyFields(other);
+    static_cast<CZModemCoreFields&>(*this) = other;
     return *this;
 }
 
-void CZModemCore::copyFields(const CZModemCore& other) {
-    miTimeoutUnit = other.miTimeoutUnit;
-    miEscapeAll = other.miEscapeAll;
-    miFileSize = other.miFileSize;
-    muCurrentCh = other.muCurrentCh;
-    mbHeaderComplete = other.mbHeaderComplete;
-    mcHeaderFormat = other.mcHeaderFormat;
-    miHeaderType = other.miHeaderType;
-    std::memcpy(mHeaderData, other.mHeaderData, sizeof(mHeaderData));
-    miFrameEndKind = other.miFrameEndKind;
-    mData = other.mData;
-    miPosition = other.miPosition;
-    miDataLength = other.miDataLength;
-    mcReceiverFlags = other.mcReceiverFlags;
-    mbSkip = other.mbSkip;
-    miBlockSize = other.miBlockSize;
-    miRequestedBlockSize = other.miRequestedBlockSize;
-    mReadBuffer = other.mReadBuffer;
-    muReadPos = other.muReadPos;
-    muReadLeft = other.muReadLeft;
-    mcReceivedFormat = other.mcReceivedFormat;
-    std::memcpy(mBlock, other.mBlock, sizeof(mBlock));
-}
-
-CZModemCore::~CZModemCore() {
-    delete mpComm;
-    delete mpFile;
-}
+CZModemCore::~CZModemCore() = default;
 
 void CZModemCore::debug(const Base::String& line) { ZModemDebugSink::emit(line); }
 bool CZModemCore::debugging() { return ZModemDebugSink::isActive(); }
@@ -196,7 +170,7 @@ int CZModemCore::getNextCh(int timeoutMs) {
     if (muReadLeft == 0) {
         if (refill(timeoutMs) == 0) {
             debug("Timeout getNextCh\n");
-            return E::ErrTimeout;
+            return E::ErrLinkTimeout;
         }
         if (debugging()) {
             debug("reading from device\n");
@@ -317,14 +291,18 @@ int CZModemCore::encodeBlock(const unsigned char* s, int length, int index, unsi
     unsigned char prev = previous;
     int at = index;
     int i = 0;
-    auto one = [&b, &at, &prev, fast](unsigned char c) {
+    // One byte, escaped when its class says so; returns the new index. A
+    // function of values (no references to the locals): stores through the
+    // byte pointer then cannot force them out of registers.
+    auto one = [fast](unsigned char* out, int index, unsigned char c, unsigned char before) {
         unsigned char cls = fast[c];  // 1 always, 2 CR, 0 never
-        int escape = (cls & 1) | ((cls >> 1) & static_cast<int>((prev & 0x7F) == '@'));
-        b[at] = escape ? ZDLE : c;
-        b[at + 1] = static_cast<unsigned char>(c ^ 0x40);
-        at += 1 + escape;
-        prev = c;
+        int escape = (cls & 1) | ((cls >> 1) & static_cast<int>((before & 0x7F) == '@'));
+        out[index] = escape ? ZDLE : c;
+        out[index + 1] = static_cast<unsigned char>(c ^ 0x40);
+        return index + 1 + escape;
     };
+    // A word without candidates is copied whole; otherwise its clean bytes
+    // are, the first candidate is decided, and the scan resumes right after it.
     while (i + 8 <= length) {
         std::uint64_t w = load64(s + i);
         std::uint64_t mask = txCandidateMask(w, (prev & 0x7F) == '@');
@@ -338,10 +316,15 @@ int CZModemCore::encodeBlock(const unsigned char* s, int length, int index, unsi
         int clean = cleanBytes(mask);  // already in place
         at += clean;
         if (clean) prev = static_cast<unsigned char>(w >> (8 * (clean - 1)));
-        for (int k = clean; k < 8; ++k) one(static_cast<unsigned char>(w >> (8 * k)));
-        i += 8;
+        unsigned char c = static_cast<unsigned char>(w >> (8 * clean));
+        at = one(b, at, c, prev);
+        prev = c;
+        i += clean + 1;
     }
-    for (; i < length; ++i) one(s[i]);
+    for (; i < length; ++i) {
+        at = one(b, at, s[i], prev);
+        prev = s[i];
+    }
     if (at > index) previous = b[at - 1];  // what was actually emitted last
     return at;
 }
@@ -432,58 +415,105 @@ int CZModemCore::sendBin32Header() {
 
 int CZModemCore::getZMHeader(int timeoutMs) {
     mbHeaderComplete = false;
-    const int unit = miTimeoutUnit * 100;
-    if (getNextCh(timeoutMs)) return E::ErrTimeout;
+    mbStrayZCRCW = false;
+    mbHeaderSilence = false;
+    const int unit = byteTimeout();
+    // Once bytes came that are no header, a file session waits only the byte
+    // gap for more: a reply damaged on the line is then known at once.
+    const int afterGarbage = miByteGapMs > 0 ? miByteGapMs : timeoutMs;
+    if (getNextCh(timeoutMs)) {
+        mbHeaderSilence = true;
+        return E::ErrLinkTimeout;
+    }
     long garbage = 0;
     for (;;) {
+        int cans = 0;
+        unsigned int previous = 0;
         while (muCurrentCh != ZPAD) {
-            if (++garbage > MaxHeaderGarbage || isAborted()) return E::ErrTimeout;
-            if (getNextCh(timeoutMs)) return E::ErrTimeout;
+            if (muCurrentCh == ZDLE) {
+                if (++cans == 5) {
+                    // The peer's cancel sequence: drop the rest of it that is already here.
+                    while (muReadLeft > 0 && (mReadBuffer[muReadPos] == ZDLE || mReadBuffer[muReadPos] == 0x08)) {
+                        ++muReadPos;
+                        --muReadLeft;
+                    }
+                    return E::ErrCancelled;
+                }
+            } else {
+                cans = 0;
+                if (previous == ZDLE && muCurrentCh == ZCRCW && miByteGapMs > 0) {
+                    // A subpacket the peer now waits to have answered, its header lost.
+                    mbStrayZCRCW = true;
+                    return E::ErrLinkTimeout;
+                }
+            }
+            previous = muCurrentCh;
+            if (++garbage > MaxHeaderGarbage || isAborted()) return E::ErrLinkTimeout;
+            if (getNextCh(afterGarbage)) return E::ErrLinkTimeout;
         }
         int pads = 0;
         while (muCurrentCh == ZPAD) {
             ++pads;
-            if (getNextCh(unit)) return E::ErrTimeout;
+            if (getNextCh(unit)) return E::ErrLinkTimeout;
         }
         // '*' inside stale data is not a header: keep looking (bounded above).
         if (muCurrentCh != ZDLE) continue;
-        if (getNextCh(unit)) return E::ErrTimeout;
+        if (getNextCh(unit)) return E::ErrLinkTimeout;
         int r;
         if (muCurrentCh == ZBIN32) {
             r = getBin32Header();
         } else if (muCurrentCh == ZHEX && pads >= 2) {
             r = getHexHeader();
         } else if (muCurrentCh == 'A' || muCurrentCh == ZHEX) {
-            return E::ErrTimeout;  // ZBIN (CRC-16 binary) headers are not spoken here
+            if (muCurrentCh == ZHEX) skipHexRest();
+            return E::ErrLinkTimeout;  // ZBIN (CRC-16 binary) headers are not spoken here
         } else {
             continue;  // '*' and an escaped data byte: stale subpacket data, look on
         }
-        if (r) return E::ErrTimeout;
+        if (r) return E::ErrLinkTimeout;
         if (mbHeaderComplete) {
             mcReceivedFormat = mcHeaderFormat;
             return 0;
         }
         // The type byte itself was unreadable: look for the next header.
-        if (getNextCh(timeoutMs)) return E::ErrTimeout;
+        if (getNextCh(afterGarbage)) return E::ErrLinkTimeout;
+    }
+}
+
+void CZModemCore::skipHexRest() {
+    // A hex header ends in CR LF (either parity); the rest of a damaged one
+    // would otherwise be taken for a second damaged reply.
+    for (int k = 0; k < 16; ++k) {
+        if (getNextCh(byteTimeout())) return;
+        if ((muCurrentCh & 0x7F) == 0x0A) return;
     }
 }
 
 int CZModemCore::getHexHeader() {
-    const int unit = miTimeoutUnit * 100;
+    const int unit = byteTimeout();
     unsigned char body[5];
     int r = getNextHexCh(unit);
-    if (r) return r;
+    if (r) {
+        if (r == E::ErrHexDigit) skipHexRest();
+        return r;
+    }
     body[0] = static_cast<unsigned char>(muCurrentCh);
     if (debugging()) debug("got HexHeader " + GetHeaderType(body[0]) + "\n");
     for (int k = 1; k < 5; ++k) {
         r = getNextHexCh(unit);
-        if (r) return r;
+        if (r) {
+            if (r == E::ErrHexDigit) skipHexRest();
+            return r;
+        }
         body[k] = static_cast<unsigned char>(muCurrentCh);
     }
     unsigned int received = 0;
     for (int k = 0; k < 2; ++k) {
         r = getNextHexCh(unit);
-        if (r) return r;
+        if (r) {
+            if (r == E::ErrHexDigit) skipHexRest();
+            return r;
+        }
         received = (received << 8) | muCurrentCh;
     }
     // CR, LF and (but after ZACK and ZFIN) XON follow; their values do not matter.
@@ -502,7 +532,7 @@ int CZModemCore::getHexHeader() {
 }
 
 int CZModemCore::getBin32Header() {
-    const int unit = miTimeoutUnit * 100;
+    const int unit = byteTimeout();
     unsigned char bytes[9];
     int r = getNextDLECh(unit);
     if (r != 0 && r != E::ResultSpecial) return 0;  // no header: the caller searches on
@@ -603,6 +633,8 @@ void CZModemCore::decodeFast() {
         return true;
     };
     bool going = true;
+    // Clean words are copied whole; otherwise the clean bytes are, then one
+    // special byte (or simple escape) is decoded and the scan resumes after it.
     while (going && i + 8 <= n) {
         std::uint64_t w = load64(p + i);
         std::uint64_t mask = rxSpecialMask(w);
@@ -614,9 +646,8 @@ void CZModemCore::decodeFast() {
         }
         int clean = cleanBytes(mask);
         o += static_cast<std::size_t>(clean);
-        const std::size_t end = i + 8;
         i += static_cast<std::size_t>(clean);
-        while (going && i < end) going = step();
+        going = step();
     }
     while (going && i < n) going = step();
     if (o) {
@@ -628,10 +659,12 @@ void CZModemCore::decodeFast() {
 }
 
 int CZModemCore::getData() {
-    const int unit = miTimeoutUnit * 100;
+    const int unit = byteTimeout();
     const std::size_t start = mData.size();
     for (;;) {
         decodeFast();
+        // Memory follows what a sane peer sends: an endless subpacket is damaged.
+        if (mData.size() - start > MaxSubpacket) return E::ErrProtocol;
         // The usual end, ZDLE frame-end and four plain or simply escaped CRC
         // bytes already in the read buffer, is decoded here without the
         // character readers.
@@ -672,6 +705,7 @@ int CZModemCore::getData() {
         int r = getNextDLECh(unit);
         if (r == 0) {
             mData.append(static_cast<unsigned char>(muCurrentCh));
+            if (mData.size() - start > MaxSubpacket) return E::ErrProtocol;
             continue;
         }
         if (r != E::ResultSpecial) return r;
@@ -736,94 +770,54 @@ int CZModemCore::sendFILEINFO() {
 
 // ---------------------------------------------------------------- shorthands
 
-namespace {
-void positionBytes(long position, unsigned char* out) {
-    for (int k = 0; k < 4; ++k) out[k] = static_cast<unsigned char>(static_cast<unsigned long>(position) >> (8 * k));
+int CZModemCore::sendShortHeader(unsigned char format, int type, const unsigned char* data) {
+    setHeader(format, type, data);
+    return sendHeader();
 }
+
+int CZModemCore::sendPositionHeader(unsigned char format, int type, long position) {
+    unsigned char d[4];
+    for (int k = 0; k < 4; ++k) d[k] = static_cast<unsigned char>(static_cast<unsigned long>(position) >> (8 * k));
+    return sendShortHeader(format, type, d);
+}
+
+namespace {
+constexpr unsigned char kNoData[4] = {0, 0, 0, 0};
 }  // namespace
 
 int CZModemCore::sendZRQInit_X(int command) {
-    unsigned char d[4] = {0, 0, 0, static_cast<unsigned char>(command ? ZCOMMAND : 0)};
-    setHeader(ZHEX, ZRQINIT, d);
-    return sendHeader();
+    const unsigned char d[4] = {0, 0, 0, static_cast<unsigned char>(command ? ZCOMMAND : 0)};
+    return sendShortHeader(ZHEX, ZRQINIT, d);
 }
 
 int CZModemCore::sendZRINIT(int escape) {
-    unsigned char flags = CANFDX | CANOVIO | CANFC32;
-    if (escape) flags |= ESCCTL;
-    unsigned char d[4] = {0, 0, 0, flags};
-    setHeader(ZHEX, ZRINIT, d);
-    return sendHeader();
+    const unsigned char d[4] = {0, 0, 0, static_cast<unsigned char>(CANFDX | CANOVIO | CANFC32 | (escape ? ESCCTL : 0))};
+    return sendShortHeader(ZHEX, ZRINIT, d);
 }
 
 int CZModemCore::sendZSINIT() {
-    unsigned char d[4] = {0, 0, 0, 0};
-    setHeader(ZBIN32, ZSINIT, d);
+    setHeader(ZBIN32, ZSINIT, kNoData);
     return 0;
 }
 
 int CZModemCore::sendZACK_X(const unsigned char* data) {
     unsigned char d[4];
     std::memcpy(d, data, 4);
-    setHeader(ZHEX, ZACK, d);
-    return sendHeader();
+    return sendShortHeader(ZHEX, ZACK, d);
 }
 
 int CZModemCore::sendZACK(long position) {
-    if (position != 0) {
-        unsigned char d[4];
-        positionBytes(position, d);
-        setHeader(ZHEX, ZACK, d);
-    } else {
-        setHeader(ZHEX, ZACK, nullptr);
-    }
-    return sendHeader();
+    // A position of 0 repeats the header data held (the answer to ZFREECNT).
+    return position != 0 ? sendPositionHeader(ZHEX, ZACK, position) : sendShortHeader(ZHEX, ZACK, nullptr);
 }
 
-int CZModemCore::sendZNAK() {
-    unsigned char d[4] = {0, 0, 0, 0};
-    setHeader(ZHEX, ZNAK, d);
-    return sendHeader();
-}
-
-int CZModemCore::sendZFILE() {
-    unsigned char d[4] = {0, 0, 0, 0};
-    setHeader(ZBIN32, ZFILE, d);
-    return sendHeader();
-}
-
-int CZModemCore::sendZSKIP() {
-    unsigned char d[4] = {0, 0, 0, 0};
-    setHeader(ZHEX, ZSKIP, d);
-    return sendHeader();
-}
-
-int CZModemCore::sendZRPOS(long position) {
-    unsigned char d[4];
-    positionBytes(position, d);
-    setHeader(ZHEX, ZRPOS, d);
-    return sendHeader();
-}
-
-int CZModemCore::sendZDATA(long position) {
-    unsigned char d[4];
-    positionBytes(position, d);
-    setHeader(ZBIN32, ZDATA, d);
-    return sendHeader();
-}
-
-int CZModemCore::sendZEOF(long position) {
-    unsigned char d[4];
-    positionBytes(position, d);
-    setHeader(ZBIN32, ZEOF, d);
-    return sendHeader();
-}
-
-int CZModemCore::sendZFIN() {
-    unsigned char d[4] = {0, 0, 0, 0};
-    setHeader(ZHEX, ZFIN, d);
-    return sendHeader();
-}
+int CZModemCore::sendZNAK() { return sendShortHeader(ZHEX, ZNAK, kNoData); }
+int CZModemCore::sendZFILE() { return sendShortHeader(ZBIN32, ZFILE, kNoData); }
+int CZModemCore::sendZSKIP() { return sendShortHeader(ZHEX, ZSKIP, kNoData); }
+int CZModemCore::sendZRPOS(long position) { return sendPositionHeader(ZHEX, ZRPOS, position); }
+int CZModemCore::sendZDATA(long position) { return sendPositionHeader(ZBIN32, ZDATA, position); }
+int CZModemCore::sendZEOF(long position) { return sendPositionHeader(ZBIN32, ZEOF, position); }
+int CZModemCore::sendZFIN() { return sendShortHeader(ZHEX, ZFIN, kNoData); }
 
 int CZModemCore::sendrz() {
     static const unsigned char text[3] = {'r', 'z', '\r'};

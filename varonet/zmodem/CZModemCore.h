@@ -16,6 +16,7 @@
 // Every operation returns 0 or a code of ZModemErrors; none throws.
 #include <atomic>
 #include <cstdint>
+#include <memory>
 
 #include <varonet/base/ByteArray.h>
 #include <varonet/base/Device.h>
@@ -27,7 +28,41 @@ namespace ZModem {
 class CZModemComm;
 class CZModemFile;
 
-class CZModemCore {
+/// Everything a copy of a ZMODEM core carries over: the session state and the
+/// settings. Copied whole with = default, so that a field added here is never
+/// left out of a copy.
+struct CZModemCoreFields {
+    int miTimeoutUnit = 600;        // tenths of a second
+    int miEscapeAll = 0;
+    int miFileSize = 0;
+    unsigned int muCurrentCh = 0;
+    bool mbHeaderComplete = false;
+    unsigned char mcHeaderFormat = 0;
+    int miHeaderType = 0;
+    unsigned char mHeaderData[4] = {0, 0, 0, 0};
+    int miFrameEndKind = 0;
+    Base::ByteArray mData;
+    int miPosition = 0;
+    int miDataLength = 0;
+    unsigned char mcReceiverFlags = 0;
+    bool mbSkip = false;
+    int miBlockSize = 8192;
+    int miRequestedBlockSize = 0;
+    Base::ByteArray mReadBuffer;
+    std::size_t muReadPos = 0;
+    std::size_t muReadLeft = 0;
+    unsigned char mcReceivedFormat = 'C';  // format of the last header getZMHeader read
+    /// Character time-out inside a header body or a subpacket, and after
+    /// bytes that are no header, in ms; 0: the unit time-out. File sessions
+    /// set it short: a pause there means the rest was lost on the line.
+    int miByteGapMs = 0;
+    bool mbHeaderSilence = false;  // the last getZMHeader got no character at all
+    bool mbStrayZCRCW = false;     // ... or passed the end of a ZCRCW subpacket that had no header
+
+    bool operator==(const CZModemCoreFields&) const = default;
+};
+
+class CZModemCore : protected CZModemCoreFields {
 public:
     // Frame constants.
     static constexpr unsigned char ZPAD = '*';
@@ -93,8 +128,15 @@ public:
     int sendHexHeader();
     int sendBin32Header();
     /// Finds and reads the next header, the first character within timeoutMs.
-    /// 0 with a complete header, else ErrTimeout (every header failure).
+    /// 0 with a complete header; ErrCancelled when the peer's cancel sequence
+    /// (five CAN) came instead; else ErrLinkTimeout (every other header failure).
+    /// isHeaderSilence tells a wait that got nothing from one that got bytes.
     int getZMHeader(int timeoutMs);
+    bool isHeaderSilence() const { return mbHeaderSilence; }
+    /// The last getZMHeader passed a ZCRCW subpacket end whose header was lost
+    /// (only with a byte gap set: file sessions).
+    bool sawStrayZCRCW() const { return mbStrayZCRCW; }
+    void setByteGap(int ms) { miByteGapMs = ms; }
     int getHexHeader();
     int getBin32Header();
     static Base::String GetHeaderType(int type);
@@ -111,7 +153,10 @@ public:
     /// Reads one subpacket, appending its bytes to the data buffer. Returns
     /// ResultFrameEnd + frame-end character, or an error code. The subpacket
     /// carries CRC-32, or CRC-16 when the last header received was a hex header.
+    /// One longer than MaxSubpacket data bytes is refused (ErrProtocol) as damaged.
     int getData();
+    /// Longest subpacket getData accepts (no sender sends more than 8 KiB).
+    static constexpr std::size_t MaxSubpacket = 64 * 1024;
     /// Sends the ZFILE subpacket of the file object, ending in ZCRCW.
     int sendFILEINFO();
 
@@ -162,48 +207,39 @@ public:
     int getBlockSize() const { return miBlockSize; }
     int getFileSize() const { return miFileSize; }
     bool isAborted() const { return mbAbort.load(std::memory_order_relaxed); }
-    CZModemFile* getFile() const { return mpFile; }
-    CZModemComm* getComm() const { return mpComm; }
+    /// The file layer and the link, owned by the core (the pointers are borrowed).
+    CZModemFile* getFile() const { return mpFile.get(); }
+    CZModemComm* getComm() const { return mpComm.get(); }
+    /// The state a copy carries over.
+    const CZModemCoreFields& fields() const { return *this; }
 
 protected:
     /// Emits a debug line.
     static void debug(const Base::String& line);
     static bool debugging();
     void setAbort() { mbAbort.store(true, std::memory_order_relaxed); }
+    /// The one body of the header shorthands: sets the header (data null: keeps
+    /// the header data) and sends it.
+    int sendShortHeader(unsigned char format, int type, const unsigned char* data);
+    /// Sends a header whose data is position, least significant byte first.
+    int sendPositionHeader(unsigned char format, int type, long position);
 
-    int miTimeoutUnit = 600;        // tenths of a second
-    int miEscapeAll = 0;
-    int miFileSize = 0;
-    unsigned int muCurrentCh = 0;
-    bool mbHeaderComplete = false;
-    unsigned char mcHeaderFormat = 0;
-    int miHeaderType = 0;
-    unsigned char mHeaderData[4] = {0, 0, 0, 0};
-    int miFrameEndKind = 0;
-    Base::ByteArray mData;
-    int miPosition = 0;
-    int miDataLength = 0;
-    unsigned char mcReceiverFlags = 0;
-    bool mbSkip = false;
-    int miBlockSize = 8192;
-    int miRequestedBlockSize = 0;
     std::atomic<bool> mbAbort;
-    CZModemComm* mpComm = nullptr;
-    CZModemFile* mpFile = nullptr;
-    Base::ByteArray mReadBuffer;
-    std::size_t muReadPos = 0;
-    std::size_t muReadLeft = 0;
-    unsigned char mcReceivedFormat = ZBIN32;  // format of the last header getZMHeader read
+    std::unique_ptr<CZModemComm> mpComm;
+    std::unique_ptr<CZModemFile> mpFile;
 
 private:
     int refill(int timeoutMs);
+    /// The character time-out inside a header body or a subpacket.
+    int byteTimeout() const { return miByteGapMs > 0 ? miByteGapMs : miTimeoutUnit * 100; }
+    /// Reads and drops the rest of a damaged hex header, up to its line end.
+    void skipHexRest();
     /// Decodes plain bytes and simple escapes straight out of the read buffer
     /// into the data buffer; stops before anything that needs getNextDLECh.
     void decodeFast();
     /// Encodes data into the block buffer from index; returns the new index.
     int encodeBlock(const unsigned char* data, int length, int index, unsigned char& previous);
     int writeHeaderBytes(const unsigned char* bytes, int count);
-    void copyFields(const CZModemCore& other);
 
     unsigned char mBlock[BlockSize + 16];
     unsigned char mDecoded[BlockSize + 16];  // decodeFast's output before it joins the data buffer

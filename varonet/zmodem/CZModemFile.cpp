@@ -1,8 +1,8 @@
 #include <varonet/zmodem/CZModemFile.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <exception>
+#include <filesystem>
 
 #include <varonet/base/Exception.h>
 #include <varonet/base/File.h>
@@ -11,6 +11,11 @@
 namespace ZModem {
 
 namespace {
+namespace fs = std::filesystem;
+
+// Tries of the Rename policy before a name is given up as unavailable.
+constexpr int MaxRenameTries = 1000;
+
 void debug(const Base::String& line) { ZModemDebugSink::emit(line); }
 
 Base::String withSlash(const Base::String& directory) {
@@ -18,14 +23,26 @@ Base::String withSlash(const Base::String& directory) {
     return directory + "/";
 }
 
+Base::String lastComponent(const Base::String& path) {
+    long slash = path.findLast('/');
+    return slash >= 0 ? path.substring(static_cast<std::size_t>(slash + 1)) : path;
+}
+
 // A name announced by the peer, reduced to its last path component. The
 // empty text means there is no acceptable name ("", ".", "..").
 Base::String safeName(const Base::String& announced) {
-    Base::String name = announced;
-    long slash = name.findLast('/');
-    if (slash >= 0) name = name.substring(static_cast<std::size_t>(slash + 1));
+    Base::String name = lastComponent(announced);
     if (name == "." || name == ".." || name.isEmpty()) return Base::String("");
     return name;
+}
+
+// "dir/name.ext" -> "dir/name.N.ext" (a name without extension gets ".N").
+Base::String numbered(const Base::String& directory, const Base::String& name, int n) {
+    long dot = name.findLast('.');
+    Base::String digits = Base::String::fromInteger(n);
+    if (dot <= 0) return directory + name + "." + digits;
+    return directory + name.substring(0, static_cast<std::size_t>(dot)) + "." + digits +
+           name.substring(static_cast<std::size_t>(dot));
 }
 }  // namespace
 
@@ -54,20 +71,27 @@ bool CZModemFile::useMemoryDevice(Base::MemoryDevice* memory) {
     }
 }
 
+long long CZModemFile::lengthOf(const Base::String& path) {
+    std::error_code ec;
+    auto length = fs::file_size(path.str(), ec);
+    return ec ? -1 : static_cast<long long>(length);
+}
+
 bool CZModemFile::openForRead(const Base::String& name) {
     msName = msSendDirectory + name;
     try {
-        delete mpReadFile;
+        mpReadFile.reset();
         mAhead.clear();
         muAheadPos = 0;
-        mpReadFile = new IO::File(msName, IO::File::ReadOnly);
+        mpReadFile = std::make_unique<IO::File>(msName, IO::File::ReadOnly);
         mpReadFile->open();
-        miSize = static_cast<int>(mpReadFile->getLength());
+        long long length = mpReadFile->getLength();
+        if (length > MaxFileSize) throw Base::Exception(0, ".", __LINE__, "file larger than 2 GiB - 1");
+        miSize = static_cast<int>(length);
         return true;
     } catch (const std::exception& e) {
         debug("error open file " + msName + " : " + e.what() + "\n");
-        delete mpReadFile;
-        mpReadFile = nullptr;
+        mpReadFile.reset();
         return false;
     }
 }
@@ -80,35 +104,52 @@ int CZModemFile::openForWrite(long& position, bool& skip) {
         return -1;
     }
     msName = msReceiveDirectory + name;
+    const bool resumeMeant = mePolicy == ExistingFile::Resume || (mePolicy == ExistingFile::Keep && mbResumeAsked);
+    mbKeepPartial = resumeMeant;
+    mbWriteFailed = false;
     try {
-        bool exists = false;
-        long long length = 0;
-        {
-            IO::File probe(msName, IO::File::ReadOnly);
-            try {
-                probe.open();
-                exists = true;
-                length = probe.getLength();
-            } catch (const Base::Exception& e) {
-                if (!(e.isSystemError() && e.getErrorCode() == ENOENT)) throw;
-            }
-        }
         flush();
-        delete mpWriteFile;
+        mpWriteFile.reset();
         mBehind.clear();
-        mpWriteFile = new IO::File(msName, IO::File::ReadWrite, false, 0640);
+        long long length = lengthOf(msName);
+        bool exists = length >= 0 || fs::exists(msName.str());
+        bool truncate = false;
+        if (exists && resumeMeant) {
+            // Only a shorter file can be the beginning of the offered one.
+            if (length >= miSize) {
+                position = static_cast<long>(length);
+                miProgress = static_cast<int>(std::min<long long>(length, MaxFileSize));
+                skip = true;
+                return 0;
+            }
+        } else if (exists && mePolicy == ExistingFile::Keep) {
+            skip = true;
+            return 0;
+        } else if (exists && mePolicy == ExistingFile::Overwrite) {
+            truncate = true;
+            length = 0;
+        } else if (exists) {  // Rename
+            Base::String candidate;
+            for (int n = 1; n <= MaxRenameTries && candidate.isEmpty(); ++n) {
+                Base::String next = numbered(msReceiveDirectory, name, n);
+                if (!fs::exists(next.str())) candidate = next;
+            }
+            if (candidate.isEmpty()) throw Base::Exception(0, ".", __LINE__, "no free name beside it");
+            msName = candidate;
+            exists = false;
+        }
+        mpWriteFile = std::make_unique<IO::File>(msName, IO::File::ReadWrite, false, 0640);
         mpWriteFile->open();
-        if (exists) {
+        if (truncate) fs::resize_file(msName.str(), 0);
+        if (exists && !truncate) {
             position = static_cast<long>(length);
-            skip = length == miSize;
             mpWriteFile->seek(length);
             miProgress = static_cast<int>(length);
         }
         return 0;
     } catch (const std::exception& e) {
         debug("error open file " + msName + " : " + e.what() + "\n");
-        delete mpWriteFile;
-        mpWriteFile = nullptr;
+        mpWriteFile.reset();
         return -1;
     }
 }
@@ -128,20 +169,22 @@ int CZModemFile::readChunk(Base::ByteArray& bytes, int max, int& length) {
         }
     } else {
         try {
-            if (!mpReadFile) mpReadFile = new IO::File(msName, IO::File::ReadOnly);
+            if (!mpReadFile) mpReadFile = std::make_unique<IO::File>(msName, IO::File::ReadOnly);
             if (!mpReadFile->isOpen()) mpReadFile->open();
             // Read ahead in big blocks: one file read per many chunks.
             if (muAheadPos >= mAhead.size()) {
                 mAhead.resize(BufferSize);
+                muAheadPos = 0;
                 long n = mpReadFile->read(mAhead.chars(), BufferSize);
                 mAhead.resize(static_cast<std::size_t>(n > 0 ? n : 0));
-                muAheadPos = 0;
             }
             std::size_t n = std::min(static_cast<std::size_t>(max > 0 ? max : 0), mAhead.size() - muAheadPos);
             bytes.append(mAhead.data() + muAheadPos, n);
             muAheadPos += n;
         } catch (const std::exception& e) {
             bytes.clear();
+            mAhead.clear();
+            muAheadPos = 0;
             debug("IO error file " + msName + " : " + e.what() + "\n");
             return -1;
         }
@@ -162,8 +205,9 @@ bool CZModemFile::writeArray(const unsigned char* data, std::size_t length) {
             return false;
         }
     }
+    if (mbWriteFailed) return false;
     try {
-        if (!mpWriteFile) mpWriteFile = new IO::File(msName, IO::File::ReadWrite, false, 0640);
+        if (!mpWriteFile) mpWriteFile = std::make_unique<IO::File>(msName, IO::File::ReadWrite, false, 0640);
         if (!mpWriteFile->isOpen()) {
             mpWriteFile->open();
             mpWriteFile->seek(mpWriteFile->getLength());
@@ -173,19 +217,23 @@ bool CZModemFile::writeArray(const unsigned char* data, std::size_t length) {
         if (mBehind.size() >= BufferSize) return flush();
         return true;
     } catch (const std::exception& e) {
+        mbWriteFailed = true;
         debug("error writeArray file " + msName + " : " + e.what() + "\n");
         return false;
     }
 }
 
 bool CZModemFile::flush() {
+    if (mbWriteFailed) return false;
     if (mBehind.isEmpty() || !mpWriteFile) return true;
     try {
         mpWriteFile->write(mBehind.chars(), static_cast<long>(mBehind.size()));
         mBehind.clear();
         return true;
     } catch (const std::exception& e) {
+        // Whatever reached the disk is a true beginning of the file; the rest is lost.
         mBehind.clear();
+        mbWriteFailed = true;
         debug("error writeArray file " + msName + " : " + e.what() + "\n");
         return false;
     }
@@ -202,7 +250,7 @@ bool CZModemFile::seek(long position) {
         }
     }
     try {
-        if (!mpReadFile) mpReadFile = new IO::File(msName, IO::File::ReadOnly);
+        if (!mpReadFile) mpReadFile = std::make_unique<IO::File>(msName, IO::File::ReadOnly);
         if (!mpReadFile->isOpen()) mpReadFile->open();
         mAhead.clear();
         muAheadPos = 0;
@@ -218,23 +266,38 @@ void CZModemFile::close() {
     flush();
     mAhead.clear();
     muAheadPos = 0;
-    for (IO::File** file : {&mpReadFile, &mpWriteFile}) {
+    for (std::unique_ptr<IO::File>* file : {&mpReadFile, &mpWriteFile}) {
         if (!*file) continue;
         try {
             if ((*file)->isOpen()) (*file)->close();
         } catch (const std::exception& e) {
             debug("error close file " + msName + " : " + e.what() + "\n");
         }
-        delete *file;
-        *file = nullptr;
+        file->reset();
     }
 }
 
+bool CZModemFile::finishWrite() {
+    bool ok = flush();
+    close();
+    return ok;
+}
+
+void CZModemFile::abandonWrite() {
+    if (!mpWriteFile) return;
+    flush();
+    close();
+    if (mbKeepPartial) return;
+    std::error_code ec;
+    fs::rename(msName.str(), msName.str() + ".part", ec);
+    if (ec) debug("error rename file " + msName + " : " + ec.message().c_str() + "\n");
+}
+
+Base::String CZModemFile::getBaseName() const { return lastComponent(msName); }
+
 int CZModemFile::getFileInfo(Base::ByteArray& bytes, int& size) {
     // Only the last component is announced: the directory is this side's business.
-    Base::String name = mpReadFile ? mpReadFile->getName() : msName;
-    long slash = name.findLast('/');
-    if (slash >= 0) name = name.substring(static_cast<std::size_t>(slash + 1));
+    Base::String name = lastComponent(mpReadFile ? mpReadFile->getName() : msName);
     name = name.replaceAll(".vrq", ".zip");
     bytes.clear();
     bytes.append(name.data(), name.length());
@@ -258,6 +321,8 @@ void CZModemFile::reset() {
     miProgress = 0;
     close();
     mpMemDevice = nullptr;
+    mbResumeAsked = false;
+    mbWriteFailed = false;
 }
 
 }  // namespace ZModem

@@ -7,12 +7,11 @@
 namespace ZModem {
 
 ZModemDevice::ZModemDevice(IO::Device* device)
-    : IO::UnreliableDevice(0), mpSession(new CZModem(device)), mpReader(new Base::MemoryDevice(&mReceive)) {}
+    : IO::UnreliableDevice(0),
+      mpSession(std::make_unique<CZModem>(device)),
+      mpReader(std::make_unique<Base::MemoryDevice>(&mReceive)) {}
 
-ZModemDevice::~ZModemDevice() {
-    delete mpReader;
-    delete mpSession;
-}
+ZModemDevice::~ZModemDevice() = default;
 
 long ZModemDevice::size() { return (mpReader->getLength() - mpReader->getPosition()) + mpSession->getSize(); }
 
@@ -23,11 +22,10 @@ bool ZModemDevice::waitForData(unsigned int ms) {
 
 long ZModemDevice::readInternal(char* buffer, long length) {
     if (mpReader->getPosition() == mpReader->getLength()) {
-        delete mpReader;
-        mpReader = nullptr;
+        mpReader.reset();
         mReceive.clear();
-        mpReader = new Base::MemoryDevice(&mReceive);
-        mpSession->rec_z(mpReader);  // what arrived is what there is to read
+        mpReader = std::make_unique<Base::MemoryDevice>(&mReceive);
+        mpSession->rec_z(mpReader.get());  // what arrived is what there is to read
         mpReader->seek(0);
     }
     long left = mpReader->getLength() - mpReader->getPosition();

@@ -11,6 +11,8 @@
 //     <----------------------------------------- ZACK
 //     ...  last bytes ZCRCE, ZEOF ------------->
 //     <----------------------------------------- ZRINIT
+#include <memory>
+
 #include <varonet/base/ByteArray.h>
 #include <varonet/base/MemoryDevice.h>
 #include <varonet/base/UnreliableDevice.h>
@@ -45,12 +47,13 @@ public:
     long write(const char* buffer, long length) override;
     using IO::OutputDevice::write;
     /// The session underneath (for Terminate, the debug state, tests).
-    CZModem* getSession() const { return mpSession; }
+    /// The pointer is borrowed: the device keeps the session.
+    CZModem* getSession() const { return mpSession.get(); }
 
 private:
-    CZModem* mpSession;
+    std::unique_ptr<CZModem> mpSession;
     Base::ByteArray mReceive;
-    Base::MemoryDevice* mpReader;
+    std::unique_ptr<Base::MemoryDevice> mpReader;
 };
 
 }  // namespace ZModem

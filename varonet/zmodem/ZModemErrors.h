@@ -14,7 +14,7 @@ struct ZModemErrors {
     static constexpr int ErrBinCrc = 0x20000006;           ///< binary header or data subpacket CRC-32 mismatch
     static constexpr int ErrNoData = 0x20000007;           ///< no usable data from the sender
     static constexpr int ErrHexDigit = 0x20000008;         ///< a hex header character is not a lowercase hex digit
-    static constexpr int ErrTimeout = 0x20000009;          ///< no character in time, or no valid header found
+    static constexpr int ErrLinkTimeout = 0x20000009;      ///< no character in time, or no valid header found (not the base library's ErrTimeout 4100)
     static constexpr int ErrCancelled = 0x2000000A;        ///< the peer sent ZCAN
     static constexpr int ErrAborted = 0x2000000B;          ///< aborted by Terminate
     static constexpr int ErrNoReceiver = 0x2000000C;       ///< file send did not start: no ZRINIT
@@ -23,6 +23,7 @@ struct ZModemErrors {
     static constexpr int ErrNoRz = 0x2000000F;             ///< the expected "rz\r" was not seen
     static constexpr int ErrHeaderWrite = 0x20000010;      ///< writing a header failed
     static constexpr int ErrDataWrite = 0x20000011;        ///< writing a data subpacket failed
+    static constexpr int ErrFileTooLarge = 0x20000012;     ///< a file of 2 GiB or more: refused before it is offered
 
     /// Code of the Base::Exception thrown by ZModemDevice::write when the session fails.
     static constexpr unsigned int ErrDeviceSession = 1571;

@@ -12,10 +12,11 @@
 #include <varonet/net/modem/ModemErrors.h>
 #include "peers/ModemSimulator.h"
 #include "support/ModemTestKit.h"
+#include "support/RecordingLogger.h"
 #include "support/PtyPair.h"
 
-using ModemTestKit::RecordingLogger;
-using ModemTestKit::SimulatedLine;
+using TestSupport::RecordingLogger;
+using TestSupport::SimulatedLine;
 using Peers::ModemSimulator;
 
 namespace {
@@ -44,7 +45,7 @@ std::string readFrom(Net::Modem& modem, std::size_t count, unsigned int ms) {
 
 TEST(AnalogModemDialogue, FirstOpenOnFreshLineFollowsTheWorkedSequenceThenClosesByDtr) {
     SimulatedLine line;
-    ModemTestKit::apply(line.sim(), ModemTestKit::agereV92());
+    TestSupport::apply(line.sim(), TestSupport::agereV92());
     RecordingLogger log;
     auto* stateful = new Net::StatefulDevice(line.makePort(IO::SerialDevice::FlowHardware).release());
     Net::AnalogModem modem(stateful, &log);
@@ -86,13 +87,13 @@ TEST(AnalogModemDialogue, FirstOpenOnFreshLineFollowsTheWorkedSequenceThenCloses
     EXPECT_TRUE(log.contains("R:CONNECT 33600\r\n"));
     EXPECT_TRUE(log.contains("E:768"));
     EXPECT_TRUE(log.contains("R:NO CARRIER\r\n"));
-    EXPECT_EQ(log.badLevels(), 0);
+    EXPECT_EQ(log.badLevels(Net::ModemLogLevel), 0);
 }
 
 TEST(AnalogModemDialogue, OverAPtyHangsUpWithEscapeAndAth) {
     TestSupport::PtyPair pty;
     auto sim = ModemSimulator::onPtyMaster(pty.master(), false);
-    ModemTestKit::apply(*sim, ModemTestKit::agereV92());
+    TestSupport::apply(*sim, TestSupport::agereV92());
     sim->setGuardTime(300);
     IO::SerialDevice::setPortAlias("PTYMODEM1", pty.slavePath());
     RecordingLogger log;
@@ -134,7 +135,7 @@ TEST(AnalogModemDialogue, OverAPtyHangsUpWithEscapeAndAth) {
 
 TEST(AnalogModemDialogue, BlacklistedDialIsRetriedAndLaterDialsCarryTheChipsFragment) {
     SimulatedLine line;
-    ModemTestKit::apply(line.sim(), ModemTestKit::conexant56k());
+    TestSupport::apply(line.sim(), TestSupport::conexant56k());
     line.sim().setDialOutcomes("555", {{ModemSimulator::Blacklisted}, {ModemSimulator::Connect}});
     RecordingLogger log;
     Net::AnalogModem modem(new Net::StatefulDevice(line.makePort().release()), &log);

@@ -15,8 +15,8 @@
 #include "support/CapiTestKit.h"
 
 using Capi::SimulatedExchange;
-using CapiTestKit::ExchangeScope;
-using CapiTestKit::collect;
+using TestSupport::ExchangeScope;
+using TestSupport::readFor;
 
 namespace {
 
@@ -37,7 +37,7 @@ TEST(CapiDevice, EchoCallCarriesDataBothWaysAndClears) {
     EXPECT_TRUE(device.isOpen());
     EXPECT_EQ(device.getName(), "CapiDevice");
     EXPECT_EQ(device.write(Base::String("hello")), 5);
-    EXPECT_EQ(collect(device, 5, 2000), "hello") << "filled by the wrapper's receive thread";
+    EXPECT_EQ(readFor(device, 5, 2000), "hello") << "filled by the wrapper's receive thread";
     EXPECT_TRUE(device.isEOF());
     EXPECT_EQ(device.size(), 0);
     char c;
@@ -69,13 +69,13 @@ TEST(CapiDevice, FarEndTalksAndHangsUp) {
     EXPECT_TRUE(far->isOpen());
 
     far->write(Base::String("from far"));
-    EXPECT_EQ(collect(device, 8, 2000), "from far");
+    EXPECT_EQ(readFor(device, 8, 2000), "from far");
 
     // More than one B3 length field and more than one block: cut and delivered in order.
     std::string big(70000, '\0');
     for (std::size_t i = 0; i < big.size(); ++i) big[i] = static_cast<char>(i * 7 + i / 251);
     EXPECT_EQ(device.write(big.data(), static_cast<long>(big.size())), static_cast<long>(big.size()));
-    EXPECT_EQ(collect(*far, big.size(), 5000), big);
+    EXPECT_EQ(readFor(*far, big.size(), 5000), big);
 
     far->close();
     EXPECT_FALSE(far->isOpen());
@@ -99,7 +99,7 @@ TEST(CapiDevice, DeletingTheDeviceReleasesTheRegistrationAndClearsTheCall) {
         device.write(Base::String("bye"));
     }
     EXPECT_EQ(exchange->registeredApplications(), 0u);
-    EXPECT_EQ(collect(*far, 3, 2000), "bye") << "what was sent before stays readable";
+    EXPECT_EQ(readFor(*far, 3, 2000), "bye") << "what was sent before stays readable";
     EXPECT_FALSE(far->isOpen());
     EXPECT_TRUE(far->isEOF());
 }

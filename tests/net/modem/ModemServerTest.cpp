@@ -18,9 +18,10 @@
 #include "peers/ModemSimulator.h"
 #include "support/CountingDeviceManager.h"
 #include "support/ModemTestKit.h"
+#include "support/RecordingLogger.h"
 
-using ModemTestKit::RecordingLogger;
-using ModemTestKit::SimulatedLine;
+using TestSupport::RecordingLogger;
+using TestSupport::SimulatedLine;
 
 namespace {
 
@@ -196,7 +197,7 @@ TEST(IsdnModemServer, AnnouncesItsMsnOrEveryMsnAndAnswers) {
         const std::string announced = *ownMSN ? std::string("AT#Z=") + ownMSN : "AT#Z=*";
         SimulatedLine line;
         line.sim().setEcho(false);
-        ModemTestKit::apply(line.sim(), ModemTestKit::isdnTaPlus());
+        TestSupport::apply(line.sim(), TestSupport::isdnTaPlus());
         auto* port = line.makePort().release();
         auto* modem = new Net::IsdnModem(new Net::StatefulDevice(port), nullptr);
         Net::IsdnModemServer server(modem);

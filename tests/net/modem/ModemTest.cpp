@@ -16,10 +16,11 @@
 #include <varonet/net/modem/ModemErrors.h>
 #include "peers/ModemSimulator.h"
 #include "support/ModemTestKit.h"
+#include "support/RecordingLogger.h"
 
-using ModemTestKit::Identity;
-using ModemTestKit::RecordingLogger;
-using ModemTestKit::SimulatedLine;
+using TestSupport::Identity;
+using TestSupport::RecordingLogger;
+using TestSupport::SimulatedLine;
 using Peers::ModemSimulator;
 
 namespace {
@@ -50,7 +51,7 @@ class ModemIdentification : public testing::TestWithParam<IdentityCase> {};
 TEST_P(ModemIdentification, FindsTheTableRow) {
     const IdentityCase& c = GetParam();
     SimulatedLine line;
-    ModemTestKit::apply(line.sim(), c.identity);
+    TestSupport::apply(line.sim(), c.identity);
     RecordingLogger log;
     auto* port = line.makePort().release();
     auto* stateful = new Net::StatefulDevice(port);
@@ -75,10 +76,10 @@ TEST_P(ModemIdentification, FindsTheTableRow) {
 
 INSTANTIATE_TEST_SUITE_P(
     Rows, ModemIdentification,
-    testing::Values(IdentityCase{"isdnRow1EvenWith56000", ModemTestKit::isdnTaPlus(), Net::ModemIsdn, 1},
-                    IdentityCase{"isdnRow2", ModemTestKit::isdnAl5068(), Net::ModemIsdn, 2},
-                    IdentityCase{"analogRow1", ModemTestKit::conexant56k(), Net::ModemAnalog, 1},
-                    IdentityCase{"analogRow2", ModemTestKit::agereV92(), Net::ModemAnalog, 2},
+    testing::Values(IdentityCase{"isdnRow1EvenWith56000", TestSupport::isdnTaPlus(), Net::ModemIsdn, 1},
+                    IdentityCase{"isdnRow2", TestSupport::isdnAl5068(), Net::ModemIsdn, 2},
+                    IdentityCase{"analogRow1", TestSupport::conexant56k(), Net::ModemAnalog, 1},
+                    IdentityCase{"analogRow2", TestSupport::agereV92(), Net::ModemAnalog, 2},
                     IdentityCase{"genericOk", Identity{}, Net::ModemUnknown, 0},
                     IdentityCase{"errorReply", Identity{{"ERROR"}, {"ERROR"}}, Net::ModemUnknown, 0},
                     IdentityCase{"emptyAndPlusLinesSkipped", Identity{{"", "+CME: ERROR", "Agere OCM V.92"}, {"Agere OCM V.92"}},
@@ -104,7 +105,7 @@ TEST(ModemIdentificationEdge, SilentModemIsNotRespondingLoggedAndNeverThrows) {
 
 TEST(ModemIdentificationEdge, PreconfiguredModemIsNotIdentifiedUntilTheLineIsReset) {
     SimulatedLine line;
-    ModemTestKit::apply(line.sim(), ModemTestKit::agereV92());
+    TestSupport::apply(line.sim(), TestSupport::agereV92());
     auto* port = line.makePort().release();
     auto* stateful = new Net::StatefulDevice(port);
     Net::AnalogModem modem(stateful, nullptr);
@@ -342,7 +343,7 @@ TEST(ModemCommands, ResultLinesMoveTheFlagsAsTheStateTableSays) {
 
 TEST(ModemSharedLine, ModemsTakeConfigurationIdsAndForceSetUpOnEachOther) {
     SimulatedLine line;
-    ModemTestKit::apply(line.sim(), ModemTestKit::agereV92());
+    TestSupport::apply(line.sim(), TestSupport::agereV92());
     std::unique_ptr<Net::StatefulDevice> stateful(new Net::StatefulDevice(line.makePort().release()));
     Net::AnalogModem first(stateful.get(), nullptr, false);
     Net::AnalogModem second(stateful.get(), nullptr, false);

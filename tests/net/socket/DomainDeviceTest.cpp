@@ -21,7 +21,8 @@
 #include <varonet/net/socket/DomainAddress.h>
 #include <varonet/net/socket/DomainServer.h>
 #include <varonet/net/socket/SocketErrors.h>
-#include "support/SocketTestProcess.h"
+#include "support/Files.h"
+#include "support/Process.h"
 
 namespace {
 
@@ -33,7 +34,7 @@ using TestSupport::readExactly;
 class DomainDeviceTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        ASSERT_FALSE(mTemp.getPath().empty());
+        ASSERT_FALSE(mTemp.path().empty());
         Net::DomainAddress::setDirectory(msDirectory);
     }
     void TearDown() override { Net::DomainAddress::setDirectory(""); }
@@ -44,8 +45,8 @@ protected:
         return std::unique_ptr<IO::Device>(mServer->acceptInternal());
     }
 
-    SocketTest::TempDirectory mTemp;
-    std::string msDirectory = mTemp.getPath() + "/pipes";
+    TestSupport::TempDir mTemp;
+    std::string msDirectory = mTemp.path() + "/pipes";
     std::unique_ptr<Net::DomainServer> mServer;
     Net::DomainDevice mClient{"gateway"};
 };
@@ -121,7 +122,7 @@ TEST_F(DomainDeviceTest, WakeUpEndsBlockedReadAndWriteToVanishedEndIsBrokenPipe)
 
 TEST_F(DomainServerTest, TwoProcessesTalkBothWaysUntilTheOtherEnds) {
     Net::DomainServer server("gateway");
-    pid_t child = SocketTest::runChild([] {
+    TestSupport::ChildProcess child([] {
         Net::DomainDevice client("gateway");
         client.open();
         if (client.getName() != "domain:gateway") return 2;
@@ -136,7 +137,7 @@ TEST_F(DomainServerTest, TwoProcessesTalkBothWaysUntilTheOtherEnds) {
     EXPECT_EQ(device->getName(), "domain:");
     EXPECT_EQ(readExactly(*device, 4), "ping");
     device->write("pong", 4);
-    ASSERT_EQ(SocketTest::waitChild(child, 5000), 0);
+    ASSERT_EQ(child.wait(5000), 0);
     EXPECT_EQ(readExactly(*device, 3), "bye");  // what was sent before the end still arrives
     EXPECT_TRUE(device->isEOF());
     EXPECT_EQ(codeOf([&] { device->size(); }), unsigned(EPIPE));
@@ -190,7 +191,7 @@ TEST_F(DomainServerTest, OneServerPerNameInAPrivateDirectory) {
     struct stat st{};
     ASSERT_EQ(::stat(msDirectory.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0700u);
-    std::string open = mTemp.getPath() + "/open";
+    std::string open = mTemp.path() + "/open";
     ASSERT_EQ(::mkdir(open.c_str(), 0755), 0);
     ASSERT_EQ(::chmod(open.c_str(), 0755), 0);
     Net::DomainAddress::setDirectory(open);

@@ -20,8 +20,8 @@
 #include <varonet/net/socket/BsdSocketAddressIPv4.h>
 #include <varonet/net/socket/SocketErrors.h>
 #include <varonet/net/socket/TcpIp4Server.h>
-#include "support/SocketTestLoopback.h"
-#include "support/SocketTestPeer.h"
+#include "support/Loopback.h"
+#include "support/Process.h"
 
 namespace {
 
@@ -43,16 +43,22 @@ std::unique_ptr<Net::TcpIp4Device> acceptDevice(Net::TcpIp4Server& server) {
 // A plain POSIX client socket, closed however the test ends.
 struct RawClient {
     int fd;
-    explicit RawClient(unsigned int port) : fd(SocketTest::connectRaw(port)) {}
+    explicit RawClient(unsigned int port) : fd(TestSupport::connectRaw(port)) {}
     ~RawClient() { ::close(fd); }
 };
 
-// A foreign peer (Python sockets) listening on 127.0.0.1.
+// The foreign peer: Python's socket module running tests/peers/SocketPeer.py.
+std::vector<std::string> peerCommand(std::vector<std::string> args) {
+    args.insert(args.begin(), {"python3", "-u", VARONET_TEST_SOURCE_DIR "/peers/SocketPeer.py"});
+    return args;
+}
+
+// A foreign peer listening on 127.0.0.1.
 struct ForeignServer {
-    SocketTest::PeerProcess peer;
+    TestSupport::ChildProcess peer;
     unsigned int port;
     explicit ForeignServer(const char* mode)
-        : peer(SocketTest::peerScript(VARONET_TEST_SOURCE_DIR), {mode}),
+        : peer(peerCommand({mode}), {.captureOutput = true}),
           port(peer.isStarted() ? peer.waitReady(10000) : 0) {}
 };
 
@@ -113,7 +119,7 @@ TEST(TcpIp4DeviceTest, TalksToForeignEchoServerAndMovesTenMiB) {
     EXPECT_EQ(device.write("hello, peer", 11), 11);
     EXPECT_EQ(readExactly(device, 11), "hello, peer");
     const std::size_t total = 10u << 20;
-    std::vector<char> data = SocketTest::pattern(total);
+    std::vector<char> data = TestSupport::pattern(total);
     std::thread writer([&] {
         for (std::size_t at = 0; at < total; at += 65536) device.write(data.data() + at, 65536);
     });
@@ -143,7 +149,7 @@ TEST(TcpIp4DeviceTest, PeerCloseClosesDeviceAndReopenConnectsAgain) {
 }
 
 TEST(TcpIp4DeviceTest, ConnectFailures) {
-    InspectableDevice refused("127.0.0.1", SocketTest::unusedPort(), 2000);
+    InspectableDevice refused("127.0.0.1", TestSupport::unusedPort(), 2000);
     OS::StopWatch watch;
     EXPECT_EQ(codeOf([&] { refused.open(); }), unsigned(ECONNREFUSED));  // not a time-out
     EXPECT_LT(watch.getElapsed(), 1000u);
@@ -164,7 +170,7 @@ TEST(TcpIp4DeviceTest, ConnectFailures) {
 }
 
 TEST(TcpIp4DeviceTest, ConnectToFullAcceptQueueTimesOut) {
-    SocketTest::RawListener listener(0);
+    TestSupport::RawListener listener(0);
     ASSERT_TRUE(listener.fillAcceptQueue());
     // Built without a time-out: the one set afterwards applies at the next open.
     InspectableDevice device("127.0.0.1", listener.getPort(), 0);
@@ -236,7 +242,7 @@ TEST(TcpIp4DeviceTest, OtherThreadsLeaveBlockedReadAloneUnlessWakingIt) {
 
 TEST(TcpIp4DeviceTest, WrapsConnectedDescriptorAndCopiesShareIt) {
     Net::TcpIp4Server server(0);
-    Net::TcpIp4Device device(SocketTest::connectRaw(server.getLocalPort()), 0);
+    Net::TcpIp4Device device(TestSupport::connectRaw(server.getLocalPort()), 0);
     std::unique_ptr<IO::Device> accepted(server.acceptInternal());
     ASSERT_TRUE(device.isOpen());
     device.write("raw", 3);
@@ -286,7 +292,7 @@ TEST(TcpIp4ServerTest, RejectResetsFirstCallerAndACopyAcceptsTheNext) {
     auto device = acceptDevice(copy);
     ASSERT_TRUE(device);
     EXPECT_FALSE(server.waitForConnection(0));
-    unsigned int clientPort = SocketTest::localPort(second.fd);
+    unsigned int clientPort = TestSupport::localPort(second.fd);
     EXPECT_TRUE(device->isOpen());
     EXPECT_EQ(device->getPeerPort(), clientPort);
     EXPECT_EQ(device->getName(), "127.0.0.1:" + std::to_string(clientPort));
@@ -310,8 +316,8 @@ TEST(TcpIp4ServerTest, BusyPortFailsInConstructorButRestartBindsAtOnce) {
 TEST(TcpIp4ServerTest, AcceptedDeviceOutlivesServerAndServesForeignClient) {
     auto server = std::make_unique<Net::TcpIp4Server>(0);
     const unsigned int count = 1u << 20;
-    SocketTest::PeerProcess peer(SocketTest::peerScript(VARONET_TEST_SOURCE_DIR),
-                                 {"client", std::to_string(server->getLocalPort()), std::to_string(count)});
+    TestSupport::ChildProcess peer(peerCommand({"client", std::to_string(server->getLocalPort()), std::to_string(count)}),
+                                   {.captureOutput = true});
     ASSERT_TRUE(peer.isStarted());
     ASSERT_TRUE(server->waitForConnection(10000));
     auto device = acceptDevice(*server);
@@ -328,7 +334,7 @@ TEST(TcpIp4ServerTest, AcceptedDeviceOutlivesServerAndServesForeignClient) {
     EXPECT_EQ(echoed, count);
     device->close();
     EXPECT_EQ(peer.readLine(10000), "OK");
-    EXPECT_EQ(peer.waitExit(5000), 0);
+    EXPECT_EQ(peer.wait(5000), 0);
 }
 
 }  // namespace

@@ -5,7 +5,7 @@
 #include <memory>
 #include <vector>
 
-namespace SocketTest {
+namespace TestSupport {
 
 /// A listening socket on 127.0.0.1 with an ephemeral port.
 class RawListener {
@@ -34,4 +34,4 @@ unsigned int localPort(int fd);
 /// The byte pattern of SocketPeer.py: period 251.
 std::vector<char> pattern(std::size_t count);
 
-}  // namespace SocketTest
+}  // namespace TestSupport

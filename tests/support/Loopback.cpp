@@ -1,4 +1,4 @@
-#include "support/SocketTestLoopback.h"
+#include "support/Loopback.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -9,7 +9,7 @@
 
 #include <cerrno>
 
-namespace SocketTest {
+namespace TestSupport {
 
 namespace {
 sockaddr_in loopback(unsigned int port) {
@@ -83,4 +83,4 @@ std::vector<char> pattern(std::size_t count) {
     return bytes;
 }
 
-}  // namespace SocketTest
+}  // namespace TestSupport

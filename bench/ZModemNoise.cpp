@@ -1,0 +1,204 @@
+// ZMODEM on a noisy line: sz and rz (lrzsz) against our sender and receiver,
+// through a relay that flips one random bit of a byte with probability p, in
+// both directions, with a seed per run.
+//
+//   build/bench/ZModemNoise                    the whole table (needs sz and rz on PATH)
+//   build/bench/ZModemNoise --runs 3 --levels 0,1e-4 --jobs 4 --pairs sz-rz,ours-ours
+//
+// For each p and pairing it prints how many of the runs delivered the file
+// byte-exact within the limit, and the median time of those that did.
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <cstdlib>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <mutex>
+#include <random>
+#include <sstream>
+#include <thread>
+#include <vector>
+
+#include "support/DescriptorDevice.h"
+#include "support/Files.h"
+#include "support/Process.h"
+#include <varonet/zmodem/CZModem.h>
+#include <varonet/zmodem/ZModemDebugSink.h>
+
+namespace {
+
+constexpr std::size_t kFileBytes = 1u << 20;
+constexpr int kLimitMs = 90000;
+
+// Copies both ways between a and b until both sides have closed, flipping a
+// random bit of a byte with probability p (seeded), or until stop is set.
+void relay(int a, int b, double p, unsigned seed, const std::atomic<bool>& stop) {
+    std::mt19937_64 gen(seed);
+    std::uniform_real_distribution<double> uniform(0.0, 1.0);
+    auto gap = [&]() -> double {  // bytes until the next damaged one
+        if (p <= 0) return 1e300;
+        return std::floor(std::log(1.0 - uniform(gen)) / std::log(1.0 - p));
+    };
+    double next[2] = {gap(), gap()};
+    int fds[2] = {a, b};
+    bool open[2] = {true, true};
+    std::vector<char> buffer(64 * 1024);
+    while ((open[0] || open[1]) && !stop.load()) {
+        pollfd p2[2] = {{open[0] ? fds[0] : -1, POLLIN, 0}, {open[1] ? fds[1] : -1, POLLIN, 0}};
+        if (::poll(p2, 2, 100) <= 0) continue;
+        for (int side = 0; side < 2; ++side) {
+            if (!open[side] || !(p2[side].revents & (POLLIN | POLLHUP | POLLERR))) continue;
+            long n = ::read(fds[side], buffer.data(), buffer.size());
+            if (n <= 0) {
+                open[side] = false;
+                ::shutdown(fds[1 - side], SHUT_WR);
+                continue;
+            }
+            for (double& at = next[side]; at < static_cast<double>(n); at += 1 + gap())
+                buffer[static_cast<std::size_t>(at)] ^= static_cast<char>(1u << (gen() % 8));
+            next[side] -= static_cast<double>(n);
+            for (long done = 0; done < n;) {
+                long w = ::write(fds[1 - side], buffer.data() + done, static_cast<std::size_t>(n - done));
+                if (w <= 0) break;
+                done += w;
+            }
+        }
+    }
+}
+
+std::string self;
+
+struct Run {
+    bool ok = false;
+    double seconds = 0;
+};
+
+// ZMODEM_NOISE_KEEP=DIR: the peers' stderr of every run is copied there.
+void keep(const TestSupport::TempDir& dir, const std::string& pair, double p, unsigned seed) {
+    const char* to = std::getenv("ZMODEM_NOISE_KEEP");
+    if (!to) return;
+    std::string stem = std::string(to) + "/" + pair + "-" + std::to_string(p) + "-" + std::to_string(seed);
+    for (const char* who : {"sender", "receiver"})
+        TestSupport::writeFile(stem + "." + who, TestSupport::readFile(dir.file(std::string(who) + ".err")));
+}
+
+// One transfer of big.bin from send/ to recv/ in dir.
+Run transfer(const std::string& pair, double p, unsigned seed) {
+    using TestSupport::ChildProcess;
+    TestSupport::TempDir dir;
+    std::string send = dir.sub("send"), recv = dir.sub("recv");
+    std::string bytes = TestSupport::randomBytes(kFileBytes, seed);
+    TestSupport::writeFile(send + "/big.bin", bytes);
+    TestSupport::SocketPair left, right;  // sender <-> relay, relay <-> receiver
+    bool oursSend = pair.rfind("ours", 0) == 0, oursRecv = pair.find("-ours") != std::string::npos;
+    auto start = std::chrono::steady_clock::now();
+    ChildProcess receiver(oursRecv ? std::vector<std::string>{self, "--peer-receive"} : std::vector<std::string>{"rz", "-q"},
+                          {recv, right.fd[1], right.fd[1], dir.file("receiver.err")});
+    ChildProcess sender(oursSend ? std::vector<std::string>{self, "--peer-send", "big.bin"}
+                                 : std::vector<std::string>{"sz", "-q", "big.bin"},
+                        {send, left.fd[0], left.fd[0], dir.file("sender.err")});
+    ::close(left.take(0));
+    ::close(right.take(1));
+    std::atomic<bool> stop{false};
+    std::thread line(relay, left.fd[1], right.fd[0], p, seed * 7919u + 1, std::cref(stop));
+    int a = sender.wait(kLimitMs);
+    int used = static_cast<int>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count());
+    int b = receiver.wait(static_cast<unsigned>(std::max(kLimitMs - used, 1)));
+    Run run;
+    run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    stop = true;
+    line.join();
+    run.ok = a == 0 && b == 0 && TestSupport::readFile(recv + "/big.bin") == bytes;
+    keep(dir, pair, p, seed);
+    return run;
+}
+
+int peer(bool sending, const char* name) {
+    // ZMODEM_NOISE_TRACE=1: the session's debug lines, timed, on the peer's stderr.
+    if (std::getenv("ZMODEM_NOISE_TRACE")) {
+        auto start = std::chrono::steady_clock::now();
+        ZModem::ZModemDebugSink::set([start](const Base::String& line) {
+            if (!std::getenv("ZMODEM_NOISE_DUMP") && (line.startsWith("reading from device") || line.startsWith("00"))) return;
+            double t = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+            std::fprintf(stderr, "%8.3f %s", t, line.c_str());
+        });
+    }
+    TestSupport::DescriptorDevice device(0, false);
+    ZModem::CZModem session(&device);
+    session.set_path(".");
+    int r = sending ? session.sendez(name, 0, 0) : session.rec_z(1);
+    if (r) std::fprintf(stderr, "result 0x%x\n", static_cast<unsigned>(r));
+    return r == 0 ? 0 : 1;
+}
+
+std::vector<std::string> split(const std::string& text) {
+    std::vector<std::string> parts;
+    std::stringstream in(text);
+    for (std::string part; std::getline(in, part, ',');) parts.push_back(part);
+    return parts;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    self = std::filesystem::canonical("/proc/self/exe").string();
+    if (argc >= 2 && std::strcmp(argv[1], "--peer-send") == 0 && argc >= 3) return peer(true, argv[2]);
+    if (argc >= 2 && std::strcmp(argv[1], "--peer-receive") == 0) return peer(false, nullptr);
+    int runs = 10, jobs = 2;
+    std::vector<std::string> levels = {"0", "1e-6", "1e-5", "1e-4", "3e-4", "1e-3"};
+    std::vector<std::string> pairs = {"sz-rz", "sz-ours", "ours-rz", "ours-ours"};
+    for (int i = 1; i + 1 < argc; i += 2) {
+        std::string option = argv[i], value = argv[i + 1];
+        if (option == "--runs") runs = std::stoi(value);
+        else if (option == "--jobs") jobs = std::max(1, std::stoi(value));
+        else if (option == "--levels") levels = split(value);
+        else if (option == "--pairs") pairs = split(value);
+        else {
+            std::fprintf(stderr, "usage: %s [--runs N] [--jobs N] [--levels P,P..] [--pairs sz-rz,sz-ours,ours-rz,ours-ours]\n", argv[0]);
+            return 2;
+        }
+    }
+    if (TestSupport::findProgram("sz").empty() || TestSupport::findProgram("rz").empty()) {
+        std::fprintf(stderr, "sz / rz not on PATH (Debian package lrzsz)\n");
+        return 1;
+    }
+    std::printf("1 MiB random file, %d seeded runs per cell, %d s limit; cell: completed/runs (median s)\n\n", runs,
+                kLimitMs / 1000);
+    std::printf("| p per byte |");
+    for (const auto& pair : pairs) std::printf(" %s |", pair.c_str());
+    std::printf("\n|---|");
+    for (std::size_t k = 0; k < pairs.size(); ++k) std::printf("---|");
+    std::printf("\n");
+    std::fflush(stdout);
+    for (const auto& level : levels) {
+        double p = std::stod(level);
+        std::printf("| %s |", level.c_str());
+        for (const auto& pair : pairs) {
+            std::vector<Run> results(static_cast<std::size_t>(runs));
+            std::atomic<int> nextRun{0};
+            std::vector<std::thread> workers;
+            for (int j = 0; j < jobs; ++j)
+                workers.emplace_back([&] {
+                    for (int k; (k = nextRun++) < runs;)
+                        results[static_cast<std::size_t>(k)] = transfer(pair, p, 1000u + static_cast<unsigned>(k));
+                });
+            for (auto& w : workers) w.join();
+            std::vector<double> times;
+            for (const auto& r : results)
+                if (r.ok) times.push_back(r.seconds);
+            std::sort(times.begin(), times.end());
+            if (times.empty()) std::printf(" 0/%d |", runs);
+            else std::printf(" %zu/%d (%.1f s) |", times.size(), runs, times[times.size() / 2]);
+            std::fflush(stdout);
+        }
+        std::printf("\n");
+    }
+    return 0;
+}

@@ -1,0 +1,121 @@
+#include "support/Process.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <thread>
+
+#include "support/Files.h"
+
+namespace TestSupport {
+
+namespace {
+int statusOf(int raw) { return WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw); }
+}  // namespace
+
+ChildProcess::ChildProcess(const std::vector<std::string>& argv, const Options& options) {
+    std::string program = argv.empty() ? "" : argv[0];
+    if (program.find('/') == std::string::npos) program = findProgram(program);
+    if (program.empty()) return;
+    std::vector<std::string> args = argv;
+    std::vector<char*> raw;
+    for (auto& a : args) raw.push_back(a.data());
+    raw.push_back(nullptr);
+    int output[2] = {-1, -1};
+    if (options.captureOutput && ::pipe2(output, O_CLOEXEC) != 0) return;
+    int err = options.stderrPath.empty()
+                  ? -1
+                  : ::open(options.stderrPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    miPid = ::fork();
+    if (miPid == 0) {
+        // Only async-signal-safe calls between fork and exec.
+        if (!options.directory.empty() && ::chdir(options.directory.c_str()) != 0) ::_exit(126);
+        if (options.stdinFd >= 0) ::dup2(options.stdinFd, 0);
+        if (options.stdoutFd >= 0) ::dup2(options.stdoutFd, 1);
+        if (output[1] >= 0) ::dup2(output[1], 1);
+        if (err >= 0) ::dup2(err, 2);
+        ::execv(program.c_str(), raw.data());
+        ::_exit(127);
+    }
+    if (err >= 0) ::close(err);
+    if (output[1] >= 0) ::close(output[1]);
+    miOutput = output[0];
+}
+
+ChildProcess::ChildProcess(const std::function<int()>& body) {
+    miPid = ::fork();
+    if (miPid == 0) {
+        int rc = 99;
+        try {
+            rc = body();
+        } catch (...) {
+        }
+        ::_exit(rc);
+    }
+}
+
+ChildProcess::~ChildProcess() {
+    if (miPid > 0) {
+        ::kill(miPid, SIGKILL);
+        int raw = 0;
+        ::waitpid(miPid, &raw, 0);
+    }
+    if (miOutput >= 0) ::close(miOutput);
+}
+
+std::string ChildProcess::readLine(unsigned int ms) {
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    for (;;) {
+        auto at = msBuffer.find('\n');
+        if (at != std::string::npos) {
+            std::string line = msBuffer.substr(0, at);
+            msBuffer.erase(0, at + 1);
+            return line;
+        }
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        if (miOutput < 0 || left.count() <= 0) return "";
+        pollfd p{miOutput, POLLIN, 0};
+        if (::poll(&p, 1, static_cast<int>(left.count())) <= 0) return "";
+        char chunk[256];
+        ssize_t n = ::read(miOutput, chunk, sizeof chunk);
+        if (n <= 0) return "";
+        msBuffer.append(chunk, static_cast<std::size_t>(n));
+    }
+}
+
+unsigned int ChildProcess::waitReady(unsigned int ms) {
+    std::string line = readLine(ms);
+    if (line.rfind("READY ", 0) != 0) return 0;
+    return static_cast<unsigned int>(std::stoul(line.substr(6)));
+}
+
+int ChildProcess::wait(unsigned int ms) {
+    if (miPid <= 0) return miStatus == kNotStarted ? -1 : miStatus;
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    for (;;) {
+        int raw = 0;
+        if (::waitpid(miPid, &raw, WNOHANG) == miPid) {
+            miPid = -1;
+            miStatus = statusOf(raw);
+            return miStatus;
+        }
+        if (std::chrono::steady_clock::now() >= deadline) {
+            ::kill(miPid, SIGKILL);
+            ::waitpid(miPid, &raw, 0);
+            miPid = -1;
+            miStatus = -1;
+            return -1;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));  // polling a child's exit
+    }
+}
+
+void ChildProcess::signal(int sig) {
+    if (miPid > 0) ::kill(miPid, sig);
+}
+
+}  // namespace TestSupport
