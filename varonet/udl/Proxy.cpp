@@ -148,12 +148,13 @@ void Proxy::run() {
     self.mBuffer.resize(static_cast<std::size_t>(ChunkBytes));
     unsigned int pause = 0;
     while (!isStopRequested()) {
-        bool openFailed = false;
+        bool failedOpen = false;
         try {
             try {
                 ensureOpen();
-            } catch (const Base::Exception&) {
-                openFailed = true;
+            } catch (const Base::Exception& e) {
+                failedOpen = true;
+                if (self.mpObserver) self.mpObserver->openFailed(self.msLocator, self.mpReceiver->msLocator, e);
                 throw;
             }
             pause = 0;
@@ -174,7 +175,7 @@ void Proxy::run() {
             if (self.mpObserver) self.mpObserver->closed(self.msLocator, self.mpReceiver->msLocator);
             self.mbOpened = false;
         }
-        if (openFailed) pause = pauseAfterFailedOpen(pause);
+        if (failedOpen) pause = pauseAfterFailedOpen(pause);
     }
 }
 

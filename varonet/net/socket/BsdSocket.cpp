@@ -154,6 +154,9 @@ void BsdSocket::wakeUp() {
 
 int BsdSocket::pollWithWake(short events, unsigned int ms, short* revents) {
     pollfd fds[2] = {{mpState->miHandle, events, 0}, {mpState->miWakeFd, POLLIN, 0}};
+    // A look (ms 0) is no wait: it leaves a pending wake-up for the wait that follows it,
+    // as in "look for a caller, then accept" or "look for data, then read".
+    const nfds_t count = ms == 0 ? 1 : 2;
     OS::StopWatch watch;
     for (;;) {
         int timeout = -1;
@@ -161,7 +164,7 @@ int BsdSocket::pollWithWake(short events, unsigned int ms, short* revents) {
             unsigned int left = watch.getRemaining(ms);
             timeout = left > static_cast<unsigned int>(INT_MAX) ? INT_MAX : static_cast<int>(left);
         }
-        int r = ::poll(fds, 2, timeout);
+        int r = ::poll(fds, count, timeout);
         if (r < 0 && errno == EINTR) continue;
         if (r < 0) return -2;
         if (fds[1].revents & POLLIN) {

@@ -96,7 +96,8 @@ public:
     [[noreturn]] void fail(bool closeOnError, const char* operation = nullptr);
     /// poll(2) on the socket together with the wake descriptor, ms as for waitFor.
     /// 1: an event (in revents when given); 0: time-out; -1: woken (the wake-up is
-    /// consumed); -2: poll failed (errno tells why).
+    /// consumed); -2: poll failed (errno tells why). With ms 0 it only looks at
+    /// the socket and leaves a pending wake-up for the next wait.
     int pollWithWake(short events, unsigned int ms, short* revents);
 
 private:
