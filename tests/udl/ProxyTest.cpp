@@ -18,7 +18,8 @@
 #include "support/Process.h"
 #include "support/TestCalls.h"
 #include <varonet/net/socket/DomainAddress.h>
-#include <varonet/net/socket/DomainServer.h>
+#include <varonet/net/socket/DomainDevice.h>
+#include <varonet/net/socket/TcpIp4Device.h>
 #include <varonet/net/socket/TcpIp4Server.h>
 #include <varonet/udl/ServerDevice.h>
 #include <varonet/udl/UDLErrors.h>
@@ -59,23 +60,17 @@ private:
     std::condition_variable mChanged;
 };
 
-// A listener that a proxy's side connects to; the test holds the far end.
-struct Far {
-    std::unique_ptr<IO::DeviceServer> server;
-    std::string locator;
-    std::unique_ptr<IO::Device> end{};
-
-    static Far tcp() {
-        auto server = std::make_unique<Net::TcpIp4Server>(0);
-        std::string locator = "tcpip:127.0.0.1@" + std::to_string(server->getLocalPort());
-        return {std::move(server), locator};
-    }
-    static Far pipe(const std::string& name) { return {std::make_unique<Net::DomainServer>(name), "domain:" + name}; }
-    IO::Device& accept() {
-        EXPECT_TRUE(server->waitForConnection(5000)) << locator;
-        return *(end = std::unique_ptr<IO::Device>(server->accept()));
-    }
-};
+// The test's far end of a side that waits for callers: "server:tcpip:Port=0"
+// (a TCP caller) or "server:domain:NAME" (a pipe client). Callers may come
+// before the side's thread starts; they queue.
+std::unique_ptr<IO::Device> call(UDL::Proxy& side, const char* pipe = nullptr) {
+    auto* server = static_cast<IO::ServerDevice*>(side.getDevice())->getServer();
+    std::unique_ptr<IO::Device> caller;
+    if (pipe) caller = std::make_unique<Net::DomainDevice>(pipe);
+    else caller = std::make_unique<Net::TcpIp4Device>("127.0.0.1", static_cast<Net::TcpIp4Server*>(server)->getLocalPort(), 0);
+    caller->open();
+    return caller;
+}
 
 class ProxyTest : public ::testing::Test {
 protected:
@@ -83,49 +78,53 @@ protected:
 };
 
 TEST_F(ProxyTest, PartnersRelayBothWaysShowingEachChunkAndReconnectAfterTheirPeerLeft) {
-    Far a = Far::tcp(), b = Far::tcp();
+    Net::TcpIp4Server bServer(0);  // b is a TCP client of the test
+    const std::string a = "server:tcpip:Port=0", b = "tcpip:127.0.0.1@" + std::to_string(bServer.getLocalPort());
     {
-        UDL::Proxy pa(a.locator, &mSeen), pb(b.locator, &mSeen);
+        UDL::Proxy pa(a, &mSeen), pb(b, &mSeen);
         pa.partner(pb);
+        auto farA = call(pa);
         pa.start();
         pb.start();
-        IO::Device &farA = a.accept(), &farB = b.accept();
-        farA.write(Base::String("to B"));
-        EXPECT_EQ(readFor(farB, 4, 5000), "to B");
-        farB.write(Base::String("to A"));
-        EXPECT_EQ(readFor(farA, 4, 5000), "to A");
-        farA.close();  // a's peer goes away: a reports it and connects again
-        IO::Device& again = a.accept();
-        farB.write(Base::String("again"));
-        EXPECT_EQ(readFor(again, 5, 5000), "again");
-        EXPECT_TRUE(mSeen.waitFor("opened " + a.locator, 2));
+        ASSERT_TRUE(bServer.waitForConnection(5000));
+        std::unique_ptr<IO::Device> farB(bServer.accept());
+        farA->write(Base::String("to B"));
+        EXPECT_EQ(readFor(*farB, 4, 5000), "to B");
+        farB->write(Base::String("to A"));
+        EXPECT_EQ(readFor(*farA, 4, 5000), "to A");
+        farB.reset();  // b's peer goes away: b reports it and connects again
+        ASSERT_TRUE(bServer.waitForConnection(5000));
+        farB.reset(bServer.accept());
+        farA->write(Base::String("again"));
+        EXPECT_EQ(readFor(*farB, 5, 5000), "again");
+        EXPECT_TRUE(mSeen.waitFor("opened " + b, 2));
     }
     std::erase_if(mSeen.lines, [](auto& line) { return line.rfind("opened", 0) == 0; });
-    EXPECT_EQ(mSeen.lines, (std::vector<std::string>{a.locator + ">" + b.locator + ":to B",
-                                                     b.locator + ">" + a.locator + ":to A", "closed " + a.locator,
-                                                     b.locator + ">" + a.locator + ":again"}));
+    mSeen.lines.resize(4);  // what the far ends' going away at the end brought is not of interest
+    EXPECT_EQ(mSeen.lines, (std::vector<std::string>{a + ">" + b + ":to B", b + ">" + a + ":to A", "closed " + b,
+                                                     a + ">" + b + ":again"}));
 }
 
 TEST_F(ProxyTest, OneWayRelayDropsWhatAClosedReceiverCannotTakeAndCopiesShareASide) {
     EXPECT_EQ(TestSupport::messageOf([] { UDL::Proxy("none:", nullptr); }), "error 0: the locator names no device: 'none:'");
-    Far a = Far::tcp(), b = Far::tcp();
-    UDL::Proxy pa(a.locator, &mSeen), pb(b.locator, nullptr), copy(pa);
+    UDL::Proxy pa("server:tcpip:Port=0", &mSeen), pb("server:tcpip:Port=0", nullptr), copy(pa),
+        other("loopback:", nullptr);
+    other = copy;
     pa.receiver(pb);
-    EXPECT_EQ(copy.getDevice(), pa.getDevice());
+    EXPECT_EQ(other.getDevice(), pa.getDevice());
     EXPECT_EQ(TestSupport::messageOf([&] { pb.check(); }), "error 0: the proxy has no receiver");  // its run ends so
+    auto farA = call(pa), farB = call(pb);
     pa.start();
-    IO::Device& farA = a.accept();
     // Each chunk is shown before it is written: once the second one is shown, the first
     // has met b's closed device.
     for (const char* chunk : {"lost", "gone"}) {
-        farA.write(Base::String(chunk));
-        ASSERT_TRUE(mSeen.waitFor(a.locator + ">" + b.locator + ":" + chunk));
+        farA->write(Base::String(chunk));
+        ASSERT_TRUE(mSeen.waitFor("server:tcpip:Port=0>server:tcpip:Port=0:" + std::string(chunk)));
     }
     pb.withDevice([](IO::Device& device) { device.open(); });  // under b's lock, which a's writes take too
-    IO::Device& farB = b.accept();
-    farA.write(Base::String("kept"));
-    std::string got = readFor(farB, 4, 5000);
-    if (got == "gone") got = readFor(farB, 4, 5000);  // written or dropped, as b's open came
+    farA->write(Base::String("kept"));
+    std::string got = readFor(*farB, 4, 5000);
+    if (got == "gone") got = readFor(*farB, 4, 5000);  // written or dropped, as b's open came
     EXPECT_EQ(got, "kept");
 }
 
@@ -139,21 +138,18 @@ TEST_F(ProxyTest, DeletingAServerSideEndsWithinASecondInEveryState) {
         UDL::Proxy sink("loopback:", nullptr);
         side->receiver(sink);
         side->setRetryPause(60000, 60000);
-        auto* server = static_cast<IO::ServerDevice*>(side->getDevice())->getServer();
-        unsigned int port = static_cast<Net::TcpIp4Server*>(server)->getLocalPort();
+        auto caller = state == Connected || state == CallerGone ? call(*side) : nullptr;
         side->start();
-        int caller = state == Connected || state == CallerGone ? TestSupport::connectRaw(port) : -1;
         // Each state is reached when the side says so.
         bool reached = state == NoCaller || seen.waitFor(state == Retrying ? "failed" : "opened");
         if (state == CallerGone) {
-            ::close(caller);
+            caller.reset();
             reached = seen.waitFor("closed");
         }
         ASSERT_TRUE(reached);
         auto start = Clock::now();
         side.reset();
         EXPECT_LT(Clock::now() - start, std::chrono::seconds(1));
-        if (state == Connected) ::close(caller);
     }
 }
 
@@ -182,22 +178,22 @@ TEST_F(ProxyTest, StreamsABurstWhoseWriterClosesAtOnceInBoundedMemory) {
     Net::DomainAddress::setDirectory(temp.file("pipes"));
     for (bool pipes : {false, true}) {
         SCOPED_TRACE(pipes ? "pipes" : "TCP");
-        Far in = pipes ? Far::pipe("in") : Far::tcp(), out = pipes ? Far::pipe("out") : Far::tcp();
-        UDL::Proxy source(in.locator, nullptr), sink(out.locator, nullptr);
+        UDL::Proxy source(pipes ? "server:domain:in" : "server:tcpip:Port=0", nullptr),
+            sink(pipes ? "server:domain:out" : "server:tcpip:Port=0", nullptr);
         source.partner(sink);
+        auto producerEnd = call(source, pipes ? "in" : nullptr), consumerEnd = call(sink, pipes ? "out" : nullptr);
         source.start();
         sink.start();
-        IO::Device &producerEnd = in.accept(), &consumerEnd = out.accept();
         TestSupport::resetMemoryPeak();
         const long before = TestSupport::memoryKiB("VmRSS");
         std::thread producer([&] {
-            for (long sent = 0; sent < kTotal; sent += kBlock) producerEnd.write(period.data() + sent % 251, kBlock);
-            producerEnd.close();
+            for (long sent = 0; sent < kTotal; sent += kBlock) producerEnd->write(period.data() + sent % 251, kBlock);
+            producerEnd->close();
         });
         std::vector<char> buffer(kBlock);
         long got = 0, wrong = 0;
-        while (got < kTotal && consumerEnd.waitForData(5000)) {
-            long n = consumerEnd.readInternal(buffer.data(), kBlock);
+        while (got < kTotal && consumerEnd->waitForData(5000)) {
+            long n = consumerEnd->readInternal(buffer.data(), kBlock);
             for (long i = 0; i < n; ++i) wrong += buffer[i] != period[(got + i) % 251];
             // A slow consumer: a pause each time another 512 KiB came.
             if ((got += n) % (512 * 1024) < n) std::this_thread::sleep_for(std::chrono::milliseconds(1));

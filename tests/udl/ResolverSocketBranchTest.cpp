@@ -22,11 +22,7 @@ using TestSupport::codeOf;
 
 class ResolverSocketBranchTest : public ::testing::Test {
 protected:
-    void SetUp() override { Net::DomainAddress::setDirectory(mTemp.file("pipes")); }
-    void TearDown() override { Net::DomainAddress::setDirectory(""); }
-
     UDL::BaseDeviceResolver mResolver;
-    TestSupport::TempDir mTemp;
 };
 
 TEST_F(ResolverSocketBranchTest, TcpIpLocatorForms) {
@@ -92,6 +88,8 @@ TEST_F(ResolverSocketBranchTest, ServerLocatorForms) {
 }
 
 TEST_F(ResolverSocketBranchTest, PipesByNameAndSocketDevicesThroughAManager) {
+    TestSupport::TempDir temp;
+    Net::DomainAddress::setDirectory(temp.file("pipes"));
     std::unique_ptr<IO::DeviceServer> named(mResolver.resolveServer("server:domain:a,b=c", nullptr, nullptr));
     ASSERT_NE(dynamic_cast<Net::DomainServer*>(named.get()), nullptr);
     EXPECT_EQ(static_cast<Net::DomainServer&>(*named).getPipeName(), "a,b=c");  // the whole rest is the name
@@ -106,6 +104,7 @@ TEST_F(ResolverSocketBranchTest, PipesByNameAndSocketDevicesThroughAManager) {
     pipe->open();
     served->open();  // the caller is queued already
     EXPECT_EQ(served->getName(), "domain:");
+    Net::DomainAddress::setDirectory("");
 }
 
 }  // namespace

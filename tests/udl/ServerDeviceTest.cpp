@@ -51,6 +51,8 @@ TEST_F(ServerDeviceTest, SerialCallerIsTheFirstBytesOnTheLineAndComesOnce) {
     device->open();
     EXPECT_EQ(device->getName(), "VSRV");
     EXPECT_TRUE(server->getConnection()->isLocked());  // the port is handed out locked
+    EXPECT_TRUE(device->trylock() && server->getServer()->isLocked());  // the device's lock is the server's
+    device->unlock();
     EXPECT_EQ(readExactly(*device, 5), "hello");
     device->write(Base::String("welcome"));
     EXPECT_EQ(readExactly(mFar, 7), "welcome");

@@ -154,7 +154,9 @@ void Proxy::run() {
                 ensureOpen();
             } catch (const Base::Exception& e) {
                 failedOpen = true;
-                if (self.mpObserver) self.mpObserver->openFailed(self.msLocator, self.mpReceiver->msLocator, e);
+                // An open that a stop request woke has not failed.
+                if (self.mpObserver && !isStopRequested())
+                    self.mpObserver->openFailed(self.msLocator, self.mpReceiver->msLocator, e);
                 throw;
             }
             pause = 0;

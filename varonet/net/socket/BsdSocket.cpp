@@ -246,6 +246,11 @@ void BsdSocket::bind(const sockaddr* address, socklen_t length) {
         ::setsockopt(mpState->miHandle, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
     }
     if (::bind(mpState->miHandle, address, length) < 0) fail(true, "bind to");
+    // From now on failures name the address as bound (a port 0 has become the one chosen).
+    sockaddr_storage bound{};
+    socklen_t boundLength = sizeof bound;
+    if (::getsockname(mpState->miHandle, reinterpret_cast<sockaddr*>(&bound), &boundLength) == 0)
+        mpState->msPeer = describe(reinterpret_cast<sockaddr*>(&bound), boundLength);
 }
 
 void BsdSocket::listen() {

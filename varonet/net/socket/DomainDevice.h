@@ -36,9 +36,10 @@ public:
     long size() override;
     /// True when nothing more can come (not open, or the other end gone and all read).
     bool isEOF() override;
-    /// True at once when bytes are queued, otherwise waits up to ms for some
-    /// (0 only looks, wakeUp ends the wait early and gives false); raises as
-    /// size does. One poll(2) answers it while the other end is there.
+    /// True at once when bytes are queued or the other end has gone (size or a
+    /// read then tells which), otherwise waits up to ms for either (0 only looks;
+    /// wakeUp ends the wait early and gives false). One poll(2); it never closes
+    /// the device. EBADF when the device is not open.
     bool waitForData(unsigned int ms) override;
     /// At most length bytes; waits for the first one (wakeUp ends the wait with
     /// EINTR). 0 when the other end has closed; the device is then closed.
