@@ -51,10 +51,13 @@ TEST(DomainAddressTest, NamesMapIntoThePerUserDirectoryUpToTheLongestThatFits) {
     Net::DomainAddress::setDirectory("");
 }
 
-TEST_F(DomainDeviceTest, CopiesShareTheConnectionAndAWakeUpEndsABlockedRead) {
+TEST_F(DomainDeviceTest, ServesCallersOneAfterAnotherAndCopiesShareAConnection) {
     EXPECT_EQ(codeOf([&] { mClient.open(); }), unsigned(ENOENT));  // no server has ever listened there
     EXPECT_TRUE(mClient.isEOF());
     Net::DomainServer server("gateway");
+    EXPECT_EQ(codeWhenWoken([&] { delete server.acceptInternal(); }, [&] { server.wakeUp(); }), Net::ErrPipeAcceptWait);
+    server.setBlocking(false);
+    EXPECT_THROW(delete server.acceptInternal(), IO::WouldBlockException);  // nobody waits
     mClient.open();
     std::unique_ptr<IO::Device> served(server.acceptInternal());
     EXPECT_EQ(served->getName(), "domain:");
@@ -70,25 +73,14 @@ TEST_F(DomainDeviceTest, CopiesShareTheConnectionAndAWakeUpEndsABlockedRead) {
     EXPECT_TRUE(served->waitForData(0));  // the other end has gone, its last bytes have not
     EXPECT_EQ(readExactly(*served, 3), "abc");
     EXPECT_EQ(codeOf([&] { served->size(); }), unsigned(EPIPE));
-    mClient.open();  // a closed device opens again
-    delete server.acceptInternal();  // and the other end goes at once
+    mClient.open();  // a closed device opens again, and the server takes the next caller at once
+    ASSERT_TRUE(server.waitForConnection(0));
+    delete server.acceptInternal();  // whose other end then goes
     std::vector<char> block(65536, 'w');
     unsigned int code = codeOf([&] {
         for (int i = 0; i < 64; ++i) mClient.write(block.data(), static_cast<long>(block.size()));
     });
     EXPECT_TRUE(code == EPIPE || code == ECONNRESET) << code;  // and no SIGPIPE
-}
-
-TEST_F(DomainDeviceTest, AcceptWaitsForACallerAndTheNextCanConnectRightAfter) {
-    Net::DomainServer server("gateway");
-    EXPECT_FALSE(server.waitForConnection(0));
-    EXPECT_EQ(codeWhenWoken([&] { delete server.acceptInternal(); }, [&] { server.wakeUp(); }), Net::ErrPipeAcceptWait);
-    server.setBlocking(false);
-    EXPECT_THROW(delete server.acceptInternal(), IO::WouldBlockException);
-    mClient.open();
-    std::unique_ptr<IO::Device> first(server.acceptInternal());
-    Net::DomainDevice("gateway").open();  // the next caller is taken at once
-    EXPECT_TRUE(server.waitForConnection(0));
 }
 
 TEST_F(DomainDeviceTest, OneServerPerNameInAPrivateDirectory) {

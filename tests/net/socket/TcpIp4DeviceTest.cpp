@@ -82,7 +82,7 @@ TEST(TcpIp4DeviceTest, ConnectToAFullAcceptQueueTimesOutAndAWakeUpEndsItEarly) {
     // Blocking again, as the descriptor says too.
     EXPECT_EQ(::fcntl(Peek::socketOf(device).getHandle(), F_GETFL) & O_NONBLOCK, 0);
     device.setConnectTimeout(20000);
-    device.wakeUp();
+    device.wakeUp();  // a pending wake-up ends the next timed connect as a time-out
     watch.start();
     EXPECT_THROW(device.open(), Base::TimeoutException);
     EXPECT_LT(watch.getElapsed(), 5000u);
