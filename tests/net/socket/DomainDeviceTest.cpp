@@ -46,7 +46,7 @@ TEST(DomainAddressTest, NamesMapIntoThePerUserDirectoryUpToTheLongestThatFits) {
     EXPECT_STREQ(address.sun_path, "/tmp/d/gw");
     std::size_t room = sizeof(sockaddr_un::sun_path) - 1 - 7;  // "/tmp/d/" and the NUL
     EXPECT_EQ(codeOf([&] { Net::DomainAddress::getPath(Base::String(room, 'x')); }), 0u);
-    for (const Base::String& bad : {Base::String(room + 1, 'x'), Base::String("a/b"), Base::String("a\0b", 3)})
+    for (const Base::String& bad : {Base::String(room + 1, 'x'), Base::String("/etc"), Base::String("a\0b", 3)})
         EXPECT_EQ(codeOf([&] { Net::DomainDevice(bad).open(); }), Net::ErrNameConversion) << bad.str();
     Net::DomainAddress::setDirectory("");
 }

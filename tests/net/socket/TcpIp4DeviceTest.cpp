@@ -76,6 +76,7 @@ TEST(TcpIp4DeviceTest, ConnectToAFullAcceptQueueTimesOutAndAWakeUpEndsItEarly) {
     ASSERT_TRUE(listener.fillAcceptQueue());
     Net::TcpIp4Device device("127.0.0.1", listener.getPort(), 0);
     device.setConnectTimeout(300);  // applies at the next open
+    EXPECT_EQ(device.getConnectTimeout(), 300u);
     OS::StopWatch watch;
     EXPECT_THROW(device.open(), Base::TimeoutException);
     EXPECT_GE(watch.getElapsed(), 290u);
@@ -126,10 +127,12 @@ TEST(TcpIp4DeviceTest, ReachesAHostByNameWaitsReadsAndSendsSmallWritesAtOnce) {
 
 TEST(TcpIp4DeviceTest, WrapsAConnectedDescriptorAndCopiesShareIt) {
     auto server = std::make_unique<Net::TcpIp4Server>(0);
-    Net::TcpIp4Device device(TestSupport::connectRaw(server->getLocalPort()), 0);
+    Net::TcpIp4Device device(TestSupport::connectRaw(server->getLocalPort()), 0), assigned("127.0.0.1", 1, 0);
+    EXPECT_EQ(device.getName(), ":0");  // a wrapped descriptor has neither address nor port
     std::unique_ptr<IO::Device> accepted(server->acceptInternal());
     server.reset();  // an accepted connection outlives its server
-    device.write("raw", 3);
+    assigned = device;
+    assigned.write("raw", 3);
     EXPECT_EQ(readExactly(*accepted, 3), "raw");
     std::make_unique<Net::TcpIp4Device>(device).reset();  // a copy going away keeps it open
     EXPECT_TRUE(device.isOpen());
@@ -153,25 +156,27 @@ TEST(TcpIp4ServerTest, WaitsRejectsAcceptsThroughACopyAndARestartBindsAtOnce) {
     EXPECT_EQ(TestSupport::messageOf([&] { delete server->acceptInternal(); }),
               "accept on 0.0.0.0:" + std::to_string(port) + ": Resource temporarily unavailable (errno 11)");
     auto copy = std::make_unique<Net::TcpIp4Server>(*server);  // shares the listener
-    int first = TestSupport::connectRaw(port), second = TestSupport::connectRaw(port);
+    Net::TcpIp4Device first("127.0.0.1", port, 0);
+    first.open();
+    int second = TestSupport::connectRaw(port);
     ASSERT_TRUE(server->waitForConnection(5000));
     server->rejectInternal();
-    char buffer[16] = {};
-    EXPECT_EQ(::recv(first, buffer, 1, 0), -1);
-    EXPECT_EQ(errno, ECONNRESET);
+    EXPECT_EQ(codeOf([&] { first.waitForData(5000); }), Net::ErrReadEventNoData);  // reset, not data
+    EXPECT_FALSE(first.isOpen());  // and the liveness probe closes it
     ASSERT_TRUE(copy->waitForConnection(5000));
     auto device = acceptDevice(*copy);
     EXPECT_FALSE(server->waitForConnection(0));
     EXPECT_EQ(device->getName(), "127.0.0.1:" + std::to_string(TestSupport::localPort(second)));
+    char buffer[16] = {};
     EXPECT_EQ(device->write("to client", 9), 9);
     EXPECT_EQ(::recv(second, buffer, 9, MSG_WAITALL), 9);
     device->close();  // the server side closes first and keeps TIME_WAIT
-    ::close(first);
     ::close(second);
     server.reset();
     EXPECT_EQ(codeOf([&] { Net::TcpIp4Server again(port); }), unsigned(EADDRINUSE));  // the copy still listens
     copy.reset();
     EXPECT_EQ(codeOf([&] { Net::TcpIp4Server again(port); }), 0u);
+    EXPECT_NE(codeOf([] { Net::TcpIp4Server highest(65535); }), Net::ErrBadPort);
 }
 
 }  // namespace
