@@ -32,6 +32,16 @@ inline unsigned int codeOf(const std::function<void()>& call) {
     return 0;
 }
 
+/// The text (what()) of the Base::Exception the call throws; "" when it throws none.
+inline std::string messageOf(const std::function<void()>& call) {
+    try {
+        call();
+    } catch (const Base::Exception& e) {
+        return e.what();
+    }
+    return "";
+}
+
 /// The code of a call blocked in another thread and then woken by wake.
 inline unsigned int codeWhenWoken(const std::function<void()>& blocked, const std::function<void()>& wake) {
     std::atomic<unsigned int> code{0};

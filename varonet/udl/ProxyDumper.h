@@ -4,6 +4,7 @@
 
 #include <varonet/base/ByteArray.h>
 #include <varonet/base/Export.h>
+#include <varonet/base/Exception.h>
 #include <varonet/base/String.h>
 
 namespace UDL {
@@ -17,6 +18,11 @@ public:
     virtual void dump(const Base::String& self, const Base::String& other, const Base::ByteArray& data) = 0;
     /// The device was found closed after having been open (once per close).
     virtual void closed(const Base::String& self, const Base::String& other) = 0;
+    /// Opening the device failed with error; the relay tries again (after the
+    /// retry pause, when one is set). Observers that do not care need not override it.
+    virtual void openFailed(const Base::String& self, const Base::String& other, const Base::Exception& error) {
+        (void)self, (void)other, (void)error;
+    }
 };
 
 }  // namespace UDL

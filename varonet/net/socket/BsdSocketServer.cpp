@@ -5,10 +5,10 @@
 namespace Net {
 
 BsdSocketServer::BsdSocketServer(const BsdSocketType& type, unsigned int connectTimeout)
-    : mpSocket(new BsdSocket(type, connectTimeout)) {}
+    : mpSocket(std::make_unique<BsdSocket>(type, connectTimeout)) {}
 
 BsdSocketServer::BsdSocketServer(const BsdSocketServer& other)
-    : IO::DeviceServer(), mpSocket(new BsdSocket(*other.mpSocket)) {
+    : IO::DeviceServer(), mpSocket(std::make_unique<BsdSocket>(*other.mpSocket)) {
     IO::DeviceServer::setBlocking(other.isBlocking());
 }
 
@@ -20,7 +20,7 @@ BsdSocketServer& BsdSocketServer::operator=(const BsdSocketServer& other) {
     return *this;
 }
 
-BsdSocketServer::~BsdSocketServer() { delete mpSocket; }
+BsdSocketServer::~BsdSocketServer() = default;
 
 void BsdSocketServer::setBlocking(bool blocking) {
     mpSocket->setBlocking(blocking);

@@ -2,6 +2,8 @@
 // Net::BsdSocketServer: a listening stream socket as an IO::DeviceServer.
 // Copies share the listening socket; protocol classes supply accept and reject.
 
+#include <memory>
+
 #include <varonet/base/DeviceServer.h>
 #include <varonet/base/Export.h>
 #include <varonet/net/socket/BsdSocketType.h>
@@ -32,7 +34,7 @@ protected:
     BsdSocket& getSocket() const { return *mpSocket; }
 
 private:
-    BsdSocket* mpSocket;
+    std::unique_ptr<BsdSocket> mpSocket;  // a handle: const servers still wait and accept on it
 };
 
 }  // namespace Net

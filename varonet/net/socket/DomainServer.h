@@ -8,6 +8,7 @@
 
 #include <varonet/base/DeviceServer.h>
 #include <varonet/base/Export.h>
+#include <varonet/base/SharedHandle.h>
 #include <varonet/base/String.h>
 
 namespace Net {
@@ -42,9 +43,7 @@ public:
     const Base::String& getPipeName() const;
 
 private:
-    void release();
-
-    DomainServerState* mpState;
+    Base::SharedHandle<DomainServerState> mpState;
 };
 
 }  // namespace Net
