@@ -19,3 +19,7 @@ run build -DCMAKE_BUILD_TYPE=RelWithDebInfo
 echo "== sanitizer build (address, undefined)"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   run build-asan -DCMAKE_BUILD_TYPE=Debug -DVARONET_SANITIZE=ON -DVARONET_BENCH=OFF
+echo "== thread sanitizer (threaded suites)"
+scripts/tsan.sh
+echo "== fuzzing (30 s per target)"
+scripts/fuzz.sh 30
