@@ -2,10 +2,11 @@
 // IO::CombinedDevice: reads from one device and writes to another.
 
 #include <varonet/base/Device.h>
+#include <varonet/base/Export.h>
 
 namespace IO {
 
-class CombinedDevice : public Device {
+class VARONET_API CombinedDevice : public Device {
 public:
     /// With owns true both devices are deleted with this one.
     CombinedDevice(Device* input, Device* output, bool owns = false);

@@ -5,6 +5,7 @@
 // continues with the device the manager returns. A managed device's lock
 // operations go to its manager, so the manager decides who may use it.
 
+#include <varonet/base/Export.h>
 #include <varonet/base/String.h>
 
 namespace IO {
@@ -12,7 +13,7 @@ namespace IO {
 class Device;
 class DeviceServer;
 
-class DeviceManager {
+class VARONET_API DeviceManager {
 public:
     virtual ~DeviceManager() = default;
     /// 1: takes a new server; returns the server to use in its place.

@@ -3,11 +3,12 @@
 // each one out as a new device.
 
 #include <varonet/base/Device.h>
+#include <varonet/base/Export.h>
 #include <varonet/base/Lockable.h>
 
 namespace IO {
 
-class DeviceServer : public Base::Lockable {
+class VARONET_API DeviceServer : public Base::Lockable {
 public:
     DeviceServer() = default;
     DeviceServer(const DeviceServer&) = delete;
@@ -43,7 +44,7 @@ private:
 };
 
 /// A server over a device (a modem line): owns the device when told to.
-class WrapperDeviceServer : public DeviceServer {
+class VARONET_API WrapperDeviceServer : public DeviceServer {
 public:
     WrapperDeviceServer(Device* device, bool owns) : mpDevice(device), mbOwns(owns) {}
     ~WrapperDeviceServer() override {

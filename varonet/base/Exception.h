@@ -8,11 +8,12 @@
 #include <exception>
 #include <string>
 
+#include <varonet/base/Export.h>
 #include <varonet/base/String.h>
 
 namespace Base {
 
-class Exception : public std::exception {
+class VARONET_API Exception : public std::exception {
 public:
     Exception(unsigned int code, const String& file, int line, const String& text = String());
     ~Exception() override = default;
@@ -37,7 +38,7 @@ private:
 };
 
 /// A wait that ended before anything arrived.
-class TimeoutException : public Exception {
+class VARONET_API TimeoutException : public Exception {
 public:
     TimeoutException(const String& file, int line, const String& text = String());
     /// The code every time-out carries (the library's own, not a system code).

@@ -13,12 +13,13 @@
 
 #include <memory>
 
+#include <varonet/base/Export.h>
 #include <varonet/base/SerialPort.h>
 #include <varonet/base/UnreliableDevice.h>
 
 namespace IO {
 
-class SerialDevice : public UnreliableDevice {
+class VARONET_API SerialDevice : public UnreliableDevice {
 public:
     enum EBaudRate {
         Baud110 = 0, Baud300, Baud1200, Baud2400, Baud4800, Baud9600, Baud19200,

@@ -4,9 +4,11 @@
 #include <chrono>
 #include <cstdint>
 
+#include <varonet/base/Export.h>
+
 namespace OS {
 
-class StopWatch {
+class VARONET_API StopWatch {
 public:
     StopWatch() { start(); }
     void start() { mStart = std::chrono::steady_clock::now(); }

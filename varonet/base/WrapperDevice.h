@@ -7,10 +7,11 @@
 // owning it.
 
 #include <varonet/base/Device.h>
+#include <varonet/base/Export.h>
 
 namespace IO {
 
-class WrapperDevice : public Device {
+class VARONET_API WrapperDevice : public Device {
 public:
     /// device may be null; with owns true the wrapper deletes it.
     WrapperDevice(Device* device, bool owns);

@@ -16,12 +16,13 @@
 
 #include <varonet/base/ByteArray.h>
 #include <varonet/base/Device.h>
+#include <varonet/base/Export.h>
 #include <varonet/base/String.h>
 #include <varonet/t1/NodeAddress.h>
 
 namespace T1 {
 
-class Block {
+class VARONET_API Block {
 public:
     enum EBlockType { Information = 0, ReceiveReady = 1, Supervisory = 2 };
     /// The longest information field of the short form.

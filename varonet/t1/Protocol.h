@@ -11,6 +11,7 @@
 #include <vector>
 
 #include <varonet/base/Device.h>
+#include <varonet/base/Export.h>
 #include <varonet/base/Logger.h>
 #include <varonet/t1/Frame.h>
 #include <varonet/t1/NodeAddress.h>
@@ -21,7 +22,7 @@ class Block;
 class ReceiveReadyBlock;
 class SupervisoryBlock;
 
-class Protocol {
+class VARONET_API Protocol {
 public:
     /// Faults one receive (with recovery) or one confirmation wait may absorb.
     static const unsigned int miMaxRecoveryCount = 2;

@@ -10,11 +10,12 @@
 
 #include <memory>
 
+#include <varonet/base/Export.h>
 #include <varonet/udl/DeviceResolver.h>
 
 namespace UDL {
 
-class BaseDeviceResolver : public DeviceResolver {
+class VARONET_API BaseDeviceResolver : public DeviceResolver {
 public:
     /// Throws Base::Exception 9729 for an unknown protocol word or an unusable
     /// option, 9728 for a locator without ":", 5962 when a managed serial port

@@ -2,6 +2,7 @@
 
 #include <varonet/base/Exception.h>
 #include <varonet/udl/BaseDeviceResolver.h>
+#include <varonet/udl/ProxyInternal.h>
 
 namespace UDL {
 
@@ -54,6 +55,10 @@ Proxy::~Proxy() {
     join();
     release();
 }
+
+IO::Device* Proxy::getDevice() const { return mpInternal->mpDevice; }
+
+const Base::String& Proxy::getLocator() const { return mpInternal->msLocator; }
 
 void Proxy::release() {
     if (!mpInternal) return;

@@ -12,13 +12,16 @@
 // so a device is never read and written at once. Data read while the
 // receiver is closed is lost.
 
+#include <varonet/base/Device.h>
+#include <varonet/base/Export.h>
 #include <varonet/base/Thread.h>
 #include <varonet/udl/ProxyDumper.h>
-#include <varonet/udl/ProxyInternal.h>
 
 namespace UDL {
 
-class Proxy : public Thread::Thread {
+class ProxyInternal;
+
+class VARONET_API Proxy : public Thread::Thread {
 public:
     /// Resolves the locator; throws Base::Exception 0 when it names no device.
     /// observer may be null and is never deleted.
@@ -39,8 +42,8 @@ public:
     /// Base::Exception 0 when no receiver is set.
     void run() override;
 
-    IO::Device* getDevice() const { return mpInternal->mpDevice; }
-    const Base::String& getLocator() const { return mpInternal->msLocator; }
+    IO::Device* getDevice() const;
+    const Base::String& getLocator() const;
 
 private:
     void release();

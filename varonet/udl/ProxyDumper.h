@@ -3,11 +3,12 @@
 // this side's locator first and the receiving side's locator second.
 
 #include <varonet/base/ByteArray.h>
+#include <varonet/base/Export.h>
 #include <varonet/base/String.h>
 
 namespace UDL {
 
-class ProxyDumper {
+class VARONET_API ProxyDumper {
 public:
     virtual ~ProxyDumper() = default;
     /// The device is open (called on every pass of the relay, also when it was open already).

@@ -4,11 +4,12 @@
 // handed out once; after that the server is empty for good.
 
 #include <varonet/base/DeviceServer.h>
+#include <varonet/base/Export.h>
 #include <varonet/base/SerialDevice.h>
 
 namespace Net {
 
-class SerialServer : public IO::DeviceServer {
+class VARONET_API SerialServer : public IO::DeviceServer {
 public:
     /// Takes the port; it passes to whoever accepts it. A port nobody accepted
     /// is deleted with the server unless a device manager keeps it.

@@ -56,7 +56,9 @@ void ServerDevice::initialize() { mpServer->initialize(); }
 
 void ServerDevice::wakeUp() {
     if (mpConnection) mpConnection->wakeUp();
-    else mpServer->wakeUp();
+    // After a caller left, open() waits on the server again while the old
+    // connection is still held: the server's wait is woken too.
+    mpServer->wakeUp();
 }
 
 void ServerDevice::lock() { mpServer->lock(); }

@@ -8,10 +8,11 @@
 
 #include <varonet/base/Device.h>
 #include <varonet/base/DeviceServer.h>
+#include <varonet/base/Export.h>
 
 namespace IO {
 
-class ServerDevice : public Device {
+class VARONET_API ServerDevice : public Device {
 public:
     /// Takes over server. connectTimeoutMs = 0: open waits as long as the server does.
     ServerDevice(DeviceServer* server, unsigned int connectTimeoutMs);
@@ -40,7 +41,9 @@ public:
     using OutputDevice::write;
     void flush() override;
     void initialize() override;
-    /// Wakes the connection, or the server while open() waits for a caller.
+    /// Wakes the connection and the server, so that a read or an open() that
+    /// waits for the next caller ends. A server woken while a caller is
+    /// connected makes the next wait for a caller end at once, once.
     void wakeUp() override;
 
     // The lock is the server's.

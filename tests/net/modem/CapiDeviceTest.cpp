@@ -9,6 +9,7 @@
 
 #include <varonet/base/Exception.h>
 #include <varonet/base/StopWatch.h>
+#include <varonet/net/capi/CCapi.h>
 #include <varonet/net/capi/CapiErrors.h>
 #include <varonet/net/capi/SimulatedExchange.h>
 #include <varonet/net/modem/ModemErrors.h>

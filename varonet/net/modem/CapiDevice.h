@@ -13,12 +13,16 @@
 #include <memory>
 
 #include <varonet/base/Device.h>
-#include <varonet/net/capi/CCapi.h>
+#include <varonet/base/Export.h>
 #include <varonet/net/modem/ModemTypes.h>
+
+namespace Capi {
+class CCapi;
+}
 
 namespace Net {
 
-class CapiDevice : public IO::Device {
+class VARONET_API CapiDevice : public IO::Device {
 public:
     /// One logical connection, 2 data blocks of 2048 bytes, 1 attempt; the
     /// wrapper reaches the process-wide default CAPI backend.

@@ -13,6 +13,7 @@
 // and DCD support: hang-up is then "+++" and "ATH", and the carrier is
 // tracked from the result lines.
 
+#include <varonet/base/Export.h>
 #include <varonet/base/Logger.h>
 #include <varonet/base/SerialDevice.h>
 #include <varonet/base/StopWatch.h>
@@ -22,7 +23,7 @@
 
 namespace Net {
 
-class Modem : public IO::WrapperDevice {
+class VARONET_API Modem : public IO::WrapperDevice {
 public:
     /// Wraps line (must not be null) and registers a configuration ID with it.
     /// logger may be null (no logging). With ownsLine true, deleting the modem

@@ -27,11 +27,12 @@
 
 #include <varonet/base/DeviceManager.h>
 #include <varonet/base/DeviceServer.h>
+#include <varonet/base/Export.h>
 #include <varonet/net/modem/Modem.h>
 
 namespace Net {
 
-class ModemServer : public IO::WrapperDeviceServer, public IO::DeviceManager {
+class VARONET_API ModemServer : public IO::WrapperDeviceServer, public IO::DeviceManager {
 public:
     /// Wraps the template modem; with owns true, deleting the server deletes it (and its line).
     ModemServer(Modem* templateModem, bool owns);

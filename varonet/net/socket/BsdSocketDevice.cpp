@@ -1,5 +1,7 @@
 #include <varonet/net/socket/BsdSocketDevice.h>
 
+#include <varonet/net/socket/BsdSocketDeviceInternal.h>
+
 namespace Net {
 
 BsdSocketDevice::BsdSocketDevice(const BsdSocketType& type, unsigned int connectTimeout)
@@ -23,6 +25,8 @@ BsdSocketDevice& BsdSocketDevice::operator=(const BsdSocketDevice& other) {
 }
 
 BsdSocketDevice::~BsdSocketDevice() { delete mpSocket; }
+
+BsdSocket& BsdSocketDevice::getSocket() const { return *mpSocket; }
 
 bool BsdSocketDevice::isOpen() { return mpSocket->isConnected(); }
 bool BsdSocketDevice::isEOF() { return !mpSocket->isConnected(); }

@@ -6,13 +6,16 @@
 // The device closes itself when the peer closes (a read of 0 bytes), when
 // isOpen finds the peer gone, and after any socket error but a would-block.
 
+#include <varonet/base/Export.h>
 #include <varonet/base/UnreliableDevice.h>
-#include <varonet/net/socket/BsdSocketDeviceInternal.h>
 #include <varonet/net/socket/BsdSocketType.h>
 
 namespace Net {
 
-class BsdSocketDevice : public IO::UnreliableDevice {
+class BsdSocket;
+class BsdSocketDeviceInternal;
+
+class VARONET_API BsdSocketDevice : public IO::UnreliableDevice {
 public:
     /// No socket yet; open creates and connects one.
     BsdSocketDevice(const BsdSocketType& type, unsigned int connectTimeout);
@@ -50,7 +53,7 @@ public:
 protected:
     /// Adopts socket (owned from now on).
     explicit BsdSocketDevice(BsdSocketDeviceInternal* socket);
-    BsdSocket& getSocket() const { return *mpSocket; }
+    BsdSocket& getSocket() const;
 
 private:
     BsdSocketDeviceInternal* mpSocket;

@@ -1,5 +1,7 @@
 #include <varonet/net/socket/BsdSocketServer.h>
 
+#include <varonet/net/socket/BsdSocket.h>
+
 namespace Net {
 
 BsdSocketServer::BsdSocketServer(const BsdSocketType& type, unsigned int connectTimeout)

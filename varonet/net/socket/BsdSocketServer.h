@@ -3,11 +3,14 @@
 // Copies share the listening socket; protocol classes supply accept and reject.
 
 #include <varonet/base/DeviceServer.h>
-#include <varonet/net/socket/BsdSocket.h>
+#include <varonet/base/Export.h>
+#include <varonet/net/socket/BsdSocketType.h>
 
 namespace Net {
 
-class BsdSocketServer : public IO::DeviceServer {
+class BsdSocket;
+
+class VARONET_API BsdSocketServer : public IO::DeviceServer {
 public:
     /// No socket yet; the protocol class binds and listens.
     BsdSocketServer(const BsdSocketType& type, unsigned int connectTimeout);

@@ -6,6 +6,7 @@
 #include <cerrno>
 
 #include <varonet/base/IOException.h>
+#include <varonet/net/socket/BsdSocket.h>
 #include <varonet/net/socket/DomainAddress.h>
 #include <varonet/net/socket/SocketErrors.h>
 

@@ -5,15 +5,16 @@
 // Copies share one connection. A client device opens in open; a device
 // handed out by the server is open from the start and named "domain:".
 
+#include <varonet/base/Export.h>
 #include <varonet/base/String.h>
 #include <varonet/base/UnreliableDevice.h>
-#include <varonet/net/socket/BsdSocket.h>
 
 namespace Net {
 
+class BsdSocket;
 class DomainServer;
 
-class DomainDevice : public IO::UnreliableDevice {
+class VARONET_API DomainDevice : public IO::UnreliableDevice {
 public:
     /// A client for the pipe name; nothing is opened yet.
     explicit DomainDevice(const Base::String& name);

@@ -4,6 +4,7 @@
 
 #include <varonet/base/IOException.h>
 #include <varonet/net/socket/BsdSocketAddressIPv4.h>
+#include <varonet/net/socket/BsdSocketDeviceInternal.h>
 
 namespace Net {
 

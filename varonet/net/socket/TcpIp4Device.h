@@ -5,6 +5,7 @@
 // the connect time-out when one is set; it can be opened again after a close.
 // A device accepted by Net::TcpIp4Server is open from the start.
 
+#include <varonet/base/Export.h>
 #include <varonet/base/String.h>
 #include <varonet/net/socket/BsdSocketDevice.h>
 
@@ -12,7 +13,7 @@ namespace Net {
 
 class TcpIp4Server;
 
-class TcpIp4Device : public BsdSocketDevice {
+class VARONET_API TcpIp4Device : public BsdSocketDevice {
 public:
     /// host: dotted text or a name (looked up at open); nothing touches the
     /// network before open. connectTimeout in ms, 0 = as long as the system allows.

@@ -1,6 +1,7 @@
 #include <varonet/net/socket/TcpIp4Server.h>
 
 #include <varonet/net/socket/BsdSocketAddressIPv4.h>
+#include <varonet/net/socket/BsdSocketDeviceInternal.h>
 #include <varonet/net/socket/TcpIp4Device.h>
 
 namespace Net {

@@ -4,11 +4,12 @@
 // It listens from construction on. Each accepted connection is an open
 // Net::TcpIp4Device owned by the caller, independent of the server.
 
+#include <varonet/base/Export.h>
 #include <varonet/net/socket/BsdSocketServer.h>
 
 namespace Net {
 
-class TcpIp4Server : public BsdSocketServer {
+class VARONET_API TcpIp4Server : public BsdSocketServer {
 public:
     /// Binds 0.0.0.0:port (0 = a free port, see getLocalPort) and listens.
     /// A port in use raises EADDRINUSE; no server exists then.
