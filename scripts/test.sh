@@ -3,6 +3,8 @@
 #   format     the C++ sources are formatted (scripts/format-check.sh)
 #   release    g++ Release build, every test
 #   sanitize   clang 14 build with AddressSanitizer + UndefinedBehaviorSanitizer, every test
+#   tsan       clang 14 build with ThreadSanitizer, every test (scripts/tsan.sh)
+#   fuzz       every fuzz target for 30 s (scripts/fuzz.sh)
 #   consumer   install into a temporary prefix; two consumers (CMake package,
 #              pkg-config) build and run against it, the pkg-config one again
 #              after the prefix moved
@@ -49,7 +51,8 @@ sanitize() {
       -DVARONET_SANITIZE=ON -DVARONET_BENCH=OFF
 }
 
-# (ThreadSanitizer and a short fuzzing run come here.)
+tsan() { scripts/tsan.sh; }
+fuzz() { scripts/fuzz.sh 30; }
 
 # Builds and runs the pkg-config consumer against the installed tree at $1.
 pc_consumer() {
@@ -132,7 +135,7 @@ shared() {
 format() { scripts/format-check.sh; }
 
 steps=("$@")
-[ ${#steps[@]} -gt 0 ] || steps=(release sanitize consumer shared)
+[ ${#steps[@]} -gt 0 ] || steps=(release sanitize tsan fuzz consumer shared)
 for name in "${steps[@]}"; do
   step "$name" "$name"
 done
