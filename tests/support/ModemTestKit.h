@@ -4,9 +4,12 @@
 
 #include <memory>
 #include <string>
+#include <type_traits>
 #include <vector>
 
+#include <varonet/base/FifoDevice.h>
 #include <varonet/base/SerialDevice.h>
+#include <varonet/net/modem/IsdnModem.h>
 #include <varonet/net/modem/ModemSimulator.h>
 
 namespace TestSupport {
@@ -35,5 +38,28 @@ Identity conexant56k();  ///< analog row 1
 Identity isdnTaPlus();   ///< ISDN row 1 (its I0 also says 56000)
 Identity isdnAl5068();   ///< ISDN row 2
 void apply(Net::ModemSimulator& sim, const Identity& identity);
+
+/// A modem of class M with its command builders exposed.
+template <class M>
+struct CommandsOf : M {
+    using M::M;
+    using M::getConnectCommand;
+    using M::getInitCommands;
+    using M::getPreconnectCommands;
+};
+
+/// A modem of class M on a line identified before as the given row of M's kind
+/// (row 0: the generic row), over device (a FIFO unless given).
+template <class M>
+std::unique_ptr<CommandsOf<M>> onRow(unsigned int row, IO::Device* device = new Base::FifoDevice(0)) {
+    auto* line = new Net::StatefulDevice(device);
+    line->setModemType(row == 0                                  ? Net::ModemUnknown
+                       : std::is_same_v<M, Net::IsdnModem> ? Net::ModemIsdn
+                                                           : Net::ModemAnalog);
+    line->setInterfaceType(row);
+    auto modem = std::make_unique<CommandsOf<M>>(line, nullptr);
+    modem->checkModemType();
+    return modem;
+}
 
 }  // namespace TestSupport

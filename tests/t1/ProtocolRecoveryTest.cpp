@@ -33,16 +33,11 @@ TEST(ProtocolRecovery, RecoverableFaultsEndInAnIntactFrame) {
     const Bytes longRequest = bytes(600, 8);  // three blocks out: writes 0, 1, 2
     const unsigned int timeout = Base::TimeoutException::Code;
     // The node answers with a chain of three blocks (inbound units 0, 1, 2): unit 1 is mid-chain.
-    const struct {
-        const char* name;
-        std::function<void(Faults&)> inject;
-        int recoveries;  // -1: not checked
-        std::vector<unsigned int> errorsLogged;
-        std::vector<Bytes> sentInOrder;  // host writes that must follow each other
-        bool extended = false;
-        Bytes request = {1, 2, 3};
-        int resent = -1;  // a host write that must go out twice
-    } cases[] = {
+    // clang-format off
+    // resent: a host write that must go out twice; recoveries -1: not checked.
+    const struct { const char* name; std::function<void(Faults&)> inject; int recoveries;
+                   std::vector<unsigned int> errorsLogged; std::vector<Bytes> sentInOrder; bool extended = false;
+                   Bytes request = {1, 2, 3}; int resent = -1; } cases[] = {
         {"flipped bit", [](Faults& f) { f.flipInboundBit(1, 9, 3); }, 1, {3847}, {wire(0x91)}},
         {"flipped bit, extended", [](Faults& f) { f.flipInboundBit(1, 9, 3); }, 1, {3847}, {wire(0x91)}, true},
         {"dropped byte: time-out sent as 2", [](Faults& f) { f.dropInboundByte(1, 20); }, 1, {timeout}, {wire(0x92)}},
@@ -59,6 +54,7 @@ TEST(ProtocolRecovery, RecoverableFaultsEndInAnIntactFrame) {
         {"dropped byte to the node", [](Faults& f) { f.dropOutboundByte(1, 30); }, -1, {}, {}, false, longRequest, 1},
         {"lost block: no confirmation in time", [](Faults& f) { f.dropOutbound(0); }, -1, {timeout}, {wire(0x82)}, false, longRequest, 0},
     };
+    // clang-format on
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         TestSupport::T1NodeLink link;

@@ -18,25 +18,9 @@ using Net::ModemSimulator;
 using TestSupport::SimulatedLine;
 
 namespace {
-
-// Exposes the command builders.
-struct OpenAnalogModem : Net::AnalogModem {
-    using Net::AnalogModem::AnalogModem;
-    using Net::AnalogModem::getConnectCommand;
-    using Net::AnalogModem::getInitCommands;
-    using Net::AnalogModem::getPreconnectCommands;
-};
-
-// A modem on a line identified before as the given row, over device (a FIFO unless given).
-std::unique_ptr<OpenAnalogModem> onRow(unsigned int row, IO::Device* device = new Base::FifoDevice(0)) {
-    auto* line = new Net::StatefulDevice(device);
-    line->setModemType(row == 0 ? Net::ModemUnknown : Net::ModemAnalog);
-    line->setInterfaceType(row);
-    auto modem = std::make_unique<OpenAnalogModem>(line, nullptr);
-    modem->checkModemType();
-    return modem;
+auto onRow(unsigned int row, IO::Device* device = new Base::FifoDevice(0)) {
+    return TestSupport::onRow<Net::AnalogModem>(row, device);
 }
-
 }  // namespace
 
 TEST(AnalogModemDialogue, OnAPseudoTerminalHangsUpWithEscapeAndAth) {
@@ -51,9 +35,9 @@ TEST(AnalogModemDialogue, OnAPseudoTerminalHangsUpWithEscapeAndAth) {
     EXPECT_FALSE(modem.supportsDTR() || modem.supportsDCD());
     EXPECT_EQ(sim->received(), "AT\rATE0\rATI0\rATI3\rAT&FE0S0=0&K0&D0&C0s95=61\rATX3+ms=V92,1\rATDT555\r");
     EXPECT_TRUE(modem.isOpen() && modem.isConnected()) << "the carrier comes from the CONNECT line";
+    OS::StopWatch sinceWrite;  // the guard time counts from the last write
     EXPECT_EQ(modem.write(Base::String("ping")), 4);
     EXPECT_EQ(TestSupport::readFor(modem, 4, 2000), "ping");
-    OS::StopWatch sinceWrite;
     modem.close();
     EXPECT_GE(sinceWrite.getElapsed(), 1100u + 300u) << "guard before and after the escape";
     EXPECT_TRUE(sim->received().endsWith("ping+++ATH\r"));
@@ -82,32 +66,28 @@ TEST(AnalogModemDialogue, RetriedBlacklistedDialMarksTheModemAndOnlyRowOneAddsAF
 }
 
 TEST(AnalogModemCommands, DialStringIsBuiltFromTheSettings) {
-    const struct {
-        Net::AnalogModem::EDialingMode mode;
-        const char* outside;
-        unsigned int waitForLine, waitOnLine;
-        const char* prefix;
-        unsigned int waitForNetwork;
-        bool flash;
-        const char* expected;
-    } cases[] = {
-        {Net::AnalogModem::DialTone, "", 0, 0, "", 0, false, "DT555"},
-        {Net::AnalogModem::DialPulse, "", 0, 0, "", 0, false, "DP555"},
-        {Net::AnalogModem::DialTone, "0", 5, 1, "", 0, false, "DT0W,555"},             // access digits with wait
-        {Net::AnalogModem::DialTone, "0", 0, 0, "", 0, true, "DT0555"},                // no wait; flash ignored
-        {Net::AnalogModem::DialPulse, "", 0, 2, "", 0, true, "DP!W,,555"},             // flash key
-        {Net::AnalogModem::DialPulse, "", 9, 0, "", 0, true, "DP!W555"},               // flash ignores wait for line
-        {Net::AnalogModem::DialTone, "9", 2, 1, "01019", 2, false, "DT9W,01019,,555"},  // prefix, pauses
-        {Net::AnalogModem::DialTone, "", 0, 2, "", 3, false, "DT,,555"},               // pauses without prefix
+    using M = Net::AnalogModem;
+    // clang-format off
+    const struct { M::EDialingMode mode; const char* outside; unsigned int forLine, onLine; const char* prefix;
+                   unsigned int forNetwork; bool flash; const char* expected; } cases[] = {
+        {M::DialTone,  "",  0, 0, "",      0, false, "DT555"},
+        {M::DialPulse, "",  0, 0, "",      0, false, "DP555"},
+        {M::DialTone,  "0", 5, 1, "",      0, false, "DT0W,555"},         // access digits with wait
+        {M::DialTone,  "0", 0, 0, "",      0, true,  "DT0555"},           // no wait; flash ignored
+        {M::DialPulse, "",  0, 2, "",      0, true,  "DP!W,,555"},        // flash key
+        {M::DialPulse, "",  9, 0, "",      0, true,  "DP!W555"},          // flash ignores wait for line
+        {M::DialTone,  "9", 2, 1, "01019", 2, false, "DT9W,01019,,555"},  // prefix, pauses
+        {M::DialTone,  "",  0, 2, "",      3, false, "DT,,555"},          // pauses without prefix
     };
+    // clang-format on
     for (const auto& c : cases) {
         auto modem = onRow(1);
         modem->setDialingMode(c.mode);
         modem->setOutsideLineAccess(c.outside);
-        modem->setWaitForLine(c.waitForLine);
-        modem->setWaitOnLine(c.waitOnLine);
+        modem->setWaitForLine(c.forLine);
+        modem->setWaitOnLine(c.onLine);
         modem->setNetworkPrefix(c.prefix);
-        modem->setWaitForNetwork(c.waitForNetwork);
+        modem->setWaitForNetwork(c.forNetwork);
         modem->setFlashKey(c.flash);
         modem->setNumber("555");
         EXPECT_EQ(modem->getConnectCommand(), c.expected);
@@ -115,21 +95,16 @@ TEST(AnalogModemCommands, DialStringIsBuiltFromTheSettings) {
 }
 
 TEST(AnalogModemCommands, InitAndPreconnectFollowTheRowTheSettingsAndTheSerialPort) {
-    const struct {
-        unsigned int row;
-        bool preconfigured;
-        Net::EModulationType modulation;
-        unsigned int waitForLine;
-        const char* init;
-        const char* expectedInit;
-        const char* expectedPreconnect;
-    } cases[] = {
-        {0, false, Net::ModulationAutomatic, 0, "", "&FE0S0=0&K0&D0&C0", "X3"},
-        {1, false, Net::ModulationAutomatic, 5, "&K3", "&FE0S0=0&K0&D0&C0s95=61", "X3S6=5+ms=V92,1 &K3"},
-        {2, false, Net::ModulationV34, 0, "", "&FE0S0=0&K0&D0&C0s95=61", "X3+ms=V34,0"},
-        {1, true, Net::ModulationV22bis, 0, "ATM0", "s95=61", "X3+ms=V22B,0 ATM0"},
-        {0, true, Net::ModulationV92, 0, "", "", "X3"},
+    // clang-format off
+    const struct { unsigned int row; bool preconfigured; Net::EModulationType modulation; unsigned int waitForLine;
+                   const char *init, *expectedInit, *expectedPreconnect; } cases[] = {
+        {0, false, Net::ModulationAutomatic, 0, "",     "&FE0S0=0&K0&D0&C0",       "X3"},
+        {1, false, Net::ModulationAutomatic, 5, "&K3",  "&FE0S0=0&K0&D0&C0s95=61", "X3S6=5+ms=V92,1 &K3"},
+        {2, false, Net::ModulationV34,       0, "",     "&FE0S0=0&K0&D0&C0s95=61", "X3+ms=V34,0"},
+        {1, true,  Net::ModulationV22bis,    0, "ATM0", "s95=61",                  "X3+ms=V22B,0 ATM0"},
+        {0, true,  Net::ModulationV92,       0, "",     "",                        "X3"},
     };
+    // clang-format on
     for (const auto& c : cases) {
         auto modem = onRow(c.row);
         modem->setPreconfigured(c.preconfigured);

@@ -4,28 +4,10 @@
 
 #include <memory>
 
-#include <varonet/base/FifoDevice.h>
+#include "support/ModemTestKit.h"
 
 namespace {
-
-// Exposes the command builders.
-struct OpenIsdnModem : Net::IsdnModem {
-    using Net::IsdnModem::IsdnModem;
-    using Net::IsdnModem::getConnectCommand;
-    using Net::IsdnModem::getInitCommands;
-    using Net::IsdnModem::getPreconnectCommands;
-};
-
-// A modem on a line identified before as an ISDN adapter of the given row (no serial port under it).
-std::unique_ptr<OpenIsdnModem> onRow(unsigned int row) {
-    auto* line = new Net::StatefulDevice(new Base::FifoDevice(0));
-    line->setModemType(row == 0 ? Net::ModemUnknown : Net::ModemIsdn);
-    line->setInterfaceType(row);
-    auto modem = std::make_unique<OpenIsdnModem>(line, nullptr);
-    modem->checkModemType();
-    return modem;
-}
-
+auto onRow(unsigned int row) { return TestSupport::onRow<Net::IsdnModem>(row); }
 }  // namespace
 
 TEST(IsdnModemCommands, InitAndPreconnectCommandsPerProtocolAndRow) {

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <future>
 #include <memory>
 #include <string>
 #include <thread>
@@ -76,12 +75,15 @@ TEST(ModemServer, RingIsAnsweredOneCallAtATimeAndTheEndOfACallFreesTheLine) {
     f.modem->setRingDetected(true);
     EXPECT_EQ(f.server.accept(), nullptr) << "no second answer while a call is active";
     EXPECT_EQ(TestSupport::readFor(*call, 8, 2000), "\r\nRING\r\n") << "the call's data stays the call's";
-    EXPECT_TRUE(f.count("ATA") == 1 && f.count("ATDT") == 0);
+    EXPECT_TRUE(f.count("ATA") == 1 && f.count("ATDT") == 0 && f.count("ATM0") == 1) << "a set-up line is listened to";
     call.reset();  // the end of the call
     EXPECT_FALSE(f.line.sim().hasCarrier() || f.server.isCallActive() || f.stateful->isLocked()) << "hung up, line free";
     EXPECT_TRUE(f.stateful->isOpen()) << "and still alive";
     f.modem->setRingDetected(false);
     EXPECT_EQ(f.server.accept(), nullptr) << "no ring seen: nothing to answer";
+    f.stateful->setState(0);  // another configuration used the line
+    EXPECT_FALSE(f.server.waitForConnection(0));
+    EXPECT_EQ(f.count("ATM0"), 2) << "set up again";
     // With an outer manager on the template, a call given back through the server's releaseDevice
     // is told to that manager, which only forgets it, and then deleted: hung up and the line free.
     ForgettingManager outer;
@@ -94,25 +96,6 @@ TEST(ModemServer, RingIsAnsweredOneCallAtATimeAndTheEndOfACallFreesTheLine) {
     EXPECT_EQ(outer.released, std::vector<IO::Device*>{handedBack});
     EXPECT_FALSE(f.line.sim().hasCarrier() || f.server.isCallActive() || f.stateful->isLocked());
     f.modem->setDeviceManager(nullptr);  // the template is the server's, not the outer manager's
-}
-
-TEST(ModemServer, PollingListensToAConfiguredLineAndWaitsForAUserOfTheTemplate) {
-    Served f;
-    f.setUp();
-    f.server.setInitString("ATL2");
-    f.line.sim().clearRecord();
-    OS::StopWatch watch;
-    EXPECT_FALSE(f.server.waitForConnection(0));
-    EXPECT_GE(watch.getElapsed(), 240u) << "one poll listens a quarter second";
-    EXPECT_EQ(f.line.sim().received(), "") << "a configured line is only listened to";
-    f.stateful->setState(0);  // another configuration used the line
-    EXPECT_FALSE(f.server.waitForConnection(0));
-    EXPECT_EQ(f.line.sim().received(), "ATX3\rATL2\r");
-    f.modem->lock();  // a user holding the template modem delays the poll without failing it
-    auto poll = std::async(std::launch::async, [&] { return f.line.sim().ring(), f.server.waitForConnection(0); });
-    EXPECT_EQ(poll.wait_for(std::chrono::milliseconds(300)), std::future_status::timeout);
-    f.modem->unlock();
-    EXPECT_TRUE(poll.get()) << "the poll runs once the holder lets go";
 }
 
 TEST(ModemServer, CallThatDoesNotConnectOrALineThatFailsGivesNothingAndFreesTheLine) {
