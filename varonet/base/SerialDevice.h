@@ -51,6 +51,8 @@ public:
     using OutputDevice::write;
     /// Waits until all written bytes have left the port.
     void flush() override;
+    /// Reads and writes go to one descriptor (or a virtual port's guarded wire) and never close it.
+    bool isFullDuplex() override { return true; }
 
     void setBlocking(bool blocking) { mbBlocking = blocking; }
     bool isBlocking() const { return mbBlocking; }
