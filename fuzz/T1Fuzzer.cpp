@@ -31,7 +31,7 @@ void readBlocks(Fuzz::FuzzLine& line, unsigned int blockWait, unsigned int chara
         } catch (const Base::TimeoutException&) {
             continue;
         } catch (const Base::Exception& e) {
-            if (e.getErrorCode() != T1::ErrShortRead) Fuzz::fail("the block reader failed with an unknown code");
+            if (e.getErrorCode() != T1::ErrShortBlockRead) Fuzz::fail("the block reader failed with an unknown code");
             continue;
         }
         block->toString();
@@ -46,7 +46,7 @@ void readBlocks(Fuzz::FuzzLine& line, unsigned int blockWait, unsigned int chara
 }
 
 bool documented(const Base::Exception& e) {
-    return e.getErrorCode() >= T1::ErrNoAddressForReceiveReady && e.getErrorCode() <= T1::ErrShortRead;
+    return e.getErrorCode() >= T1::ErrNoAddressForReceiveReady && e.getErrorCode() <= T1::ErrShortBlockRead;
 }
 
 void exchange(Fuzz::FuzzLine& line, std::uint8_t mode, std::uint8_t length, unsigned int blockWait,

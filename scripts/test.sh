@@ -135,7 +135,7 @@ shared() {
 format() { scripts/format-check.sh; }
 
 steps=("$@")
-[ ${#steps[@]} -gt 0 ] || steps=(release sanitize tsan fuzz consumer shared)
+[ ${#steps[@]} -gt 0 ] || steps=(format release sanitize tsan fuzz consumer shared)
 for name in "${steps[@]}"; do
   step "$name" "$name"
 done

@@ -9,12 +9,18 @@
 #include <CLI/CLI.hpp>
 
 #include <varonet/udl/Proxy.h>
+#include <varonet/udl/UDLErrors.h>
 
 #include "Tool.h"
 
 namespace Tool {
 
 namespace {
+
+// A side whose open fails is tried again after 100 ms, then after twice as
+// long each time, at most once a second.
+constexpr unsigned int kFirstRetryPauseMs = 100;
+constexpr unsigned int kMostRetryPauseMs = 1000;
 
 /// One side's observer: counts and dumps what this side reads, tells when
 /// the side opens and closes.
@@ -82,11 +88,12 @@ public:
 
 private:
     static std::unique_ptr<UDL::Proxy> makeProxy(const std::string& locator, SideObserver& observer) {
-        aliasPathTargets(locator);
         try {
-            return std::make_unique<UDL::Proxy>(locator, &observer);
+            auto proxy = std::make_unique<UDL::Proxy>(locator, &observer);
+            proxy->setRetryPause(kFirstRetryPauseMs, kMostRetryPauseMs);
+            return proxy;
         } catch (const Base::Exception& e) {
-            if (e.getErrorCode() == 0) throw Failure("the locator '" + locator + "' names no device");
+            if (e.getErrorCode() == UDL::ErrProxy) throw Failure("the locator '" + locator + "' names no device");
             throw Failure(describe("the locator '" + locator + "' cannot be used", e));
         }
     }

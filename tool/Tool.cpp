@@ -49,25 +49,7 @@ Log::Logger* LogTarget::logger() { return gLogger.get(); }
 
 // ------------------------------------------------------------------- devices
 
-void aliasPathTargets(const std::string& locator) {
-    Base::String text = locator;
-    UDL::UDLParser parser;
-    try {
-        parser = UDL::UDLParser(text, text.startsWith("serial:") ? "baudrate" : "at");
-    } catch (const Base::Exception&) {
-        return;  // not a locator: nothing nested in it
-    }
-    Base::String target = parser.getTarget();
-    if (text.startsWith("serial:") && target.startsWith("/")) {
-        IO::SerialDevice::setPortAlias(target.substring(static_cast<std::size_t>(target.findLast('/')) + 1), target);
-        return;
-    }
-    aliasPathTargets(target.str());
-    for (const auto& [key, value] : parser.getOptions()) aliasPathTargets(value.str());
-}
-
 std::unique_ptr<IO::Device> resolveDevice(const std::string& locator) {
-    aliasPathTargets(locator);
     UDL::BaseDeviceResolver resolver;
     std::unique_ptr<IO::Device> device;
     try {
@@ -75,7 +57,7 @@ std::unique_ptr<IO::Device> resolveDevice(const std::string& locator) {
     } catch (const Base::Exception& e) {
         throw Failure(describe("the locator '" + locator + "' cannot be used", e));
     }
-    if (!device) throw Failure("the locator '" + locator + "' names no device");
+    if (!device) throw Failure("the locator '" + locator + "' names no device: " + resolver.getReason().str());
     return device;
 }
 

@@ -56,10 +56,6 @@ public:
     static Log::Logger* logger();
 };
 
-/// A serial target written as a path (serial:/dev/ttyUSB0@9600, nested ones
-/// included) is registered in the port alias table under the name the
-/// resolver keeps (the part after the last "/"), so the path is what opens.
-void aliasPathTargets(const std::string& locator);
 /// Resolves the locator with the --log logger; a locator that names no device
 /// is a Failure that says so.
 std::unique_ptr<IO::Device> resolveDevice(const std::string& locator);

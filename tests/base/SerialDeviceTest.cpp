@@ -47,8 +47,8 @@ TEST(SerialDevice, PortNamesMapToDevicePaths) {
     IO::SerialDevice::removePortAlias("COM1");
     IO::SerialDevice::removePortAlias("7");
     EXPECT_EQ(IO::SerialDevice::mapPortName("COM1").str(), "/dev/ttyS0");
-    EXPECT_TRUE(IO::SerialDevice::isDevicePath("/dev/null"));
-    EXPECT_FALSE(IO::SerialDevice::isDevicePath("/x/y/COM4") || IO::SerialDevice::isDevicePath("dev/null"));
+    EXPECT_TRUE(IO::SerialDevice::isDevicePath("/dev/null") && IO::SerialDevice::isDevicePath("/x/y/COM4"));
+    EXPECT_FALSE(IO::SerialDevice::isDevicePath("dev/null") || IO::SerialDevice::isDevicePath("x/COM2"));
 }
 
 TEST(SerialDevice, PtyOpenedByPathCarriesBytesAndIsHeldExclusively) {

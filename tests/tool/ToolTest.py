@@ -99,7 +99,7 @@ class CommandLine(unittest.TestCase):
         self.assertEqual(result.stdout.decode().splitlines(), [
             "1559 = 0x617: no modem answered the call (NO CARRIER)",
             "536870924 = 0x2000000C: ZMODEM: the receiver never answered, the file send did not start",
-            "9729 = 0x2601: unknown protocol word, or an option value the resolver cannot use",
+            "9729 = 0x2601: unknown protocol word, an option value the resolver cannot use, or a port outside 1..65535",
             "3842 = 0xF02: T=1: the node did not answer in time (recovery exhausted)",
             "-1: ZMODEM: a file could not be opened, read or written"])
         self.assertEqual(run("explain", "--errno", "111").stdout, b"111 = 0x6F: Connection refused\n")

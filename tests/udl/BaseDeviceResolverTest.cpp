@@ -56,7 +56,7 @@ TEST(BaseDeviceResolver, SerialTargetsBaudTableAndFlowControl) {
     const struct { std::string locator; unsigned int number; std::string name; IO::SerialDevice::EFlowControl flow; } rows[] = {
         {"serial:COM3@115k", 0, "COM3", IO::SerialDevice::FlowNone},
         {"serial:3:baudrate=115200", 3, "COM3", IO::SerialDevice::FlowNone},
-        {"serial:/x/y/COM4@115k", 0, "COM4", IO::SerialDevice::FlowNone},  // no such file: the part after the last "/"
+        {"serial:/x/y/COM4@115k", 0, "/x/y/COM4", IO::SerialDevice::FlowNone},  // a path, even of no file
         {"serial:x/COM2@115k", 0, "COM2", IO::SerialDevice::FlowNone},
         {"serial:" + path + "@115k", 0, path, IO::SerialDevice::FlowNone},
         {"serial:COM1:baudrate=115k,FlowControl=Hardware", 0, "COM1", IO::SerialDevice::FlowHardware},

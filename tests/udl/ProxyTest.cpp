@@ -1,6 +1,7 @@
 #include <varonet/udl/Proxy.h>
 
 #include <gtest/gtest.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -166,6 +167,36 @@ TEST_F(ProxyTest, RetryPauseDoublesBetweenFailedOpensUpToItsMost) {
     // Five attempts take at least the pauses between them: 40 + 80 + 120 + 120 ms.
     EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(360));
     EXPECT_EQ(mSeen.lines[0], "failed connect to 127.0.0.1:" + std::to_string(port) + ": Connection refused (errno 111)");
+}
+
+// The far end of b echoes each MiB it reads before reading on, through small
+// socket buffers: a's writes into b wait for it to read, while it waits for b's
+// thread to read what it sends back. A child runs the relay, so that a stall
+// fails the test instead of hanging it.
+TEST_F(ProxyTest, BulkBothWaysThroughAnEchoingPeerDoesNotStall) {
+    TestSupport::ChildProcess relay([] {
+        const long kTotal = 8L << 20, kPiece = 1L << 20;
+        const std::vector<char> data = TestSupport::pattern(kTotal);
+        Recorder seen;
+        UDL::Proxy pa("server:tcpip:Port=0", &seen), pb("server:tcpip:Port=0", &seen);
+        pa.partner(pb);
+        auto client = call(pa), echo = call(pb);
+        // Small buffers on every socket; accepted ones take their listener's.
+        for (int fd = 3, size = 65536; fd < 1024; ++fd)
+            for (int option : {SO_SNDBUF, SO_RCVBUF}) ::setsockopt(fd, SOL_SOCKET, option, &size, sizeof size);
+        pa.start();
+        pb.start();
+        if (!seen.waitFor("opened", 2)) return 2;
+        std::thread echoer([&] {
+            for (long n = 0; n < kTotal; n += kPiece) echo->write(Base::String(TestSupport::readExactly(*echo, kPiece)));
+        });
+        std::thread writer([&] { client->write(data.data(), kTotal); });
+        const bool same = TestSupport::readExactly(*client, kTotal) == std::string(data.begin(), data.end());
+        writer.join();
+        echoer.join();
+        return same ? 0 : 1;
+    });
+    EXPECT_EQ(relay.wait(10000), 0);
 }
 
 // The writer closes right after its last byte, and the consumer is slower than

@@ -34,6 +34,8 @@ public:
     using OutputDevice::write;
     void flush() override { mpOutput->flush(); }
     bool isReliable() override { return mpInput->isReliable() && mpOutput->isReliable(); }
+    /// Two devices, one read and one written, never meet; one device as both is as full-duplex as it is.
+    bool isFullDuplex() override { return mpInput != mpOutput || mpInput->isFullDuplex(); }
 
     Device* getInput() const { return mpInput; }
     Device* getOutput() const { return mpOutput; }

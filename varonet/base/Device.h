@@ -106,6 +106,10 @@ public:
     virtual void initialize() {}
     /// True when the transport guarantees delivery (TCP, pipes); false by default.
     virtual bool isReliable() { return false; }
+    /// True when one thread may read (wait, size, read, isOpen) while another
+    /// writes, even when either call finds the device closed or failed and
+    /// closes it; open and close still need both sides quiet. False by default.
+    virtual bool isFullDuplex() { return false; }
     /// Ends a blocking open, read or wait that another thread is in. Devices
     /// whose waits are bounded anyway ignore it.
     virtual void wakeUp() {}

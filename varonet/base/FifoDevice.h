@@ -37,6 +37,7 @@ public:
     long write(const char* buffer, long length) override;
     using IO::OutputDevice::write;
     bool isReliable() override { return true; }
+    bool isFullDuplex() override { return true; }
 
 private:
     bool waitLocked(std::unique_lock<std::mutex>& guard, unsigned int ms);

@@ -69,7 +69,7 @@ Base::String SerialDevice::mapPortName(const Base::String& name) {
 }
 
 bool SerialDevice::isDevicePath(const Base::String& text) {
-    return text.startsWith("/") && TermiosPort::exists(text);
+    return text.startsWith("/");
 }
 
 Base::String SerialDevice::getPath() const {

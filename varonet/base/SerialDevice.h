@@ -51,6 +51,8 @@ public:
     using OutputDevice::write;
     /// Waits until all written bytes have left the port.
     void flush() override;
+    /// Reads and writes go to one descriptor (or a virtual port's guarded wire) and never close it.
+    bool isFullDuplex() override { return true; }
 
     void setBlocking(bool blocking) { mbBlocking = blocking; }
     bool isBlocking() const { return mbBlocking; }
@@ -83,8 +85,8 @@ public:
     static void removePortAlias(const Base::String& name);
     /// The path a port name maps to (alias, COMn, /dev/NAME).
     static Base::String mapPortName(const Base::String& name);
-    /// True when text is an absolute path to something that exists (/dev/ttyUSB0,
-    /// /dev/serial/by-id/..., /dev/pts/3): a serial locator then opens it as it stands.
+    /// True when text is an absolute path (/dev/ttyUSB0, /dev/serial/by-id/...,
+    /// /dev/pts/3): a serial locator then opens it as it stands.
     static bool isDevicePath(const Base::String& text);
 
 protected:

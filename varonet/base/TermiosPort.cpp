@@ -4,7 +4,6 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
-#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -37,11 +36,6 @@ speed_t speedConstant(unsigned int bps) {
     }
 }
 }  // namespace
-
-bool TermiosPort::exists(const Base::String& path) {
-    struct stat st{};
-    return path.find('\0') < 0 && ::stat(path.c_str(), &st) == 0;
-}
 
 int TermiosPort::handle() {
     if (!mFile.isOpen()) throw Exception(ErrNotOpen, ".", __LINE__, "serial port not open: " + msPath);

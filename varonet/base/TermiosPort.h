@@ -13,8 +13,6 @@ namespace IO {
 class TermiosPort : public SerialPort {
 public:
     explicit TermiosPort(const Base::String& path) : msPath(path) {}
-    /// True when path names something that exists (a device node, or a link to one).
-    static bool exists(const Base::String& path);
     void open() override;
     void close() override;
     bool isOpen() const override { return mFile.isOpen(); }

@@ -130,7 +130,7 @@ IO::Device* BaseDeviceResolver::resolveSerial(const Base::String& locator, IO::D
         owned = std::make_unique<IO::SerialDevice>(target.asUnsigned(10), IO::SerialDevice::Baud9600);
     } else if (IO::SerialDevice::isDevicePath(target)) {
         // A device path (/dev/ttyUSB0, /dev/serial/by-id/..., /dev/pts/3) is used as it stands;
-        // any other target with "/" names the port after its last "/" (serial:/x/y/COM4 is COM4).
+        // any other target with "/" names the port after its last "/" (serial:x/COM2 is COM2).
         owned = std::make_unique<IO::SerialDevice>(target, IO::SerialDevice::Baud9600);
     } else {
         long slash = target.findLast('/');

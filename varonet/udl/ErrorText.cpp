@@ -24,10 +24,10 @@ using Z = ZModem::ZModemErrors;
 
 constexpr Entry kTable[] = {
     // The relay (and a ZMODEM session built without a device).
-    {0, "the relay could not start: a locator that names no device, or no partner"},
+    {ErrProxy, "the relay could not start: a locator that names no device, or no partner"},
     // Locator parser and resolvers, server devices.
     {ErrNoProtocol, "the locator has no protocol word (no unescaped \":\")"},
-    {ErrBadLocator, "unknown protocol word, or an option value the resolver cannot use"},
+    {ErrBadLocator, "unknown protocol word, an option value the resolver cannot use, or a port outside 1..65535"},
     {ErrPortLockTimeout, "a managed serial port stayed locked for 3000 ms"},
     {ErrNotConnected, "no caller is connected to the server device"},
     {ErrNoConnection, "the server handed out no connection"},
@@ -68,7 +68,7 @@ constexpr Entry kTable[] = {
     {Base::ErrBadArgument, "a value out of its range (baud rate, port number, chunk size)"},
     {Base::ErrNoSuchPort, "the serial port name maps to no port that exists"},
     {Base::ErrTimeout, "time-out: nothing arrived in time"},
-    {Base::ErrPortInUse, "the serial port is in use"},
+    {Base::ErrPortInUse, "the serial port is in use (another process holds it open or locked)"},
     // Results of the ZMODEM sessions.
     {Z::ErrFile, "ZMODEM: a file could not be opened, read or written"},
     {Z::ErrHexCrc, "ZMODEM: a hex header failed its CRC-16"},

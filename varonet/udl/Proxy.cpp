@@ -9,15 +9,20 @@
 
 // One pass of a side's thread:
 //
-//   side's thread                         receiver's lock
-//     open when closed (paused after failures, when asked)
+//   side's thread                         receiver's locks
+//     [own read + write lock] open when closed (paused after failures, when asked)
 //     observer: opened
-//     wait for data (outside the lock, in slices a stop ends)
-//     [own lock] size, read at most ChunkBytes into the side's buffer
+//     wait for data (outside the locks, in slices a stop ends)
+//     [own read lock] size, read at most ChunkBytes into the side's buffer
 //     observer: dump(chunk)
-//     [receiver's lock] write the chunk ------------> receiver device
+//     [receiver's write lock] write the chunk -------> receiver device
 //     ... next chunk, until the device is closed or fails
 //     observer: closed (once per close)
+//
+// A full-duplex receiver is written while its own thread reads it: a write that
+// blocks until the far end reads can never hold up that side's reading, which
+// is what lets an echoing far end drain (it is blocked sending back to us). A
+// receiver that is not full-duplex is written under its read lock too.
 
 namespace UDL {
 
@@ -28,7 +33,7 @@ constexpr unsigned int kStopCheckMs = 100;  // how quickly a waiting relay notic
 
 ProxyInternal::ProxyInternal(const Base::String& locator, ProxyDumper* observer)
     : msLocator(locator), mpObserver(observer) {
-    ::Thread::Synchronized guard(mLock);
+    ::Thread::Synchronized guard(mReadLock);
     BaseDeviceResolver resolver;
     mpDevice.reset(resolver.resolve(locator, nullptr, nullptr));
     if (!mpDevice) throw Base::Exception(ErrProxy, ".", __LINE__, "the locator names no device: '" + locator + "'");
@@ -65,7 +70,8 @@ IO::Device* Proxy::getDevice() const { return side().mpDevice.get(); }
 const Base::String& Proxy::getLocator() const { return side().msLocator; }
 
 void Proxy::withDevice(const std::function<void(IO::Device&)>& f) {
-    ::Thread::Synchronized guard(side().mLock);
+    ::Thread::Synchronized reading(side().mReadLock);
+    ::Thread::Synchronized writing(side().mWriteLock);
     f(*side().mpDevice);
 }
 
@@ -87,15 +93,17 @@ void Proxy::setRetryPause(unsigned int firstMs, unsigned int maxMs) {
 }
 
 void Proxy::ensureOpen() {
-    ::Thread::Synchronized guard(side().mLock);
+    ::Thread::Synchronized reading(side().mReadLock);
     if (side().mpDevice->isOpen()) return;
+    // Closed: a partner's write fails at once, so the write lock is never waited for long.
+    ::Thread::Synchronized writing(side().mWriteLock);
     side().mbOpened = false;
     side().mpDevice->open();
     side().mbOpened = true;
 }
 
 bool Proxy::isDeviceOpen() {
-    ::Thread::Synchronized guard(side().mLock);
+    ::Thread::Synchronized guard(side().mReadLock);
     return side().mpDevice->isOpen();
 }
 
@@ -107,7 +115,7 @@ long Proxy::readChunk() {
     for (unsigned int waited = 0; !ready && waited < kDataWaitMs && !isStopRequested(); waited += kStopCheckMs)
         ready = device.waitForData(kStopCheckMs);
     if (!ready) return 0;
-    ::Thread::Synchronized guard(side().mLock);
+    ::Thread::Synchronized guard(side().mReadLock);
     // One read of what is queued, bounded by the buffer: the chunk is passed on before
     // the device is asked anything else, so a close or error it reports next loses nothing.
     long queued = device.size();
@@ -131,19 +139,34 @@ void Proxy::deliver(long length) {
     writeToReceiver(self.mBuffer.chars(), length);
 }
 
-void Proxy::writeToReceiver(const char* data, long length) {
-    ProxyInternal& receiver = *side().mpReceiver;
-    ::Thread::Synchronized guard(receiver.mLock);
+namespace {
+void writeAll(IO::Device& device, const char* data, long length) {
     try {
         long done = 0;
         while (done < length) {
-            long n = receiver.mpDevice->write(data + done, length - done);
+            long n = device.write(data + done, length - done);
             if (n <= 0) break;
             done += n;
         }
     } catch (const Base::Exception&) {
         // The receiver is closed or failed: the rest of this chunk is dropped.
     }
+}
+}  // namespace
+
+void Proxy::writeToReceiver(const char* data, long length) {
+    ProxyInternal& receiver = *side().mpReceiver;
+    {
+        // Asked under the write lock, which keeps the receiver from being opened or closed meanwhile.
+        ::Thread::Synchronized writing(receiver.mWriteLock);
+        if (receiver.mpDevice->isFullDuplex()) {
+            writeAll(*receiver.mpDevice, data, length);
+            return;
+        }
+    }
+    ::Thread::Synchronized reading(receiver.mReadLock);
+    ::Thread::Synchronized writing(receiver.mWriteLock);
+    writeAll(*receiver.mpDevice, data, length);
 }
 
 unsigned int Proxy::pauseAfterFailedOpen(unsigned int lastPause) {

@@ -7,9 +7,13 @@
 // Each proxy is a thread that owns one device (resolved from a locator),
 // keeps it open (opening it again whenever it is found closed or fails),
 // reads what arrives and writes it to its receiver's device. Two partnered
-// proxies relay both ways. Each device is guarded by its side's lock, held by
-// its own thread while opening and reading and by the partner while writing,
-// so a device is never read and written at once.
+// proxies relay both ways. Each side has a read lock, held by its own thread
+// while it reads, asks or opens the device, and a write lock, held by the
+// partner while it writes and by its own thread while it opens. A full-duplex
+// device (IO::Device::isFullDuplex: sockets, pipes, serial ports) is read and
+// written at once, so a write that waits for the far end to read never stops
+// this side from reading; any other device is written under both locks and is
+// never read and written at once. No device is opened under a read or write.
 //
 // The relay streams: each pass reads at most one chunk (ChunkBytes) into the
 // side's one buffer, shows it to the observer, writes it to the receiver and
@@ -38,7 +42,7 @@ public:
     /// Resolves the locator; throws Base::Exception ErrProxy when it names no
     /// device. observer may be null and is never deleted.
     Proxy(const Base::String& locator, ProxyDumper* observer);
-    /// Copies share one side (device, lock and receiver).
+    /// Copies share one side (device, locks and receiver).
     Proxy(const Proxy& other);
     Proxy& operator=(const Proxy& other);
     /// Stops the relay thread (waking a device that waits), waits for it and
@@ -62,9 +66,9 @@ public:
     /// time-outs. Copies share the setting.
     void setRetryPause(unsigned int firstMs, unsigned int maxMs);
 
-    /// Runs f(IO::Device&) on this side's device under the side's lock, the
-    /// lock the relay threads hold while they open, read and write it, and
-    /// returns what f returns. The way to touch a running side's device.
+    /// Runs f(IO::Device&) on this side's device under both of the side's
+    /// locks, so no relay thread reads, writes, opens or closes it meanwhile.
+    /// The way to touch a running side's device.
     void withDevice(const std::function<void(IO::Device&)>& f);
     /// This side's device, borrowed (the proxy owns it). While the relay runs,
     /// use withDevice instead.

@@ -24,7 +24,12 @@ public:
     ProxyInternal& operator=(const ProxyInternal&) = delete;
 
     std::unique_ptr<IO::Device> mpDevice;
-    Thread::Mutex mLock;  // this side's opening and reading, and the partner's writes
+    // The read lock: this side's thread while it asks, reads, opens or closes the
+    // device. The write lock: the partner's thread while it writes, and this side's
+    // thread while it opens. A writer to a device that is not full-duplex takes
+    // both (read lock first, the one order every holder of both uses).
+    Thread::Mutex mReadLock;
+    Thread::Mutex mWriteLock;
     Base::String msLocator;
     // Held, not borrowed, so that deleting one partner while the other still
     // writes into it is safe; see ProxyHandle for how the cycle is broken.

@@ -61,6 +61,11 @@ long ServerDevice::write(const char* buffer, long length) { return connection().
 void ServerDevice::flush() { connection().flush(); }
 void ServerDevice::initialize() { mpServer->initialize(); }
 
+bool ServerDevice::isFullDuplex() {
+    std::lock_guard<std::mutex> guard(mConnectionMutex);
+    return mpConnection && mpConnection->isFullDuplex();
+}
+
 void ServerDevice::wakeUp() {
     // Both: a connection found closed sends the waker's thread back to the server, and a
     // wake-up given to the server stays pending until its next wait.

@@ -49,6 +49,8 @@ public:
     /// on the connection ends, and so does open() waiting for a caller, now or
     /// the next time it waits.
     void wakeUp() override;
+    /// As the connection (false without one).
+    bool isFullDuplex() override;
 
     // The lock is the server's.
     void lock() override;

@@ -54,6 +54,26 @@ public:
 private:
     std::atomic<bool>& mFlag;
 };
+
+void closeParked(BsdSocketState& state) {
+    int parked = state.miParked.exchange(-1);
+    if (parked >= 0) ::close(parked);
+}
+
+// Marks a call that uses the descriptor: a close meanwhile is finished by the
+// last such call to end (see BsdSocketState::miUsers).
+class InUse {
+public:
+    explicit InUse(BsdSocketState& state) : mState(state) { ++mState.miUsers; }
+    ~InUse() {
+        if (--mState.miUsers == 0) closeParked(mState);
+    }
+    InUse(const InUse&) = delete;
+    InUse& operator=(const InUse&) = delete;
+
+private:
+    BsdSocketState& mState;
+};
 }  // namespace
 
 BsdSocketState::BsdSocketState(const BsdSocketType& type, int handle, unsigned int connectTimeout)
@@ -66,6 +86,7 @@ BsdSocketState::BsdSocketState(const BsdSocketType& type, int handle, unsigned i
 BsdSocketState::~BsdSocketState() {
     int handle = miHandle.load();
     if (handle >= 0) ::close(handle);
+    closeParked(*this);
     ::close(miWakeFd);
 }
 
@@ -107,9 +128,20 @@ void BsdSocket::failWith(int error, bool closeOnError, const char* operation) {
 }
 
 void BsdSocket::closeHandle() {
-    int handle = mpState->miHandle.exchange(-1);
-    if (handle >= 0) ::close(handle);  // the result does not matter: the descriptor is gone either way
-    mpState->mbConnected = false;
+    BsdSocketState& state = *mpState;
+    int handle = state.miHandle.exchange(-1);
+    state.mbConnected = false;
+    if (handle < 0) return;
+    if (state.miUsers == 0) {
+        ::close(handle);  // the result does not matter: the descriptor is gone either way
+        return;
+    }
+    // Another thread is inside a call on it (a relay reads and writes one socket at
+    // once): shut it down, which ends that call, and leave the close to the last user.
+    ::shutdown(handle, SHUT_RDWR);
+    closeParked(state);  // one left from an earlier close, if any
+    state.miParked = handle;
+    if (state.miUsers == 0) closeParked(state);
 }
 
 void BsdSocket::close() {
@@ -126,6 +158,7 @@ void BsdSocket::ensureSocket() {
 }
 
 long BsdSocket::getAvailable() {
+    InUse use(*mpState);
     int count = 0;
     if (::ioctl(mpState->miHandle, FIONREAD, &count) < 0) fail(true, "queue of");
     return count;
@@ -153,6 +186,7 @@ void BsdSocket::wakeUp() {
 }
 
 int BsdSocket::pollWithWake(short events, unsigned int ms, short* revents) {
+    InUse use(*mpState);
     pollfd fds[2] = {{mpState->miHandle, events, 0}, {mpState->miWakeFd, POLLIN, 0}};
     // A look (ms 0) is no wait: it leaves a pending wake-up for the wait that follows it,
     // as in "look for a caller, then accept" or "look for data, then read".
@@ -316,6 +350,7 @@ long BsdSocket::receive(char* buffer, long length) {
     ssize_t n;
     int error = 0;
     {
+        InUse use(*mpState);
         BusyFlag reading(mpState->mbReading);
         int handle = mpState->miHandle;
         if (length == 0 || !mpState->mbBlocking) {
@@ -359,7 +394,7 @@ long BsdSocket::send(const char* buffer, long length) {
     ssize_t n;
     int error = 0;
     {
-        BusyFlag writing(mpState->mbWriting);
+        InUse use(*mpState);
         do {
             n = ::send(mpState->miHandle, buffer, static_cast<size_t>(length), MSG_NOSIGNAL);
         } while (n < 0 && errno == EINTR);
@@ -370,13 +405,16 @@ long BsdSocket::send(const char* buffer, long length) {
 }
 
 bool BsdSocket::isConnected() {
+    InUse use(*mpState);
     int handle = mpState->miHandle;
     if (handle < 0) return false;
     if (!mpState->mbConnected) {
         closeHandle();  // created by a connect that failed: nothing to keep
         return false;
     }
-    if (mpState->mbWaiting || mpState->mbWriting || mpState->mbReading) return true;
+    // A send on another thread does not count: the probe below is safe beside it (a close
+    // waits for the send to end), and a peer that has gone must be seen while one is blocked.
+    if (mpState->mbWaiting || mpState->mbReading) return true;
     if (getAvailable() > 0) return true;
     // MSG_DONTWAIT probes without switching the socket's mode back and forth.
     char c;

@@ -75,7 +75,7 @@ public:
     /// unless the peer has closed, when the queue is asked whether bytes remain.
     bool waitFor(unsigned int ms, EWaitKind kind, int* errorOut = nullptr);
     /// Liveness: false without a socket or connection (and the socket is then
-    /// closed); true at once while a wait, send or receive runs; otherwise
+    /// closed); true at once while a wait or receive runs; otherwise
     /// probes with a non-blocking peek and closes the socket when the peer is gone.
     bool isConnected();
     /// Bytes readable now (FIONREAD).
@@ -85,7 +85,9 @@ public:
     /// TCP_NODELAY on a TCP socket (small writes leave at once); nothing on
     /// other sockets or without a socket. True when the option is now as asked.
     bool setNoDelay(bool on);
-    /// Closes the socket; the record stays, ready for a new connect.
+    /// Closes the socket; the record stays, ready for a new connect. While a call
+    /// on another thread uses it (a send beside a receive), the socket is shut
+    /// down at once, which ends that call, and closed when the call returns.
     void close();
     /// Ends the current or next blocking wait, accept or receive on this socket
     /// (any thread may call it).

@@ -53,6 +53,7 @@ public:
     /// (from any thread): a read raises EINTR, a wait returns false, and a timed
     /// connect in progress ends as a time-out.
     void wakeUp() override;
+    bool isFullDuplex() override { return true; }
 
 protected:
     /// Adopts socket.

@@ -20,15 +20,20 @@ struct BsdSocketState : Base::Reference {
     BsdSocketState(const BsdSocketState&) = delete;
     BsdSocketState& operator=(const BsdSocketState&) = delete;
 
-    bool mbConnected = false;
+    std::atomic<bool> mbConnected{false};
     bool mbBlocking = true;
-    // Set around blocking calls so that isConnected on another thread answers
+    // Set around blocking reads and waits so that isConnected on another thread answers
     // "connected" without probing underneath the running call.
     std::atomic<bool> mbWaiting{false};
-    std::atomic<bool> mbWriting{false};
     std::atomic<bool> mbReading{false};
     bool mbReadWaited = false;  // the last blocking receive came back short: wait first next time
     std::atomic<int> miHandle{-1};
+    // Calls that are using the descriptor now (a read on one thread, a write on
+    // another). A close while any runs shuts the socket down and parks the
+    // descriptor here; the last of them closes it, so its number cannot be
+    // reused under a call still holding it.
+    std::atomic<int> miUsers{0};
+    std::atomic<int> miParked{-1};
     std::int32_t miFamily;
     std::int32_t miType;
     std::int32_t miProtocol;

@@ -53,6 +53,7 @@ public:
     using IO::OutputDevice::write;
     /// Ends a blocking read or wait now or at its next start (from any thread).
     void wakeUp() override;
+    bool isFullDuplex() override { return true; }
 
 protected:
     friend class DomainServer;
