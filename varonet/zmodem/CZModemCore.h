@@ -241,7 +241,7 @@ private:
     int encodeBlock(const unsigned char* data, int length, int index, unsigned char& previous);
     int writeHeaderBytes(const unsigned char* bytes, int count);
 
-    unsigned char mBlock[BlockSize + 16];
+    unsigned char mBlock[BlockSize + 64];
     unsigned char mDecoded[BlockSize + 16];  // decodeFast's output before it joins the data buffer
 };
 
