@@ -1,5 +1,6 @@
 #include <varonet/zmodem/CZModemCore.h>
 
+#include <algorithm>
 #include <array>
 #include <bit>
 #include <cstring>
@@ -166,6 +167,25 @@ int CZModemCore::refill(int timeoutMs) {
     muReadPos = 0;
     muReadLeft = static_cast<std::size_t>(n);
     return n;
+}
+
+void CZModemCore::noteRoundTrip(long microseconds) {
+    if (microseconds < 0) return;
+    if (mlRoundTripUs < 0) {
+        mlRoundTripUs = microseconds;
+        mlRoundTripVarUs = microseconds / 2;
+        return;
+    }
+    // The smoothing of TCP's retransmission timer: gains 1/8 and 1/4.
+    long deviation = microseconds > mlRoundTripUs ? microseconds - mlRoundTripUs : mlRoundTripUs - microseconds;
+    mlRoundTripVarUs += (deviation - mlRoundTripVarUs) / 4;
+    mlRoundTripUs += (microseconds - mlRoundTripUs) / 8;
+}
+
+int CZModemCore::roundTripTimeout(int floorMs, int ceilingMs) const {
+    if (mlRoundTripUs < 0) return ceilingMs;
+    long ms = (mlRoundTripUs + 4 * mlRoundTripVarUs + 999) / 1000;
+    return static_cast<int>(std::clamp<long>(ms, floorMs, ceilingMs));
 }
 
 // ---------------------------------------------------------------- input
@@ -432,12 +452,14 @@ int CZModemCore::getZMHeader(int timeoutMs) {
     mbHeaderSilence = false;
     const int unit = byteTimeout();
     // Once bytes came that are no header, a file session waits only the byte
-    // gap for more: a reply damaged on the line is then known at once.
-    const int afterGarbage = miByteGapMs > 0 ? miByteGapMs : timeoutMs;
+    // gap for more: a reply damaged on the line is then known at once. XON
+    // and XOFF are flow control, not such bytes.
+    const int afterGarbage = miByteGapMs > 0 ? unit : timeoutMs;
     if (getNextCh(timeoutMs)) {
         mbHeaderSilence = true;
         return E::ErrLinkTimeout;
     }
+    int wait = timeoutMs;
     long garbage = 0;
     for (;;) {
         int cans = 0;
@@ -459,16 +481,25 @@ int CZModemCore::getZMHeader(int timeoutMs) {
                     mbStrayZCRCW = true;
                     return E::ErrLinkTimeout;
                 }
+                // The end of a hex header whose start was damaged: nothing more comes.
+                if (mbAnswerLines && miByteGapMs > 0 && (muCurrentCh & 0x7F) == 0x0A) return E::ErrLinkTimeout;
             }
+            if (!isXonXoff(muCurrentCh)) wait = afterGarbage;
             previous = muCurrentCh;
             if (++garbage > MaxHeaderGarbage || isAborted()) return E::ErrLinkTimeout;
-            if (getNextCh(afterGarbage)) return E::ErrLinkTimeout;
+            if (wait == afterGarbage && muCurrentCh != ZDLE) {
+                std::size_t skipped = skipPlain();  // stale data in bulk
+                garbage += static_cast<long>(skipped);
+                if (skipped) previous = mReadBuffer[muReadPos - 1];
+            }
+            if (getNextCh(wait)) return E::ErrLinkTimeout;
         }
         int pads = 0;
         while (muCurrentCh == ZPAD) {
             ++pads;
             if (getNextCh(unit)) return E::ErrLinkTimeout;
         }
+        wait = afterGarbage;
         // '*' inside stale data is not a header: keep looking (bounded above).
         if (muCurrentCh != ZDLE) continue;
         if (getNextCh(unit)) return E::ErrLinkTimeout;
@@ -491,6 +522,30 @@ int CZModemCore::getZMHeader(int timeoutMs) {
         // The type byte itself was unreadable: look for the next header.
         if (getNextCh(afterGarbage)) return E::ErrLinkTimeout;
     }
+}
+
+std::size_t CZModemCore::skipPlain() {
+    // Up to the next '*', ZDLE or (when answers are lines) line end, 32 bytes
+    // at a time: none of the others can change what the search does.
+    const unsigned char* p = mReadBuffer.data() + muReadPos;
+    const std::size_t n = muReadLeft;
+    const bool lines = mbAnswerLines && miByteGapMs > 0;
+    auto stops = [lines](Bytes16 w) {
+        Lanes16 m = (w == ZPAD) | (w == ZDLE);
+        return lines ? m | ((w & 0x7F) == 0x0A) : m;
+    };
+    std::size_t i = 0;
+    for (; i + 32 <= n; i += 32) {
+        std::uint32_t m = laneBits(stops(load16(p + i))) | laneBits(stops(load16(p + i + 16))) << 16;
+        if (m) {
+            i += static_cast<std::size_t>(__builtin_ctz(m));
+            break;
+        }
+    }
+    while (i < n && p[i] != ZPAD && p[i] != ZDLE && !(lines && (p[i] & 0x7F) == 0x0A)) ++i;
+    muReadPos += i;
+    muReadLeft -= i;
+    return i;
 }
 
 void CZModemCore::skipHexRest() {
@@ -529,10 +584,13 @@ int CZModemCore::getHexHeader() {
         }
         received = (received << 8) | muCurrentCh;
     }
-    // CR, LF and (but after ZACK and ZFIN) XON follow; their values do not matter.
+    // CR, LF and (but after ZACK and ZFIN) XON follow; their values do not
+    // matter. The XON is taken only when it is here: a damaged type must not
+    // make the reader wait for one that was never sent (a late one is passed
+    // over like any XON).
     getNextCh(unit);
     getNextCh(unit);
-    if (body[0] != ZACK && body[0] != ZFIN) getNextCh(unit);
+    if (body[0] != ZACK && body[0] != ZFIN && muReadLeft > 0 && isXonXoff(mReadBuffer[muReadPos])) getNextCh(unit);
     if (Math::Crc::xmodem(body, 5) != received) {
         debug("set error ZMODEM_CRCXM\n");
         return E::ErrHexCrc;
