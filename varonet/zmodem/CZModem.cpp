@@ -706,9 +706,16 @@ int CZModem::wait_rz(int count) {
     }
 }
 
-int CZModem::receiveFileOffer() {
+int CZModem::getInfoSubpacket() {
+    const int position = miPosition;
     mData.clear();
-    if (getData() != E::ResultFrameEnd + ZCRCW) {
+    int r = getData();
+    miPosition = position;
+    return r;
+}
+
+int CZModem::receiveFileOffer() {
+    if (getInfoSubpacket() != E::ResultFrameEnd + ZCRCW) {
         sendZNAK();
         return 0;
     }
@@ -837,8 +844,7 @@ int CZModem::receive_yz(bool memory) {
                 miEscapeAll = mHeaderData[3] & ESCCTL;
                 unsigned char d[4];
                 std::memcpy(d, mHeaderData, 4);
-                mData.clear();
-                if (getData() == E::ResultFrameEnd + ZCRCW) sendZACK_X(d);
+                if (getInfoSubpacket() == E::ResultFrameEnd + ZCRCW) sendZACK_X(d);
                 else sendZNAK();
                 break;
             }
@@ -926,8 +932,7 @@ int CZModem::receive_yz(bool memory) {
             case ZCAN: return E::ErrCancelled;
             case ZFREECNT: sendZACK(0); break;
             case ZCOMMAND: {
-                mData.clear();
-                if (getData() != E::ResultFrameEnd + ZCRCW) {
+                if (getInfoSubpacket() != E::ResultFrameEnd + ZCRCW) {
                     sendZNAK();
                     break;
                 }

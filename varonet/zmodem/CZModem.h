@@ -106,6 +106,9 @@ private:
     int receive_yz(bool memory);
     int receiveData(bool memory);
     int receiveFileOffer();
+    /// Reads the subpacket of a ZFILE, ZSINIT or ZCOMMAND into the data
+    /// buffer; unlike file data it leaves the file position as it was.
+    int getInfoSubpacket();
     void AckSessionClosure();
     void finished(const Base::String& name, TransferObserver::Outcome outcome, int code);
 
