@@ -1,9 +1,17 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that building and testing varonet need, when missing.
+#   scripts/install-deps.sh           everything (build, tests, benchmarks)
+#   scripts/install-deps.sh --build   only what building the library and the tool needs
 set -euo pipefail
 
-packages=(cmake ninja-build g++ make pkg-config libgtest-dev libgmock-dev googletest libbenchmark-dev
-          python3 lrzsz socat)
+# Compilers and build tools, and what the command-line tool builds on; then
+# clang 14 with its sanitizer runtimes and formatter, test libraries and peers,
+# ccache and gcovr for developers (scripts/coverage.sh).
+packages=(cmake ninja-build g++ make pkg-config libcli11-dev libudev-dev)
+if [ "${1:-}" != "--build" ]; then
+  packages+=(binutils ccache clang-14 libclang-rt-14-dev clang-format-14
+             libgtest-dev libgmock-dev googletest libbenchmark-dev python3 lrzsz socat gcovr)
+fi
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -6,38 +6,38 @@
 #include <thread>
 
 #include <varonet/base/CombinedDevice.h>
-#include <varonet/base/Exception.h>
 #include <varonet/base/MemoryDevice.h>
 #include <varonet/base/StopWatch.h>
-#include <varonet/base/Thread.h>
 
-TEST(FifoDevice, WriterOnAnotherThreadWakesAWaitingReader) {
+#include "support/Files.h"
+#include "support/TestCalls.h"
+
+using TestSupport::readExactly;
+
+TEST(FifoDevice, ABlockedReaderWakesForAWriterOrAClose) {
     Base::FifoDevice fifo(10000);
-    std::thread writer([&] {
-        Thread::Thread::sleep(30);
-        fifo.write(Base::String("wake"));
+    auto reader = TestSupport::startBlocked([&] { return readExactly(fifo, 4); });
+    fifo.write(Base::String("wake"));
+    EXPECT_EQ(reader.get(), "wake");
+    auto last = TestSupport::startBlocked([&] {
+        char c;
+        return fifo.read(&c, 1);
     });
     OS::StopWatch watch;
-    char buffer[16];
-    long n = fifo.read(buffer, sizeof buffer);
-    writer.join();
-    EXPECT_EQ(std::string(buffer, static_cast<std::size_t>(n)), "wake");
+    fifo.close();
+    EXPECT_EQ(last.get(), 0) << "a closed and drained FIFO reads 0 at once";
     EXPECT_LT(watch.getElapsed(), 5000u);
-}
-
-TEST(FifoDevice, ReadTimesOutWithNothing) {
-    Base::FifoDevice fifo(40);
-    OS::StopWatch watch;
+    EXPECT_TRUE(fifo.isEOF());
+    Base::FifoDevice quiet(40);
+    OS::StopWatch waited;
     char c;
-    EXPECT_EQ(fifo.read(&c, 1), 0);
-    EXPECT_GE(watch.getElapsed(), 35u);
-    EXPECT_FALSE(fifo.waitForData(0));
+    EXPECT_EQ(quiet.read(&c, 1), 0) << "nothing within the time-out";
+    EXPECT_GE(waited.getElapsed(), 35u);
 }
 
 TEST(FifoDevice, KeepsOrderAcrossPartialReadsAndLargeVolumes) {
     Base::FifoDevice fifo(1000);
-    std::string sent;
-    for (int i = 0; i < 200000; ++i) sent.push_back(static_cast<char>(i * 7));
+    const std::string sent = TestSupport::randomBytes(200000, 3);
     std::thread writer([&] {
         for (std::size_t at = 0; at < sent.size(); at += 999) fifo.write(sent.data() + at, std::min<long>(999, long(sent.size() - at)));
     });
@@ -49,54 +49,40 @@ TEST(FifoDevice, KeepsOrderAcrossPartialReadsAndLargeVolumes) {
         got.append(buffer, static_cast<std::size_t>(n));
     }
     writer.join();
-    EXPECT_EQ(got, sent);
-    EXPECT_EQ(fifo.size(), 0);
+    EXPECT_TRUE(got == sent && fifo.size() == 0);
 }
 
-TEST(FifoDevice, CloseWakesReaderAndMarksTheEnd) {
-    Base::FifoDevice fifo(10000);
-    fifo.write(Base::String("x"));
-    std::thread closer([&] {
-        Thread::Thread::sleep(20);
-        fifo.close();
-    });
-    char buffer[4];
-    EXPECT_EQ(fifo.read(buffer, 4), 1);
-    EXPECT_FALSE(fifo.isEOF());
-    OS::StopWatch watch;
-    EXPECT_EQ(fifo.read(buffer, 4), 0);
-    closer.join();
-    EXPECT_LT(watch.getElapsed(), 5000u);
-    EXPECT_TRUE(fifo.isEOF());
-}
-
-TEST(CombinedDevice, TwoCrossedFifosMakeADevicePair) {
-    auto* aToB = new Base::FifoDevice(1000);
-    auto* bToA = new Base::FifoDevice(1000);
-    IO::CombinedDevice a(bToA, aToB, false), b(aToB, bToA, false);
+TEST(CombinedDevice, TwoCrossedFifosMakeADevicePairAndOwnedOnesGoWithIt) {
+    Base::FifoDevice aToB(1000), bToA(1000);
+    IO::CombinedDevice a(&bToA, &aToB), b(&aToB, &bToA);
     a.write(Base::String("ping"));
     b.write(Base::String("pong"));
-    char buffer[8];
-    EXPECT_EQ(std::string(buffer, static_cast<std::size_t>(b.read(buffer, 8))), "ping");
-    EXPECT_EQ(std::string(buffer, static_cast<std::size_t>(a.read(buffer, 8))), "pong");
-    delete aToB;
-    delete bToA;
+    EXPECT_TRUE(readExactly(b, 4) == "ping" && readExactly(a, 4) == "pong");
+    EXPECT_EQ(a.getName(), "loopback:/loopback:");
+    auto* one = new Base::FifoDevice(0);
+    EXPECT_EQ(IO::CombinedDevice(one, one, true).getName(), "loopback:") << "one device both ways, deleted once";
 }
 
-TEST(MemoryDevice, SeekReadWriteAndBigEndianIntegers) {
+TEST(MemoryDevice, SeekReadWriteIntegersAndReadsThatGrowWithTheData) {
     Base::MemoryDevice memory;
     memory.writeInt32(0x01020304);
     memory.write(Base::String("tail"));
-    EXPECT_EQ(memory.getLength(), 8);
-    EXPECT_EQ(memory.size(), 0);
+    EXPECT_TRUE(memory.getLength() == 8 && memory.size() == 0);
     memory.seek(0);
-    EXPECT_EQ(memory.readInt32(), 0x01020304u);
-    EXPECT_EQ(memory.readInt16(), 0x7461u);  // "ta"
+    EXPECT_TRUE(memory.readInt32() == 0x01020304u && memory.readInt16() == 0x7461u);  // "ta"
     Base::ByteArray rest;
-    EXPECT_EQ(memory.read(rest, 100), 2);
+    EXPECT_EQ(memory.read(rest, 0x7FFFFFFF), 2);
     EXPECT_EQ(rest.toString().str(), "il");
+    EXPECT_LT(rest.vector().capacity(), 1u << 20) << "memory follows the data, not the count asked for";
     EXPECT_THROW(memory.readInt16(), Base::Exception);
     memory.seek(2);
     memory.write(Base::String("XY"));
     EXPECT_EQ(memory.getBuffer().toString().str(), std::string("\x01\x02XYtail", 8));
+    Base::FifoDevice fifo(50);  // 200 KB ready: taken past the first step while more is ready
+    const std::string sent = TestSupport::randomBytes(200000, 5);
+    fifo.write(sent.data(), static_cast<long>(sent.size()));
+    Base::ByteArray all;
+    EXPECT_EQ(fifo.read(all, 1 << 30), 200000);
+    EXPECT_EQ(all.toString().str(), sent);
+    EXPECT_EQ(fifo.read(all, 1 << 30), 0) << "nothing more came within the time-out";
 }

@@ -12,7 +12,7 @@ SimulatedLine::SimulatedLine() {
     msHost = "VMODEMH" + std::to_string(n);
     msFar = "VMODEMF" + std::to_string(n);
     IO::VirtualSerialPair::create(msHost, msFar);
-    mpSim = Peers::ModemSimulator::onVirtualPort(msFar);
+    mpSim = Net::ModemSimulator::onVirtualPort(msFar);
 }
 
 SimulatedLine::~SimulatedLine() {
@@ -31,6 +31,6 @@ Identity conexant56k() { return {{"56000"}, {"CX81802"}}; }
 Identity isdnTaPlus() { return {{"TA+ 56000 ISDN"}, {"V2.41"}}; }
 Identity isdnAl5068() { return {{"AL5068S"}, {"V 1.33"}}; }
 
-void apply(Peers::ModemSimulator& sim, const Identity& identity) { sim.setIdentity(identity.i0, identity.i3); }
+void apply(Net::ModemSimulator& sim, const Identity& identity) { sim.setIdentity(identity.i0, identity.i3); }
 
 }  // namespace TestSupport

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include <varonet/base/SerialDevice.h>
-#include "peers/ModemSimulator.h"
+#include <varonet/net/modem/ModemSimulator.h>
 
 namespace TestSupport {
 
@@ -18,22 +18,22 @@ public:
     SimulatedLine();
     ~SimulatedLine();
     const std::string& hostName() const { return msHost; }
-    Peers::ModemSimulator& sim() { return *mpSim; }
+    Net::ModemSimulator& sim() { return *mpSim; }
     /// A serial device on the host end (closed), with the given flow control.
     std::unique_ptr<IO::SerialDevice> makePort(IO::SerialDevice::EFlowControl flow = IO::SerialDevice::FlowNone);
 
 private:
     std::string msHost, msFar;
-    std::unique_ptr<Peers::ModemSimulator> mpSim;
+    std::unique_ptr<Net::ModemSimulator> mpSim;
 };
 
 struct Identity {
-    std::vector<std::string> i0, i3;
+    std::vector<Base::String> i0, i3;
 };
 Identity agereV92();     ///< analog row 2
 Identity conexant56k();  ///< analog row 1
 Identity isdnTaPlus();   ///< ISDN row 1 (its I0 also says 56000)
 Identity isdnAl5068();   ///< ISDN row 2
-void apply(Peers::ModemSimulator& sim, const Identity& identity);
+void apply(Net::ModemSimulator& sim, const Identity& identity);
 
 }  // namespace TestSupport

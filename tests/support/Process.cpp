@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <fstream>
 #include <thread>
 
 #include "support/Files.h"
@@ -117,5 +118,14 @@ int ChildProcess::wait(unsigned int ms) {
 void ChildProcess::signal(int sig) {
     if (miPid > 0) ::kill(miPid, sig);
 }
+
+long memoryKiB(const std::string& field) {
+    std::ifstream status("/proc/self/status");
+    for (std::string line; std::getline(status, line);)
+        if (line.rfind(field + ":", 0) == 0) return std::stol(line.substr(field.size() + 1));
+    return -1;
+}
+
+void resetMemoryPeak() { std::ofstream("/proc/self/clear_refs") << "5"; }
 
 }  // namespace TestSupport

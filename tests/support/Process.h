@@ -51,4 +51,10 @@ private:
     std::string msBuffer;
 };
 
+/// A figure of this process's memory from /proc/self/status in KiB: "VmRSS"
+/// (resident now) or "VmHWM" (the peak); -1 when there is no such line.
+long memoryKiB(const std::string& field);
+/// Starts the peak (VmHWM) again from the present resident size.
+void resetMemoryPeak();
+
 }  // namespace TestSupport

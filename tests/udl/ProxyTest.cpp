@@ -1,230 +1,211 @@
 #include <varonet/udl/Proxy.h>
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
-#include "support/TestCalls.h"
-
+#include <algorithm>
 #include <chrono>
-#include <map>
+#include <condition_variable>
+#include <fstream>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include <varonet/base/Exception.h>
-#include <varonet/base/SerialDevice.h>
-#include <varonet/base/StopWatch.h>
-#include <varonet/base/VirtualSerialPair.h>
+#include "support/Files.h"
+#include "support/Loopback.h"
+#include "support/Process.h"
+#include "support/TestCalls.h"
+#include <varonet/net/socket/DomainAddress.h>
+#include <varonet/net/socket/DomainDevice.h>
+#include <varonet/net/socket/TcpIp4Device.h>
+#include <varonet/net/socket/TcpIp4Server.h>
+#include <varonet/udl/ServerDevice.h>
+#include <varonet/udl/UDLErrors.h>
 
 namespace {
 
+using Clock = std::chrono::steady_clock;
 using TestSupport::readFor;
 
-// Records what the relay reports.
-class RecordingDumper : public UDL::ProxyDumper {
+// Records each call of the relays as a line; tests wait on it instead of sleeping.
+class Recorder : public UDL::ProxyDumper {
 public:
-    void opened(const Base::String& self, const Base::String&) override {
-        std::lock_guard<std::mutex> guard(mMutex);
-        ++openedCount[self.str()];
-    }
+    void opened(const Base::String& self, const Base::String&) override { note("opened " + self.str()); }
     void dump(const Base::String& self, const Base::String& other, const Base::ByteArray& data) override {
-        std::lock_guard<std::mutex> guard(mMutex);
-        chunks.push_back(self.str() + ">" + other.str() + ":" + data.toString().str());
+        note(self.str() + ">" + other.str() + ":" + (data.size() > 64 ? "many" : data.toString().str()));
     }
-    void closed(const Base::String& self, const Base::String&) override {
-        std::lock_guard<std::mutex> guard(mMutex);
-        ++closedCount[self.str()];
+    void closed(const Base::String& self, const Base::String&) override { note("closed " + self.str()); }
+    void openFailed(const Base::String&, const Base::String&, const Base::Exception& e) override {
+        note(std::string("failed ") + e.what());
     }
-    /// Waits (bounded) until the side has reported itself open.
-    bool waitOpened(const std::string& self, int times = 1, unsigned int ms = 3000) {
-        OS::StopWatch watch;
-        while (watch.getElapsed() < ms) {
-            {
-                std::lock_guard<std::mutex> guard(mMutex);
-                if (openedCount[self] >= times) return true;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(2));
-        }
-        return false;
-    }
-    std::mutex& mutex() { return mMutex; }
-    std::vector<std::string> snapshot() {
-        std::lock_guard<std::mutex> guard(mMutex);
-        return chunks;
+    /// Waits up to 5 s until n lines start with prefix (lines are read only here or after the relays).
+    bool waitFor(const std::string& prefix, long n = 1) {
+        std::unique_lock<std::mutex> lock(mMutex);
+        return mChanged.wait_for(lock, std::chrono::seconds(5), [&] {
+            return std::count_if(lines.begin(), lines.end(), [&](auto& l) { return l.rfind(prefix, 0) == 0; }) >= n;
+        });
     }
 
-    std::map<std::string, int> openedCount, closedCount;
-    std::vector<std::string> chunks;
+    std::vector<std::string> lines;
 
 private:
+    void note(const std::string& line) {
+        std::lock_guard<std::mutex> lock(mMutex);
+        lines.push_back(line);
+        mChanged.notify_all();
+    }
     std::mutex mMutex;
+    std::condition_variable mChanged;
 };
 
-// Two virtual cables: the test holds the far ends, the proxies the near ones.
-struct Cables {
-    Cables() {
-        IO::VirtualSerialPair::create("PXA", "PXA-far");
-        IO::VirtualSerialPair::create("PXB", "PXB-far");
-        farA.open();
-        farB.open();
-    }
-    ~Cables() {
-        IO::VirtualSerialPair::remove("PXA");
-        IO::VirtualSerialPair::remove("PXB");
-    }
-    IO::SerialDevice farA{"PXA-far", IO::SerialDevice::Baud9600};
-    IO::SerialDevice farB{"PXB-far", IO::SerialDevice::Baud9600};
+// The test's far end of a side that waits for callers: "server:tcpip:Port=0"
+// (a TCP caller) or "server:domain:NAME" (a pipe client). Callers may come
+// before the side's thread starts; they queue.
+std::unique_ptr<IO::Device> call(UDL::Proxy& side, const char* pipe = nullptr) {
+    auto* server = static_cast<IO::ServerDevice*>(side.getDevice())->getServer();
+    std::unique_ptr<IO::Device> caller;
+    if (pipe) caller = std::make_unique<Net::DomainDevice>(pipe);
+    else caller = std::make_unique<Net::TcpIp4Device>("127.0.0.1", static_cast<Net::TcpIp4Server*>(server)->getLocalPort(), 0);
+    caller->open();
+    return caller;
+}
+
+class ProxyTest : public ::testing::Test {
+protected:
+    Recorder mSeen;
 };
 
-TEST(Proxy, PartnersRelayBothWaysAndReportEveryChunk) {
-    Cables cables;
-    RecordingDumper dumper;
+TEST_F(ProxyTest, PartnersRelayBothWaysShowingEachChunkAndReconnectAfterTheirPeerLeft) {
+    Net::TcpIp4Server bServer(0);  // b is a TCP client of the test
+    const std::string a = "server:tcpip:Port=0", b = "tcpip:127.0.0.1@" + std::to_string(bServer.getLocalPort());
     {
-        UDL::Proxy a("serial:PXA@9600", &dumper), b("serial:PXB@9600", &dumper);
-        a.partner(b);
-        a.start();
-        b.start();
-        ASSERT_TRUE(dumper.waitOpened("serial:PXA@9600"));
-        ASSERT_TRUE(dumper.waitOpened("serial:PXB@9600"));
-        cables.farA.write(Base::String("to B"));
-        EXPECT_EQ(readFor(cables.farB, 4, 3000), "to B");
-        cables.farB.write(Base::String("to A"));
-        EXPECT_EQ(readFor(cables.farA, 4, 3000), "to A");
-    }  // deleting the proxies ends the relay
-    auto chunks = dumper.snapshot();
-    ASSERT_EQ(chunks.size(), 2u);
-    EXPECT_EQ(chunks[0], "serial:PXA@9600>serial:PXB@9600:to B");
-    EXPECT_EQ(chunks[1], "serial:PXB@9600>serial:PXA@9600:to A");
-    EXPECT_GE(dumper.openedCount["serial:PXA@9600"], 1);
-    EXPECT_EQ(dumper.closedCount.size(), 0u);
+        UDL::Proxy pa(a, &mSeen), pb(b, &mSeen);
+        pa.partner(pb);
+        auto farA = call(pa);
+        pa.start();
+        pb.start();
+        ASSERT_TRUE(bServer.waitForConnection(5000));
+        std::unique_ptr<IO::Device> farB(bServer.accept());
+        farA->write(Base::String("to B"));
+        EXPECT_EQ(readFor(*farB, 4, 5000), "to B");
+        farB->write(Base::String("!"));  // a single byte is a chunk too
+        EXPECT_EQ(readFor(*farA, 1, 5000), "!");
+        farB.reset();  // b's peer goes away: b reports it and connects again
+        ASSERT_TRUE(bServer.waitForConnection(5000));
+        farB.reset(bServer.accept());
+        farA->write(Base::String("again"));
+        EXPECT_EQ(readFor(*farB, 5, 5000), "again");
+        EXPECT_TRUE(mSeen.waitFor("opened " + b, 2));
+    }
+    std::erase_if(mSeen.lines, [](auto& line) { return line.rfind("opened", 0) == 0; });
+    mSeen.lines.resize(4);  // what the far ends' going away at the end brought is not of interest
+    EXPECT_EQ(mSeen.lines, (std::vector<std::string>{a + ">" + b + ":to B", b + ">" + a + ":!", "closed " + b,
+                                                     a + ">" + b + ":again"}));
 }
 
-TEST(Proxy, DeletingARunningRelayReturnsWithinAboutASecond) {
-    Cables cables;
-    RecordingDumper dumper;
-    OS::StopWatch watch;
+TEST_F(ProxyTest, OneWayRelayDropsWhatAClosedReceiverCannotTakeAndCopiesShareASide) {
+    EXPECT_EQ(TestSupport::messageOf([] { UDL::Proxy("none:", nullptr); }), "error 0: the locator names no device: 'none:'");
+    UDL::Proxy pa("server:tcpip:Port=0", &mSeen), pb("server:tcpip:Port=0", nullptr), copy(pa),
+        other("loopback:", nullptr);
+    other = copy;
+    pa.receiver(pb);
+    EXPECT_EQ(other.getDevice(), pa.getDevice());
+    EXPECT_EQ(TestSupport::messageOf([&] { pb.check(); }), "error 0: the proxy has no receiver");  // its run ends so
+    auto farA = call(pa), farB = call(pb);
+    pa.start();
+    // Each chunk is shown before it is written: once the second one is shown, the first
+    // has met b's closed device.
+    for (const char* chunk : {"lost", "gone"}) {
+        farA->write(Base::String(chunk));
+        ASSERT_TRUE(mSeen.waitFor("server:tcpip:Port=0>server:tcpip:Port=0:" + std::string(chunk)));
+    }
+    pb.withDevice([](IO::Device& device) { device.open(); });  // under b's lock, which a's writes take too
+    farA->write(Base::String("kept"));
+    std::string got = readFor(*farB, 4, 5000);
+    if (got == "gone") got = readFor(*farB, 4, 5000);  // written or dropped, as b's open came
+    EXPECT_EQ(got, "kept");
+}
+
+TEST_F(ProxyTest, DeletingAServerSideEndsWithinASecondInEveryState) {
+    enum State { NoCaller, Connected, CallerGone, Retrying };
+    for (State state : {NoCaller, Connected, CallerGone, Retrying}) {
+        SCOPED_TRACE(state);
+        Recorder seen;
+        auto side = std::make_unique<UDL::Proxy>(
+            state == Retrying ? "server:tcpip:Port=0,ConnectTimeout=20" : "server:tcpip:Port=0", &seen);
+        UDL::Proxy sink("loopback:", nullptr);
+        side->receiver(sink);
+        side->setRetryPause(60000, 60000);
+        auto caller = state == Connected || state == CallerGone ? call(*side) : nullptr;
+        side->start();
+        // Each state is reached when the side says so.
+        bool reached = state == NoCaller || seen.waitFor(state == Retrying ? "failed" : "opened");
+        if (state == CallerGone) {
+            caller.reset();
+            reached = seen.waitFor("closed");
+        }
+        ASSERT_TRUE(reached);
+        auto start = Clock::now();
+        side.reset();
+        EXPECT_LT(Clock::now() - start, std::chrono::seconds(1));
+    }
+}
+
+TEST_F(ProxyTest, RetryPauseDoublesBetweenFailedOpensUpToItsMost) {
+    const unsigned int port = TestSupport::unusedPort();
+    const auto start = Clock::now();
     {
-        UDL::Proxy a("serial:PXA@9600", &dumper), b("serial:PXB@9600", &dumper);
-        a.partner(b);
-        a.start();
-        b.start();
-        ASSERT_TRUE(dumper.waitOpened("serial:PXA@9600"));
-        ASSERT_TRUE(dumper.waitOpened("serial:PXB@9600"));
-        watch.start();
+        UDL::Proxy side("tcpip:127.0.0.1@" + std::to_string(port), &mSeen), sink("loopback:", nullptr);
+        side.receiver(sink);
+        side.setRetryPause(40, 120);
+        side.start();
+        ASSERT_TRUE(mSeen.waitFor("failed", 5));
     }
-    EXPECT_LT(watch.getElapsed(), 1000u);
+    // Five attempts take at least the pauses between them: 40 + 80 + 120 + 120 ms.
+    EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(360));
+    EXPECT_EQ(mSeen.lines[0], "failed connect to 127.0.0.1:" + std::to_string(port) + ": Connection refused (errno 111)");
 }
 
-TEST(Proxy, OneWayRelayAndCheck) {
-    Cables cables;
-    RecordingDumper dumper;
-    UDL::Proxy a("serial:PXA@9600", &dumper), b("serial:PXB@9600", nullptr);
-    a.receiver(b);
-    b.getDevice()->open();
-    b.start();  // b has no receiver: its thread ends at once with code 0
-    b.join();
-    ASSERT_TRUE(b.getFailure());
-    try {
-        std::rethrow_exception(b.getFailure());
-    } catch (const Base::Exception& e) {
-        EXPECT_EQ(e.getErrorCode(), 0u);
+// The writer closes right after its last byte, and the consumer is slower than
+// the producer: every byte arrives in order, and the relay's memory stays
+// within a few chunks whatever is offered.
+TEST_F(ProxyTest, StreamsABurstWhoseWriterClosesAtOnceInBoundedMemory) {
+    const long kBlock = 128 * 1024, kTotal = 64L << 20;
+    const std::vector<char> period = TestSupport::pattern(kBlock + 251);
+    TestSupport::TempDir temp;
+    Net::DomainAddress::setDirectory(temp.file("pipes"));
+    for (bool pipes : {false, true}) {
+        SCOPED_TRACE(pipes ? "pipes" : "TCP");
+        Recorder seen;
+        UDL::Proxy source(pipes ? "server:domain:in" : "server:tcpip:Port=0", &seen),
+            sink(pipes ? "server:domain:out" : "server:tcpip:Port=0", &seen);
+        source.partner(sink);
+        auto producerEnd = call(source, pipes ? "in" : nullptr), consumerEnd = call(sink, pipes ? "out" : nullptr);
+        source.start();
+        sink.start();
+        ASSERT_TRUE(seen.waitFor("opened", 2));  // what comes before the sink is open would be dropped
+        TestSupport::resetMemoryPeak();
+        const long before = TestSupport::memoryKiB("VmRSS");
+        std::thread producer([&] {
+            for (long sent = 0; sent < kTotal; sent += kBlock) producerEnd->write(period.data() + sent % 251, kBlock);
+            producerEnd->close();
+        });
+        std::vector<char> buffer(kBlock);
+        long got = 0, wrong = 0;
+        while (got < kTotal && consumerEnd->waitForData(5000)) {
+            long n = consumerEnd->readInternal(buffer.data(), kBlock);
+            for (long i = 0; i < n; ++i) wrong += buffer[i] != period[(got + i) % 251];
+            // A slow consumer: a pause each time another 512 KiB came.
+            if ((got += n) % (512 * 1024) < n) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        producer.join();
+        EXPECT_EQ(got, kTotal);
+        EXPECT_EQ(wrong, 0);
+        EXPECT_LT(TestSupport::memoryKiB("VmHWM") - before, 16 * 1024) << before;
     }
-    a.start();
-    ASSERT_TRUE(dumper.waitOpened("serial:PXA@9600"));
-    cables.farA.write(Base::String("one way"));
-    EXPECT_EQ(readFor(cables.farB, 7, 3000), "one way");
-    cables.farB.write(Base::String("back"));
-    EXPECT_EQ(readFor(cables.farA, 4, 200), "");  // nothing relays back
-}
-
-TEST(Proxy, LocatorWithoutDeviceThrowsCodeZero) {
-    try {
-        UDL::Proxy p("none:", nullptr);
-        FAIL() << "constructed";
-    } catch (const Base::Exception& e) {
-        EXPECT_EQ(e.getErrorCode(), 0u);
-    }
-    EXPECT_THROW(UDL::Proxy("nonsense", nullptr), Base::Exception);
-}
-
-TEST(Proxy, CopiesShareOneSide) {
-    Cables cables;
-    UDL::Proxy a("serial:PXA@9600", nullptr);
-    UDL::Proxy copy(a);
-    EXPECT_EQ(copy.getDevice(), a.getDevice());
-    UDL::Proxy other("serial:PXB@9600", nullptr);
-    other = a;
-    EXPECT_EQ(other.getDevice(), a.getDevice());
-    other = other;
-    EXPECT_EQ(other.getDevice(), a.getDevice());
-}
-
-TEST(Proxy, DataForAClosedReceiverIsDropped) {
-    Cables cables;
-    RecordingDumper dumper;
-    UDL::Proxy a("serial:PXA@9600", &dumper), b("serial:PXB@9600", nullptr);
-    a.receiver(b);  // b's device is not open yet and b has no thread of its own
-    a.start();
-    ASSERT_TRUE(dumper.waitOpened("serial:PXA@9600"));
-    cables.farA.write(Base::String("lost"));
-    for (int i = 0; i < 300 && dumper.snapshot().empty(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    ASSERT_EQ(dumper.snapshot().size(), 1u);  // relayed into a closed device
-    b.getDevice()->open();
-    EXPECT_EQ(readFor(cables.farB, 4, 200), "");
-    cables.farA.write(Base::String("kept"));
-    EXPECT_EQ(readFor(cables.farB, 4, 3000), "kept");
-}
-
-}  // namespace
-
-#include <varonet/net/socket/TcpIp4Server.h>
-
-namespace {
-
-TEST(Proxy, ReconnectsWhenTheTcpPeerGoesAwayAndReportsEachClose) {
-    IO::VirtualSerialPair::create("PXT", "PXT-far");
-    IO::SerialDevice far("PXT-far", IO::SerialDevice::Baud9600);
-    far.open();
-    Net::TcpIp4Server server(0);
-    const std::string tcp = "tcpip:127.0.0.1@" + std::to_string(server.getLocalPort());
-    RecordingDumper dumper;
-    {
-        UDL::Proxy network(tcp, &dumper), line("serial:PXT@9600", &dumper);
-        network.partner(line);
-        network.start();
-        line.start();
-        ASSERT_TRUE(server.waitForConnection(3000));
-        std::unique_ptr<IO::Device> first(server.accept());
-        ASSERT_TRUE(dumper.waitOpened(tcp));
-        ASSERT_TRUE(dumper.waitOpened("serial:PXT@9600"));
-        first->write(Base::String("from the net"));
-        EXPECT_EQ(readFor(far, 12, 3000), "from the net");
-
-        first->close();  // the peer goes away: the proxy reports it and connects again
-        ASSERT_TRUE(server.waitForConnection(5000));
-        std::unique_ptr<IO::Device> second(server.accept());
-        far.write(Base::String("from the line"));
-        EXPECT_EQ(readFor(*second, 13, 3000), "from the line");
-        EXPECT_TRUE(dumper.waitOpened(tcp, 2));
-        std::lock_guard<std::mutex> guard(dumper.mutex());
-        EXPECT_EQ(dumper.closedCount[tcp], 1);
-    }
-    IO::VirtualSerialPair::remove("PXT");
-}
-
-TEST(Proxy, StoppingWakesAServerDeviceThatWaitsForItsCaller) {
-    IO::VirtualSerialPair::create("PXW", "PXW-far");
-    OS::StopWatch watch;
-    {
-        UDL::Proxy waiting("server:tcpip:Port=0", nullptr), line("serial:PXW@9600", nullptr);
-        waiting.partner(line);
-        waiting.start();
-        line.start();
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));  // let it block in its accept
-        watch.start();
-    }
-    EXPECT_LT(watch.getElapsed(), 2000u);
-    IO::VirtualSerialPair::remove("PXW");
+    Net::DomainAddress::setDirectory("");
 }
 
 }  // namespace

@@ -1,19 +1,26 @@
 #include <varonet/udl/ServerDevice.h>
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <memory>
 
-#include <varonet/base/Exception.h>
+#include "support/CountingDeviceManager.h"
+#include "support/Loopback.h"
+#include "support/TestCalls.h"
 #include <varonet/base/SerialDevice.h>
 #include <varonet/base/StopWatch.h>
 #include <varonet/base/VirtualSerialPair.h>
-#include "support/CountingDeviceManager.h"
+#include <varonet/net/socket/TcpIp4Server.h>
 #include <varonet/udl/BaseDeviceResolver.h>
 #include <varonet/udl/SerialServer.h>
 #include <varonet/udl/UDLErrors.h>
 
 namespace {
+
+using TestSupport::codeOf;
+using TestSupport::readExactly;
 
 class ServerDeviceTest : public ::testing::Test {
 protected:
@@ -27,93 +34,61 @@ protected:
     IO::SerialDevice mFar{"VSRV-far", IO::SerialDevice::Baud9600};
 };
 
-TEST_F(ServerDeviceTest, ServerLocatorsThatNameNoServer) {
-    for (const char* locator : {"server:none", "serial:COM1@9600", "Server:serial:Device=x", "server:TCPIP:4000",
-                                "server:analogmodem:Device=x", "server:serial:Device=loopback\\:",
-                                "server:serial:Device=none\\:", "server:serial:Device=serial\\:COM1"}) {
-        SCOPED_TRACE(locator);
-        EXPECT_EQ(mResolver.resolveServer(locator, nullptr, nullptr), nullptr);
-    }
-    EXPECT_EQ(mResolver.resolve("server:none", nullptr, nullptr), nullptr);
-}
-
-TEST_F(ServerDeviceTest, WaitsForTheFirstBytesOfASerialCaller) {
+TEST_F(ServerDeviceTest, SerialCallerIsTheFirstBytesOnTheLineAndComesOnce) {
     std::unique_ptr<IO::Device> device(
         mResolver.resolve("server:serial:Device=serial\\:VSRV\\@9600,ConnectTimeout=300", nullptr, nullptr));
     auto* server = dynamic_cast<IO::ServerDevice*>(device.get());
     ASSERT_NE(server, nullptr);
-    EXPECT_EQ(server->getConnectTimeout(), 300u);
-    EXPECT_EQ(device->getName().str(), "Unknown ServerDevice");
+    EXPECT_EQ(device->getName(), "Unknown ServerDevice");
     EXPECT_FALSE(device->isOpen());
     EXPECT_EQ(device->getTimeout(), 0u);
-    char buffer[16];
-    try {
-        device->read(buffer, 1);
-        FAIL() << "read without a caller";
-    } catch (const Base::Exception& e) {
-        EXPECT_EQ(e.getErrorCode(), UDL::ErrNotConnected);
-    }
-    EXPECT_THROW(device->write(Base::String("x")), Base::Exception);
-
+    EXPECT_EQ(codeOf([&] { device->readInternal(nullptr, 1); }), UDL::ErrNotConnected);
+    EXPECT_EQ(codeOf([&] { device->write(Base::String("x")); }), UDL::ErrNotConnected);
     OS::StopWatch watch;
     EXPECT_THROW(device->open(), Base::TimeoutException);  // a silent line
     EXPECT_GE(watch.getElapsed(), 300u);
-
     mFar.write(Base::String("hello"));
     device->open();
-    EXPECT_TRUE(device->isOpen());
-    EXPECT_EQ(device->getName().str(), "VSRV");
-    long n = device->read(buffer, sizeof buffer);
-    EXPECT_EQ(std::string(buffer, static_cast<std::size_t>(n)), "hello");
+    EXPECT_EQ(device->getName(), "VSRV");
+    EXPECT_TRUE(server->getConnection()->isLocked());  // the port is handed out locked
+    EXPECT_TRUE(device->trylock() && server->getServer()->isLocked());  // the device's lock is the server's
+    device->unlock();
+    EXPECT_EQ(readExactly(*device, 5), "hello");
     device->write(Base::String("welcome"));
-    char echo[16];
-    ASSERT_TRUE(mFar.waitForData(2000));
-    EXPECT_EQ(std::string(echo, static_cast<std::size_t>(mFar.read(echo, sizeof echo))), "welcome");
-
+    EXPECT_EQ(readExactly(mFar, 7), "welcome");
     device->close();  // the port was the one connection: the server is empty now
     EXPECT_FALSE(device->isOpen());
     EXPECT_THROW(device->open(), Base::TimeoutException);
-}
-
-TEST_F(ServerDeviceTest, SerialServerWaitsInSteps) {
-    auto* port = new IO::SerialDevice("VSRV", IO::SerialDevice::Baud9600);
-    Net::SerialServer server(port);
-    OS::StopWatch watch;
-    EXPECT_FALSE(server.waitForConnection(0));
-    EXPECT_TRUE(port->isOpen());  // opened even when not waiting
-    EXPECT_LT(watch.getElapsed(), 100u);
-    watch.start();
-    EXPECT_FALSE(server.waitForConnection(400));
-    EXPECT_GE(watch.getElapsed(), 400u);
-    mFar.write(Base::String("x"));
-    watch.start();
-    EXPECT_TRUE(server.waitForConnection(5000));
-    EXPECT_LT(watch.getElapsed(), 1000u);
-    std::unique_ptr<IO::Device> accepted(server.accept());
-    EXPECT_EQ(accepted.get(), port);
-    EXPECT_TRUE(accepted->isLocked());  // handed out still locked
-    accepted->unlock();
-    EXPECT_FALSE(server.waitForConnection(0));
-    try {
-        server.acceptInternal();
-        FAIL() << "accepted twice";
-    } catch (const Base::Exception& e) {
-        EXPECT_EQ(e.getErrorCode(), UDL::ErrNoSerialPort);
-    }
+    EXPECT_EQ(codeOf([&] { delete server->getServer()->accept(); }), UDL::ErrNoSerialPort);
 }
 
 TEST_F(ServerDeviceTest, ManagedServerDeviceGivesItsServerBack) {
     TestSupport::CountingDeviceManager manager;
     IO::Device* device = mResolver.resolve("server:serial:Device=serial\\:VSRV\\@9600", nullptr, &manager);
-    ASSERT_NE(device, nullptr);
-    EXPECT_EQ(manager.manageServerCalls, 1);
     ASSERT_EQ(manager.managed.size(), 2u);  // the port first, then the server device
     EXPECT_EQ(manager.managed[1], device);
     EXPECT_EQ(manager.servers.size(), 1u);
-    // Deleting the device hands the server back to the manager instead of deleting it.
     manager.managed.pop_back();
     delete device;
     EXPECT_EQ(manager.servers.size(), 0u);
+}
+
+// After a caller has gone, a wake-up reaches the server the next open waits
+// on, not only the closed connection; the next caller is served as usual.
+TEST_F(ServerDeviceTest, WakeUpAfterTheCallerLeftEndsTheWaitForTheNext) {
+    auto* server = new Net::TcpIp4Server(0);
+    IO::ServerDevice device(server, 0);
+    int first = TestSupport::connectRaw(server->getLocalPort());
+    device.open();
+    ::close(first);
+    char c;
+    EXPECT_EQ(device.readInternal(&c, 1), 0);
+    EXPECT_EQ(TestSupport::codeWhenWoken([&] { device.open(); }, [&] { device.wakeUp(); }), unsigned(EINTR));
+    int second = TestSupport::connectRaw(server->getLocalPort());
+    device.open();
+    EXPECT_EQ(::write(second, "2", 1), 1);
+    EXPECT_EQ(readExactly(device, 1), "2");
+    ::close(second);
 }
 
 }  // namespace

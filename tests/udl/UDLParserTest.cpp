@@ -5,6 +5,8 @@
 #include <varonet/base/Exception.h>
 #include <varonet/udl/UDLErrors.h>
 
+#include "support/TestCalls.h"
+
 using UDL::UDLParser;
 
 namespace {
@@ -64,61 +66,35 @@ const Row kEdgeCases[] = {
     {"x:t@v:rest\\:kept,all", "k", "R", "x", "t", {{"k", "v"}, {"R", "rest:kept,all"}}},
 };
 
-void expectRow(const Row& row) {
-    SCOPED_TRACE(row.locator);
-    UDLParser p = make(row);
-    EXPECT_EQ(p.getProtocol().str(), row.protocol);
-    EXPECT_EQ(p.getTarget().str(), row.target);
-    EXPECT_FALSE(p.getTarget().isNull());
-    EXPECT_EQ(p.getOptions(), row.options);
-}
-
-TEST(UDLParser, WorkedExamples) {
-    for (const Row& row : kWorkedExamples) expectRow(row);
-}
-
-TEST(UDLParser, EdgeCases) {
-    for (const Row& row : kEdgeCases) expectRow(row);
+TEST(UDLParser, WorkedExamplesAndEdgeCases) {
+    const auto check = [](const Row& row) {
+        UDLParser p = make(row);
+        EXPECT_EQ(p.getProtocol().str(), row.protocol) << row.locator;
+        EXPECT_TRUE(p.getTarget().str() == row.target && !p.getTarget().isNull()) << row.locator;
+        EXPECT_EQ(p.getOptions(), row.options) << row.locator;
+    };
+    for (const Row& row : kWorkedExamples) check(row);
+    for (const Row& row : kEdgeCases) check(row);
 }
 
 TEST(UDLParser, LocatorWithoutUnescapedColonThrows9728) {
-    for (const char* text : {"none", "none\\:x", "", "\\:", "a@b"}) {
-        SCOPED_TRACE(text);
-        try {
-            UDLParser p(text, "");
-            FAIL() << "no exception";
-        } catch (const Base::Exception& e) {
-            EXPECT_EQ(e.getErrorCode(), UDL::ErrNoProtocol);
-        }
-    }
+    for (const char* text : {"none", "none\\:x", "", "\\:", "a@b"})
+        EXPECT_EQ(TestSupport::codeOf([&] { UDLParser(text, ""); }), UDL::ErrNoProtocol) << text;
 }
 
 TEST(UDLParser, TypedReaders) {
     UDLParser p("x:t:a=True,b=7,c=true,d=false,e=0,f,g=,h=12abc,i=4294967295", "");
-    EXPECT_FALSE(p.getBool("a"));
-    EXPECT_TRUE(p.getBool("b"));
-    EXPECT_TRUE(p.getBool("c"));
-    EXPECT_FALSE(p.getBool("d"));
-    EXPECT_FALSE(p.getBool("e"));
-    EXPECT_TRUE(p.getBool("f"));  // a bare word reads as 1
-    EXPECT_FALSE(p.getBool("g"));
-    EXPECT_FALSE(p.getBool("absent"));
-    EXPECT_EQ(p.getUnsigned("b"), 7u);
-    EXPECT_EQ(p.getUnsigned("g"), 0u);
-    EXPECT_EQ(p.getUnsigned("absent"), 0u);
-    EXPECT_EQ(p.getUnsigned("h"), 0u);
-    EXPECT_EQ(p.getUnsigned("i"), 4294967295u);
+    for (const char* key : {"b", "c", "f"}) EXPECT_TRUE(p.getBool(key)) << key;  // a bare word reads as 1
+    for (const char* key : {"a", "d", "e", "g", "absent"}) EXPECT_FALSE(p.getBool(key)) << key;
+    const struct { const char* key; unsigned int value; } numbers[] = {{"b", 7}, {"g", 0}, {"absent", 0}, {"h", 0}, {"i", 4294967295u}};
+    for (const auto& n : numbers) EXPECT_EQ(p.getUnsigned(n.key), n.value) << n.key;
     EXPECT_TRUE(p.getString("absent").isNull());
-    EXPECT_TRUE(p.hasOption("g"));
-    EXPECT_FALSE(p.getString("g").isNull());
-    EXPECT_TRUE(p.getString("g").isEmpty());
+    EXPECT_TRUE(p.hasOption("g") && !p.getString("g").isNull() && p.getString("g").isEmpty());
 }
 
-TEST(UDLParser, EmptyParserAndSetters) {
+TEST(UDLParser, SettersAndAsStringRoundTrips) {
     UDLParser p;
-    EXPECT_TRUE(p.getProtocol().isNull());
-    EXPECT_TRUE(p.getTarget().isNull());
-    EXPECT_TRUE(p.getOptions().empty());
+    EXPECT_TRUE(p.getProtocol().isNull() && p.getTarget().isNull() && p.getOptions().empty());
     p.setProtocol("serial");
     p.setTarget("COM1");
     p.setOption("baudrate", "9600");
@@ -127,85 +103,49 @@ TEST(UDLParser, EmptyParserAndSetters) {
     p.setOption("Attempts", "4");
     p.eraseOption("baudrate");
     p.eraseOption("missing");
-    EXPECT_EQ(p.asString("baudrate", "").str(), "serial:COM1:Attempts=4");
     UDLParser copy = p;
     copy.setTarget("COM2");
-    EXPECT_EQ(p.getTarget().str(), "COM1");
-}
-
-TEST(UDLParser, AsStringEscapesAndRoundTrips) {
-    const char* roundTrips[] = {
-        "modem:serial\\:COM1\\@115k:Attempts=3,Number=555",
-        "file:C\\:\\data\\log.txt@rw",
-        "serial:COM1@9600:FlowControl=Hardware",
-        "x:a\\@b\\:c:k=v\\:w\\@z",
-    };
-    for (const char* text : roundTrips) {
-        SCOPED_TRACE(text);
-        UDLParser p(text, text[0] == 'f' ? "mode" : "baudrate");
-        EXPECT_EQ(p.asString(text[0] == 'f' ? "mode" : "baudrate", "").str(), text);
-    }
+    EXPECT_EQ(p.asString("baudrate", "").str(), "serial:COM1:Attempts=4") << "a copy is a value of its own";
+    for (const char* text : {"modem:serial\\:COM1\\@115k:Attempts=3,Number=555", "serial:COM1@9600:FlowControl=Hardware",
+                             "x:a\\@b\\:c:k=v\\:w\\@z"})
+        EXPECT_EQ(UDLParser(text, "baudrate").asString("baudrate", "").str(), text);
+    EXPECT_EQ(UDLParser("file:C\\:\\data\\log.txt@rw", "mode").asString("mode", "").str(), "file:C\\:\\data\\log.txt@rw");
     // Bare words come back with "=1", empty values are lost, an escaped comma keeps its backslash.
-    UDLParser q("x:t:bare,empty=,a=1\\,2", "");
-    EXPECT_EQ(q.asString("", "").str(), "x:t:a=1\\,2,bare=1");
-}
-
-TEST(UDLParser, AsStringRestKeyWritesOnlyTheRest) {
-    UDLParser p("server:isdnmodem:Device=serial\\:COM1\\@115k,Protocol=X75", "", "UnnamedOption");
-    p.setOption("Other", "x");
-    EXPECT_EQ(p.asString("", "UnnamedOption").str(), "server:isdnmodem:Device=serial\\:COM1\\@115k,Protocol=X75");
-}
-
-TEST(UDLParser, KeysAreWrittenBackUnescaped) {
-    UDLParser p;
-    p.setProtocol("x");
-    p.setTarget("t");
-    p.setOption("a:b", "1");
-    EXPECT_EQ(p.asString("", "").str(), "x:t:a:b=1");
-    // A key with "@" is written as it stands too; the text then means something else.
-    p.setOption("c@d", "2");
-    Base::String text = p.asString("", "");
-    EXPECT_EQ(text.str(), "x:t:a:b=1,c@d=2");
-    UDLParser back(text, "k");
-    EXPECT_EQ(back.getTarget().str(), "t:a:b=1,c");
-    EXPECT_FALSE(back.hasOption("c@d"));
+    EXPECT_EQ(UDLParser("x:t:bare,empty=,a=1\\,2", "").asString("", "").str(), "x:t:a=1\\,2,bare=1");
+    UDLParser rest("server:isdnmodem:Device=serial\\:COM1\\@115k,Protocol=X75", "", "UnnamedOption");
+    rest.setOption("Other", "x");
+    EXPECT_EQ(rest.asString("", "UnnamedOption").str(), "server:isdnmodem:Device=serial\\:COM1\\@115k,Protocol=X75") << "only the rest";
+    UDLParser keys;  // keys are written back unescaped: the text then means something else
+    keys.setProtocol("x");
+    keys.setTarget("t");
+    keys.setOption("a:b", "1");
+    keys.setOption("c@d", "2");
+    EXPECT_EQ(keys.asString("", "").str(), "x:t:a:b=1,c@d=2");
+    EXPECT_EQ(UDLParser(keys.asString("", ""), "k").getTarget().str(), "t:a:b=1,c");
 }
 
 TEST(UDLParser, NestingThreeLevelsDeep) {
-    // Each level of nesting escapes the inner locator once more.
-    UDLParser inner;
-    inner.setProtocol("serial");
-    inner.setTarget("COM1");
-    inner.setOption("baudrate", "9600");
-    UDLParser middle;
-    middle.setProtocol("modem");
-    middle.setTarget(inner.asString("baudrate", ""));
-    middle.setOption("Number", "1");
-    UDLParser outer;
-    outer.setProtocol("modem");
-    outer.setTarget(middle.asString("at", ""));
-    outer.setOption("Number", "2");
-    Base::String text = outer.asString("at", "");
-    EXPECT_EQ(text.str(), "modem:modem\\:serial\\\\:COM1\\\\@9600\\:Number=1:Number=2");
-
-    UDLParser level1(text, "at");
-    EXPECT_EQ(level1.getString("Number").str(), "2");
-    EXPECT_EQ(level1.getTarget().str(), "modem:serial\\:COM1\\@9600:Number=1");
-    UDLParser level2(level1.getTarget(), "at");
-    EXPECT_EQ(level2.getString("Number").str(), "1");
-    EXPECT_EQ(level2.getTarget().str(), "serial:COM1@9600");
-    UDLParser level3(level2.getTarget(), "baudrate");
-    EXPECT_EQ(level3.getProtocol().str(), "serial");
-    EXPECT_EQ(level3.getTarget().str(), "COM1");
-    EXPECT_EQ(level3.getString("baudrate").str(), "9600");
-}
-
-TEST(UDLParser, NestedLocatorParsesAgain) {
-    UDLParser outer("modem:serial\\:COM1\\@9600:Number=555", "at");
-    UDLParser inner(outer.getTarget(), "baudrate");
-    EXPECT_EQ(inner.getProtocol().str(), "serial");
-    EXPECT_EQ(inner.getTarget().str(), "COM1");
-    EXPECT_EQ(inner.getString("baudrate").str(), "9600");
+    // Each level of nesting escapes the inner locator once more, and each parses back to the one inside.
+    const char* levels[] = {"serial:COM1@9600", "modem:serial\\:COM1\\@9600:Number=1",
+                            "modem:modem\\:serial\\\\:COM1\\\\@9600\\:Number=1:Number=2"};
+    UDLParser built;
+    built.setProtocol("serial");
+    built.setTarget("COM1");
+    built.setOption("baudrate", "9600");
+    for (int level = 1; level < 3; ++level) {
+        UDLParser outer;
+        outer.setProtocol("modem");
+        outer.setTarget(built.asString(level == 1 ? "baudrate" : "at", ""));
+        outer.setOption("Number", Base::String::fromInteger(level));
+        built = outer;
+    }
+    EXPECT_EQ(built.asString("at", "").str(), levels[2]);
+    for (int level = 2; level > 0; --level) {
+        UDLParser parsed(levels[level], "at");
+        EXPECT_TRUE(parsed.getString("Number") == Base::String::fromInteger(level) && parsed.getTarget() == levels[level - 1]);
+    }
+    UDLParser inner(levels[0], "baudrate");
+    EXPECT_TRUE(inner.getProtocol() == "serial" && inner.getTarget() == "COM1" && inner.getString("baudrate") == "9600");
 }
 
 }  // namespace

@@ -1,17 +1,17 @@
 #pragma once
 // Base::ByteArray: a growable array of bytes.
 
-#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
 
+#include <varonet/base/Export.h>
 #include <varonet/base/String.h>
 
 namespace Base {
 
-class ByteArray {
+class VARONET_API ByteArray {
 public:
     ByteArray() = default;
     ByteArray(const char* data, std::size_t length) : mvData(data, data + length) {}
@@ -40,11 +40,13 @@ public:
     void append(const ByteArray& other) { mvData.insert(mvData.end(), other.mvData.begin(), other.mvData.end()); }
     /// Removes count bytes from the front (all when count exceeds the size).
     void removeFront(std::size_t count) {
-        mvData.erase(mvData.begin(), mvData.begin() + static_cast<std::ptrdiff_t>(std::min(count, mvData.size())));
+        if (count > mvData.size()) count = mvData.size();
+        mvData.erase(mvData.begin(), mvData.begin() + static_cast<std::ptrdiff_t>(count));
     }
     ByteArray mid(std::size_t start, std::size_t count = static_cast<std::size_t>(-1)) const {
         if (start >= mvData.size()) return ByteArray();
-        std::size_t n = std::min(count, mvData.size() - start);
+        std::size_t n = mvData.size() - start;
+        if (count < n) n = count;
         return ByteArray(mvData.data() + start, n);
     }
     String toString() const { return String(chars(), mvData.size()); }

@@ -3,13 +3,12 @@
 namespace IO {
 
 CombinedDevice::CombinedDevice(Device* input, Device* output, bool owns)
-    : mpInput(input), mpOutput(output), mbOwns(owns) {}
+    : mpInput(input),
+      mpOutput(output),
+      mpOwnedInput(owns ? input : nullptr),
+      mpOwnedOutput(owns && output != input ? output : nullptr) {}
 
-CombinedDevice::~CombinedDevice() {
-    if (!mbOwns) return;
-    if (mpOutput != mpInput) delete mpOutput;
-    delete mpInput;
-}
+CombinedDevice::~CombinedDevice() = default;
 
 void CombinedDevice::open() {
     mpInput->open();

@@ -1,13 +1,18 @@
 #pragma once
 // IO::CombinedDevice: reads from one device and writes to another.
 
+#include <memory>
+
 #include <varonet/base/Device.h>
+#include <varonet/base/Export.h>
 
 namespace IO {
 
-class CombinedDevice : public Device {
+class VARONET_API CombinedDevice : public Device {
 public:
-    /// With owns true both devices are deleted with this one.
+    /// Reads from input and writes to output (they may be one device). With
+    /// owns true this device takes ownership of both and deletes them with
+    /// itself; with false the caller keeps them alive while it is used.
     CombinedDevice(Device* input, Device* output, bool owns = false);
     CombinedDevice(const CombinedDevice&) = delete;
     CombinedDevice& operator=(const CombinedDevice&) = delete;
@@ -36,7 +41,8 @@ public:
 private:
     Device* mpInput;
     Device* mpOutput;
-    bool mbOwns;
+    std::unique_ptr<Device> mpOwnedInput;   // input when owned
+    std::unique_ptr<Device> mpOwnedOutput;  // output when owned and not the input
 };
 
 }  // namespace IO

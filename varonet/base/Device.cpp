@@ -1,5 +1,7 @@
 #include <varonet/base/Device.h>
 
+#include <algorithm>
+
 #include <varonet/base/DeviceManager.h>
 #include <varonet/base/Errors.h>
 #include <varonet/base/IOException.h>
@@ -8,13 +10,29 @@ namespace IO {
 
 long InputDevice::read(char* buffer, long length) { return readInternal(buffer, length); }
 
+namespace {
+// A read into a byte array asks for at most this much more than is ready.
+constexpr long kReadStep = 64 * 1024;
+}  // namespace
+
 long InputDevice::read(Base::ByteArray& out, long length) {
-    if (length <= 0) return 0;
-    std::size_t start = out.size();
-    out.resize(start + static_cast<std::size_t>(length));
-    long n = read(out.chars() + start, length);
-    out.resize(start + static_cast<std::size_t>(n > 0 ? n : 0));
-    return n > 0 ? n : 0;
+    // The array grows with the bytes that arrive, never by the count asked
+    // for: the first step is one read of up to kReadStep (or what is ready),
+    // and further steps follow only while that many came and more is ready.
+    long got = 0;
+    while (got < length) {
+        const long ready = getReadableBytes();
+        if (got > 0 && ready <= 0) break;
+        const long step = std::min(length - got, std::max(kReadStep, ready));
+        const std::size_t start = out.size();
+        out.resize(start + static_cast<std::size_t>(step));
+        const long n = read(out.chars() + start, step);
+        out.resize(start + static_cast<std::size_t>(n > 0 ? n : 0));
+        if (n <= 0) break;
+        got += n;
+        if (n < step) break;
+    }
+    return got;
 }
 
 namespace {

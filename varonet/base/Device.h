@@ -13,6 +13,7 @@
 #include <cstdint>
 
 #include <varonet/base/ByteArray.h>
+#include <varonet/base/Export.h>
 #include <varonet/base/Lockable.h>
 #include <varonet/base/String.h>
 
@@ -20,7 +21,7 @@ namespace IO {
 
 class DeviceManager;
 
-class CommonDevice {
+class VARONET_API CommonDevice {
 public:
     virtual ~CommonDevice() = default;
     virtual bool isOpen() = 0;
@@ -31,13 +32,16 @@ public:
     virtual Base::String getName() = 0;
 };
 
-class InputDevice : public virtual CommonDevice {
+class VARONET_API InputDevice : public virtual CommonDevice {
 public:
     /// Reads at most length bytes into buffer and returns how many came.
     /// Fewer than asked means no more were available within the device's
     /// time-out (or the end of the stream); 0 means nothing came.
     virtual long read(char* buffer, long length);
-    /// Appends up to length bytes to out; returns the count appended.
+    /// Appends up to length bytes to out; returns the count appended. The
+    /// first 64 KiB (or what is ready, if more) are one read; beyond that only
+    /// what is ready at once is taken. out grows with the bytes that came, so
+    /// a large length costs no memory by itself.
     long read(Base::ByteArray& out, long length);
     /// Big-endian integers; throw IO::Exception (ErrShortRead) when the stream ends first.
     std::uint32_t readInt32();
@@ -59,7 +63,7 @@ public:
     virtual long readInternal(char* buffer, long length) = 0;
 };
 
-class OutputDevice : public virtual CommonDevice {
+class VARONET_API OutputDevice : public virtual CommonDevice {
 public:
     /// Writes length bytes; returns how many were taken (all, unless the device says otherwise).
     virtual long write(const char* buffer, long length) = 0;
@@ -75,7 +79,7 @@ public:
 
 namespace Base {
 /// Something that can tell whether input is ready.
-class Selectable {
+class VARONET_API Selectable {
 public:
     virtual ~Selectable() = default;
     /// True when input arrives within ms milliseconds.
@@ -85,7 +89,7 @@ public:
 
 namespace IO {
 
-class Device : public InputDevice, public OutputDevice, public Base::Selectable, public Base::Lockable {
+class VARONET_API Device : public InputDevice, public OutputDevice, public Base::Selectable, public Base::Lockable {
 public:
     Device() = default;
     Device(const Device& other) : CommonDevice(other), InputDevice(other), OutputDevice(other), Base::Selectable(other),

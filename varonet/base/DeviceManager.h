@@ -5,6 +5,7 @@
 // continues with the device the manager returns. A managed device's lock
 // operations go to its manager, so the manager decides who may use it.
 
+#include <varonet/base/Export.h>
 #include <varonet/base/String.h>
 
 namespace IO {
@@ -12,14 +13,16 @@ namespace IO {
 class Device;
 class DeviceServer;
 
-class DeviceManager {
+class VARONET_API DeviceManager {
 public:
     virtual ~DeviceManager() = default;
-    /// 1: takes a new server; returns the server to use in its place.
+    /// 1: takes over a new server (the manager owns it from now on); returns
+    /// the server to use in its place, which stays the manager's.
     virtual DeviceServer* manageServer(DeviceServer* server) = 0;
-    /// 2: takes a new device; returns the device to use in its place.
+    /// 2: takes over a new device (the manager owns it from now on); returns
+    /// the device to use in its place, which stays the manager's.
     virtual Device* manageDevice(Device* device) = 0;
-    /// 3: the device is no longer wanted; the manager forgets (and usually deletes) it.
+    /// 3: the device is no longer wanted; the manager forgets it, and deletes it when it is its own.
     virtual void releaseDevice(Device* device) = 0;
     /// 4: a managed server is given back by its user (a server device that goes away).
     virtual void releaseServer(DeviceServer* server) = 0;

@@ -2,12 +2,15 @@
 // IO::DeviceServer: something that waits for incoming connections and hands
 // each one out as a new device.
 
+#include <memory>
+
 #include <varonet/base/Device.h>
+#include <varonet/base/Export.h>
 #include <varonet/base/Lockable.h>
 
 namespace IO {
 
-class DeviceServer : public Base::Lockable {
+class VARONET_API DeviceServer : public Base::Lockable {
 public:
     DeviceServer() = default;
     DeviceServer(const DeviceServer&) = delete;
@@ -42,18 +45,17 @@ private:
     unsigned int muAcceptTimeout = 0;
 };
 
-/// A server over a device (a modem line): owns the device when told to.
-class WrapperDeviceServer : public DeviceServer {
+/// A server over a device (a modem line).
+class VARONET_API WrapperDeviceServer : public DeviceServer {
 public:
-    WrapperDeviceServer(Device* device, bool owns) : mpDevice(device), mbOwns(owns) {}
-    ~WrapperDeviceServer() override {
-        if (mbOwns) delete mpDevice;
-    }
+    /// With owns true the server takes ownership of device and deletes it with
+    /// itself; with false the caller keeps it alive while the server runs.
+    WrapperDeviceServer(Device* device, bool owns) : mpDevice(device), mpOwned(owns ? device : nullptr) {}
     Device* getDevice() const { return mpDevice; }
 
 private:
-    Device* mpDevice;
-    bool mbOwns;
+    Device* mpDevice;                 // the served device, owned or not
+    std::unique_ptr<Device> mpOwned;  // the same device when the server owns it
 };
 
 }  // namespace IO

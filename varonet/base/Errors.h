@@ -10,7 +10,7 @@ enum BaseError : unsigned int {
     ErrBadArgument = 4098,   ///< a value out of its range (baud rate, port number, ...)
     ErrNoSuchPort = 4099,    ///< a serial port name that maps to nothing openable
     ErrTimeout = 4100,       ///< the code of every Base::TimeoutException
-    ErrPortInUse = 4101,     ///< a virtual serial port that is already open
+    ErrPortInUse = 4101,     ///< a serial port that another user holds open
 };
 
 }  // namespace Base

@@ -9,6 +9,6 @@ Exception::Exception(unsigned int code, const String& file, int line, const Stri
 }
 
 TimeoutException::TimeoutException(const String& file, int line, const String& text)
-    : Exception(Code, file, line, text.isNull() ? String("time-out") : text) {}
+    : Exception(ErrTimeout, file, line, text.isNull() ? String("time-out") : text) {}
 
 }  // namespace Base

@@ -8,11 +8,13 @@
 #include <exception>
 #include <string>
 
+#include <varonet/base/Errors.h>
+#include <varonet/base/Export.h>
 #include <varonet/base/String.h>
 
 namespace Base {
 
-class Exception : public std::exception {
+class VARONET_API Exception : public std::exception {
 public:
     Exception(unsigned int code, const String& file, int line, const String& text = String());
     ~Exception() override = default;
@@ -37,11 +39,11 @@ private:
 };
 
 /// A wait that ended before anything arrived.
-class TimeoutException : public Exception {
+class VARONET_API TimeoutException : public Exception {
 public:
     TimeoutException(const String& file, int line, const String& text = String());
     /// The code every time-out carries (the library's own, not a system code).
-    static constexpr unsigned int Code = 4100;  // Base::ErrTimeout
+    static constexpr unsigned int Code = ErrTimeout;
 };
 
 }  // namespace Base

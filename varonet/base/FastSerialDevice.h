@@ -5,11 +5,12 @@
 // (clock / (16 / 8 per oversampling) / divider) where the driver allows and
 // ignores the rest.
 
+#include <varonet/base/Export.h>
 #include <varonet/base/SerialDevice.h>
 
 namespace IO {
 
-class FastSerialDevice : public SerialDevice {
+class VARONET_API FastSerialDevice : public SerialDevice {
 public:
     /// The adapter's reference clock in Hz.
     static constexpr unsigned int ClockHz = 1843200;

@@ -10,10 +10,11 @@
 #include <vector>
 
 #include <varonet/base/Device.h>
+#include <varonet/base/Export.h>
 
 namespace Base {
 
-class FifoDevice : public IO::Device {
+class VARONET_API FifoDevice : public IO::Device {
 public:
     /// timeoutMs: how long a read waits for its first byte.
     explicit FifoDevice(unsigned int timeoutMs = 0x7FFFFFFF);

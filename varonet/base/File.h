@@ -1,12 +1,16 @@
 #pragma once
 // IO::File: a file on disk as a device.
 
+#include <memory>
+
 #include <varonet/base/Device.h>
-#include <varonet/base/FileInternal.h>
+#include <varonet/base/Export.h>
 
 namespace IO {
 
-class File : public Device {
+class FileInternal;
+
+class VARONET_API File : public Device {
 public:
     enum EOpenMode { ReadOnly = 0, ReadWrite = 1, Write = 2 };
 
@@ -14,11 +18,12 @@ public:
     /// Write create it (mode 0666 less the umask, or createMode). Write with
     /// truncate true empties it, with false appends to it.
     File(const Base::String& path, EOpenMode mode, bool truncate = false, unsigned int createMode = 0666);
+    ~File() override;
 
-    bool isOpen() override { return mFile.isOpen(); }
+    bool isOpen() override;
     /// Throws IO::SystemException with errno when the file cannot be opened.
     void open() override;
-    void close() override { mFile.close(); }
+    void close() override;
     Base::String getName() override { return msPath; }
 
     /// Bytes from the position to the end.
@@ -29,7 +34,7 @@ public:
     long readInternal(char* buffer, long length) override;
     long write(const char* buffer, long length) override;
     using OutputDevice::write;
-    void flush() override { mFile.sync(); }
+    void flush() override;
     bool isReliable() override { return true; }
 
     void seek(long long position);
@@ -46,7 +51,7 @@ private:
     EOpenMode meMode;
     bool mbTruncate;
     unsigned int muCreateMode;
-    FileInternal mFile;
+    std::unique_ptr<FileInternal> mpFile;
 };
 
 }  // namespace IO

@@ -4,19 +4,20 @@
 // The holder may lock again (a count is kept); unlock may come from any
 // thread, because a modem server locks a line on its own thread and the call
 // it hands out releases the line later from the application's thread.
+//
+// The lock's state lives in the source file, so that the thread headers stay
+// out of every device header.
 
-#include <condition_variable>
-#include <mutex>
-#include <thread>
+#include <varonet/base/Export.h>
 
 namespace Base {
 
-class Lockable {
+class VARONET_API Lockable {
 public:
-    Lockable() = default;
-    Lockable(const Lockable&) : Lockable() {}  // a copy starts unlocked
+    Lockable();
+    Lockable(const Lockable&);  // a copy starts unlocked
     Lockable& operator=(const Lockable&) { return *this; }
-    virtual ~Lockable() = default;
+    virtual ~Lockable();
 
     /// Waits as long as it takes.
     virtual void lock();
@@ -29,10 +30,8 @@ public:
     virtual bool isLocked();
 
 private:
-    std::mutex mMutex;
-    std::condition_variable mFree;
-    std::thread::id mOwner;
-    unsigned int muCount = 0;
+    struct State;
+    State* mpState;  // owned; a plain pointer keeps <memory> out of this header too
 };
 
 }  // namespace Base

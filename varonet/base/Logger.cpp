@@ -1,5 +1,7 @@
 #include <varonet/base/Logger.h>
 
+#include <ostream>
+
 #include <varonet/base/HexDump.h>
 
 namespace Log {
@@ -23,22 +25,22 @@ std::string printable(const Base::String& text) {
 }  // namespace
 
 void StreamLogger::logString(unsigned int id, const Base::String& text, int level) {
-    std::lock_guard<std::mutex> guard(mMutex);
+    Thread::Synchronized guard(mMutex);
     mrOut << "[" << id << "/" << level << "] " << printable(text) << "\n";
 }
 
 void StreamLogger::logArray(unsigned int id, const Base::ByteArray& bytes, int level) {
-    std::lock_guard<std::mutex> guard(mMutex);
+    Thread::Synchronized guard(mMutex);
     mrOut << "[" << id << "/" << level << "] " << bytes.size() << " bytes\n" << Base::HexDump::dump(bytes).str();
 }
 
 void StreamLogger::logEvent(unsigned int id, int level) {
-    std::lock_guard<std::mutex> guard(mMutex);
+    Thread::Synchronized guard(mMutex);
     mrOut << "[" << id << "/" << level << "] event\n";
 }
 
 void StreamLogger::logError(unsigned int code, int level) {
-    std::lock_guard<std::mutex> guard(mMutex);
+    Thread::Synchronized guard(mMutex);
     mrOut << "[error/" << level << "] code " << code << "\n";
 }
 

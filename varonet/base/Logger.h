@@ -2,15 +2,16 @@
 // Log::Logger: where the library reports what it does. A null logger pointer
 // anywhere in the library means no logging.
 
-#include <mutex>
-#include <ostream>
+#include <iosfwd>
 
 #include <varonet/base/ByteArray.h>
+#include <varonet/base/Export.h>
+#include <varonet/base/Mutex.h>
 #include <varonet/base/String.h>
 
 namespace Log {
 
-class Logger {
+class VARONET_API Logger {
 public:
     virtual ~Logger() = default;
     /// A text with a message id (5120 sent to a modem, 5121 received from it) and a level.
@@ -24,7 +25,7 @@ public:
 };
 
 /// Writes one readable line per report to a stream; safe to share between threads.
-class StreamLogger : public Logger {
+class VARONET_API StreamLogger : public Logger {
 public:
     explicit StreamLogger(std::ostream& out) : mrOut(out) {}
     void logString(unsigned int id, const Base::String& text, int level) override;
@@ -33,7 +34,7 @@ public:
     void logError(unsigned int code, int level) override;
 
 private:
-    std::mutex mMutex;
+    Thread::Mutex mMutex;
     std::ostream& mrOut;
 };
 

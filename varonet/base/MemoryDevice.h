@@ -6,10 +6,11 @@
 // getLength() is the whole array.
 
 #include <varonet/base/Device.h>
+#include <varonet/base/Export.h>
 
 namespace Base {
 
-class MemoryDevice : public IO::Device {
+class VARONET_API MemoryDevice : public IO::Device {
 public:
     /// Over an empty array of its own.
     MemoryDevice();

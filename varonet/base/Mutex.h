@@ -1,15 +1,16 @@
 #pragma once
 // Thread::Mutex and Thread::Synchronized (a scoped holder of any lockable).
 
+#include <varonet/base/Export.h>
 #include <varonet/base/Lockable.h>
 
 namespace Thread {
 
 /// A re-entrant mutex; any Base::Lockable works with Synchronized.
-class Mutex : public Base::Lockable {};
+class VARONET_API Mutex : public Base::Lockable {};
 
 /// Holds a lock for its scope.
-class Synchronized {
+class VARONET_API Synchronized {
 public:
     explicit Synchronized(Base::Lockable& lockable) : mrLockable(lockable) { mrLockable.lock(); }
     ~Synchronized() { mrLockable.unlock(); }

@@ -68,6 +68,10 @@ Base::String SerialDevice::mapPortName(const Base::String& name) {
     return "/dev/" + name;
 }
 
+bool SerialDevice::isDevicePath(const Base::String& text) {
+    return text.startsWith("/");
+}
+
 Base::String SerialDevice::getPath() const {
     if (muPortNumber != 0) {
         Base::String alias = lookupAlias(Base::String::fromInteger(muPortNumber));

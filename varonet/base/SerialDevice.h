@@ -13,12 +13,13 @@
 
 #include <memory>
 
+#include <varonet/base/Export.h>
 #include <varonet/base/SerialPort.h>
 #include <varonet/base/UnreliableDevice.h>
 
 namespace IO {
 
-class SerialDevice : public UnreliableDevice {
+class VARONET_API SerialDevice : public UnreliableDevice {
 public:
     enum EBaudRate {
         Baud110 = 0, Baud300, Baud1200, Baud2400, Baud4800, Baud9600, Baud19200,
@@ -82,6 +83,9 @@ public:
     static void removePortAlias(const Base::String& name);
     /// The path a port name maps to (alias, COMn, /dev/NAME).
     static Base::String mapPortName(const Base::String& name);
+    /// True when text is an absolute path (/dev/ttyUSB0, /dev/serial/by-id/...,
+    /// /dev/pts/3): a serial locator then opens it as it stands.
+    static bool isDevicePath(const Base::String& text);
 
 protected:
     /// The open port; throws IO::Exception (ErrNotOpen) when closed.

@@ -3,11 +3,12 @@
 // kinds exist: a termios port on a /dev/tty* path and one end of an
 // in-process virtual null-modem pair.
 
+#include <varonet/base/Export.h>
 #include <varonet/base/String.h>
 
 namespace IO {
 
-class SerialPort {
+class VARONET_API SerialPort {
 public:
     enum EFlow { FlowNone = 0, FlowHardware = 1, FlowSoftware = 2 };
     enum ELine { LineDCD = 1, LineDSR = 2, LineCTS = 4, LineRI = 8, LineDTR = 16, LineRTS = 32 };

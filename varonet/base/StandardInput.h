@@ -1,12 +1,16 @@
 #pragma once
 // IO::StandardInput and IO::StandardOutput: the process's standard streams.
 
+#include <memory>
+
 #include <varonet/base/Device.h>
-#include <varonet/base/FileInternal.h>
+#include <varonet/base/Export.h>
 
 namespace IO {
 
-class StandardInput : public Device {
+class FileInternal;
+
+class VARONET_API StandardInput : public Device {
 public:
     /// The one instance for the process.
     static StandardInput* getInstance();
@@ -25,11 +29,12 @@ public:
 
 private:
     StandardInput();
-    FileInternal mFile;
+    ~StandardInput() override;
+    std::unique_ptr<FileInternal> mpFile;
     bool mbEOF = false;
 };
 
-class StandardOutput : public Device {
+class VARONET_API StandardOutput : public Device {
 public:
     static StandardOutput* getInstance();
 
@@ -41,12 +46,13 @@ public:
     bool isEOF() override { return true; }
     bool waitForData(unsigned int) override { return false; }
     long readInternal(char*, long) override { return 0; }
-    long write(const char* buffer, long length) override { return mFile.write(buffer, length); }
+    long write(const char* buffer, long length) override;
     using OutputDevice::write;
 
 private:
     StandardOutput();
-    FileInternal mFile;
+    ~StandardOutput() override;
+    std::unique_ptr<FileInternal> mpFile;
 };
 
 }  // namespace IO

@@ -4,9 +4,11 @@
 #include <chrono>
 #include <cstdint>
 
+#include <varonet/base/Export.h>
+
 namespace OS {
 
-class StopWatch {
+class VARONET_API StopWatch {
 public:
     StopWatch() { start(); }
     void start() { mStart = std::chrono::steady_clock::now(); }
@@ -20,6 +22,8 @@ public:
         std::uint64_t e = getElapsed();
         return e >= ms ? 0u : static_cast<unsigned int>(ms - e);
     }
+    /// Two watches are equal when they were started at the same moment.
+    bool operator==(const StopWatch&) const = default;
 
 private:
     std::chrono::steady_clock::time_point mStart;

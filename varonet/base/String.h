@@ -7,13 +7,14 @@
 // text is not equal to the empty text.
 
 #include <cstdint>
-#include <functional>
-#include <string>
+#include <string>  // also declares std::hash
 #include <string_view>
+
+#include <varonet/base/Export.h>
 
 namespace Base {
 
-class String {
+class VARONET_API String {
 public:
     String() = default;  // the null string
     String(const char* text);  // NOLINT: implicit by design; null pointer gives the null string
@@ -68,10 +69,10 @@ public:
     String& operator+=(const String& other);
     String& operator+=(char c);
     String& append(const char* data, std::size_t length);
-    friend String operator+(const String& a, const String& b);
+    friend VARONET_API String operator+(const String& a, const String& b);
     friend String operator+(const String& a, const char* b) { return a + String(b); }
     friend String operator+(const char* a, const String& b) { return String(a) + b; }
-    friend String operator+(const String& a, char c);
+    friend VARONET_API String operator+(const String& a, char c);
 
     friend bool operator==(const String& a, const String& b) {
         return a.mbNull == b.mbNull && a.msText == b.msText;

@@ -2,6 +2,7 @@
 #include <varonet/base/TermiosPort.h>
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
@@ -41,14 +42,33 @@ int TermiosPort::handle() {
     return mFile.getHandle();
 }
 
+[[noreturn]] void TermiosPort::throwInUse(int line) {
+    throw Exception(ErrPortInUse, ".", line, "serial port in use: " + msPath);
+}
+
 void TermiosPort::open() {
     if (mFile.isOpen()) return;
-    mFile.openPath(msPath, O_RDWR | O_NOCTTY | O_NONBLOCK);
+    try {
+        mFile.openPath(msPath, O_RDWR | O_NOCTTY | O_NONBLOCK);
+    } catch (const SystemException& e) {
+        if (e.getErrorCode() == EBUSY) throwInUse(__LINE__);  // held with TIOCEXCL by another process
+        throw;
+    }
     int fd = mFile.getHandle();
+    // The advisory lock is how serial tools on Linux keep off each other's
+    // ports; it is taken before TIOCEXCL so that a refused open leaves the
+    // holder's port as it was.
+    if (::flock(fd, LOCK_EX | LOCK_NB) < 0) {
+        int error = errno;
+        mFile.close();
+        if (error == EWOULDBLOCK) throwInUse(__LINE__);
+        checkSystemError(error, "flock " + msPath);
+    }
+    ::ioctl(fd, TIOCEXCL);  // refuses further opens (root is not refused, the lock above still is)
     termios tio{};
     if (::tcgetattr(fd, &tio) < 0) {
         int error = errno;
-        mFile.close();
+        close();
         checkSystemError(error, "tcgetattr " + msPath);
     }
     ::cfmakeraw(&tio);
@@ -57,13 +77,18 @@ void TermiosPort::open() {
     tio.c_cc[VTIME] = 0;
     if (::tcsetattr(fd, TCSANOW, &tio) < 0) {
         int error = errno;
-        mFile.close();
+        close();
         checkSystemError(error, "tcsetattr " + msPath);
     }
     miModemLines = -1;
 }
 
-void TermiosPort::close() { mFile.close(); }
+void TermiosPort::close() {
+    // Another holder of the same terminal (a pty's master side) keeps it
+    // alive, so the exclusive mark is taken off rather than left behind.
+    if (mFile.isOpen()) ::ioctl(mFile.getHandle(), TIOCNXCL);
+    mFile.close();
+}
 
 long TermiosPort::readAvailable(char* buffer, long length) {
     try {

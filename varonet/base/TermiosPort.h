@@ -1,5 +1,9 @@
 #pragma once
 // IO::TermiosPort: a serial port on a tty device in raw mode.
+//
+// The port is opened exclusively: an advisory lock (flock) that other serial
+// tools respect, and TIOCEXCL against plain opens. A port that another
+// process holds either way throws IO::Exception ErrPortInUse.
 
 #include <varonet/base/FileInternal.h>
 #include <varonet/base/SerialPort.h>
@@ -27,6 +31,7 @@ public:
 
 private:
     int handle();
+    [[noreturn]] void throwInUse(int line);
 
     Base::String msPath;
     FileInternal mFile;

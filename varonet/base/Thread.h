@@ -10,15 +10,17 @@
 #include <mutex>
 #include <thread>
 
+#include <varonet/base/Export.h>
+
 namespace Thread {
 
-class Runnable {
+class VARONET_API Runnable {
 public:
     virtual ~Runnable() = default;
     virtual void run() = 0;
 };
 
-class Thread : public Runnable {
+class VARONET_API Thread : public Runnable {
 public:
     Thread() = default;
     /// Runs target's run() instead of this object's (the target is borrowed).

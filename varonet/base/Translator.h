@@ -4,11 +4,12 @@
 #include <map>
 #include <utility>
 
+#include <varonet/base/Export.h>
 #include <varonet/base/String.h>
 
 namespace Base {
 
-class Translator {
+class VARONET_API Translator {
 public:
     enum ELanguage { English = 0, German = 1, French = 2 };
     virtual ~Translator() = default;
@@ -19,7 +20,7 @@ public:
 };
 
 /// A translator over a table filled by the application.
-class TableTranslator : public Translator {
+class VARONET_API TableTranslator : public Translator {
 public:
     void setText(unsigned int number, ELanguage language, const String& text) { mTexts[{number, language}] = text; }
     String getText(unsigned int number, ELanguage language, bool fallback) override;

@@ -2,10 +2,11 @@
 // IO::UnreliableDevice: a device whose reads wait at most a read time-out.
 
 #include <varonet/base/Device.h>
+#include <varonet/base/Export.h>
 
 namespace IO {
 
-class UnreliableDevice : public Device {
+class VARONET_API UnreliableDevice : public Device {
 public:
     explicit UnreliableDevice(unsigned int timeoutMs = 0) : muTimeout(timeoutMs) {}
 

@@ -10,12 +10,13 @@
 
 #include <memory>
 
+#include <varonet/base/Export.h>
 #include <varonet/base/SerialPort.h>
 #include <varonet/base/String.h>
 
 namespace IO {
 
-class VirtualSerialPair {
+class VARONET_API VirtualSerialPair {
 public:
     /// Registers the pair; throws IO::Exception (ErrBadArgument) when a name is taken.
     static void create(const Base::String& nameA, const Base::String& nameB);

@@ -5,11 +5,9 @@
 
 namespace IO {
 
-WrapperDevice::WrapperDevice(Device* device, bool owns) : mpDevice(device), mbOwns(owns) {}
+WrapperDevice::WrapperDevice(Device* device, bool owns) : mpDevice(device), mpOwned(owns ? device : nullptr) {}
 
-WrapperDevice::~WrapperDevice() {
-    if (mbOwns) delete mpDevice;
-}
+WrapperDevice::~WrapperDevice() = default;
 
 Device& WrapperDevice::underlying() const {
     if (!mpDevice) throw Exception(ErrNotOpen, ".", __LINE__, "no wrapped device");

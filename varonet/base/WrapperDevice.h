@@ -6,21 +6,25 @@
 // port under it), while a modem server's call modems share the line without
 // owning it.
 
+#include <memory>
+
 #include <varonet/base/Device.h>
+#include <varonet/base/Export.h>
 
 namespace IO {
 
-class WrapperDevice : public Device {
+class VARONET_API WrapperDevice : public Device {
 public:
-    /// device may be null; with owns true the wrapper deletes it.
+    /// Wraps device, which may be null. With owns true the wrapper takes
+    /// ownership of device and deletes it with itself; with false the caller
+    /// keeps it and must keep it alive while the wrapper uses it.
     WrapperDevice(Device* device, bool owns);
     WrapperDevice(const WrapperDevice&) = delete;
     WrapperDevice& operator=(const WrapperDevice&) = delete;
     ~WrapperDevice() override;
 
     Device* getUnderlying() const { return mpDevice; }
-    bool ownsUnderlying() const { return mbOwns; }
-    void setOwnsUnderlying(bool owns) { mbOwns = owns; }
+    bool ownsUnderlying() const { return mpOwned != nullptr; }
 
     bool isOpen() override;
     void open() override;
@@ -46,8 +50,8 @@ protected:
     Device& underlying() const;
 
 private:
-    Device* mpDevice;
-    bool mbOwns;
+    Device* mpDevice;                 // the wrapped device, owned or not
+    std::unique_ptr<Device> mpOwned;  // the same device when the wrapper owns it
 };
 
 }  // namespace IO

@@ -23,7 +23,7 @@ std::uint8_t readByte(IO::InputDevice* device, unsigned int characterWaitingTime
     if (characterWaitingTime != 0 && !device->waitForData(characterWaitingTime))
         throw Base::TimeoutException(".", __LINE__);
     char byte = 0;
-    if (device->read(&byte, 1) != 1) throw Base::Exception(ErrShortRead, ".", __LINE__);
+    if (device->read(&byte, 1) != 1) throw Base::Exception(ErrShortBlockRead, ".", __LINE__);
     return static_cast<std::uint8_t>(byte);
 }
 
@@ -41,7 +41,7 @@ void readBytes(IO::InputDevice* device, unsigned int characterWaitingTime, Base:
         long wanted = ready > 0 ? static_cast<long>(std::min<std::size_t>(static_cast<std::size_t>(ready), missing)) : 1;
         std::size_t at = out.size();
         out.resize(at + static_cast<std::size_t>(wanted));
-        if (device->read(out.chars() + at, wanted) != wanted) throw Base::Exception(ErrShortRead, ".", __LINE__);
+        if (device->read(out.chars() + at, wanted) != wanted) throw Base::Exception(ErrShortBlockRead, ".", __LINE__);
         missing -= static_cast<std::size_t>(wanted);
     }
 }
@@ -88,7 +88,7 @@ Base::ByteArray Block::encode() const {
 void Block::writeTo(IO::OutputDevice* device) const {
     const Base::ByteArray bytes = encode();
     if (device->write(bytes) != static_cast<long>(bytes.size()))
-        throw Base::Exception(ErrShortWrite, ".", __LINE__);
+        throw Base::Exception(ErrShortBlockWrite, ".", __LINE__);
 }
 
 Block* Block::readBlock(IO::InputDevice* device, unsigned int blockWaitingTime, unsigned int characterWaitingTime) {
@@ -136,9 +136,10 @@ Block* Block::readBlock(IO::InputDevice* device, unsigned int blockWaitingTime, 
     }
 
     const NodeAddress address(nad);
-    if ((pcb & 0x80) == 0) return new InformationBlock(address, pcb, std::move(data));
-    if ((pcb & 0x40) != 0) return new SupervisoryBlock(address, pcb, std::move(data));
-    return new ReceiveReadyBlock(address, pcb, std::move(data));
+    // The caller takes the block over.
+    if ((pcb & 0x80) == 0) return std::make_unique<InformationBlock>(address, pcb, std::move(data)).release();
+    if ((pcb & 0x40) != 0) return std::make_unique<SupervisoryBlock>(address, pcb, std::move(data)).release();
+    return std::make_unique<ReceiveReadyBlock>(address, pcb, std::move(data)).release();
 }
 
 }  // namespace T1

@@ -16,12 +16,13 @@
 
 #include <varonet/base/ByteArray.h>
 #include <varonet/base/Device.h>
+#include <varonet/base/Export.h>
 #include <varonet/base/String.h>
 #include <varonet/t1/NodeAddress.h>
 
 namespace T1 {
 
-class Block {
+class VARONET_API Block {
 public:
     enum EBlockType { Information = 0, ReceiveReady = 1, Supervisory = 2 };
     /// The longest information field of the short form.
@@ -31,7 +32,7 @@ public:
 
     virtual ~Block();
     /// Encodes the block and hands it to the device in one write. Throws
-    /// Base::Exception ErrShortWrite (3845) when the device takes fewer bytes,
+    /// Base::Exception ErrShortBlockWrite (3845) when the device takes fewer bytes,
     /// Base::Exception ErrBadArgument when the data exceeds MaxExtendedLength.
     virtual void writeTo(IO::OutputDevice* device) const;
     /// 0 information, 1 receive-ready, 2 supervisory (EBlockType).
@@ -52,7 +53,7 @@ public:
     /// ms to wait for each byte after that; 0 means "do not wait, read at once"
     /// (the device's own read then decides how long a byte may take).
     /// Throws Base::TimeoutException when a wait passes without a byte,
-    /// Base::Exception ErrShortRead (3844) when the device returns fewer bytes
+    /// Base::Exception ErrShortBlockRead (3844) when the device returns fewer bytes
     /// than asked for, T1::EDCException (3847) on an LRC or CRC mismatch or a
     /// length that is not BCD. Nothing is returned on failure; bytes already
     /// taken from the device are gone. The information field is collected as

@@ -3,10 +3,11 @@
 
 #include <varonet/base/ByteArray.h>
 #include <varonet/base/Exception.h>
+#include <varonet/base/Export.h>
 
 namespace T1 {
 
-class EDCException : public Base::Exception {
+class VARONET_API EDCException : public Base::Exception {
 public:
     /// Code ErrEDC (3847). data: the bytes of the failed block as far as they were read.
     EDCException(const Base::ByteArray& data, const Base::String& file, int line);

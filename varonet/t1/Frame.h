@@ -3,11 +3,12 @@
 // travel as a chain of several information blocks.
 
 #include <varonet/base/ByteArray.h>
+#include <varonet/base/Export.h>
 #include <varonet/t1/NodeAddress.h>
 
 namespace T1 {
 
-class Frame {
+class VARONET_API Frame {
 public:
     Frame(const NodeAddress& address, const Base::ByteArray& data) : mAddress(address), mData(data) {}
     Frame(const NodeAddress& address, Base::ByteArray&& data) : mAddress(address), mData(std::move(data)) {}

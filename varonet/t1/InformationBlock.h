@@ -2,11 +2,12 @@
 // T1::InformationBlock (I-block): carries a piece of a frame.
 //   PCB = 0 | N(S) (40) | M, more data follows (20) | 00000
 
+#include <varonet/base/Export.h>
 #include <varonet/t1/Block.h>
 
 namespace T1 {
 
-class InformationBlock : public Block {
+class VARONET_API InformationBlock : public Block {
 public:
     /// For sending. size is the chunk size the sender works with: above 254
     /// the block goes out in the extended form, even when data is shorter.

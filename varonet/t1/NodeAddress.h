@@ -3,9 +3,11 @@
 
 #include <cstdint>
 
+#include <varonet/base/Export.h>
+
 namespace T1 {
 
-class NodeAddress {
+class VARONET_API NodeAddress {
 public:
     /// Node 0, not valid: "no node known yet".
     NodeAddress() = default;

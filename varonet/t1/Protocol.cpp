@@ -35,57 +35,38 @@ namespace T1 {
 
 Protocol::Protocol(IO::Device* device, unsigned int blockWaitingTime, unsigned int characterWaitingTime,
                    unsigned int userValue, unsigned int logMessage, unsigned int logLevel, Log::Logger* logger)
-    : mpDevice(device),
-      mvSentBlocks(2, nullptr),
-      muBlockWaitingTime(blockWaitingTime),
-      muCharacterWaitingTime(characterWaitingTime),
-      muUserValue(userValue),
-      muLogMessage(logMessage),
-      muLogLevel(logLevel),
-      mpLogger(logger) {}
+    : mSettings{device, blockWaitingTime, characterWaitingTime, userValue, logMessage, logLevel, logger} {}
 
-Protocol::Protocol(const Protocol& other) : mvSentBlocks(2, nullptr) { copyFrom(other); }
+Protocol::Protocol(const Protocol& other) : mSettings(other.mSettings) { copyBlocks(other); }
 
 Protocol& Protocol::operator=(const Protocol& other) {
     if (this != &other) {
-        reset();
-        copyFrom(other);
+        mSettings = other.mSettings;
+        copyBlocks(other);
     }
     return *this;
 }
 
-Protocol::~Protocol() { reset(); }
+Protocol::~Protocol() = default;
 
-void Protocol::copyFrom(const Protocol& other) {
-    mpDevice = other.mpDevice;
-    mbReceiveSequence = other.mbReceiveSequence;
-    mbSendSequence = other.mbSendSequence;
-    muBlockWaitingTime = other.muBlockWaitingTime;
-    muCharacterWaitingTime = other.muCharacterWaitingTime;
-    muUserValue = other.muUserValue;
-    muLogMessage = other.muLogMessage;
-    muLogLevel = other.muLogLevel;
-    mpLogger = other.mpLogger;
+void Protocol::copyBlocks(const Protocol& other) {
     // Each object owns its stored blocks, so the copy can still answer a
     // resend request and neither deletes the other's blocks.
-    for (std::size_t slot = 0; slot < 2; ++slot) {
-        const auto* block = static_cast<const InformationBlock*>(other.mvSentBlocks[slot]);
-        mvSentBlocks[slot] = block ? new InformationBlock(*block) : nullptr;
+    for (std::size_t slot = 0; slot < mSentBlocks.size(); ++slot) {
+        const InformationBlock* block = other.mSentBlocks[slot].get();
+        mSentBlocks[slot] = block ? std::make_unique<InformationBlock>(*block) : nullptr;
     }
 }
 
 void Protocol::reset() {
-    for (Block*& block : mvSentBlocks) {
-        delete block;
-        block = nullptr;
-    }
+    for (auto& block : mSentBlocks) block.reset();
 }
 
-bool Protocol::waitForData(unsigned int ms) { return mpDevice->waitForData(ms); }
+bool Protocol::waitForData(unsigned int ms) { return mSettings.device->waitForData(ms); }
 
 unsigned int Protocol::setBlockWaitingTime(unsigned int ms) {
-    unsigned int previous = muBlockWaitingTime;
-    muBlockWaitingTime = ms;
+    unsigned int previous = mSettings.blockWaitingTime;
+    mSettings.blockWaitingTime = ms;
     return previous;
 }
 
@@ -96,8 +77,8 @@ void Protocol::send(const Frame& frame) {
 
 void Protocol::send(const NodeAddress& address, IO::InputDevice* source, unsigned int chunkSize, bool progress) {
     if (chunkSize == 0) throw Base::Exception(Base::ErrBadArgument, ".", __LINE__);  // would never finish
-    mbReceiveSequence = false;
-    mbSendSequence = false;
+    mSettings.receiveSequence = false;
+    mSettings.sendSequence = false;
     if (!source->isOpen()) source->open();
     unsigned long long total = 0;
     Base::ByteArray buffer;
@@ -105,7 +86,7 @@ void Protocol::send(const NodeAddress& address, IO::InputDevice* source, unsigne
         buffer.clear();
         const long count = source->read(buffer, static_cast<long>(chunkSize));
         const bool last = source->isEOF();
-        sendBlock(new InformationBlock(address, buffer, mbSendSequence, last, chunkSize), false);
+        sendBlock(std::make_unique<InformationBlock>(address, buffer, mSettings.sendSequence, last, chunkSize));
         if (progress) {
             total += static_cast<unsigned long long>(count);
             Text::StandardOutputStream::getInstance() << "\rsent " << static_cast<long long>(total);
@@ -119,13 +100,13 @@ void Protocol::receiveConfirmation(const NodeAddress& address) {
     NodeAddress node = address;
     unsigned int budget = miMaxRecoveryCount;
     for (;;) {
-        std::unique_ptr<Block> block(receiveBlock(node, budget, 0));
+        std::unique_ptr<Block> block = receiveBlock(node, budget, 0);
         if (block->getType() == Block::Information) {
             // The node should be waiting for our next block, not talking.
             if (budget > 0) --budget;
         } else {
-            const auto* ready = static_cast<const ReceiveReadyBlock*>(block.get());
-            if (ready->getSequence() == mbSendSequence) return;
+            const auto& ready = static_cast<const ReceiveReadyBlock&>(*block);
+            if (ready.getSequence() == mSettings.sendSequence) return;
             handleResend(ready);
         }
     }
@@ -133,8 +114,8 @@ void Protocol::receiveConfirmation(const NodeAddress& address) {
 
 Frame Protocol::receive(const NodeAddress& address, unsigned int* recoveries, bool partial, bool recover) {
     if (!partial) {
-        mbReceiveSequence = false;
-        mbSendSequence = false;
+        mSettings.receiveSequence = false;
+        mSettings.sendSequence = false;
     }
     NodeAddress node = address;
     unsigned int accepted = 0;
@@ -142,16 +123,16 @@ Frame Protocol::receive(const NodeAddress& address, unsigned int* recoveries, bo
     unsigned int budget = recover ? miMaxRecoveryCount : 0;
     bool done = false;
     while (!done) {
-        std::unique_ptr<Block> block(receiveBlock(node, budget, accepted));
+        std::unique_ptr<Block> block = receiveBlock(node, budget, accepted);
         if (block->getType() == Block::Information) {
-            const auto* information = static_cast<const InformationBlock*>(block.get());
-            if (information->getSequence() == mbReceiveSequence) {
-                mbReceiveSequence = !mbReceiveSequence;
-                data.append(information->getData());
-                if (information->isLast()) {
+            const auto& information = static_cast<const InformationBlock&>(*block);
+            if (information.getSequence() == mSettings.receiveSequence) {
+                mSettings.receiveSequence = !mSettings.receiveSequence;
+                data.append(information.getData());
+                if (information.isLast()) {
                     done = true;
-                    mbReceiveSequence = false;
-                    mbSendSequence = false;
+                    mSettings.receiveSequence = false;
+                    mSettings.sendSequence = false;
                 } else {
                     handleError(ReceiveReadyBlock::NoError, node, budget);
                     ++accepted;
@@ -161,102 +142,99 @@ Frame Protocol::receive(const NodeAddress& address, unsigned int* recoveries, bo
                 --budget;  // a repetition: our acknowledgement was lost, the data is already in
             }
         } else {
-            handleResend(static_cast<const ReceiveReadyBlock*>(block.get()));
+            handleResend(static_cast<const ReceiveReadyBlock&>(*block));
         }
     }
     if (recoveries) *recoveries = miMaxRecoveryCount - budget;
     return Frame(node, std::move(data));
 }
 
-Block* Protocol::receiveBlock(NodeAddress& address, unsigned int& budget, unsigned int check) {
+std::unique_ptr<Block> Protocol::receiveBlock(NodeAddress& address, unsigned int& budget, unsigned int check) {
     for (;;) {
         std::unique_ptr<Block> block;
         try {
-            block.reset(Block::readBlock(mpDevice, muBlockWaitingTime, muCharacterWaitingTime));
+            block.reset(Block::readBlock(mSettings.device, mSettings.blockWaitingTime, mSettings.characterWaitingTime));
         } catch (const EDCException& e) {
-            if (mpLogger) {
-                mpLogger->logError(e.getErrorCode(), 0);
-                mpLogger->logArray(muLogMessage, e.getData(), static_cast<int>(muLogLevel));
+            if (mSettings.logger) {
+                mSettings.logger->logError(e.getErrorCode(), 0);
+                mSettings.logger->logArray(mSettings.logMessage, e.getData(), static_cast<int>(mSettings.logLevel));
             }
             handleError(ReceiveReadyBlock::ParityError, address, budget);
             continue;
         } catch (const Base::TimeoutException& e) {
             // The reader's time-outs carry no bytes, so there is nothing to log beyond the code.
-            if (mpLogger) mpLogger->logError(e.getErrorCode(), 0);
+            if (mSettings.logger) mSettings.logger->logError(e.getErrorCode(), 0);
             handleError(ReceiveReadyBlock::Timeout, address, budget);
             continue;
         }
-        if (!checkNodeAddress(block.get(), address, check)) {
-            if (mpLogger) mpLogger->logError(ErrWrongNode, 0);
+        if (!checkNodeAddress(*block, address, check)) {
+            if (mSettings.logger) mSettings.logger->logError(ErrWrongNode, 0);
             handleError(ReceiveReadyBlock::OtherError, address, budget);
             continue;
         }
         if (block->getType() == Block::Supervisory) {
-            handleSupervisory(static_cast<const SupervisoryBlock*>(block.get()), budget);
+            handleSupervisory(static_cast<const SupervisoryBlock&>(*block), budget);
             continue;
         }
-        return block.release();
+        return block;
     }
 }
 
-bool Protocol::checkNodeAddress(const Block* block, NodeAddress& address, unsigned int check) {
+bool Protocol::checkNodeAddress(const Block& block, NodeAddress& address, unsigned int check) {
     if (check == 0) {
-        address = block->getAddress();
+        address = block.getAddress();
         return true;
     }
-    return block->getAddress().getNode() == address.getNode();
+    return block.getAddress().getNode() == address.getNode();
 }
 
-void Protocol::sendBlock(Block* block, bool resend) {
-    const bool information = block->getType() == Block::Information;
-    std::unique_ptr<Block> transient;
-    if (information && !resend) {
-        Block*& slot = mvSentBlocks[mbSendSequence ? 1 : 0];
-        delete slot;
-        slot = block;
-        mbSendSequence = !mbSendSequence;
-    } else if (!information && !resend) {
-        transient.reset(block);  // deleted after writing, also when writing fails
+void Protocol::sendBlock(std::unique_ptr<Block> block) {
+    if (block->getType() != Block::Information) {
+        block->writeTo(mSettings.device);  // dropped after writing, also when writing fails
+        return;
     }
-    block->writeTo(mpDevice);
+    // Stored before writing: a block that fails to go out can still be asked for again.
+    auto& slot = mSentBlocks[mSettings.sendSequence ? 1 : 0];
+    slot.reset(static_cast<InformationBlock*>(block.release()));
+    mSettings.sendSequence = !mSettings.sendSequence;
+    slot->writeTo(mSettings.device);
 }
+
+void Protocol::resendBlock(const Block& block) { block.writeTo(mSettings.device); }
 
 void Protocol::handleError(std::uint32_t error, const NodeAddress& address, unsigned int& budget) {
     if (budget >= 2 || error == ReceiveReadyBlock::NoError) {
         if (!address.isValid()) throw Base::Exception(ErrNoAddressForReceiveReady, ".", __LINE__);
-        sendBlock(new ReceiveReadyBlock(address, mbReceiveSequence, static_cast<ReceiveReadyBlock::EErrorType>(error)),
-                  false);
+        sendBlock(std::make_unique<ReceiveReadyBlock>(address, mSettings.receiveSequence,
+                                                      static_cast<ReceiveReadyBlock::EErrorType>(error)));
     } else if (budget == 1) {
         if (!address.isValid()) throw Base::Exception(ErrNoAddressForResynch, ".", __LINE__);
-        sendBlock(new SupervisoryBlock(address, SupervisoryBlock::Resynch, SupervisoryBlock::Request), false);
+        sendBlock(std::make_unique<SupervisoryBlock>(address, SupervisoryBlock::Resynch, SupervisoryBlock::Request));
     } else if (error == ReceiveReadyBlock::Timeout) {
         throw Base::Exception(ErrRecoveryExhausted, ".", __LINE__);
     }
     if (error != ReceiveReadyBlock::NoError && budget > 0) --budget;
 }
 
-void Protocol::handleResend(const ReceiveReadyBlock* block) {
-    Block* stored = mvSentBlocks[block->getSequence() ? 1 : 0];
-    if (stored) {
-        sendBlock(stored, true);
+void Protocol::handleResend(const ReceiveReadyBlock& block) {
+    if (const InformationBlock* stored = mSentBlocks[block.getSequence() ? 1 : 0].get()) {
+        resendBlock(*stored);
         return;
     }
     // The node and this side no longer agree on the chain: whatever it sent
     // after the request belongs to the broken exchange.
-    mpDevice->skip(mpDevice->size());
+    mSettings.device->skip(mSettings.device->size());
     throw Base::Exception(ErrBlockNotStored, ".", __LINE__);
 }
 
-void Protocol::handleSupervisory(const SupervisoryBlock* block, unsigned int& budget) {
-    if (block->getSupervisoryType() != SupervisoryBlock::Resynch) return;
-    if (block->getResponse() == SupervisoryBlock::Request) {
-        reset();
-        sendBlock(new SupervisoryBlock(block->getAddress(), SupervisoryBlock::Resynch, SupervisoryBlock::Response),
-                  false);
-    } else {
-        reset();
-        handleError(ReceiveReadyBlock::OtherError, block->getAddress(), budget);
-    }
+void Protocol::handleSupervisory(const SupervisoryBlock& block, unsigned int& budget) {
+    if (block.getSupervisoryType() != SupervisoryBlock::Resynch) return;
+    reset();
+    if (block.getResponse() == SupervisoryBlock::Request)
+        sendBlock(std::make_unique<SupervisoryBlock>(block.getAddress(), SupervisoryBlock::Resynch,
+                                                     SupervisoryBlock::Response));
+    else
+        handleError(ReceiveReadyBlock::OtherError, block.getAddress(), budget);
 }
 
 }  // namespace T1

@@ -7,10 +7,12 @@
 // blocks, blocks from another node and RESYNCH are recovered within a budget
 // of miMaxRecoveryCount faults per call.
 
+#include <array>
 #include <cstdint>
-#include <vector>
+#include <memory>
 
 #include <varonet/base/Device.h>
+#include <varonet/base/Export.h>
 #include <varonet/base/Logger.h>
 #include <varonet/t1/Frame.h>
 #include <varonet/t1/NodeAddress.h>
@@ -18,10 +20,11 @@
 namespace T1 {
 
 class Block;
+class InformationBlock;
 class ReceiveReadyBlock;
 class SupervisoryBlock;
 
-class Protocol {
+class VARONET_API Protocol {
 public:
     /// Faults one receive (with recovery) or one confirmation wait may absorb.
     static const unsigned int miMaxRecoveryCount = 2;
@@ -33,10 +36,27 @@ public:
     /// logMessage and logLevel go with every logArray call.
     Protocol(IO::Device* device, unsigned int blockWaitingTime, unsigned int characterWaitingTime,
              unsigned int userValue, unsigned int logMessage, unsigned int logLevel, Log::Logger* logger);
-    /// Copies settings, sequence numbers and the stored blocks (as blocks of its own).
+    /// Copies the settings with the sequence numbers, and the stored blocks as
+    /// blocks of its own (so either can answer a resend request).
     Protocol(const Protocol& other);
     Protocol& operator=(const Protocol& other);
     ~Protocol();
+
+    /// Everything a copy carries besides the stored blocks: the borrowed device
+    /// and logger, the times and log values, and where the exchange stands.
+    struct Settings {
+        IO::Device* device;
+        unsigned int blockWaitingTime;
+        unsigned int characterWaitingTime;
+        unsigned int userValue;
+        unsigned int logMessage;
+        unsigned int logLevel;
+        Log::Logger* logger;
+        bool receiveSequence = false;
+        bool sendSequence = false;
+        bool operator==(const Settings&) const = default;
+    };
+    const Settings& getSettings() const { return mSettings; }
 
     /// Sends the frame as a chain of short-form blocks (chunks of 254 bytes).
     /// The last block is not confirmed here: the node's answer confirms it,
@@ -61,39 +81,35 @@ public:
     void reset();
     /// The device's waitForData.
     bool waitForData(unsigned int ms);
-    unsigned int getBlockWaitingTime() const { return muBlockWaitingTime; }
+    unsigned int getBlockWaitingTime() const { return mSettings.blockWaitingTime; }
     /// Sets the block waiting time and returns the previous one.
     unsigned int setBlockWaitingTime(unsigned int ms);
-    unsigned int getCharacterWaitingTime() const { return muCharacterWaitingTime; }
-    unsigned int getUserValue() const { return muUserValue; }
+    unsigned int getCharacterWaitingTime() const { return mSettings.characterWaitingTime; }
+    unsigned int getUserValue() const { return mSettings.userValue; }
 
 protected:
     // The steps of the exchange, open to derived classes so that a single step
     // can be driven on its own. budget is the recovery budget of the running call.
     void receiveConfirmation(const NodeAddress& address);
-    /// Reads until an information or receive-ready block arrives; the caller owns it.
+    /// Reads until an information or receive-ready block arrives.
     /// check 0 takes any node (and copies it into address), else only address's node.
-    Block* receiveBlock(NodeAddress& address, unsigned int& budget, unsigned int check);
-    /// Takes ownership of block: information blocks go to their slot, others are deleted.
-    void sendBlock(Block* block, bool resend);
-    bool checkNodeAddress(const Block* block, NodeAddress& address, unsigned int check);
+    std::unique_ptr<Block> receiveBlock(NodeAddress& address, unsigned int& budget, unsigned int check);
+    /// Writes a new block: an information block is stored in its slot (and the
+    /// send sequence moves on), any other block is dropped after writing.
+    void sendBlock(std::unique_ptr<Block> block);
+    /// Writes a stored information block again.
+    void resendBlock(const Block& block);
+    bool checkNodeAddress(const Block& block, NodeAddress& address, unsigned int check);
     void handleError(std::uint32_t error, const NodeAddress& address, unsigned int& budget);
-    void handleResend(const ReceiveReadyBlock* block);
-    void handleSupervisory(const SupervisoryBlock* block, unsigned int& budget);
+    void handleResend(const ReceiveReadyBlock& block);
+    void handleSupervisory(const SupervisoryBlock& block, unsigned int& budget);
 
 private:
-    void copyFrom(const Protocol& other);
+    void copyBlocks(const Protocol& other);
 
-    IO::Device* mpDevice;
-    std::vector<Block*> mvSentBlocks;
-    bool mbReceiveSequence = false;
-    bool mbSendSequence = false;
-    unsigned int muBlockWaitingTime;
-    unsigned int muCharacterWaitingTime;
-    unsigned int muUserValue;
-    unsigned int muLogMessage;
-    unsigned int muLogLevel;
-    Log::Logger* mpLogger;
+    Settings mSettings;
+    /// The last information block sent with N(S) 0 and 1.
+    std::array<std::unique_ptr<InformationBlock>, 2> mSentBlocks;
 };
 
 }  // namespace T1

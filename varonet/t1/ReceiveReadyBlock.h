@@ -2,11 +2,12 @@
 // T1::ReceiveReadyBlock (R-block): acknowledges a block or reports a fault.
 //   PCB = 10 | 0 | N(R) (10) | error code (bits 3..0)
 
+#include <varonet/base/Export.h>
 #include <varonet/t1/Block.h>
 
 namespace T1 {
 
-class ReceiveReadyBlock : public Block {
+class VARONET_API ReceiveReadyBlock : public Block {
 public:
     enum EErrorType : std::uint32_t {
         NoError = 0,

@@ -2,11 +2,12 @@
 // T1::SupervisoryBlock (S-block): link control. Only RESYNCH (type 0) is acted on.
 //   PCB = 11 | response (20) | type (bits 4..0)
 
+#include <varonet/base/Export.h>
 #include <varonet/t1/Block.h>
 
 namespace T1 {
 
-class SupervisoryBlock : public Block {
+class VARONET_API SupervisoryBlock : public Block {
 public:
     static constexpr std::uint32_t Resynch = 0;
     static constexpr std::uint32_t Request = 0;

@@ -14,10 +14,11 @@ enum T1Error : unsigned int {
     ErrRecoveryExhausted = 3842,  // F02
     /// The node asked for a block that is not stored; pending input was discarded.
     ErrBlockNotStored = 3843,  // F03
-    /// The device returned fewer bytes than the reader asked for.
-    ErrShortRead = 3844,  // F04
+    /// The device returned fewer bytes of a block than the reader asked for
+    /// (apart from the base library's Base::ErrShortRead of fixed-size values).
+    ErrShortBlockRead = 3844,  // F04
     /// The device accepted fewer bytes than the encoded block holds.
-    ErrShortWrite = 3845,  // F05
+    ErrShortBlockWrite = 3845,  // F05
     // 3846 (F06) is not used.
     /// LRC (short form) or CRC (extended form) mismatch: carried by T1::EDCException.
     ErrEDC = 3847,  // F07

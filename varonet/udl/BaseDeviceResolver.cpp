@@ -16,6 +16,13 @@
 namespace UDL {
 
 namespace {
+// How long a managed serial port may stay locked by others while the resolver configures it.
+constexpr unsigned int kManagedLockMs = 3000;
+// The read time-out of the fast serial adapter.
+constexpr unsigned int kFastSerialTimeoutMs = 2000;
+// The loopback FIFO waits this long (practically for ever) for its first byte.
+constexpr unsigned int kLoopbackTimeoutMs = 0x7FFFFFFF;
+
 bool startsWith(const Base::String& text, const char* word) { return text.startsWith(word); }
 
 // Baud-rate words of a serial locator.
@@ -62,9 +69,23 @@ IO::Device* BaseDeviceResolver::handOver(std::unique_ptr<IO::Device>& device, IO
     return device.get();
 }
 
+void BaseDeviceResolver::setReason(const Base::String& reason) { msReason = reason; }
+
 IO::Device* BaseDeviceResolver::resolve(const Base::String& locator, Log::Logger* logger,
                                         IO::DeviceManager* manager) {
-    if (startsWith(locator, "none:")) return nullptr;
+    msReason = "";
+    IO::Device* device = resolveBranch(locator, logger, manager);
+    if (device) msReason = "";
+    else if (msReason.isEmpty()) msReason = "'" + locator + "' names no device";
+    return device;
+}
+
+IO::Device* BaseDeviceResolver::resolveBranch(const Base::String& locator, Log::Logger* logger,
+                                              IO::DeviceManager* manager) {
+    if (startsWith(locator, "none:")) {
+        setReason("none: names no device");
+        return nullptr;
+    }
     if (startsWith(locator, "modem:")) return resolveModem(locator, logger, manager);
     if (startsWith(locator, "isdnmodem:")) return resolveIsdnModem(locator, logger, manager);
     if (startsWith(locator, "server:")) return resolveServerDevice(locator, logger, manager);
@@ -83,7 +104,7 @@ IO::Device* BaseDeviceResolver::resolveFastSerial(IO::DeviceManager* manager) {
     std::unique_ptr<IO::Device> owned = std::make_unique<IO::FastSerialDevice>(2u, IO::SerialDevice::Baud9600);
     auto* port = handedOver<IO::FastSerialDevice>(handOver(owned, manager));
     port->open();
-    port->setTimeout(2000);
+    port->setTimeout(kFastSerialTimeoutMs);
     port->setFlowControl(IO::SerialDevice::FlowHardware);
     port->setExternalClock(false);
     port->setBaudrateDivider(20);
@@ -97,11 +118,20 @@ IO::Device* BaseDeviceResolver::resolveSerial(const Base::String& locator, IO::D
     UDLParser parser(locator, "baudrate");
     Base::String target = parser.getTarget();
     IO::SerialDevice::EBaudRate baudrate;
-    if (!mapBaudrate(parser.getString("baudrate"), baudrate)) return nullptr;
+    const Base::String word = parser.getString("baudrate");
+    if (!mapBaudrate(word, baudrate)) {
+        setReason(word.isNull() ? Base::String("no baud rate given")
+                                : "the baud rate " + word + " is not one of the listed rates");
+        return nullptr;
+    }
 
     std::unique_ptr<IO::Device> owned;
     if (target.isNumeric()) {
         owned = std::make_unique<IO::SerialDevice>(target.asUnsigned(10), IO::SerialDevice::Baud9600);
+    } else if (IO::SerialDevice::isDevicePath(target)) {
+        // A device path (/dev/ttyUSB0, /dev/serial/by-id/..., /dev/pts/3) is used as it stands;
+        // any other target with "/" names the port after its last "/" (serial:x/COM2 is COM2).
+        owned = std::make_unique<IO::SerialDevice>(target, IO::SerialDevice::Baud9600);
     } else {
         long slash = target.findLast('/');
         Base::String name = slash < 0 ? target : target.substring(static_cast<std::size_t>(slash) + 1);
@@ -110,7 +140,7 @@ IO::Device* BaseDeviceResolver::resolveSerial(const Base::String& locator, IO::D
     auto* port = handedOver<IO::SerialDevice>(handOver(owned, manager));
     {
         // A managed port is configured under its lock so that no other user sees it half set up.
-        if (manager && !port->trylock(3000))
+        if (manager && !port->trylock(kManagedLockMs))
             throw Base::Exception(ErrPortLockTimeout, ".", __LINE__, "managed serial port stayed locked");
         ManagedLock unlockLater(manager ? port : nullptr);
         port->setBaudrate(baudrate);
@@ -124,7 +154,7 @@ IO::Device* BaseDeviceResolver::resolveSerial(const Base::String& locator, IO::D
 
 IO::Device* BaseDeviceResolver::resolveLoopback(const Base::String& locator, IO::DeviceManager* manager) {
     UDLParser parser(locator, "", "");
-    std::unique_ptr<IO::Device> owned = std::make_unique<Base::FifoDevice>(0x7FFFFFFFu);
+    std::unique_ptr<IO::Device> owned = std::make_unique<Base::FifoDevice>(kLoopbackTimeoutMs);
     IO::Device* device = handOver(owned, manager);
     owned.release();
     return device;

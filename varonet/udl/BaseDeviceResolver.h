@@ -10,11 +10,12 @@
 
 #include <memory>
 
+#include <varonet/base/Export.h>
 #include <varonet/udl/DeviceResolver.h>
 
 namespace UDL {
 
-class BaseDeviceResolver : public DeviceResolver {
+class VARONET_API BaseDeviceResolver : public DeviceResolver {
 public:
     /// Throws Base::Exception 9729 for an unknown protocol word or an unusable
     /// option, 9728 for a locator without ":", 5962 when a managed serial port
@@ -22,6 +23,12 @@ public:
     IO::Device* resolve(const Base::String& locator, Log::Logger* logger, IO::DeviceManager* manager) override;
     IO::DeviceServer* resolveServer(const Base::String& locator, Log::Logger* logger,
                                     IO::DeviceManager* manager) override;
+
+    /// Why the last resolve (or resolveServer) on this object returned null, in words for people
+    /// ("the baud rate 1000000 is not one of the listed rates", "none: names no
+    /// device"); empty when it returned a device or threw. A resolver shared by
+    /// threads has one reason for all of them.
+    Base::String getReason() const { return msReason; }
 
     /// The device a hand-over gave back, as the class that was handed over;
     /// throws Base::Exception 9729 when a manager returned another kind.
@@ -33,6 +40,8 @@ public:
     }
 
 protected:
+    /// Records why the running call gives null; a branch calls it just before returning null.
+    void setReason(const Base::String& reason);
     [[noreturn]] static void throwWrongKind(int line);
     /// The hand-over step. Without a manager: initialize() and keep the device
     /// (still owned by the caller's pointer). With one: the manager takes the
@@ -43,6 +52,8 @@ protected:
     static IO::DeviceServer* handOverServer(std::unique_ptr<IO::DeviceServer>& server, IO::DeviceManager* manager);
 
 private:
+    IO::Device* resolveBranch(const Base::String& locator, Log::Logger* logger, IO::DeviceManager* manager);
+    IO::DeviceServer* resolveServerKind(const Base::String& locator, Log::Logger* logger, IO::DeviceManager* manager);
     IO::Device* resolveFastSerial(IO::DeviceManager* manager);
     IO::Device* resolveSerial(const Base::String& locator, IO::DeviceManager* manager);
     IO::Device* resolveLoopback(const Base::String& locator, IO::DeviceManager* manager);
@@ -58,6 +69,8 @@ private:
     // Server kinds of resolveServer.
     IO::DeviceServer* resolveSocketServer(const Base::String& locator, IO::DeviceManager* manager);
     IO::DeviceServer* resolveModemServer(const Base::String& locator, Log::Logger* logger, IO::DeviceManager* manager);
+
+    Base::String msReason;
 };
 
 }  // namespace UDL

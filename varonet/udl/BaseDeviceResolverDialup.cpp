@@ -15,6 +15,7 @@
 #include <memory>
 
 #include <varonet/base/Exception.h>
+#include <varonet/net/capi/CCapi.h>
 #include <varonet/net/modem/AnalogModem.h>
 #include <varonet/net/modem/CapiDevice.h>
 #include <varonet/net/modem/IsdnModem.h>
@@ -75,8 +76,9 @@ IO::Device* BaseDeviceResolver::resolveModem(const Base::String& locator, Log::L
     bool flashKey = parser.getBool("FlashKey");
     Net::EModulationType modulation = ModemParameters::parseModulation(parser.getString("Modulation"));
 
-    auto* modem = new Net::AnalogModem(line, logger, manager == nullptr);
-    std::unique_ptr<IO::Device> modemOwner(modem);
+    auto owned = std::make_unique<Net::AnalogModem>(line, logger, manager == nullptr);
+    Net::AnalogModem* modem = owned.get();
+    std::unique_ptr<IO::Device> modemOwner(std::move(owned));
     lineOwner.release();  // the modem owns the line now (or the manager does)
     applyAddress(*modem, params);
     modem->setModulationType(modulation);
@@ -98,8 +100,9 @@ IO::Device* BaseDeviceResolver::resolveIsdnModem(const Base::String& locator, Lo
     Base::String logicalNumber = parser.getString("LogicalNumber");
     Net::EIsdnProtocol protocol = ModemParameters::parseProtocol(parser.getString("Protocol"), logicalNumber);
 
-    auto* modem = new Net::IsdnModem(line, logger, manager == nullptr);
-    std::unique_ptr<IO::Device> modemOwner(modem);
+    auto owned = std::make_unique<Net::IsdnModem>(line, logger, manager == nullptr);
+    Net::IsdnModem* modem = owned.get();
+    std::unique_ptr<IO::Device> modemOwner(std::move(owned));
     lineOwner.release();  // the modem owns the line now (or the manager does)
     applyAddress(*modem, params);
     modem->setProtocol(protocol);
@@ -120,8 +123,9 @@ IO::Device* BaseDeviceResolver::resolveCapi(const Base::String& locator, IO::Dev
     Base::String logicalNumber = parser.getString("LogicalNumber");
     Net::EIsdnProtocol protocol = ModemParameters::parseProtocol(parser.getString("Protocol"), logicalNumber);
 
-    auto* capi = new Net::CapiDevice();
-    std::unique_ptr<IO::Device> owner(capi);
+    auto owned = std::make_unique<Net::CapiDevice>();
+    Net::CapiDevice* capi = owned.get();
+    std::unique_ptr<IO::Device> owner(std::move(owned));
     capi->setProtocol(protocol);
     capi->setNumber(params.msNumber);
     capi->setCallingX25Number("");

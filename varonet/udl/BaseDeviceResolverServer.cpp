@@ -35,10 +35,25 @@ IO::DeviceServer* BaseDeviceResolver::handOverServer(std::unique_ptr<IO::DeviceS
 
 IO::DeviceServer* BaseDeviceResolver::resolveServer(const Base::String& locator, Log::Logger* logger,
                                                     IO::DeviceManager* manager) {
-    if (!locator.startsWith("server:")) return nullptr;
+    msReason = "";
+    IO::DeviceServer* server = resolveServerKind(locator, logger, manager);
+    if (server) msReason = "";
+    else if (msReason.isEmpty()) msReason = "'" + locator + "' names no server";
+    return server;
+}
+
+IO::DeviceServer* BaseDeviceResolver::resolveServerKind(const Base::String& locator, Log::Logger* logger,
+                                                        IO::DeviceManager* manager) {
+    if (!locator.startsWith("server:")) {
+        setReason("'" + locator + "' is not a server: locator");
+        return nullptr;
+    }
     UDLParser parser(locator, "", "UnnamedOption");
     const Base::String kind = parser.getTarget();
-    if (kind == "none") return nullptr;
+    if (kind == "none") {
+        setReason("server:none: names no server");
+        return nullptr;
+    }
     if (kind == "tcpip" || kind == "domain") return resolveSocketServer(locator, manager);
     if (kind == "modem" || kind == "isdnmodem") return resolveModemServer(locator, logger, manager);
     if (kind == "serial") {
@@ -46,12 +61,15 @@ IO::DeviceServer* BaseDeviceResolver::resolveServer(const Base::String& locator,
         IO::Device* device = resolve(options.getString("Device"), logger, manager);
         auto* port = dynamic_cast<IO::SerialDevice*>(device);
         if (!port) {
-            if (!manager) delete device;  // not a serial port: nothing to serve, nothing kept
+            // Not a serial port: nothing to serve, nothing kept (a managed device stays the manager's).
+            std::unique_ptr<IO::Device> unused(manager ? nullptr : device);
+            if (device || getReason().isEmpty()) setReason("the Device of a serial server is not a serial port");
             return nullptr;
         }
         std::unique_ptr<IO::DeviceServer> server = std::make_unique<Net::SerialServer>(port);
         return handOverServer(server, manager);
     }
+    setReason("unknown server kind '" + kind + "'");
     return nullptr;
 }
 
@@ -95,7 +113,10 @@ IO::DeviceServer* BaseDeviceResolver::resolveModemServer(const Base::String& loc
     } else {
         modulation = ModemParameters::parseModulation(parser.getString("Modulation"));
     }
-    if (!handedLine) return nullptr;
+    if (!handedLine) {
+        setReason("the device manager gave no line back");
+        return nullptr;
+    }
     auto* line = dynamic_cast<Net::StatefulDevice*>(handedLine);
     if (!line) throw Base::Exception(ErrBadLocator, ".", __LINE__, "the device manager returned another kind of device");
 
@@ -105,7 +126,10 @@ IO::DeviceServer* BaseDeviceResolver::resolveModemServer(const Base::String& loc
     lineOwner.release();  // the modem's now (or the manager's)
     auto* modem = dynamic_cast<Net::Modem*>(handOver(modemOwner, manager));
     if (!modem) {
-        if (manager) return nullptr;
+        if (manager) {
+            setReason("the device manager gave no modem back");
+            return nullptr;
+        }
         throw Base::Exception(ErrBadLocator, ".", __LINE__, "the device manager returned another kind of device");
     }
 
@@ -115,7 +139,10 @@ IO::DeviceServer* BaseDeviceResolver::resolveModemServer(const Base::String& loc
     modemOwner.release();  // the server's now (or the manager's)
     IO::DeviceServer* handedServer = handOverServer(serverOwner, manager);
     auto* server = dynamic_cast<Net::ModemServer*>(handedServer);
-    if (!server) return handedServer;  // null, or a server the manager chose in its place
+    if (!server) {  // null, or a server the manager chose in its place
+        if (!handedServer) setReason("the device manager gave no server back");
+        return handedServer;
+    }
 
     server->setInitString(params.msInitString2);
     server->setConnectTimeout(params.muConnectTimeout);

@@ -12,14 +12,26 @@
 
 namespace UDL {
 
+namespace {
+constexpr unsigned int kHighestPort = 65535;
+
+[[noreturn]] void refusePort(const Base::String& locator, const char* why) {
+    throw Base::Exception(ErrBadLocator, ".", __LINE__, Base::String(why) + " in locator '" + locator + "'");
+}
+
+// NoDelay=0 asks for Nagle's coalescing; without the option small writes leave at once.
+bool readNoDelay(const UDLParser& options) { return !options.hasOption("NoDelay") || options.getBool("NoDelay"); }
+}  // namespace
+
 // Two readings of one locator: "tcpip:host@port" first; when that gives no
 // usable port, "tcpip:host:Port=p,ConnectTimeout=ms". ConnectTimeout is read
 // only in the second form, so "tcpip:host@5000:ConnectTimeout=3000" connects
-// without a time-out.
+// without a time-out. A port outside 1..65535 is refused in either form.
 IO::Device* BaseDeviceResolver::resolveTcpIp(const Base::String& locator, IO::DeviceManager* manager) {
     Base::String host;
     unsigned int port = 0;
     unsigned int connectTimeout = 0;
+    bool noDelay = true;
     {
         UDLParser first(locator, "port", "");
         host = first.getTarget();
@@ -28,15 +40,18 @@ IO::Device* BaseDeviceResolver::resolveTcpIp(const Base::String& locator, IO::De
         if (port == 0 || !ok) {
             UDLParser second(locator, "");
             port = second.getString("Port").asUnsigned(10, &ok);
-            if (!ok) throw Base::Exception(ErrBadLocator, ".", __LINE__, "no usable port in locator '" + locator + "'");
+            if (!ok) refusePort(locator, "no usable port");
             connectTimeout = second.getUnsigned("ConnectTimeout");
         }
+        if (port == 0 || port > kHighestPort) refusePort(locator, "port not in 1..65535");
+        noDelay = readNoDelay(UDLParser(locator, "port"));
     }
     std::unique_ptr<IO::Device> owned = std::make_unique<Net::TcpIp4Device>(host, port, 0u);
     IO::Device* device = handOver(owned, manager);
     auto* socket = dynamic_cast<Net::BsdSocketDevice*>(device);
     if (!socket) throw Base::Exception(ErrBadLocator, ".", __LINE__, "the device manager returned another kind of device");
     socket->setConnectTimeout(connectTimeout);
+    if (auto* tcp = dynamic_cast<Net::TcpIp4Device*>(socket)) tcp->setNoDelay(noDelay);
     owned.release();
     return device;
 }
@@ -50,19 +65,23 @@ IO::Device* BaseDeviceResolver::resolveDomain(const Base::String& locator, IO::D
 }
 
 // server:tcpip:PORT or server:tcpip:Port=PORT (a PORT of 0 only in the second
-// form), and server:domain:NAME with the whole rest as the name. Null when
-// no port can be read.
+// form: any free port), and server:domain:NAME with the whole rest as the
+// name. Null when no port can be read; a port above 65535 is refused.
 IO::DeviceServer* BaseDeviceResolver::resolveSocketServer(const Base::String& locator, IO::DeviceManager* manager) {
     UDLParser parser(locator, "", "UnnamedOption");
     std::unique_ptr<IO::DeviceServer> server;
     if (parser.getTarget() == "tcpip") {
         bool ok = false;
         unsigned int port = parser.getString("UnnamedOption").asUnsigned(10, &ok);
+        UDLParser options(locator, "");
         if (port == 0 || !ok) {
-            port = UDLParser(locator, "").getString("Port").asUnsigned(10, &ok);
+            port = options.getString("Port").asUnsigned(10, &ok);
             if (!ok) return nullptr;
         }
-        server = std::make_unique<Net::TcpIp4Server>(port);
+        if (port > kHighestPort) refusePort(locator, "port not in 0..65535");
+        auto tcp = std::make_unique<Net::TcpIp4Server>(port);
+        tcp->setNoDelay(readNoDelay(options));
+        server = std::move(tcp);
     } else {
         Base::String name = parser.getString("UnnamedOption");
         server = std::make_unique<Net::DomainServer>(name.isNull() ? Base::String("") : name);

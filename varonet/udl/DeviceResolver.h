@@ -4,12 +4,13 @@
 #include <varonet/base/Device.h>
 #include <varonet/base/DeviceManager.h>
 #include <varonet/base/DeviceServer.h>
+#include <varonet/base/Export.h>
 #include <varonet/base/Logger.h>
 #include <varonet/base/String.h>
 
 namespace UDL {
 
-class DeviceResolver {
+class VARONET_API DeviceResolver {
 public:
     DeviceResolver() = default;
     DeviceResolver(const DeviceResolver&) = default;

@@ -5,13 +5,14 @@
 // name. Absent options give the null text, 0 or false; the units belong to
 // the device setters the resolvers pass the values to.
 
+#include <varonet/base/Export.h>
 #include <varonet/base/String.h>
 #include <varonet/net/modem/ModemTypes.h>
 #include <varonet/udl/UDLParser.h>
 
 namespace UDL {
 
-class ModemParameters {
+class VARONET_API ModemParameters {
 public:
     /// Reads the seventeen options of parser; never throws.
     explicit ModemParameters(const UDLParser& parser);

@@ -1,147 +1,195 @@
 #include <varonet/udl/Proxy.h>
 
+#include <algorithm>
+
 #include <varonet/base/Exception.h>
 #include <varonet/udl/BaseDeviceResolver.h>
+#include <varonet/udl/ProxyInternal.h>
+#include <varonet/udl/UDLErrors.h>
+
+// One pass of a side's thread:
+//
+//   side's thread                         receiver's lock
+//     open when closed (paused after failures, when asked)
+//     observer: opened
+//     wait for data (outside the lock, in slices a stop ends)
+//     [own lock] size, read at most ChunkBytes into the side's buffer
+//     observer: dump(chunk)
+//     [receiver's lock] write the chunk ------------> receiver device
+//     ... next chunk, until the device is closed or fails
+//     observer: closed (once per close)
 
 namespace UDL {
 
 namespace {
 constexpr unsigned int kDataWaitMs = 1000;  // an idle side asks its device about once a second
 constexpr unsigned int kStopCheckMs = 100;  // how quickly a waiting relay notices a stop request
-}
+}  // namespace
 
 ProxyInternal::ProxyInternal(const Base::String& locator, ProxyDumper* observer)
     : msLocator(locator), mpObserver(observer) {
     ::Thread::Synchronized guard(mLock);
     BaseDeviceResolver resolver;
-    mpDevice = resolver.resolve(locator, nullptr, nullptr);
-    if (!mpDevice) throw Base::Exception(0, ".", __LINE__, "the locator names no device: '" + locator + "'");
+    mpDevice.reset(resolver.resolve(locator, nullptr, nullptr));
+    if (!mpDevice) throw Base::Exception(ErrProxy, ".", __LINE__, "the locator names no device: '" + locator + "'");
 }
 
-ProxyInternal::~ProxyInternal() {
-    setReceiver(nullptr);
-    delete mpDevice;
-}
-
-void ProxyInternal::setReceiver(ProxyInternal* receiver) {
-    if (receiver) receiver->addReference();
-    ProxyInternal* old = mpReceiver;
-    mpReceiver = receiver;
-    if (old && old->releaseReference()) delete old;
-}
+ProxyInternal::~ProxyInternal() = default;
 
 Proxy::Proxy(const Base::String& locator, ProxyDumper* observer)
-    : mpInternal(new ProxyInternal(locator, observer)) {}
+    : mpHandle(new ProxyHandle(Base::SharedHandle<ProxyInternal>(new ProxyInternal(locator, observer)))) {}
 
-Proxy::Proxy(const Proxy& other) : ::Thread::Thread(), mpInternal(other.mpInternal) {
-    mpInternal->addReference();
-    ++mpInternal->miHandles;
-}
+Proxy::Proxy(const Proxy& other) : ::Thread::Thread(), mpHandle(other.mpHandle) {}
 
 Proxy& Proxy::operator=(const Proxy& other) {
-    if (mpInternal == other.mpInternal) return *this;
-    release();
-    mpInternal = other.mpInternal;
-    mpInternal->addReference();
-    ++mpInternal->miHandles;
+    if (mpHandle.get() == other.mpHandle.get()) return *this;
+    // The thread relays this proxy's side: it ends before the side is let go.
+    stop();
+    side().mpDevice->wakeUp();
+    join();
+    mpHandle = other.mpHandle;
     return *this;
 }
 
 Proxy::~Proxy() {
     stop();
     // A device that waits without limit (a server waiting for its caller) is woken.
-    if (mpInternal && mpInternal->mpDevice) mpInternal->mpDevice->wakeUp();
+    side().mpDevice->wakeUp();
     join();
-    release();
 }
 
-void Proxy::release() {
-    if (!mpInternal) return;
-    // The last proxy of a side lets go of its receiver, which breaks the cycle two partners form.
-    if (--mpInternal->miHandles == 0) mpInternal->setReceiver(nullptr);
-    if (mpInternal->releaseReference()) delete mpInternal;
-    mpInternal = nullptr;
+ProxyInternal& Proxy::side() const { return *mpHandle->mpSide; }
+
+IO::Device* Proxy::getDevice() const { return side().mpDevice.get(); }
+
+const Base::String& Proxy::getLocator() const { return side().msLocator; }
+
+void Proxy::withDevice(const std::function<void(IO::Device&)>& f) {
+    ::Thread::Synchronized guard(side().mLock);
+    f(*side().mpDevice);
 }
 
 void Proxy::partner(Proxy& other) {
-    mpInternal->setReceiver(other.mpInternal);
-    other.mpInternal->setReceiver(mpInternal);
+    side().mpReceiver = other.mpHandle->mpSide;
+    other.side().mpReceiver = mpHandle->mpSide;
 }
 
-void Proxy::receiver(const Proxy& other) { mpInternal->setReceiver(other.mpInternal); }
+void Proxy::receiver(const Proxy& other) { side().mpReceiver = other.mpHandle->mpSide; }
 
 void Proxy::check() {
-    if (!mpInternal->mpReceiver) throw Base::Exception(0, ".", __LINE__, "the proxy has no receiver");
-    if (!mpInternal->mpDevice) throw Base::Exception(0, ".", __LINE__, "the proxy has no device");
+    if (!side().mpReceiver) throw Base::Exception(ErrProxy, ".", __LINE__, "the proxy has no receiver");
+    if (!side().mpDevice) throw Base::Exception(ErrProxy, ".", __LINE__, "the proxy has no device");
+}
+
+void Proxy::setRetryPause(unsigned int firstMs, unsigned int maxMs) {
+    side().muRetryFirstMs = firstMs;
+    side().muRetryMaxMs = std::max(firstMs, maxMs);
 }
 
 void Proxy::ensureOpen() {
-    ::Thread::Synchronized guard(mpInternal->mLock);
-    if (mpInternal->mpDevice->isOpen()) return;
-    mpInternal->mbOpened = false;
-    mpInternal->mpDevice->open();
-    mpInternal->mbOpened = true;
+    ::Thread::Synchronized guard(side().mLock);
+    if (side().mpDevice->isOpen()) return;
+    side().mbOpened = false;
+    side().mpDevice->open();
+    side().mbOpened = true;
 }
 
 bool Proxy::isDeviceOpen() {
-    ::Thread::Synchronized guard(mpInternal->mLock);
-    return mpInternal->mpDevice->isOpen();
+    ::Thread::Synchronized guard(side().mLock);
+    return side().mpDevice->isOpen();
 }
 
-Base::ByteArray Proxy::readChunk() {
-    Base::ByteArray chunk;
-    IO::Device* device = mpInternal->mpDevice;
+// At most one chunk, read into the side's buffer; 0 when nothing came.
+long Proxy::readChunk() {
+    IO::Device& device = *side().mpDevice;
     // The data wait is cut into slices so that a stop request ends it early.
     bool ready = false;
     for (unsigned int waited = 0; !ready && waited < kDataWaitMs && !isStopRequested(); waited += kStopCheckMs)
-        ready = device->waitForData(kStopCheckMs);
-    if (!ready) return chunk;
-    ::Thread::Synchronized guard(mpInternal->mLock);
-    for (long n = device->size(); n != 0 && !device->isEOF(); n = device->size())
-        if (device->read(chunk, n) <= 0) break;
+        ready = device.waitForData(kStopCheckMs);
+    if (!ready) return 0;
+    ::Thread::Synchronized guard(side().mLock);
+    // One read of what is queued, bounded by the buffer: the chunk is passed on before
+    // the device is asked anything else, so a close or error it reports next loses nothing.
+    long queued = device.size();
+    if (queued > 0) {
+        long n = device.read(side().mBuffer.chars(), std::min(queued, ChunkBytes));
+        if (n > 0) return n;
+    }
     // Readable but nothing to read (a peer that went away): do not spin.
-    if (chunk.isEmpty()) waitForStop(kDataWaitMs);
-    return chunk;
+    waitForStop(kDataWaitMs);
+    return 0;
 }
 
-void Proxy::writeToReceiver(const Base::ByteArray& chunk) {
-    if (chunk.isEmpty()) return;
-    ProxyInternal* receiver = mpInternal->mpReceiver;
-    ::Thread::Synchronized guard(receiver->mLock);
+void Proxy::deliver(long length) {
+    ProxyInternal& self = side();
+    if (self.mpObserver) {
+        // The observer sees exactly the chunk; the buffer keeps its memory for the next one.
+        self.mBuffer.resize(static_cast<std::size_t>(length));
+        self.mpObserver->dump(self.msLocator, self.mpReceiver->msLocator, self.mBuffer);
+        self.mBuffer.resize(static_cast<std::size_t>(ChunkBytes));
+    }
+    writeToReceiver(self.mBuffer.chars(), length);
+}
+
+void Proxy::writeToReceiver(const char* data, long length) {
+    ProxyInternal& receiver = *side().mpReceiver;
+    ::Thread::Synchronized guard(receiver.mLock);
     try {
-        long done = 0, length = static_cast<long>(chunk.size());
+        long done = 0;
         while (done < length) {
-            long n = receiver->mpDevice->write(chunk.chars() + done, length - done);
+            long n = receiver.mpDevice->write(data + done, length - done);
             if (n <= 0) break;
             done += n;
         }
     } catch (const Base::Exception&) {
-        // The receiver failed: the rest of this chunk is dropped.
+        // The receiver is closed or failed: the rest of this chunk is dropped.
     }
+}
+
+unsigned int Proxy::pauseAfterFailedOpen(unsigned int lastPause) {
+    unsigned int first = side().muRetryFirstMs, most = side().muRetryMaxMs;
+    if (first == 0) return 0;
+    unsigned int pause = lastPause == 0 ? first : (lastPause > most / 2 ? most : lastPause * 2);
+    waitForStop(pause);
+    return pause;
 }
 
 void Proxy::run() {
     check();
-    ProxyInternal& side = *mpInternal;
+    ProxyInternal& self = side();
+    self.mBuffer.resize(static_cast<std::size_t>(ChunkBytes));
+    unsigned int pause = 0;
     while (!isStopRequested()) {
+        bool failedOpen = false;
         try {
-            ensureOpen();
-            if (side.mpObserver) side.mpObserver->opened(side.msLocator, side.mpReceiver->msLocator);
+            try {
+                ensureOpen();
+            } catch (const Base::Exception& e) {
+                failedOpen = true;
+                // An open that a stop request woke has not failed.
+                if (self.mpObserver && !isStopRequested())
+                    self.mpObserver->openFailed(self.msLocator, self.mpReceiver->msLocator, e);
+                throw;
+            }
+            pause = 0;
+            if (self.mpObserver) self.mpObserver->opened(self.msLocator, self.mpReceiver->msLocator);
             // The stop request is read before every chunk too, so that a relay over a
-            // device that stays open ends within one data wait.
-            while (!isStopRequested() && isDeviceOpen()) {
-                Base::ByteArray chunk = readChunk();
-                if (chunk.isEmpty()) continue;
-                if (side.mpObserver) side.mpObserver->dump(side.msLocator, side.mpReceiver->msLocator, chunk);
-                writeToReceiver(chunk);
+            // device that stays open ends within one data wait. Whether the device is
+            // still open is asked only when a wait brought nothing: a device that closes
+            // says so then, or fails its next wait.
+            while (!isStopRequested()) {
+                long n = readChunk();
+                if (n > 0) deliver(n);
+                else if (!isDeviceOpen()) break;
             }
         } catch (const Base::Exception&) {
-            // Opening or reading failed: try again at once; the device's own time-outs pace the attempts.
+            // Opening or reading failed: try again (after the retry pause, when one is set).
         }
-        if (side.mbNotifyClosed && side.mbOpened && !isDeviceOpen()) {
-            if (side.mpObserver) side.mpObserver->closed(side.msLocator, side.mpReceiver->msLocator);
-            side.mbOpened = false;
+        if (self.mbNotifyClosed && self.mbOpened && !isDeviceOpen()) {
+            if (self.mpObserver) self.mpObserver->closed(self.msLocator, self.mpReceiver->msLocator);
+            self.mbOpened = false;
         }
+        if (failedOpen) pause = pauseAfterFailedOpen(pause);
     }
 }
 

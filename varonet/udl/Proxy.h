@@ -9,47 +9,78 @@
 // reads what arrives and writes it to its receiver's device. Two partnered
 // proxies relay both ways. Each device is guarded by its side's lock, held by
 // its own thread while opening and reading and by the partner while writing,
-// so a device is never read and written at once. Data read while the
-// receiver is closed is lost.
+// so a device is never read and written at once.
+//
+// The relay streams: each pass reads at most one chunk (ChunkBytes) into the
+// side's one buffer, shows it to the observer, writes it to the receiver and
+// goes on, so memory stays the same whatever the two ends' speeds. Bytes in
+// hand are always passed on before a close or an error of the device is
+// handled. Data read while the receiver is closed is dropped.
 
+#include <functional>
+
+#include <varonet/base/Device.h>
+#include <varonet/base/Export.h>
+#include <varonet/base/SharedHandle.h>
 #include <varonet/base/Thread.h>
 #include <varonet/udl/ProxyDumper.h>
-#include <varonet/udl/ProxyInternal.h>
 
 namespace UDL {
 
-class Proxy : public Thread::Thread {
+class ProxyInternal;
+struct ProxyHandle;
+
+class VARONET_API Proxy : public Thread::Thread {
 public:
-    /// Resolves the locator; throws Base::Exception 0 when it names no device.
-    /// observer may be null and is never deleted.
+    /// The most one pass reads (and so the most one write to the receiver carries).
+    static constexpr long ChunkBytes = 128 * 1024;
+
+    /// Resolves the locator; throws Base::Exception ErrProxy when it names no
+    /// device. observer may be null and is never deleted.
     Proxy(const Base::String& locator, ProxyDumper* observer);
     /// Copies share one side (device, lock and receiver).
     Proxy(const Proxy& other);
     Proxy& operator=(const Proxy& other);
-    /// Stops the relay thread, waits for it and releases this side.
+    /// Stops the relay thread (waking a device that waits), waits for it and
+    /// releases this side.
     ~Proxy() override;
 
     /// Both ways: each side's receiver becomes the other side.
     void partner(Proxy& other);
     /// One way: only this side's receiver becomes the other side.
     void receiver(const Proxy& other);
-    /// Throws Base::Exception 0 without a receiver or a device.
+    /// Throws Base::Exception ErrProxy without a receiver or a device.
     void check();
     /// The relay loop; started with start(). Ends on a stop request, or with
-    /// Base::Exception 0 when no receiver is set.
+    /// Base::Exception ErrProxy when no receiver is set.
     void run() override;
 
-    IO::Device* getDevice() const { return mpInternal->mpDevice; }
-    const Base::String& getLocator() const { return mpInternal->msLocator; }
+    /// Pauses between attempts to open this side's device: firstMs after the
+    /// first failed open, doubled after each further failure up to maxMs, and
+    /// back to firstMs once an open succeeds. A stop ends a pause at once.
+    /// (0, 0), the default, retries at once, paced only by the device's own
+    /// time-outs. Copies share the setting.
+    void setRetryPause(unsigned int firstMs, unsigned int maxMs);
+
+    /// Runs f(IO::Device&) on this side's device under the side's lock, the
+    /// lock the relay threads hold while they open, read and write it, and
+    /// returns what f returns. The way to touch a running side's device.
+    void withDevice(const std::function<void(IO::Device&)>& f);
+    /// This side's device, borrowed (the proxy owns it). While the relay runs,
+    /// use withDevice instead.
+    IO::Device* getDevice() const;
+    const Base::String& getLocator() const;
 
 private:
-    void release();
+    ProxyInternal& side() const;
     void ensureOpen();
     bool isDeviceOpen();
-    Base::ByteArray readChunk();
-    void writeToReceiver(const Base::ByteArray& chunk);
+    long readChunk();
+    void deliver(long length);
+    void writeToReceiver(const char* data, long length);
+    unsigned int pauseAfterFailedOpen(unsigned int lastPause);
 
-    ProxyInternal* mpInternal;
+    Base::SharedHandle<ProxyHandle> mpHandle;
 };
 
 }  // namespace UDL

@@ -3,11 +3,13 @@
 // this side's locator first and the receiving side's locator second.
 
 #include <varonet/base/ByteArray.h>
+#include <varonet/base/Export.h>
+#include <varonet/base/Exception.h>
 #include <varonet/base/String.h>
 
 namespace UDL {
 
-class ProxyDumper {
+class VARONET_API ProxyDumper {
 public:
     virtual ~ProxyDumper() = default;
     /// The device is open (called on every pass of the relay, also when it was open already).
@@ -16,6 +18,11 @@ public:
     virtual void dump(const Base::String& self, const Base::String& other, const Base::ByteArray& data) = 0;
     /// The device was found closed after having been open (once per close).
     virtual void closed(const Base::String& self, const Base::String& other) = 0;
+    /// Opening the device failed with error; the relay tries again (after the
+    /// retry pause, when one is set). Observers that do not care need not override it.
+    virtual void openFailed(const Base::String& self, const Base::String& other, const Base::Exception& error) {
+        (void)self, (void)other, (void)error;
+    }
 };
 
 }  // namespace UDL

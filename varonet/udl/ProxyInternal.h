@@ -1,11 +1,15 @@
 #pragma once
-// UDL::ProxyInternal: one side of a relay, shared by the copies of a proxy.
+// UDL::ProxyInternal: one side of a relay, shared by the copies of a proxy
+// and held by the side that sends to it.
 
+#include <atomic>
 #include <memory>
 
+#include <varonet/base/ByteArray.h>
 #include <varonet/base/Device.h>
 #include <varonet/base/Mutex.h>
 #include <varonet/base/Reference.h>
+#include <varonet/base/SharedHandle.h>
 #include <varonet/udl/ProxyDumper.h>
 
 namespace UDL {
@@ -13,24 +17,38 @@ namespace UDL {
 class ProxyInternal : public Base::Reference {
 public:
     /// Resolves the locator (no logger, no manager); the device stays closed.
-    /// Throws Base::Exception 0 when the locator names no device.
+    /// Throws Base::Exception ErrProxy when the locator names no device.
     ProxyInternal(const Base::String& locator, ProxyDumper* observer);
     virtual ~ProxyInternal();
     ProxyInternal(const ProxyInternal&) = delete;
     ProxyInternal& operator=(const ProxyInternal&) = delete;
 
-    /// Points this side at a new receiver. The receiver is held by a reference
-    /// so that deleting one partner while the other still writes into it is safe.
-    void setReceiver(ProxyInternal* receiver);
-
-    IO::Device* mpDevice = nullptr;       // owned
-    Thread::Mutex mLock;                  // this side's reads and the partner's writes
+    std::unique_ptr<IO::Device> mpDevice;
+    Thread::Mutex mLock;  // this side's opening and reading, and the partner's writes
     Base::String msLocator;
-    ProxyInternal* mpReceiver = nullptr;  // referenced, see setReceiver
+    // Held, not borrowed, so that deleting one partner while the other still
+    // writes into it is safe; see ProxyHandle for how the cycle is broken.
+    Base::SharedHandle<ProxyInternal> mpReceiver;
     bool mbNotifyClosed = true;
     bool mbOpened = false;
-    ProxyDumper* mpObserver;              // not owned
-    int miHandles = 1;                    // proxies sharing this side
+    ProxyDumper* mpObserver;  // not owned
+    // The pause after a failed open: first, then doubled up to max (0, 0: none).
+    std::atomic<unsigned int> muRetryFirstMs{0};
+    std::atomic<unsigned int> muRetryMaxMs{0};
+    // The one buffer this side reads into, used by this side's thread only.
+    Base::ByteArray mBuffer;
+};
+
+/// What the copies of one proxy share. When the last copy goes (its thread
+/// has ended), the side lets go of its receiver, which breaks the cycle two
+/// partners form; the side itself lives on while a partner still sends to it.
+struct ProxyHandle : Base::Reference {
+    explicit ProxyHandle(Base::SharedHandle<ProxyInternal> side) : mpSide(std::move(side)) {}
+    ~ProxyHandle() { mpSide->mpReceiver.reset(); }
+    ProxyHandle(const ProxyHandle&) = delete;
+    ProxyHandle& operator=(const ProxyHandle&) = delete;
+
+    Base::SharedHandle<ProxyInternal> mpSide;
 };
 
 }  // namespace UDL

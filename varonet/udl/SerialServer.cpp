@@ -15,7 +15,7 @@ SerialServer::SerialServer(IO::SerialDevice* port) : mpPort(port) {}
 
 SerialServer::~SerialServer() {
     // A port that nobody accepted goes with the server, unless a device manager keeps it.
-    if (mpPort && !mpPort->getDeviceManager()) delete mpPort;
+    if (mpPort && mpPort->getDeviceManager()) (void)mpPort.release();
 }
 
 void SerialServer::setBlocking(bool blocking) {
@@ -37,9 +37,7 @@ IO::Device* SerialServer::acceptInternal() {
     mpPort->lock();
     if (!mpPort->isOpen()) mpPort->open();
     while (!mpPort->waitForData(1)) Thread::Thread::sleep(kPollMs);
-    IO::SerialDevice* port = mpPort;
-    mpPort = nullptr;
-    return port;
+    return mpPort.release();
 }
 
 }  // namespace Net

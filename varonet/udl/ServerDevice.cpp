@@ -1,5 +1,7 @@
 #include <varonet/udl/ServerDevice.h>
 
+#include <utility>
+
 #include <varonet/base/DeviceManager.h>
 #include <varonet/base/Exception.h>
 #include <varonet/base/IOException.h>
@@ -11,9 +13,17 @@ ServerDevice::ServerDevice(DeviceServer* server, unsigned int connectTimeoutMs)
     : mpServer(server), muConnectTimeout(connectTimeoutMs) {}
 
 ServerDevice::~ServerDevice() {
-    delete mpConnection;
-    if (DeviceManager* manager = getDeviceManager()) manager->releaseServer(mpServer);
-    else delete mpServer;
+    mpConnection.reset();
+    if (DeviceManager* manager = getDeviceManager()) manager->releaseServer(mpServer.release());
+}
+
+void ServerDevice::setConnection(std::unique_ptr<Device> connection) {
+    std::unique_ptr<Device> old;
+    {
+        std::lock_guard<std::mutex> guard(mConnectionMutex);
+        old = std::exchange(mpConnection, std::move(connection));
+    }
+    // deleted outside the lock: closing a connection may take its time
 }
 
 Device& ServerDevice::connection() {
@@ -27,9 +37,7 @@ void ServerDevice::open() {
     if (isOpen()) return;
     if (!mpServer->waitForConnection(muConnectTimeout) && muConnectTimeout != 0)
         throw Base::TimeoutException(".", __LINE__, "no caller within the connect time-out");
-    Device* accepted = mpServer->accept();
-    delete mpConnection;  // a connection that had closed by itself
-    mpConnection = accepted;
+    setConnection(std::unique_ptr<Device>(mpServer->accept()));  // replaces one that had closed by itself
     if (!mpConnection) throw Exception(UDL::ErrNoConnection, ".", __LINE__, "the server handed out no connection");
     if (!mpConnection->isOpen()) mpConnection->open();
 }
@@ -37,8 +45,7 @@ void ServerDevice::open() {
 void ServerDevice::close() {
     if (!mpConnection) return;
     mpConnection->close();
-    delete mpConnection;
-    mpConnection = nullptr;
+    setConnection(nullptr);
 }
 
 Base::String ServerDevice::getName() { return mpConnection ? mpConnection->getName() : "Unknown ServerDevice"; }
@@ -55,8 +62,13 @@ void ServerDevice::flush() { connection().flush(); }
 void ServerDevice::initialize() { mpServer->initialize(); }
 
 void ServerDevice::wakeUp() {
-    if (mpConnection) mpConnection->wakeUp();
-    else mpServer->wakeUp();
+    // Both: a connection found closed sends the waker's thread back to the server, and a
+    // wake-up given to the server stays pending until its next wait.
+    {
+        std::lock_guard<std::mutex> guard(mConnectionMutex);
+        if (mpConnection) mpConnection->wakeUp();
+    }
+    mpServer->wakeUp();
 }
 
 void ServerDevice::lock() { mpServer->lock(); }

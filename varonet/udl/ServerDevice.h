@@ -6,14 +6,19 @@
 // drops the connection and the next open() accepts the next caller on the
 // same server. Without a connection, I/O throws Base::Exception 1028.
 
+#include <memory>
+#include <mutex>
+
 #include <varonet/base/Device.h>
 #include <varonet/base/DeviceServer.h>
+#include <varonet/base/Export.h>
 
 namespace IO {
 
-class ServerDevice : public Device {
+class VARONET_API ServerDevice : public Device {
 public:
-    /// Takes over server. connectTimeoutMs = 0: open waits as long as the server does.
+    /// Takes ownership of server (deleted with the device, or given back to
+    /// the device's manager). connectTimeoutMs = 0: open waits as long as the server does.
     ServerDevice(DeviceServer* server, unsigned int connectTimeoutMs);
     ServerDevice(const ServerDevice&) = delete;
     ServerDevice& operator=(const ServerDevice&) = delete;
@@ -40,7 +45,9 @@ public:
     using OutputDevice::write;
     void flush() override;
     void initialize() override;
-    /// Wakes the connection, or the server while open() waits for a caller.
+    /// Wakes the connection and the server (from any thread): a read or wait
+    /// on the connection ends, and so does open() waiting for a caller, now or
+    /// the next time it waits.
     void wakeUp() override;
 
     // The lock is the server's.
@@ -50,16 +57,20 @@ public:
     void unlock() override;
     bool isLocked() override;
 
-    DeviceServer* getServer() const { return mpServer; }
-    Device* getConnection() const { return mpConnection; }
+    /// The server and the connection, borrowed (null without a connection).
+    DeviceServer* getServer() const { return mpServer.get(); }
+    Device* getConnection() const { return mpConnection.get(); }
     unsigned int getConnectTimeout() const { return muConnectTimeout; }
 
 private:
     Device& connection();
+    void setConnection(std::unique_ptr<Device> connection);
 
-    Device* mpConnection = nullptr;
-    DeviceServer* mpServer;
+    std::unique_ptr<Device> mpConnection;
+    std::unique_ptr<DeviceServer> mpServer;
     unsigned int muConnectTimeout;
+    // Guards replacing the connection against wakeUp from another thread.
+    std::mutex mConnectionMutex;
 };
 
 }  // namespace IO

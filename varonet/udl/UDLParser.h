@@ -12,11 +12,12 @@
 
 #include <map>
 
+#include <varonet/base/Export.h>
 #include <varonet/base/String.h>
 
 namespace UDL {
 
-class UDLParser {
+class VARONET_API UDLParser {
 public:
     using Options = std::map<Base::String, Base::String>;
 

@@ -25,6 +25,14 @@ unsigned int optionTextNumber(const Base::String& key) {
     auto it = numbers.find(key.str());
     return it == numbers.end() ? 0 : it->second;
 }
+
+// True when text has a ":" not preceded by a backslash, the mark of a locator
+// (the parser's own rule for the end of the protocol word).
+bool hasProtocolWord(const std::string& text) {
+    for (std::size_t i = 0; i < text.size(); ++i)
+        if (text[i] == ':' && (i == 0 || text[i - 1] != '\\')) return true;
+    return false;
+}
 }  // namespace
 
 UDLPrinter::UDLPrinter(Base::Translator* translator, Base::Translator::ELanguage language)
@@ -54,6 +62,8 @@ Base::String UDLPrinter::getUnit(Base::String key) {
 
 Base::String UDLPrinter::printInternal(const Base::String& locator, unsigned int level) {
     std::fprintf(stderr, "UDL : '%s'\n", locator.c_str());
+    // A target that is no locator itself ends the nesting and is printed as it is.
+    if (!hasProtocolWord(locator.str())) return locator;
     try {
         const Base::String indent(std::string(2 * level, ' '));
         UDLParser parser(locator, "Baudrate");

@@ -8,12 +8,13 @@
 // Every locator parsed on the way is traced to standard error as
 // "UDL : '<locator>'".
 
+#include <varonet/base/Export.h>
 #include <varonet/base/String.h>
 #include <varonet/base/Translator.h>
 
 namespace UDL {
 
-class UDLPrinter {
+class VARONET_API UDLPrinter {
 public:
     /// translator is borrowed and must outlive the printer.
     UDLPrinter(Base::Translator* translator, Base::Translator::ELanguage language);

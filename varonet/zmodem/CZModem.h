@@ -32,6 +32,7 @@
 // throws. Terminate may be called from another thread.
 #include <vector>
 
+#include <varonet/base/Export.h>
 #include <varonet/base/MemoryDevice.h>
 #include <varonet/zmodem/CZModemCore.h>
 #include <varonet/zmodem/ExistingFile.h>
@@ -39,7 +40,7 @@
 
 namespace ZModem {
 
-class CZModem : public CZModemCore {
+class VARONET_API CZModem : public CZModemCore {
 public:
     /// A sender waits this long for the answer to a frame before sending it again.
     static constexpr int ReplyWaitMs = 10000;

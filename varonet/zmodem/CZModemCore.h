@@ -20,6 +20,7 @@
 
 #include <varonet/base/ByteArray.h>
 #include <varonet/base/Device.h>
+#include <varonet/base/Export.h>
 #include <varonet/base/String.h>
 #include <varonet/zmodem/ZModemErrors.h>
 
@@ -67,7 +68,7 @@ struct CZModemCoreFields {
     bool operator==(const CZModemCoreFields&) const = default;
 };
 
-class CZModemCore : protected CZModemCoreFields {
+class VARONET_API CZModemCore : protected CZModemCoreFields {
 public:
     // Frame constants.
     static constexpr unsigned char ZPAD = '*';

@@ -6,11 +6,12 @@
 // data moves (bytes = the file position reached), then fileFinished once.
 #include <cstdint>
 
+#include <varonet/base/Export.h>
 #include <varonet/base/String.h>
 
 namespace ZModem {
 
-class TransferObserver {
+class VARONET_API TransferObserver {
 public:
     enum class Outcome {
         Sent,     ///< transferred whole (sent, or received and written)

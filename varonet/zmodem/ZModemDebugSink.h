@@ -6,11 +6,12 @@
 // callback the lines are dropped (and the costly ones are never built).
 #include <functional>
 
+#include <varonet/base/Export.h>
 #include <varonet/base/String.h>
 
 namespace ZModem {
 
-class ZModemDebugSink {
+class VARONET_API ZModemDebugSink {
 public:
     using Callback = std::function<void(const Base::String&)>;
     /// Installs callback (an empty one removes the sink). Safe from any thread.

@@ -14,6 +14,7 @@
 #include <memory>
 
 #include <varonet/base/ByteArray.h>
+#include <varonet/base/Export.h>
 #include <varonet/base/MemoryDevice.h>
 #include <varonet/base/UnreliableDevice.h>
 
@@ -21,7 +22,7 @@ namespace ZModem {
 
 class CZModem;
 
-class ZModemDevice : public IO::UnreliableDevice {
+class VARONET_API ZModemDevice : public IO::UnreliableDevice {
 public:
     /// device is borrowed: never opened, closed or deleted here.
     explicit ZModemDevice(IO::Device* device);

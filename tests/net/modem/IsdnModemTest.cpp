@@ -2,15 +2,14 @@
 
 #include <gtest/gtest.h>
 
-#include <string>
+#include <memory>
 
 #include <varonet/base/FifoDevice.h>
 
 namespace {
 
 // Exposes the command builders.
-class OpenIsdnModem : public Net::IsdnModem {
-public:
+struct OpenIsdnModem : Net::IsdnModem {
     using Net::IsdnModem::IsdnModem;
     using Net::IsdnModem::getConnectCommand;
     using Net::IsdnModem::getInitCommands;
@@ -18,26 +17,19 @@ public:
 };
 
 // A modem on a line identified before as an ISDN adapter of the given row (no serial port under it).
-struct Bench {
-    Net::StatefulDevice* line;
-    OpenIsdnModem modem;
-    explicit Bench(unsigned int row)
-        : line(new Net::StatefulDevice(new Base::FifoDevice(0))), modem(line, nullptr) {
-        line->setModemType(row == 0 ? Net::ModemUnknown : Net::ModemIsdn);
-        line->setInterfaceType(row);
-        modem.checkModemType();
-    }
-};
+std::unique_ptr<OpenIsdnModem> onRow(unsigned int row) {
+    auto* line = new Net::StatefulDevice(new Base::FifoDevice(0));
+    line->setModemType(row == 0 ? Net::ModemUnknown : Net::ModemIsdn);
+    line->setInterfaceType(row);
+    auto modem = std::make_unique<OpenIsdnModem>(line, nullptr);
+    modem->checkModemType();
+    return modem;
+}
 
-TEST(IsdnModemCommands, PreconnectCommandsPerProtocolAndRow) {
-    struct Case {
-        unsigned int row;
-        Net::EIsdnProtocol protocol;
-        const char* tei;
-        const char* msn;
-        const char* init;
-        const char* expected;
-    } cases[] = {
+}  // namespace
+
+TEST(IsdnModemCommands, InitAndPreconnectCommandsPerProtocolAndRow) {
+    const struct { unsigned int row; Net::EIsdnProtocol protocol; const char *tei, *msn, *init, *expected; } cases[] = {
         {1, Net::IsdnX31DChannel, "0", "555", "", "B21 **tei=0 #Z=555"},
         {2, Net::IsdnX31DChannel, "", "", "", "B21"},
         {1, Net::IsdnX75, "7", "", "", "B10"},  // the TEI belongs to X.31 only
@@ -47,26 +39,23 @@ TEST(IsdnModemCommands, PreconnectCommandsPerProtocolAndRow) {
         {0, Net::IsdnX31DChannel, "0", "555", "", ""},
         {0, Net::IsdnPPP, "", "555", "&K3", " &K3"},
     };
-    for (const Case& c : cases) {
-        Bench b(c.row);
-        b.modem.setProtocol(c.protocol);
-        b.modem.setTEI(c.tei);
-        b.modem.setOwnMSN(c.msn);
-        b.modem.setInitString(c.init);
-        EXPECT_EQ(b.modem.getPreconnectCommands(), c.expected) << "row " << c.row << " protocol " << c.protocol;
+    for (const auto& c : cases) {
+        auto modem = onRow(c.row);
+        modem->setProtocol(c.protocol);
+        modem->setTEI(c.tei);
+        modem->setOwnMSN(c.msn);
+        modem->setInitString(c.init);
+        EXPECT_EQ(modem->getPreconnectCommands(), c.expected) << "row " << c.row << " protocol " << c.protocol;
     }
+    EXPECT_EQ(onRow(0)->getInitCommands(), "&FE0S0=0&K0&D0&C0");
+    EXPECT_EQ(onRow(1)->getInitCommands(), "&FE0S0=0&K0&D0&C0%B0 **idle=255");
+    auto preconfigured = onRow(2);
+    preconfigured->setPreconfigured(true);
+    EXPECT_EQ(preconfigured->getInitCommands(), "%B0 **idle=255");
 }
 
-TEST(IsdnModemCommands, DialCommandCarriesTheX25Addressing) {
-    struct Case {
-        Net::EIsdnProtocol protocol;
-        const char* outside;
-        const char* prefix;
-        const char* number;
-        const char* logical;
-        const char* userData;
-        const char* expected;
-    } cases[] = {
+TEST(IsdnModemCommands, DialCommandCarriesTheX25AddressingAndSetProtocolClearsTheRest) {
+    const struct { Net::EIsdnProtocol protocol; const char *outside, *prefix, *number, *logical, *userData, *expected; } cases[] = {
         {Net::IsdnX75, "0", "01019", "4711", "", "", "D0010194711"},
         {Net::IsdnX25BChannel, "", "", "45000", "123", "ud", "D45000X123Pud"},
         {Net::IsdnX25BChannel, "", "", "45000", "", "", "D45000"},
@@ -75,38 +64,23 @@ TEST(IsdnModemCommands, DialCommandCarriesTheX25Addressing) {
         {Net::IsdnPPP, "9", "", "555", "", "ud", "D9555"},
         {Net::IsdnV110, "", "", "555", "", "", "D555"},
     };
-    for (const Case& c : cases) {
-        Bench b(1);
-        b.modem.setNumber(c.number);
-        b.modem.setOutsideLineAccess(c.outside);
-        b.modem.setNetworkPrefix(c.prefix);
-        b.modem.setWaitOnLine(3);  // pauses are not part of an ISDN dial
-        b.modem.setWaitForLine(3);
-        b.modem.setProtocol(c.protocol);
-        b.modem.setLogicalNumber(c.logical);
-        b.modem.setUserData(c.userData);
-        EXPECT_EQ(b.modem.getConnectCommand(), c.expected) << c.expected;
+    for (const auto& c : cases) {
+        auto modem = onRow(1);
+        modem->setNumber(c.number);
+        modem->setOutsideLineAccess(c.outside);
+        modem->setNetworkPrefix(c.prefix);
+        modem->setWaitOnLine(3);  // pauses are not part of an ISDN dial
+        modem->setWaitForLine(3);
+        modem->setProtocol(c.protocol);
+        modem->setLogicalNumber(c.logical);
+        modem->setUserData(c.userData);
+        EXPECT_EQ(modem->getConnectCommand(), c.expected);
     }
+    auto modem = onRow(1);  // the protocol clears what it cannot carry
+    modem->setLogicalNumber("123");
+    modem->setUserData("ud");
+    modem->setProtocol(Net::IsdnPPP);
+    EXPECT_TRUE(modem->getLogicalNumber() == "" && modem->getUserData() == "ud" && !modem->isMultiStepConnect());
+    modem->setProtocol(Net::IsdnX75);
+    EXPECT_EQ(modem->getUserData(), "");
 }
-
-TEST(IsdnModemCommands, SetProtocolClearsWhatTheProtocolCannotCarry) {
-    Bench b(1);
-    b.modem.setLogicalNumber("123");
-    b.modem.setUserData("ud");
-    b.modem.setProtocol(Net::IsdnPPP);
-    EXPECT_EQ(b.modem.getLogicalNumber(), "");
-    EXPECT_EQ(b.modem.getUserData(), "ud");
-    b.modem.setProtocol(Net::IsdnX75);
-    EXPECT_EQ(b.modem.getUserData(), "");
-    EXPECT_FALSE(b.modem.isMultiStepConnect());
-}
-
-TEST(IsdnModemCommands, InitCommandsAppendTheRowFragment) {
-    EXPECT_EQ(Bench(0).modem.getInitCommands(), "&FE0S0=0&K0&D0&C0");
-    EXPECT_EQ(Bench(1).modem.getInitCommands(), "&FE0S0=0&K0&D0&C0%B0 **idle=255");
-    Bench preconfigured(2);
-    preconfigured.modem.setPreconfigured(true);
-    EXPECT_EQ(preconfigured.modem.getInitCommands(), "%B0 **idle=255");
-}
-
-}  // namespace

@@ -2,383 +2,237 @@
 
 #include <gtest/gtest.h>
 
-#include "support/TestCalls.h"
-
 #include <algorithm>
 #include <memory>
 #include <string>
-#include <vector>
 
-#include <varonet/base/Exception.h>
 #include <varonet/base/StopWatch.h>
 #include <varonet/net/modem/AnalogModem.h>
 #include <varonet/net/modem/IsdnModem.h>
 #include <varonet/net/modem/ModemErrors.h>
-#include "peers/ModemSimulator.h"
+
 #include "support/ModemTestKit.h"
 #include "support/RecordingLogger.h"
+#include "support/TestCalls.h"
 
-using TestSupport::Identity;
-using TestSupport::RecordingLogger;
-using TestSupport::SimulatedLine;
-using Peers::ModemSimulator;
+using Net::ModemSimulator;
+using TestSupport::codeOf;
 
 namespace {
 
-using TestSupport::codeOf;
-
-// Proves that nothing else was sent: a marker written straight to the far end is all the record holds.
-void expectNothingSentBut(SimulatedLine& line, IO::Device& port, const std::string& before) {
-    bool opened = !port.isOpen();
-    if (opened) port.open();
-    port.write(Base::String("#MARK\r"));
-    ASSERT_TRUE(line.sim().waitForReceived("#MARK\r", 2000));
-    EXPECT_EQ(line.sim().received(), before + "#MARK\r");
-    if (opened) port.close();
-}
-
-// --- identification --------------------------------------------------------------------
-
-struct IdentityCase {
-    const char* name;
-    Identity identity;
-    Net::EModemtypes type;
-    unsigned int interfaceType;
-};
-
-class ModemIdentification : public testing::TestWithParam<IdentityCase> {};
-
-TEST_P(ModemIdentification, FindsTheTableRow) {
-    const IdentityCase& c = GetParam();
-    SimulatedLine line;
-    TestSupport::apply(line.sim(), c.identity);
-    RecordingLogger log;
-    auto* port = line.makePort().release();
-    auto* stateful = new Net::StatefulDevice(port);
-    Net::Modem modem(stateful, &log, false);
-
-    EXPECT_EQ(modem.checkModemType(), c.type);
-    EXPECT_EQ(stateful->getModemType(), c.type);
-    EXPECT_EQ(stateful->getInterfaceType(), c.interfaceType);
-    EXPECT_EQ(modem.getInterfaceType(), c.interfaceType);
-    EXPECT_EQ(line.sim().received(), "AT\rATE0\rATI0\rATI3\r");
-    EXPECT_FALSE(port->isOpen()) << "identification closes the line it opened";
-    EXPECT_FALSE(line.sim().isEchoOn());
-    for (const std::string& entry : log.entries()) EXPECT_NE(entry[0], 'X') << entry;
-
-    // Asked once per line: a second modem on it gets the stored answer without a dialogue.
-    line.sim().clearRecord();
-    Net::Modem second(stateful, nullptr, false, false);
-    EXPECT_EQ(second.checkModemType(), c.type);
-    EXPECT_EQ(second.getInterfaceType(), c.interfaceType);
-    expectNothingSentBut(line, *port, "");
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Rows, ModemIdentification,
-    testing::Values(IdentityCase{"isdnRow1EvenWith56000", TestSupport::isdnTaPlus(), Net::ModemIsdn, 1},
-                    IdentityCase{"isdnRow2", TestSupport::isdnAl5068(), Net::ModemIsdn, 2},
-                    IdentityCase{"analogRow1", TestSupport::conexant56k(), Net::ModemAnalog, 1},
-                    IdentityCase{"analogRow2", TestSupport::agereV92(), Net::ModemAnalog, 2},
-                    IdentityCase{"genericOk", Identity{}, Net::ModemUnknown, 0},
-                    IdentityCase{"errorReply", Identity{{"ERROR"}, {"ERROR"}}, Net::ModemUnknown, 0},
-                    IdentityCase{"emptyAndPlusLinesSkipped", Identity{{"", "+CME: ERROR", "Agere OCM V.92"}, {"Agere OCM V.92"}},
-                                 Net::ModemAnalog, 2},
-                    IdentityCase{"chipNameOnSecondLine", Identity{{"Modem Inc.", "Agere OCM V.92"}, {"Agere OCM V.92"}},
-                                 Net::ModemUnknown, 0}),
-    [](const testing::TestParamInfo<IdentityCase>& info) { return std::string(info.param.name); });
-
-TEST(ModemIdentificationEdge, SilentModemIsNotRespondingLoggedAndNeverThrows) {
-    SimulatedLine line;
-    line.sim().setSilent(true);
-    RecordingLogger log;
-    auto* stateful = new Net::StatefulDevice(line.makePort().release());
-    Net::Modem modem(stateful, &log, false);
-    OS::StopWatch watch;
-    EXPECT_EQ(modem.checkModemType(), Net::ModemNotResponding);
-    EXPECT_GE(watch.getElapsed(), 1000u + 3000u) << "wake-up wait, then the E0 reply time";
-    EXPECT_EQ(stateful->getModemType(), Net::ModemNotResponding);
-    EXPECT_EQ(modem.getInterfaceType(), 0u);
-    EXPECT_EQ(line.sim().received(), "AT\rATE0\r");
-    EXPECT_TRUE(log.contains("X:1549"));
-}
-
-TEST(ModemIdentificationEdge, PreconfiguredModemIsNotIdentifiedUntilTheLineIsReset) {
-    SimulatedLine line;
-    TestSupport::apply(line.sim(), TestSupport::agereV92());
-    auto* port = line.makePort().release();
-    auto* stateful = new Net::StatefulDevice(port);
-    Net::AnalogModem modem(stateful, nullptr);
-    modem.setPreconfigured(true);
-    EXPECT_EQ(modem.checkModemType(), Net::ModemUnchecked);
-    modem.initialize();  // no identification and an empty set-up: nothing to send
-    expectNothingSentBut(line, *port, "");
-
-    modem.setPreconfigured(false);
-    stateful->setModemType(Net::ModemUnchecked);
-    line.sim().clearRecord();
-    EXPECT_EQ(modem.checkModemType(), Net::ModemAnalog);
-    EXPECT_EQ(line.sim().received(), "AT\rATE0\rATI0\rATI3\r");
-}
-
-// --- dialling outcomes -------------------------------------------------------------------
-
-// An analog modem on a simulated line with echo off, calling "555" without waits.
-struct DialFixture {
-    SimulatedLine line;
-    RecordingLogger log;
-    IO::SerialDevice* port;
-    Net::StatefulDevice* stateful;
-    std::unique_ptr<Net::AnalogModem> modem;
-    explicit DialFixture(bool preinitialized = true, Net::EModemtypes type = Net::ModemUnchecked)
-        : port(line.makePort().release()), stateful(new Net::StatefulDevice(port)) {
+// A modem (analog unless told) on a simulated line with echo off, calling "555" without waits.
+template <class ModemClass = Net::AnalogModem>
+struct Dial {
+    explicit Dial(bool preinitialized = true, Net::EModemtypes type = Net::ModemUnchecked) {
         line.sim().setEcho(false);  // as the modem's set-up (or ATZ's stored profile) leaves it
         stateful->setModemType(type);
-        modem = std::make_unique<Net::AnalogModem>(stateful, &log);
         modem->setNumber("555");
         modem->setPreinitialized(preinitialized);  // a set-up line: open dials at once
         modem->setWaitOnConnect(0);
         modem->setDelayToDisconnect(0);
     }
-    int dials() {
-        int n = 0;
-        for (const auto& l : line.sim().commandLines()) n += l == "ATDT555";
-        return n;
+    long count(const std::string& entry) {
+        const auto lines = log.entries();
+        return std::count(lines.begin(), lines.end(), entry);
     }
+    // Proves that nothing else was sent: a marker written straight to the far end is all the record holds.
+    void expectNothingSent() {
+        port->open();
+        port->write(Base::String("#MARK\r"));
+        ASSERT_TRUE(line.sim().waitForReceived("#MARK\r", 2000));
+        EXPECT_EQ(line.sim().received(), "#MARK\r");
+    }
+    TestSupport::SimulatedLine line;
+    TestSupport::RecordingLogger log;
+    IO::SerialDevice* port = line.makePort().release();
+    Net::StatefulDevice* stateful = new Net::StatefulDevice(port);
+    std::unique_ptr<ModemClass> modem = std::make_unique<ModemClass>(stateful, &log);
 };
 
-TEST(ModemDialling, BusyIsRedialledAfterTheWaitingTimeAndReachesTheCaller) {
-    DialFixture f;
-    f.line.sim().setDefaultOutcome({ModemSimulator::Busy});
-    f.modem->setAttempts(3);
-    f.modem->setRedialWaitingTime(1);
-    OS::StopWatch watch;
-    EXPECT_EQ(codeOf([&] { f.modem->open(); }), Net::ErrModemBusy);
-    EXPECT_GE(watch.getElapsed(), 2000u);
-    EXPECT_LT(watch.getElapsed(), 3900u) << "no waiting after the last attempt";
-    EXPECT_EQ(f.dials(), 3);
-    int logged = 0;
-    for (const auto& e : f.log.entries()) logged += e == "X:1552";
-    EXPECT_EQ(logged, 2) << "the two retried attempts are logged, the last one is thrown";
-    EXPECT_TRUE(f.modem->isCommandMode());
-    EXPECT_FALSE(f.modem->isConnected());
+}  // namespace
+
+TEST(ModemIdentification, FindsTheTableRowOncePerLine) {
+    const struct { const char* name; TestSupport::Identity identity; Net::EModemtypes type; unsigned int row; } cases[] = {
+        {"isdn row 1 even with 56000", TestSupport::isdnTaPlus(), Net::ModemIsdn, 1},
+        {"isdn row 2", TestSupport::isdnAl5068(), Net::ModemIsdn, 2},
+        {"analog row 1", TestSupport::conexant56k(), Net::ModemAnalog, 1},
+        {"analog row 2", TestSupport::agereV92(), Net::ModemAnalog, 2},
+        {"generic", {}, Net::ModemUnknown, 0},
+        {"error reply", {{"ERROR"}, {"ERROR"}}, Net::ModemUnknown, 0},
+        {"empty and + lines skipped", {{"", "+CME: ERROR", "Agere OCM V.92"}, {"Agere OCM V.92"}}, Net::ModemAnalog, 2},
+        {"chip name on the second line", {{"Modem Inc.", "Agere OCM V.92"}, {"Agere OCM V.92"}}, Net::ModemUnknown, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Dial<> f(false);
+        f.line.sim().setEcho(true);
+        TestSupport::apply(f.line.sim(), c.identity);
+        EXPECT_EQ(f.modem->checkModemType(), c.type);
+        EXPECT_TRUE(f.stateful->getModemType() == c.type && f.stateful->getInterfaceType() == c.row && f.modem->getInterfaceType() == c.row);
+        EXPECT_EQ(f.line.sim().received(), "AT\rATE0\rATI0\rATI3\r");
+        EXPECT_TRUE(!f.port->isOpen() && f.log.errors().empty()) << "identification closes the line it opened";
+        f.line.sim().clearRecord();  // a second modem on the line gets the stored answer without a dialogue
+        Net::Modem second(f.stateful, nullptr, false, false);
+        EXPECT_TRUE(second.checkModemType() == c.type && second.getInterfaceType() == c.row);
+        f.expectNothingSent();
+    }
 }
 
-TEST(ModemDialling, FailuresOfTheDial) {
-    struct Case {
-        ModemSimulator::EOutcome outcome;
-        int attempts;
-        bool dcdWired;
-        unsigned int code;
-        int dials;
-        bool commandMode;  // afterwards
-        unsigned int minMs;
-    } cases[] = {
-        {ModemSimulator::NoDialtone, 3, true, Net::ErrModemNoDialtone, 1, true, 0},  // never retried
-        {ModemSimulator::NoCarrier, 2, true, Net::ErrModemNoCarrier, 2, true, 0},
-        {ModemSimulator::Error, 1, true, Net::ErrModemDialFailed, 1, true, 0},
-        // Only a retried BLACKLISTED marks the modem: the last attempt's does not.
-        {ModemSimulator::Blacklisted, 1, true, Net::ErrModemBlacklisted, 1, true, 0},
-        // No reply in time inverts the command mode.
-        {ModemSimulator::Silence, 1, true, Base::TimeoutException::Code, 1, false, 300},
-        // CONNECT without DCD fails after a second; DCD low means command mode.
-        {ModemSimulator::Connect, 1, false, Net::ErrModemNotOpenAfterDial, 1, true, 1000},
-    };
-    for (const Case& c : cases) {
-        DialFixture f;
+TEST(ModemIdentification, SilentModemIsNotRespondingAndPreconfiguredOneIsNotAsked) {
+    Dial<> silent(false);
+    silent.line.sim().setSilent(true);
+    OS::StopWatch watch;
+    EXPECT_EQ(silent.modem->checkModemType(), Net::ModemNotResponding);
+    EXPECT_GE(watch.getElapsed(), 1000u + 3000u) << "wake-up wait, then the E0 reply time";
+    EXPECT_EQ(silent.line.sim().received(), "AT\rATE0\r");
+    EXPECT_EQ(silent.log.errors(), std::vector<unsigned int>{Net::ErrModemNoReply});
+    Dial<> preconfigured(false);
+    preconfigured.modem->setPreconfigured(true);
+    EXPECT_EQ(preconfigured.modem->checkModemType(), Net::ModemUnchecked);
+    preconfigured.modem->initialize();  // no identification and an empty set-up: nothing to send
+    preconfigured.expectNothingSent();
+}
+
+TEST(ModemDialling, OutcomesOfTheDialWithRetries) {
+    const struct { ModemSimulator::EOutcome outcome; int attempts; bool dcdWired; unsigned int code; long dials, logged; bool commandMode; unsigned int minMs; }
+        cases[] = {
+            {ModemSimulator::Busy, 3, true, Net::ErrModemBusy, 3, 2, true, 2000},  // retried after 1 s, the last one thrown
+            {ModemSimulator::NoDialtone, 3, true, Net::ErrModemNoDialtone, 1, 0, true, 0},  // never retried
+            {ModemSimulator::NoCarrier, 2, true, Net::ErrModemNoCarrier, 2, 1, true, 1000},
+            {ModemSimulator::Error, 1, true, Net::ErrModemDialFailed, 1, 0, true, 0},
+            {ModemSimulator::Blacklisted, 1, true, Net::ErrModemBlacklisted, 1, 0, true, 0},  // only a retried one marks the modem
+            {ModemSimulator::Silence, 1, true, Base::TimeoutException::Code, 1, 0, false, 300},  // no reply inverts the command mode
+            {ModemSimulator::Connect, 1, false, Net::ErrModemNotOpenAfterDial, 1, 0, true, 1000},  // CONNECT without DCD
+        };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.outcome);
+        Dial<> f;
         f.line.sim().setDefaultOutcome({c.outcome});
         f.line.sim().setDcdWired(c.dcdWired);
         f.modem->setAttempts(c.attempts);
+        f.modem->setAttempts(0);  // ignored
+        f.modem->setRedialWaitingTime(1);
         f.modem->setConnectTimeout(300);
         OS::StopWatch watch;
-        EXPECT_EQ(codeOf([&] { f.modem->open(); }), c.code) << "outcome " << c.outcome;
-        EXPECT_GE(watch.getElapsed(), c.minMs) << "outcome " << c.outcome;
-        EXPECT_EQ(f.dials(), c.dials) << "outcome " << c.outcome;
-        EXPECT_EQ(f.modem->isCommandMode(), c.commandMode) << "outcome " << c.outcome;
-        EXPECT_FALSE(f.modem->isOpen());
-        EXPECT_FALSE(f.modem->isBlacklisted());
+        EXPECT_EQ(codeOf([&] { f.modem->open(); }), c.code);
+        EXPECT_TRUE(watch.getElapsed() >= c.minMs && watch.getElapsed() < c.minMs + 1500u) << "no wait after the last attempt";
+        EXPECT_TRUE(long(f.line.sim().commandLines().size()) == c.dials && long(f.log.errors().size()) == c.logged);
+        EXPECT_EQ(f.modem->isCommandMode(), c.commandMode);
+        EXPECT_FALSE(f.modem->isOpen() || f.modem->isBlacklisted());
     }
 }
 
-TEST(ModemDialling, DelayedConnectThenLostCarrierIsNoticedByTheNextDataOperation) {
-    DialFixture f;
+TEST(ModemDialling, LostCarrierIsNoticedAndAHangUpWithoutReplyThrowsFromCloseButNotTheDestructor) {
+    Dial<> f;
+    char c = 0;
+    EXPECT_EQ(codeOf([&] { f.modem->readInternal(&c, 1); }), Net::ErrModemNotConnected) << "no connection yet";
     f.line.sim().setDefaultOutcome({ModemSimulator::Connect, 400});
     f.modem->open();
-    ASSERT_TRUE(f.modem->isOpen());
-    EXPECT_TRUE(f.log.contains("R:CONNECT 33600\r\n"));
-    EXPECT_FALSE(f.modem->isCommandMode());
+    ASSERT_TRUE(f.modem->isOpen() && !f.modem->isCommandMode());
     f.line.sim().hangUpFromFarEnd();
     ASSERT_TRUE(f.line.sim().waitForCarrier(false, 2000));
     EXPECT_EQ(f.modem->write("x", 1), 0);
-    EXPECT_TRUE(f.modem->isHungUp());
-    EXPECT_TRUE(f.modem->isCommandMode()) << "DCD low puts the modem back in command mode";
+    EXPECT_TRUE(f.modem->isHungUp() && f.modem->isCommandMode()) << "DCD low: back in command mode";
     EXPECT_EQ(codeOf([&] { f.modem->waitForData(0); }), Net::ErrModemNotConnected);
-    EXPECT_TRUE(f.modem->isEOF());
+    EXPECT_TRUE(f.modem->isEOF() && f.modem->size() == 0);
+    f.line.sim().clearRecord();
     f.modem->close();  // hung up already: nothing to say
-    EXPECT_EQ(f.line.sim().farEndReceived(), "");
-}
-
-TEST(ModemDialling, HangUpByDtrWithoutReplyThrowsFromCloseAndIsOnlyLoggedByTheDestructor) {
-    DialFixture f;
+    f.expectNothingSent();
     f.line.sim().setDtrHangupReply("");
     f.modem->open();
     EXPECT_EQ(codeOf([&] { f.modem->close(); }), Net::ErrModemNoReply);
-    EXPECT_TRUE(f.modem->isHungUp());
-    EXPECT_FALSE(f.modem->isConnected());
-    EXPECT_FALSE(f.line.sim().hasCarrier());
-
+    EXPECT_TRUE(f.modem->isHungUp() && !f.modem->isConnected() && !f.line.sim().hasCarrier());
     f.modem->open();
-    std::size_t before = f.log.entries().size();
     f.modem.reset();
-    std::vector<std::string> after = f.log.entries();
-    after.erase(after.begin(), after.begin() + static_cast<long>(before));
-    EXPECT_NE(std::find(after.begin(), after.end(), "E:768"), after.end());
-    EXPECT_NE(std::find(after.begin(), after.end(), "X:1549"), after.end());
-    EXPECT_FALSE(f.line.sim().hasCarrier());
+    EXPECT_EQ(f.count("E:768"), 2);
+    EXPECT_EQ(f.log.errors(), (std::vector<unsigned int>{Net::ErrModemNoReply})) << "the destructor only logs it";
 }
 
-TEST(ModemDialling, MultiStepConnectExchangesUserDataWithThePacketNetwork) {
-    DialFixture f;
-    f.line.sim().setNetwork("DATEX-P: 44 4000 49", "COM", true);
-    f.modem->setUserData("NUI ABC123");
-    f.modem->setWaitOnConnect(2000);  // the wait for the greeting ends when it comes
-    OS::StopWatch watch;
-    f.modem->open();
-    EXPECT_LT(watch.getElapsed(), 1500u);
-    EXPECT_TRUE(f.modem->isOpen());
-    EXPECT_EQ(f.line.sim().farEndReceived(), "NUI ABC123\r");
-    EXPECT_TRUE(f.log.contains("S:NUI ABC123\r"));
-    EXPECT_EQ(f.modem->getName(), "modem:" + f.line.hostName() + ":555/NUI ABC123");
-    f.modem->close();
+TEST(ModemDialling, MultiStepConnectExchangesUserDataOrClosesWithoutConfirmation) {
+    for (bool confirms : {true, false}) {
+        Dial<Net::IsdnModem> f;  // a modem made multi-step keeps a confirmation time-out of 0: the 2000 ms floor applies
+        f.line.sim().setNetwork("DATEX-P: 44 4000 49", "COM", confirms);
+        f.modem->setProtocol(Net::IsdnPPP);
+        f.modem->setMultiStepConnect(true);
+        f.modem->setUserData("NUI ABC123");
+        f.modem->setWaitOnConnect(2000);  // the wait for the greeting ends when it comes
+        OS::StopWatch watch;
+        EXPECT_EQ(codeOf([&] { f.modem->open(); }), confirms ? 0u : Net::ErrModemNoNetworkConfirmation);
+        EXPECT_TRUE(f.line.sim().farEndReceived() == "NUI ABC123\r" && f.count("S:NUI ABC123\r") == 1);
+        EXPECT_TRUE(f.modem->isOpen() == confirms && f.count("E:768") == !confirms) << "a failed exchange closes the connection";
+        EXPECT_TRUE(confirms ? watch.getElapsed() < 1500u : watch.getElapsed() >= 2000u);
+        EXPECT_EQ(f.modem->getName(), "isdnmodem:" + f.line.hostName() + ":555/NUI ABC123");
+    }
 }
 
-TEST(ModemDialling, MissingNetworkConfirmationClosesTheConnection) {
-    SimulatedLine line;
-    line.sim().setEcho(false);
-    line.sim().setNetwork("DATEX-P: 44 4000 49", "COM", false);
-    RecordingLogger log;
-    Net::IsdnModem modem(new Net::StatefulDevice(line.makePort().release()), &log);
-    modem.setProtocol(Net::IsdnPPP);
-    modem.setMultiStepConnect(true);  // confirmation time-out stays 0: the 2000 ms floor applies
-    modem.setNumber("555");
-    modem.setUserData("NUI X");
-    modem.setPreinitialized(true);
-    modem.setDelayToDisconnect(0);
-    OS::StopWatch watch;
-    EXPECT_EQ(codeOf([&] { modem.open(); }), Net::ErrModemNoNetworkConfirmation);
-    EXPECT_GE(watch.getElapsed(), 2000u);
-    EXPECT_TRUE(line.sim().waitForCarrier(false, 2000));
-    EXPECT_FALSE(modem.isOpen());
-    EXPECT_TRUE(log.contains("E:768"));
-    EXPECT_EQ(line.sim().farEndReceived(), "NUI X\r");
-}
-
-// --- commands and lines ----------------------------------------------------------------------
-
-TEST(ModemCommands, InitStringPiecesGoOutAsSeparateCommandLines) {
-    DialFixture f(false, Net::ModemUnknown);  // identified before: generic row
+TEST(ModemCommands, InitStringPiecesEscapeAndResultLines) {
+    struct Exposed : Net::AnalogModem {
+        using Net::AnalogModem::AnalogModem;
+        using Net::Modem::sendCommand;
+    };
+    Dial<Exposed> f(false, Net::ModemUnknown);  // identified before: generic row
     f.modem->setInitString("ATZ  at&K3 ATS0=0");
-    f.modem->open();
-    EXPECT_EQ(f.line.sim().received(), "AT&FE0S0=0&K0&D2&C1\rATX3\rATZ\rAT&K3\rATS0=0\rATDT555\r");
-    f.modem->close();
-}
-
-TEST(ModemCommands, DataPathNeedsAConnection) {
-    DialFixture f;
-    char c = 0;
-    EXPECT_EQ(codeOf([&] { f.modem->readInternal(&c, 1); }), Net::ErrModemNotConnected);
-    EXPECT_EQ(codeOf([&] { f.modem->waitForData(0); }), Net::ErrModemNotConnected);
-    EXPECT_EQ(f.modem->write("x", 1), 0);
-    EXPECT_EQ(f.modem->size(), 0);
-    EXPECT_TRUE(f.modem->isEOF());
-    f.modem->close();  // never connected: nothing to say to the modem
-    expectNothingSentBut(f.line, *f.port, "");
-}
-
-TEST(ModemCommands, EscapeBeforeACommandInDataModeWaitsForTheGuardTime) {
-    DialFixture f(true, Net::ModemUnknown);
     f.line.sim().setGuardTime(200);
     f.line.sim().setDtrHangupReply("OK");
     f.modem->open();
+    EXPECT_EQ(f.line.sim().received(), "AT&FE0S0=0&K0&D2&C1\rATX3\rATZ\rAT&K3\rATS0=0\rATDT555\r");
     f.modem->write(Base::String("data"));
     ASSERT_TRUE(f.line.sim().waitForFarEnd("data", 2000));
     OS::StopWatch sinceWrite;
     f.line.sim().clearRecord();
-    // A ring check with a changed configuration sends commands while the call stands.
-    f.stateful->setState(0);
+    f.stateful->setState(0);  // a ring check with a changed configuration sends commands while the call stands
     f.modem->checkForRing(0);
     EXPECT_GE(sinceWrite.getElapsed(), 1100u);
-    EXPECT_EQ(f.line.sim().received(), "+++ATX3\r") << "no AT or CR after the escape";
-    EXPECT_EQ(f.line.sim().farEndReceived(), "") << "the escape does not reach the far end";
-    EXPECT_TRUE(f.modem->isCommandMode());
-}
-
-TEST(ModemCommands, ResultLinesMoveTheFlagsAsTheStateTableSays) {
-    struct Exposed : Net::Modem {
-        using Net::Modem::Modem;
-        using Net::Modem::sendCommand;
-    };
-    SimulatedLine line;
-    line.sim().setEcho(false);
-    Exposed modem(new Net::StatefulDevice(line.makePort().release()), nullptr, false);
+    EXPECT_EQ(f.line.sim().received(), "+++ATX3\rATZ\rAT&K3\rATS0=0\r") << "no AT or CR after the escape";
+    EXPECT_TRUE(f.line.sim().farEndReceived().isEmpty() && f.modem->isCommandMode()) << "the escape does not reach the far end";
+    f.line.sim().setIdentity({}, {"LOOKUP TABLE"});
     Base::String response;
-    modem.sendCommand("Y9", 0, true, 1, false, &response, false);
-    EXPECT_EQ(response, "ERROR\r\n");
-    EXPECT_TRUE(modem.isConnected()) << "a reply with ERROR counts as connected";
-    EXPECT_TRUE(modem.isCommandMode());
-    modem.sendCommand("I0", 0, true, 1, false, &response, true);
-    EXPECT_EQ(response, "OK\r\n") << "empty first line skipped";
-    EXPECT_TRUE(modem.isCommandMode());
-    line.sim().setIdentity({}, {"LOOKUP TABLE"});
-    modem.sendCommand("I3", 0, true, 1, false, &response, false);
-    EXPECT_EQ(response, "LOOKUP TABLE\r\n") << "any line with the letters OK counts as OK";
-    EXPECT_TRUE(modem.isCommandMode());
-    line.sim().setEcho(true);
-    modem.sendCommand("Q0", 0, true, 1, false, &response, false);
-    EXPECT_EQ(response, "ATQ0\r\r\n") << "an echoed command is an unknown reply";
-    EXPECT_FALSE(modem.isCommandMode()) << "an unknown reply inverts the command mode";
+    const struct { const char* command; bool acceptAny, echo; const char* response; bool connected, commandMode; } steps[] = {
+        {"Y9", false, false, "ERROR\r\n", true, true},            // a reply with ERROR counts as connected
+        {"I0", true, false, "OK\r\n", true, true},                // an empty first line is skipped
+        {"I3", false, false, "LOOKUP TABLE\r\n", true, true},     // any line with the letters OK counts as OK
+        {"Q0", false, true, "ATQ0\r\r\n", true, false},           // an echoed command is an unknown reply: inverted
+    };
+    for (const auto& s : steps) {
+        f.line.sim().setEcho(s.echo);
+        f.modem->sendCommand(s.command, 0, true, 1, false, &response, s.acceptAny);
+        EXPECT_TRUE(response == s.response && f.modem->isConnected() == s.connected && f.modem->isCommandMode() == s.commandMode)
+            << s.command;
+    }
 }
 
-// --- the shared line ---------------------------------------------------------------------------
-
-TEST(ModemSharedLine, ModemsTakeConfigurationIdsAndForceSetUpOnEachOther) {
-    SimulatedLine line;
-    TestSupport::apply(line.sim(), TestSupport::agereV92());
-    std::unique_ptr<Net::StatefulDevice> stateful(new Net::StatefulDevice(line.makePort().release()));
-    Net::AnalogModem first(stateful.get(), nullptr, false);
-    Net::AnalogModem second(stateful.get(), nullptr, false);
-    Net::IsdnModem third(stateful.get(), nullptr, false);
-    EXPECT_EQ(first.getConfigurationID(), 1u);
-    EXPECT_EQ(second.getConfigurationID(), 2u);
-    EXPECT_EQ(third.getConfigurationID(), 3u);
-
-    first.setNumber("555");
-    first.setWaitOnConnect(0);
-    first.setDelayToDisconnect(0);
+TEST(ModemSharedLine, ModemsTakeConfigurationIdsForceSetUpOnEachOtherAndCopiesShareTheLine) {
+    Dial<> f;
+    TestSupport::apply(f.line.sim(), TestSupport::agereV92());
+    Net::AnalogModem& first = *f.modem;
+    Net::AnalogModem second(f.stateful, nullptr, false);
+    Net::IsdnModem third(f.stateful, nullptr, false);
+    EXPECT_TRUE(first.getConfigurationID() == 1 && second.getConfigurationID() == 2 && third.getConfigurationID() == 3);
     first.open();
-    ASSERT_TRUE(first.isOpen());
-    EXPECT_TRUE(first.isIncomingConfigurationRequired() == false);
-
     second.setPreinitialized(true);  // another configuration takes the line
-    EXPECT_TRUE(line.sim().hasCarrier());
-    EXPECT_FALSE(first.isOpen()) << "the line is in another configuration";
-    EXPECT_TRUE(first.isHungUp());
-    EXPECT_TRUE(first.isIncomingConfigurationRequired());
-
+    EXPECT_TRUE(f.line.sim().hasCarrier() && !first.isOpen()) << "the line is in another configuration";
+    EXPECT_TRUE(first.isHungUp() && first.isIncomingConfigurationRequired());
     first.setPreinitialized(true);
     EXPECT_TRUE(first.isOpen());
     first.close();
-    EXPECT_FALSE(line.sim().hasCarrier());
-
     second.setPreinitialized(true);
-    line.sim().clearRecord();
-    first.open();
-    EXPECT_EQ(line.sim().received(),
-              "AT&FE0S0=0&K0&D2&C1s95=61\r"
-              "ATX3+ms=V92,1\r"
-              "ATDT555\r")
-        << "set-up again, identification not again";
+    f.line.sim().clearRecord();
+    f.port->setFlowControl(IO::SerialDevice::FlowHardware);
+    first.setWaitOnConnect(2000);  // a multi-step modem without user data waits after connecting
+    OS::StopWatch watch;
+    first.open();  // the worked sequence: identification, set-up, preconnect and dial
+    EXPECT_GE(watch.getElapsed(), 2000u);
+    EXPECT_EQ(f.line.sim().received(), "AT\rATE0\rATI0\rATI3\rAT&FE0S0=0&K3&D2&C1s95=61\rATX3+ms=V92,1\rATDT555\r");
+    EXPECT_TRUE(f.stateful->getState() == first.getConfigurationID() && f.stateful->getInterfaceType() == 2);
     first.close();
+    for (const char* entry : {"S:ATDT555\r", "R:CONNECT 33600\r\n", "E:768", "R:NO CARRIER\r\n"}) EXPECT_TRUE(f.log.contains(entry)) << entry;
+    EXPECT_EQ(f.log.badLevels(Net::ModemLogLevel), 0);
+    first.setUserData("NUI");  // a copy carries every setting (the configuration ID too) and shares the line
+    first.setModulationType(Net::ModulationV34);
+    first.setRingDetected(true);
+    Net::AnalogModem copy(first);
+    second = first;
+    for (const Net::AnalogModem* m : {&copy, &second})
+        EXPECT_TRUE(m->getSettings() == first.getSettings() && m->getModulationType() == Net::ModulationV34 && m->getUnderlying() == f.stateful);
+    EXPECT_FALSE(copy.ownsUnderlying());
 }
-
-}  // namespace

@@ -15,6 +15,8 @@
 #include <memory>
 #include <string>
 
+#include <varonet/base/Export.h>
+
 namespace Capi {
 
 /// An outgoing call as the application asks for it.
@@ -37,7 +39,7 @@ struct CapiEvent {
     std::string data;  ///< the block received (kind Data)
 };
 
-class CapiBackend {
+class VARONET_API CapiBackend {
 public:
     virtual ~CapiBackend() = default;
 

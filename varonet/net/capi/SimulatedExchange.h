@@ -20,11 +20,12 @@
 #include <vector>
 
 #include <varonet/base/Device.h>
+#include <varonet/base/Export.h>
 #include <varonet/net/capi/CapiBackend.h>
 
 namespace Capi {
 
-class SimulatedExchange : public CapiBackend, public std::enable_shared_from_this<SimulatedExchange> {
+class VARONET_API SimulatedExchange : public CapiBackend, public std::enable_shared_from_this<SimulatedExchange> {
 public:
     enum EAnswer {
         AnswerEcho,      ///< answers and sends every data block back

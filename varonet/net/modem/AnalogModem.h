@@ -6,11 +6,12 @@
 // tables found for the line. An analog modem is always multi-step: after
 // connecting it can exchange user data with a packet network.
 
+#include <varonet/base/Export.h>
 #include <varonet/net/modem/Modem.h>
 
 namespace Net {
 
-class AnalogModem : public Modem {
+class VARONET_API AnalogModem : public Modem {
 public:
     enum EDialingMode { DialTone = 0, DialPulse = 1 };
 

@@ -8,12 +8,7 @@ AnalogModemServer::AnalogModemServer(AnalogModem* modem, bool owns) : ModemServe
 
 Base::String AnalogModemServer::getName() { return "server:analogmodem:Device=<" + getLineName() + ">"; }
 
-Modem* AnalogModemServer::createChild() {
-    auto* child = new CallModem<AnalogModem>(getLine(), mpAnalogModem->getLogger());
-    child->setConfigurationID(mpAnalogModem->getConfigurationID());
-    child->setDeviceManager(this);
-    return child;
-}
+Modem* AnalogModemServer::createChild() { return createCallModem(*mpAnalogModem); }
 
 bool AnalogModemServer::checkForRing(unsigned int ms) {
     if (mpAnalogModem->isIncomingConfigurationRequired()) {

@@ -5,12 +5,13 @@
 // modulation and connect time-out whenever the line was set up for another
 // configuration; each answered call is a new Net::AnalogModem on the line.
 
+#include <varonet/base/Export.h>
 #include <varonet/net/modem/AnalogModem.h>
 #include <varonet/net/modem/ModemServer.h>
 
 namespace Net {
 
-class AnalogModemServer : public ModemServer {
+class VARONET_API AnalogModemServer : public ModemServer {
 public:
     /// Serves the line of modem; with owns true the server deletes the modem (and its line).
     explicit AnalogModemServer(AnalogModem* modem, bool owns = true);

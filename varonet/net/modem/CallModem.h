@@ -7,10 +7,13 @@
 // frees the line for the next call. A call modem without a manager (one that
 // never connected, or whose server went away first) gives nothing back.
 
+#include <memory>
+
 #include <varonet/base/DeviceManager.h>
 #include <varonet/base/DeviceServer.h>
 #include <varonet/base/Exception.h>
 #include <varonet/base/Logger.h>
+#include <varonet/net/modem/ModemServer.h>
 #include <varonet/net/modem/StatefulDevice.h>
 
 namespace Net {
@@ -36,5 +39,13 @@ public:
         manager->releaseServer(server);
     }
 };
+
+template <class ModemClass>
+Modem* ModemServer::createCallModem(const ModemClass& templateModem) {
+    auto child = std::make_unique<CallModem<ModemClass>>(getLine(), templateModem.getLogger());
+    child->setConfigurationID(templateModem.getConfigurationID());
+    child->setDeviceManager(this);
+    return child.release();
+}
 
 }  // namespace Net

@@ -7,6 +7,7 @@
 #include <varonet/base/Mutex.h>
 #include <varonet/base/StopWatch.h>
 #include <varonet/base/Thread.h>
+#include <varonet/net/capi/CCapi.h>
 #include <varonet/net/capi/CapiErrors.h>
 #include <varonet/net/modem/ModemErrors.h>
 
@@ -17,11 +18,13 @@ constexpr unsigned int kPollMs = 200;
 constexpr long kMaxB3Length = 65535;
 // Data calls take one B channel.
 constexpr int kBChannels = 1;
+constexpr unsigned int kMsPerSecond = 1000;
 }  // namespace
 
-CapiDevice::CapiDevice() : mpCapi(new (std::nothrow) Capi::CCapi()) {}
+// Without memory for the wrapper the device still exists and reports the failed registration.
+CapiDevice::CapiDevice() : CapiDevice(std::unique_ptr<Capi::CCapi>(new (std::nothrow) Capi::CCapi())) {}
 
-CapiDevice::CapiDevice(Capi::CCapi* wrapper) : mpCapi(wrapper) {}
+CapiDevice::CapiDevice(std::unique_ptr<Capi::CCapi> wrapper) : mpCapi(std::move(wrapper)) {}
 
 CapiDevice::~CapiDevice() {
     if (!mpCapi) return;
@@ -73,7 +76,7 @@ void CapiDevice::open() {
             mbOpen = true;
             return;
         }
-        if (miRedialWaitingTime > 0) Thread::Thread::sleep(static_cast<unsigned int>(miRedialWaitingTime) * 1000u);
+        if (miRedialWaitingTime > 0) Thread::Thread::sleep(static_cast<unsigned int>(miRedialWaitingTime) * kMsPerSecond);
     }
     mpCapi->StartActiveDisconnect(miConnection);
     throw Base::Exception(ErrModemNotOpenAfterDial, ".", __LINE__, "no CAPI connection to " + number);

@@ -13,18 +13,22 @@
 #include <memory>
 
 #include <varonet/base/Device.h>
-#include <varonet/net/capi/CCapi.h>
+#include <varonet/base/Export.h>
 #include <varonet/net/modem/ModemTypes.h>
+
+namespace Capi {
+class CCapi;
+}
 
 namespace Net {
 
-class CapiDevice : public IO::Device {
+class VARONET_API CapiDevice : public IO::Device {
 public:
     /// One logical connection, 2 data blocks of 2048 bytes, 1 attempt; the
     /// wrapper reaches the process-wide default CAPI backend.
     CapiDevice();
-    /// The same over a wrapper of the caller's choice (taken over; may be null).
-    explicit CapiDevice(Capi::CCapi* wrapper);
+    /// The same over a wrapper of the caller's choice (may be null).
+    explicit CapiDevice(std::unique_ptr<Capi::CCapi> wrapper);
     CapiDevice(const CapiDevice&) = delete;
     CapiDevice& operator=(const CapiDevice&) = delete;
     /// Stops the wrapper's thread and releases the registration (which clears a standing call).

@@ -6,11 +6,12 @@
 // row of the identification tables found for the line. X.25 addressing
 // travels inside the dial command, so the adapter is not multi-step by default.
 
+#include <varonet/base/Export.h>
 #include <varonet/net/modem/Modem.h>
 
 namespace Net {
 
-class IsdnModem : public Modem {
+class VARONET_API IsdnModem : public Modem {
 public:
     IsdnModem(StatefulDevice* line, Log::Logger* logger, bool ownsLine = true);
     IsdnModem(const IsdnModem& other) = default;

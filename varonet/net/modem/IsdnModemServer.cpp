@@ -8,12 +8,7 @@ IsdnModemServer::IsdnModemServer(IsdnModem* modem, bool owns) : ModemServer(mode
 
 Base::String IsdnModemServer::getName() { return "server:isdnmodem:Device=<" + getLineName() + ">"; }
 
-Modem* IsdnModemServer::createChild() {
-    auto* child = new CallModem<IsdnModem>(getLine(), mpIsdnModem->getLogger());
-    child->setConfigurationID(mpIsdnModem->getConfigurationID());
-    child->setDeviceManager(this);
-    return child;
-}
+Modem* IsdnModemServer::createChild() { return createCallModem(*mpIsdnModem); }
 
 bool IsdnModemServer::checkForRing(unsigned int ms) {
     if (mpIsdnModem->isIncomingConfigurationRequired()) {

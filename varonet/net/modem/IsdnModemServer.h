@@ -6,12 +6,13 @@
 // another configuration. Without an own MSN the adapter is told "*", so it
 // answers calls to every MSN. Each answered call is a new Net::IsdnModem.
 
+#include <varonet/base/Export.h>
 #include <varonet/net/modem/IsdnModem.h>
 #include <varonet/net/modem/ModemServer.h>
 
 namespace Net {
 
-class IsdnModemServer : public ModemServer {
+class VARONET_API IsdnModemServer : public ModemServer {
 public:
     /// Serves the line of modem; with owns true the server deletes the modem (and its line).
     explicit IsdnModemServer(IsdnModem* modem, bool owns = true);

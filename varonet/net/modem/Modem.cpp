@@ -42,6 +42,14 @@ constexpr unsigned int kIntermediateWaitMs = 1000;
 constexpr unsigned int kDcdStepMs = 200;
 constexpr unsigned int kOpenCheckMs = 1000;
 constexpr unsigned int kOpenCheckStepMs = 250;
+// A multi-step connection waits at least this long for the greeting and for the confirmation.
+constexpr unsigned int kGreetingLeastWaitMs = 1000;
+constexpr unsigned int kConfirmationLeastWaitMs = 2000;
+// After "ATA" the carrier must rise within this time.
+constexpr unsigned int kAnswerDcdWaitMs = 3000;
+// After a DTR drop the carrier must fall within this time.
+constexpr unsigned int kHangupDcdWaitMs = 10000;
+constexpr unsigned int kMsPerSecond = 1000;
 
 bool isComplete(const Base::String& line) { return line.length() >= 2 && line.endsWith("\r\n"); }
 
@@ -60,59 +68,30 @@ bool isEmptyLine(const Base::String& line) {
 }  // namespace
 
 Modem::Modem(StatefulDevice* line, Log::Logger* logger, bool multiStepConnect, bool ownsLine)
-    : IO::WrapperDevice(line, ownsLine), mpLine(line), mbMultiStepConnect(multiStepConnect), mpLogger(logger) {
+    : IO::WrapperDevice(line, ownsLine), mpLine(line) {
     if (!line) fail(Base::ErrBadArgument, __LINE__, "a modem needs a line");
+    mSettings.mpLogger = logger;
+    mSettings.mbMultiStepConnect = multiStepConnect;
     if (multiStepConnect) {
-        muWaitOnConnect = 2000;
-        muNetworkConfirmationTimeout = 10000;
+        mSettings.muWaitOnConnect = kMultiStepWaitOnConnectMs;
+        mSettings.muNetworkConfirmationTimeout = kNetworkConfirmationTimeoutMs;
     }
-    muConfigurationID = line->registerState();
-    mWriteClock.start();
+    mSettings.muConfigurationID = line->registerState();
 }
 
 Modem::Modem(const Modem& other)
-    : IO::WrapperDevice(other.mpLine, false), mpLine(other.mpLine) {
-    IO::Device::operator=(other);
-    *this = other;
+    : IO::WrapperDevice(other.mpLine, false), mpLine(other.mpLine), mSettings(other.mSettings) {
+    IO::Device::operator=(other);  // the device manager
 }
 
 Modem& Modem::operator=(const Modem& other) {
-    if (this == &other) return *this;
-    muInterfaceType = other.muInterfaceType;
-    mbCommandMode = other.mbCommandMode;
-    mbConnected = other.mbConnected;
-    mbHungUp = other.mbHungUp;
-    mWriteClock = other.mWriteClock;
-    msNumber = other.msNumber;
-    msOutsideLineAccess = other.msOutsideLineAccess;
-    muWaitForLine = other.muWaitForLine;
-    muWaitOnLine = other.muWaitOnLine;
-    msNetworkPrefix = other.msNetworkPrefix;
-    muWaitForNetwork = other.muWaitForNetwork;
-    msUserData = other.msUserData;
-    muConnectTimeout = other.muConnectTimeout;
-    muWaitOnConnect = other.muWaitOnConnect;
-    miAttempts = other.miAttempts;
-    miRedialWaitingTime = other.miRedialWaitingTime;
-    mbMultiStepConnect = other.mbMultiStepConnect;
-    muNetworkConfirmationTimeout = other.muNetworkConfirmationTimeout;
-    msNetworkGreeting = other.msNetworkGreeting;
-    msNetworkConfirmation = other.msNetworkConfirmation;
-    msInitString = other.msInitString;
-    mbIncoming = other.mbIncoming;
-    mbPreconfigured = other.mbPreconfigured;
-    mpLogger = other.mpLogger;
-    mbRingDetected = other.mbRingDetected;
-    muConfigurationID = other.muConfigurationID;
-    mbBlacklisted = other.mbBlacklisted;
-    muDelayToDisconnect = other.muDelayToDisconnect;
-    miModemLines = other.miModemLines;
+    mSettings = other.mSettings;
     return *this;
 }
 
 Modem::~Modem() {
     try {
-        if (!mbHungUp) hangup();
+        if (!mSettings.mbHungUp) hangup();
     } catch (const Base::Exception& e) {
         logFailure(e.getErrorCode());
     } catch (...) {
@@ -123,39 +102,39 @@ Modem::~Modem() {
 // --- logging -------------------------------------------------------------------
 
 void Modem::logSent(const Base::String& text) {
-    if (mpLogger) mpLogger->logString(LogModemSent, text, ModemLogLevel);
+    if (mSettings.mpLogger) mSettings.mpLogger->logString(LogModemSent, text, ModemLogLevel);
 }
 
 void Modem::logReceived(const Base::String& text) {
-    if (mpLogger) mpLogger->logString(LogModemReceived, text, ModemLogLevel);
+    if (mSettings.mpLogger) mSettings.mpLogger->logString(LogModemReceived, text, ModemLogLevel);
 }
 
 void Modem::logFailure(unsigned int code) {
-    if (mpLogger) mpLogger->logError(code, 0);
+    if (mSettings.mpLogger) mSettings.mpLogger->logError(code, 0);
 }
 
 // --- settings ------------------------------------------------------------------
 
 void Modem::setNumber(const Base::String& number) {
     Base::String oldName = getName();
-    msNumber = number;
-    mbIncoming = false;
+    mSettings.msNumber = number;
+    mSettings.mbIncoming = false;
     if (IO::DeviceManager* manager = getDeviceManager()) manager->deviceRenamed(oldName, this);
 }
 
 void Modem::setUserData(const Base::String& userData) {
     Base::String oldName = getName();
-    msUserData = userData;
+    mSettings.msUserData = userData;
     if (IO::DeviceManager* manager = getDeviceManager()) manager->deviceRenamed(oldName, this);
 }
 
 void Modem::setAttempts(int attempts) {
-    if (attempts >= 1) miAttempts = attempts;
+    if (attempts >= 1) mSettings.miAttempts = attempts;
 }
 
-void Modem::setPreinitialized(bool preinitialized) { mpLine->setState(preinitialized ? muConfigurationID : 0); }
+void Modem::setPreinitialized(bool preinitialized) { mpLine->setState(preinitialized ? mSettings.muConfigurationID : 0); }
 
-bool Modem::isIncomingConfigurationRequired() { return mpLine->getState() != muConfigurationID; }
+bool Modem::isIncomingConfigurationRequired() { return mpLine->getState() != mSettings.muConfigurationID; }
 
 // --- line capabilities -------------------------------------------------------------
 
@@ -164,7 +143,7 @@ IO::SerialDevice* Modem::getUnderlyingSerialDevice() const {
 }
 
 bool Modem::lineHasModemLines() {
-    if (miModemLines >= 0) return miModemLines == 1;
+    if (mSettings.miModemLines >= 0) return mSettings.miModemLines == 1;
     IO::SerialDevice* serial = getUnderlyingSerialDevice();
     if (!serial) return false;
     // A port only tells whether it has modem lines while it is open.
@@ -174,13 +153,13 @@ bool Modem::lineHasModemLines() {
             serial->open();
             opened = true;
         }
-        miModemLines = serial->hasModemLines() ? 1 : 0;
+        mSettings.miModemLines = serial->hasModemLines() ? 1 : 0;
     } catch (const Base::Exception&) {
         if (opened) serial->close();
         return false;
     }
     if (opened) serial->close();
-    return miModemLines == 1;
+    return mSettings.miModemLines == 1;
 }
 
 bool Modem::supportsDTR() { return lineHasModemLines(); }
@@ -197,15 +176,15 @@ unsigned int Modem::getFlowControl() {
 Base::String Modem::getName() { return "modem:"; }
 
 Base::String Modem::getDeviceName() {
-    Base::String name = mpLine->getName() + ":" + msNumber;
-    if (!msUserData.isEmpty()) name += "/" + msUserData;
+    Base::String name = mpLine->getName() + ":" + mSettings.msNumber;
+    if (!mSettings.msUserData.isEmpty()) name += "/" + mSettings.msUserData;
     return name;
 }
 
 // --- command builders ------------------------------------------------------------------
 
 Base::String Modem::getStandardInitialization() {
-    if (mbPreconfigured) return "";
+    if (mSettings.mbPreconfigured) return "";
     Base::String init = "&FE0S0=0";
     unsigned int flow = getFlowControl();
     init += flow == 1 ? "&K3" : (flow == 2 ? "&K4" : "&K0");
@@ -243,7 +222,7 @@ void Modem::clearInput() {
 void Modem::sendText(const Base::String& text) { mpLine->write(text.data(), static_cast<long>(text.length())); }
 
 void Modem::sleepUntilWriteClock(unsigned int ms) {
-    std::uint64_t elapsed = mWriteClock.getElapsed();
+    std::uint64_t elapsed = mSettings.mWriteClock.getElapsed();
     if (elapsed < ms) Thread::Thread::sleep(static_cast<unsigned int>(ms - elapsed));
 }
 
@@ -251,7 +230,7 @@ void Modem::receiveCommandResponse(unsigned int replyTime, bool dialing, Base::S
     if (replyTime == 0) replyTime = kDefaultReplyMs;
     OS::StopWatch watch;
     if (!mpLine->waitForData(replyTime)) {
-        mbCommandMode = !mbCommandMode;
+        mSettings.mbCommandMode = !mSettings.mbCommandMode;
         if (dialing) throw Base::TimeoutException(".", __LINE__, "no reply to the dial command");
         fail(ErrModemNoReply, __LINE__, "no reply from the modem");
     }
@@ -272,26 +251,26 @@ void Modem::receiveCommandResponse(unsigned int replyTime, bool dialing, Base::S
         logReceived(line);
 
         if (line.contains("CONNECT")) {
-            mbConnected = true;
-            mbCommandMode = false;
+            mSettings.mbConnected = true;
+            mSettings.mbCommandMode = false;
         } else if (line.contains("NO CARRIER")) {
-            mbConnected = false;
-            mbCommandMode = true;
+            mSettings.mbConnected = false;
+            mSettings.mbCommandMode = true;
             if (dialing) fail(ErrModemNoCarrier, __LINE__, "NO CARRIER");
         } else if (line.contains("CARRIER")) {
-            mbConnected = true;
-            mbCommandMode = false;
+            mSettings.mbConnected = true;
+            mSettings.mbCommandMode = false;
         } else if (line.contains("NO DIALTONE")) {
-            mbConnected = false;
-            mbCommandMode = true;
+            mSettings.mbConnected = false;
+            mSettings.mbCommandMode = true;
             fail(ErrModemNoDialtone, __LINE__, "NO DIALTONE");
         } else if (line.contains("BUSY")) {
-            mbConnected = false;
-            mbCommandMode = true;
+            mSettings.mbConnected = false;
+            mSettings.mbCommandMode = true;
             fail(ErrModemBusy, __LINE__, "BUSY");
         } else if (line.contains("BLACKLISTED")) {
-            mbConnected = false;
-            mbCommandMode = true;
+            mSettings.mbConnected = false;
+            mSettings.mbCommandMode = true;
             fail(ErrModemBlacklisted, __LINE__, "BLACKLISTED");
         } else if ((line.startsWith("+") && line.contains(":")) || isEmptyLine(line)) {
             intermediate = true;
@@ -299,8 +278,8 @@ void Modem::receiveCommandResponse(unsigned int replyTime, bool dialing, Base::S
         } else if (line.contains("OK") || acceptAny) {
             // finished
         } else {
-            if (line.contains("ERROR")) mbConnected = true;
-            else mbCommandMode = !mbCommandMode;
+            if (line.contains("ERROR")) mSettings.mbConnected = true;
+            else mSettings.mbCommandMode = !mSettings.mbCommandMode;
             if (dialing) fail(ErrModemDialFailed, __LINE__, "the dial command was refused: " + line);
         }
         if (response) *response = line;
@@ -319,13 +298,13 @@ void Modem::sendCommand(const Base::String& command, unsigned int replyTime, boo
         Base::String commandLine = "AT" + command + "\r";
         logSent(commandLine);
         try {
-            if (!mbCommandMode) {
+            if (!mSettings.mbCommandMode) {
                 sleepUntilWriteClock(kEscapeGuardMs);
                 clearInput();
                 sendText("+++");
                 logSent("+++");
                 receiveCommandResponse(0, false, nullptr, false);
-                mbCommandMode = true;
+                mSettings.mbCommandMode = true;
             }
             if (hangUpBeforeRetry && attempt > 1 && isOpen()) hangup();
             clearInput();
@@ -333,11 +312,11 @@ void Modem::sendCommand(const Base::String& command, unsigned int replyTime, boo
             receiveCommandResponse(replyTime, dialing, response, acceptAny);
         } catch (const Base::Exception& e) {
             if (attempt >= attempts || e.getErrorCode() == ErrModemNoDialtone) throw;
-            if (e.getErrorCode() == ErrModemBlacklisted) mbBlacklisted = true;
+            if (e.getErrorCode() == ErrModemBlacklisted) mSettings.mbBlacklisted = true;
             logFailure(e.getErrorCode());
-            if (dialing && miRedialWaitingTime > 0)
-                Thread::Thread::sleep(static_cast<unsigned int>(miRedialWaitingTime) * 1000u);
-            mbCommandMode = true;
+            if (dialing && mSettings.miRedialWaitingTime > 0)
+                Thread::Thread::sleep(static_cast<unsigned int>(mSettings.miRedialWaitingTime) * kMsPerSecond);
+            mSettings.mbCommandMode = true;
             continue;
         }
         if (opened) mpLine->close();
@@ -354,7 +333,7 @@ void Modem::sendCommands(const Base::String& commands) {
         start = end + 1;
         if (piece.isEmpty()) continue;
         if (piece.length() >= 2 && piece.left(2).toUpper() == "AT") piece = piece.substring(2);
-        sendCommand(piece, 0, true, 4, false, nullptr, false);
+        sendCommand(piece, 0, true, kCommandAttempts, false, nullptr, false);
     }
 }
 
@@ -396,13 +375,13 @@ Base::String Modem::waitForAnswer(const Base::String& expected, unsigned int ms,
 }
 
 void Modem::sendUserData(const Base::String& userData, unsigned int greetingWait, unsigned int confirmationWait) {
-    waitForAnswer(msNetworkGreeting, std::max(greetingWait, 1000u), nullptr);
+    waitForAnswer(mSettings.msNetworkGreeting, std::max(greetingWait, kGreetingLeastWaitMs), nullptr);
     Base::String line = userData + "\r";
     logSent(line);
     clearInput();
     sendText(line);
     bool confirmed = false;
-    Base::String answer = waitForAnswer(msNetworkConfirmation, std::max(confirmationWait, 2000u), &confirmed);
+    Base::String answer = waitForAnswer(mSettings.msNetworkConfirmation, std::max(confirmationWait, kConfirmationLeastWaitMs), &confirmed);
     if (!answer.isEmpty()) logReceived(answer);
     if (!confirmed) fail(ErrModemNoNetworkConfirmation, __LINE__, "the network did not confirm the user data");
 }
@@ -410,34 +389,34 @@ void Modem::sendUserData(const Base::String& userData, unsigned int greetingWait
 // --- connection -------------------------------------------------------------------------
 
 void Modem::open() {
-    mbHungUp = false;
-    if (!isOpen() && !mbIncoming) {
+    mSettings.mbHungUp = false;
+    if (!isOpen() && !mSettings.mbIncoming) {
         IO::SerialDevice* serial = getUnderlyingSerialDevice();
         if (!mpLine->isOpen()) {
             mpLine->open();
             if (serial) serial->resetLines();
         }
         if (serial && supportsDTR()) serial->toggleDTR(true);
-        if (mpLine->getState() != muConfigurationID) {
+        if (mpLine->getState() != mSettings.muConfigurationID) {
             initialize();
             sendCommands(getPreconnectCommands());
-            mpLine->setState(muConfigurationID);
+            mpLine->setState(mSettings.muConfigurationID);
         }
-        sendCommand(getConnectCommand(), muConnectTimeout, true, static_cast<unsigned int>(miAttempts), true, nullptr,
+        sendCommand(getConnectCommand(), mSettings.muConnectTimeout, true, static_cast<unsigned int>(mSettings.miAttempts), true, nullptr,
                     false);
         OS::StopWatch watch;
         while (!isOpen() && watch.getElapsed() < kOpenCheckMs) Thread::Thread::sleep(kOpenCheckStepMs);
         if (!isOpen()) fail(ErrModemNotOpenAfterDial, __LINE__, "no connection after the dial");
     }
-    if (mbMultiStepConnect && !msUserData.isEmpty()) {
+    if (mSettings.mbMultiStepConnect && !mSettings.msUserData.isEmpty()) {
         try {
-            sendUserData(msUserData, muWaitOnConnect, muNetworkConfirmationTimeout);
+            sendUserData(mSettings.msUserData, mSettings.muWaitOnConnect, mSettings.muNetworkConfirmationTimeout);
         } catch (const Base::Exception&) {
             close();
             throw;
         }
-    } else if (muWaitOnConnect > 0) {
-        Thread::Thread::sleep(muWaitOnConnect);
+    } else if (mSettings.muWaitOnConnect > 0) {
+        Thread::Thread::sleep(mSettings.muWaitOnConnect);
     }
 }
 
@@ -457,55 +436,55 @@ void Modem::accept() {
         if (serial) serial->resetLines();
     }
     if (serial && supportsDTR()) serial->toggleDTR(true);
-    mbIncoming = true;
-    sendCommand("A", muConnectTimeout, true, 4, false, nullptr, false);
-    waitForDCD(3000, true);
+    mSettings.mbIncoming = true;
+    sendCommand("A", mSettings.muConnectTimeout, true, kCommandAttempts, false, nullptr, false);
+    waitForDCD(kAnswerDcdWaitMs, true);
 }
 
 bool Modem::checkForRing(unsigned int ms) {
     IO::SerialDevice* serial = getUnderlyingSerialDevice();
     if (serial && supportsDTR()) serial->toggleDTR(true);
-    if (mpLine->getState() != muConfigurationID) {
+    if (mpLine->getState() != mSettings.muConfigurationID) {
         sendCommands(getPreconnectCommands());
-        mpLine->setState(muConfigurationID);
+        mpLine->setState(mSettings.muConfigurationID);
     }
     bool found = false;
     waitForAnswer("RING", ms, &found);
-    mbRingDetected = found;
+    mSettings.mbRingDetected = found;
     return found;
 }
 
 void Modem::hangup() {
     clearInput();
     if (!isOpen()) {
-        mbHungUp = true;
+        mSettings.mbHungUp = true;
         return;
     }
     sleepUntilWriteClock(getDelayToDisconnect());
-    if (mpLogger) mpLogger->logEvent(LogModemHangup, ModemLogLevel);
+    if (mSettings.mpLogger) mSettings.mpLogger->logEvent(LogModemHangup, ModemLogLevel);
     IO::SerialDevice* serial = getUnderlyingSerialDevice();
     if (serial && supportsDTR()) {
         serial->toggleDTR(false);
-        waitForDCD(10000, false);
-        mbHungUp = true;
-        mbConnected = false;
+        waitForDCD(kHangupDcdWaitMs, false);
+        mSettings.mbHungUp = true;
+        mSettings.mbConnected = false;
         receiveCommandResponse(0, false, nullptr, false);
-        mbCommandMode = true;
+        mSettings.mbCommandMode = true;
     } else {
-        sendCommand("H", 0, false, 4, false, nullptr, false);
-        mbConnected = false;
-        mbCommandMode = true;
+        sendCommand("H", 0, false, kCommandAttempts, false, nullptr, false);
+        mSettings.mbConnected = false;
+        mSettings.mbCommandMode = true;
     }
-    mbHungUp = true;
+    mSettings.mbHungUp = true;
 }
 
 void Modem::close() {
-    if (!mbHungUp) hangup();
+    if (!mSettings.mbHungUp) hangup();
 }
 
 bool Modem::isOpen() {
-    if (mpLine->getState() != muConfigurationID) {
-        mbHungUp = true;
+    if (mpLine->getState() != mSettings.muConfigurationID) {
+        mSettings.mbHungUp = true;
         return false;
     }
     IO::SerialDevice* serial = getUnderlyingSerialDevice();
@@ -523,12 +502,12 @@ bool Modem::isOpen() {
             throw;
         }
         if (opened) mpLine->close();
-        if (!dcd && !mbCommandMode) mbCommandMode = true;
-        mbHungUp = !dcd;
+        if (!dcd && !mSettings.mbCommandMode) mSettings.mbCommandMode = true;
+        mSettings.mbHungUp = !dcd;
         return dcd;
     }
-    mbHungUp = !mbConnected;
-    return mbConnected;
+    mSettings.mbHungUp = !mSettings.mbConnected;
+    return mSettings.mbConnected;
 }
 
 void Modem::waitForDCD(unsigned int ms, bool level) {
@@ -561,14 +540,14 @@ bool Modem::waitForData(unsigned int ms) {
 long Modem::write(const char* buffer, long length) {
     if (!isOpen()) return 0;
     long n = mpLine->write(buffer, length);
-    mWriteClock.start();
+    mSettings.mWriteClock.start();
     return n;
 }
 
 void Modem::flush() {
     if (!isOpen()) return;
     mpLine->flush();
-    mWriteClock.start();
+    mSettings.mWriteClock.start();
 }
 
 long Modem::size() { return isOpen() ? mpLine->size() : 0; }

@@ -13,6 +13,7 @@
 // and DCD support: hang-up is then "+++" and "ATH", and the carrier is
 // tracked from the result lines.
 
+#include <varonet/base/Export.h>
 #include <varonet/base/Logger.h>
 #include <varonet/base/SerialDevice.h>
 #include <varonet/base/StopWatch.h>
@@ -22,8 +23,52 @@
 
 namespace Net {
 
-class Modem : public IO::WrapperDevice {
+class VARONET_API Modem : public IO::WrapperDevice {
 public:
+    /// Reply time of a dial or answer command unless set.
+    static constexpr unsigned int kDefaultConnectTimeoutMs = 30000;
+    /// Least time between the last user data and a hang-up unless set.
+    static constexpr unsigned int kDefaultDelayToDisconnectMs = 1100;
+    /// A multi-step modem's wait for the network greeting after connecting.
+    static constexpr unsigned int kMultiStepWaitOnConnectMs = 2000;
+    /// A multi-step modem's wait for the network's confirmation of the user data.
+    static constexpr unsigned int kNetworkConfirmationTimeoutMs = 10000;
+
+    /// Everything a copy of a modem carries (all but the line): its settings
+    /// and where its dialogue stands. Copied whole, so no field can be missed.
+    struct Settings {
+        unsigned int muInterfaceType = 0;
+        bool mbCommandMode = true;
+        bool mbConnected = false;
+        bool mbHungUp = true;
+        OS::StopWatch mWriteClock;  // restarted by every write of user data
+        Base::String msNumber = "";
+        Base::String msOutsideLineAccess = "";
+        unsigned int muWaitForLine = 0;
+        unsigned int muWaitOnLine = 0;
+        Base::String msNetworkPrefix = "";
+        unsigned int muWaitForNetwork = 0;
+        Base::String msUserData = "";
+        unsigned int muConnectTimeout = kDefaultConnectTimeoutMs;
+        unsigned int muWaitOnConnect = 0;
+        int miAttempts = 1;
+        int miRedialWaitingTime = 0;
+        bool mbMultiStepConnect = false;
+        unsigned int muNetworkConfirmationTimeout = 0;
+        Base::String msNetworkGreeting = "DATEX-P";
+        Base::String msNetworkConfirmation = "COM";
+        Base::String msInitString = "";
+        bool mbIncoming = false;
+        bool mbPreconfigured = false;
+        Log::Logger* mpLogger = nullptr;
+        bool mbRingDetected = false;
+        unsigned int muConfigurationID = 0;
+        bool mbBlacklisted = false;
+        unsigned int muDelayToDisconnect = kDefaultDelayToDisconnectMs;
+        int miModemLines = -1;  // whether the serial port has modem-control lines; -1 until known
+        bool operator==(const Settings&) const = default;
+    };
+
     /// Wraps line (must not be null) and registers a configuration ID with it.
     /// logger may be null (no logging). With ownsLine true, deleting the modem
     /// deletes the line and the device under it; a modem that shares a line
@@ -31,11 +76,12 @@ public:
     /// user data with a packet network after connecting (wait on connect
     /// 2000 ms, network confirmation time-out 10000 ms).
     Modem(StatefulDevice* line, Log::Logger* logger, bool multiStepConnect, bool ownsLine = true);
-    /// A copy shares the line (without owning it) and copies every setting,
+    /// A copy shares the line (without owning it) and copies the settings,
     /// the configuration ID included.
     Modem(const Modem& other);
-    /// Copies every setting; the line stays the one this modem wraps.
+    /// Copies the settings; the line stays the one this modem wraps.
     Modem& operator=(const Modem& other);
+    const Settings& getSettings() const { return mSettings; }
     /// Hangs up an open connection; never throws (a failure goes to the logger).
     ~Modem() override;
 
@@ -44,57 +90,57 @@ public:
     void setNumber(const Base::String& number);
     /// Text sent to a packet network after connecting; part of the name (manager hears of it).
     void setUserData(const Base::String& userData);
-    void setOutsideLineAccess(const Base::String& digits) { msOutsideLineAccess = digits; }
-    void setNetworkPrefix(const Base::String& prefix) { msNetworkPrefix = prefix; }
+    void setOutsideLineAccess(const Base::String& digits) { mSettings.msOutsideLineAccess = digits; }
+    void setNetworkPrefix(const Base::String& prefix) { mSettings.msNetworkPrefix = prefix; }
     /// Seconds the modem waits for the outside line's dial tone.
-    void setWaitForLine(unsigned int seconds) { muWaitForLine = seconds; }
+    void setWaitForLine(unsigned int seconds) { mSettings.muWaitForLine = seconds; }
     /// Dial pauses after the outside line access.
-    void setWaitOnLine(unsigned int pauses) { muWaitOnLine = pauses; }
+    void setWaitOnLine(unsigned int pauses) { mSettings.muWaitOnLine = pauses; }
     /// Dial pauses after the network prefix.
-    void setWaitForNetwork(unsigned int pauses) { muWaitForNetwork = pauses; }
+    void setWaitForNetwork(unsigned int pauses) { mSettings.muWaitForNetwork = pauses; }
     /// Reply time of a dial or answer command in ms; 0 means 3000.
-    void setConnectTimeout(unsigned int ms) { muConnectTimeout = ms; }
+    void setConnectTimeout(unsigned int ms) { mSettings.muConnectTimeout = ms; }
     /// Pause after a connection came up; in a multi-step connection the wait for the greeting.
-    void setWaitOnConnect(unsigned int ms) { muWaitOnConnect = ms; }
+    void setWaitOnConnect(unsigned int ms) { mSettings.muWaitOnConnect = ms; }
     /// The user's own set-up commands, separated by spaces (a leading "AT" is optional).
-    void setInitString(const Base::String& init) { msInitString = init; }
-    const Base::String& getInitString() const { return msInitString; }
+    void setInitString(const Base::String& init) { mSettings.msInitString = init; }
+    const Base::String& getInitString() const { return mSettings.msInitString; }
     /// A preconfigured modem is neither identified nor sent the standard set-up.
-    void setPreconfigured(bool preconfigured) { mbPreconfigured = preconfigured; }
+    void setPreconfigured(bool preconfigured) { mSettings.mbPreconfigured = preconfigured; }
     /// Dial attempts in all; values below 1 are ignored.
     void setAttempts(int attempts);
     /// Seconds between two dial attempts.
-    void setRedialWaitingTime(int seconds) { miRedialWaitingTime = seconds; }
+    void setRedialWaitingTime(int seconds) { mSettings.miRedialWaitingTime = seconds; }
     /// Does not change the wait on connect or the confirmation time-out.
-    void setMultiStepConnect(bool multiStep) { mbMultiStepConnect = multiStep; }
+    void setMultiStepConnect(bool multiStep) { mSettings.mbMultiStepConnect = multiStep; }
     /// true: the line counts as set up for this modem; false: the next open or ring check sets it up.
     void setPreinitialized(bool preinitialized);
-    void setConfigurationID(unsigned int id) { muConfigurationID = id; }
-    unsigned int getConfigurationID() const { return muConfigurationID; }
+    void setConfigurationID(unsigned int id) { mSettings.muConfigurationID = id; }
+    unsigned int getConfigurationID() const { return mSettings.muConfigurationID; }
     /// True when the line is in another configuration than this modem's.
     bool isIncomingConfigurationRequired();
 
-    const Base::String& getNumber() const { return msNumber; }
-    const Base::String& getUserData() const { return msUserData; }
-    const Base::String& getOutsideLineAccess() const { return msOutsideLineAccess; }
-    const Base::String& getNetworkPrefix() const { return msNetworkPrefix; }
-    unsigned int getWaitForLine() const { return muWaitForLine; }
-    unsigned int getWaitOnLine() const { return muWaitOnLine; }
-    unsigned int getWaitForNetwork() const { return muWaitForNetwork; }
-    unsigned int getConnectTimeout() const { return muConnectTimeout; }
-    unsigned int getWaitOnConnect() const { return muWaitOnConnect; }
-    int getAttempts() const { return miAttempts; }
-    int getRedialWaitingTime() const { return miRedialWaitingTime; }
-    bool isMultiStepConnect() const { return mbMultiStepConnect; }
-    bool isPreconfigured() const { return mbPreconfigured; }
-    bool isBlacklisted() const { return mbBlacklisted; }
-    bool isRingDetected() const { return mbRingDetected; }
-    void setRingDetected(bool detected) { mbRingDetected = detected; }
-    bool isCommandMode() const { return mbCommandMode; }
-    bool isConnected() const { return mbConnected; }
-    bool isHungUp() const { return mbHungUp; }
-    unsigned int getInterfaceType() const { return muInterfaceType; }
-    Log::Logger* getLogger() const { return mpLogger; }
+    const Base::String& getNumber() const { return mSettings.msNumber; }
+    const Base::String& getUserData() const { return mSettings.msUserData; }
+    const Base::String& getOutsideLineAccess() const { return mSettings.msOutsideLineAccess; }
+    const Base::String& getNetworkPrefix() const { return mSettings.msNetworkPrefix; }
+    unsigned int getWaitForLine() const { return mSettings.muWaitForLine; }
+    unsigned int getWaitOnLine() const { return mSettings.muWaitOnLine; }
+    unsigned int getWaitForNetwork() const { return mSettings.muWaitForNetwork; }
+    unsigned int getConnectTimeout() const { return mSettings.muConnectTimeout; }
+    unsigned int getWaitOnConnect() const { return mSettings.muWaitOnConnect; }
+    int getAttempts() const { return mSettings.miAttempts; }
+    int getRedialWaitingTime() const { return mSettings.miRedialWaitingTime; }
+    bool isMultiStepConnect() const { return mSettings.mbMultiStepConnect; }
+    bool isPreconfigured() const { return mSettings.mbPreconfigured; }
+    bool isBlacklisted() const { return mSettings.mbBlacklisted; }
+    bool isRingDetected() const { return mSettings.mbRingDetected; }
+    void setRingDetected(bool detected) { mSettings.mbRingDetected = detected; }
+    bool isCommandMode() const { return mSettings.mbCommandMode; }
+    bool isConnected() const { return mSettings.mbConnected; }
+    bool isHungUp() const { return mSettings.mbHungUp; }
+    unsigned int getInterfaceType() const { return mSettings.muInterfaceType; }
+    Log::Logger* getLogger() const { return mSettings.mpLogger; }
 
     // --- line capabilities ---------------------------------------------------
     /// True when the line is a serial port with modem-control lines.
@@ -103,8 +149,8 @@ public:
     /// The serial port's flow control (IO::SerialDevice::EFlowControl), 0 without a port.
     virtual unsigned int getFlowControl();
     /// Least time in ms between the last write of user data and a hang-up (1100 by default).
-    virtual unsigned int getDelayToDisconnect() { return muDelayToDisconnect; }
-    virtual void setDelayToDisconnect(unsigned int ms) { muDelayToDisconnect = ms; }
+    virtual unsigned int getDelayToDisconnect() { return mSettings.muDelayToDisconnect; }
+    virtual void setDelayToDisconnect(unsigned int ms) { mSettings.muDelayToDisconnect = ms; }
 
     // --- connection ----------------------------------------------------------
     /// Dials (with redial) unless a connection stands or a call was accepted;
@@ -164,7 +210,7 @@ protected:
     /// The serial port under the line, or null when it is something else.
     IO::SerialDevice* getUnderlyingSerialDevice() const;
     /// The table row to use (the interface type, 0 when out of range).
-    unsigned int getTableRow() const { return muInterfaceType < 3 ? muInterfaceType : 0; }
+    unsigned int getTableRow() const { return mSettings.muInterfaceType < 3 ? mSettings.muInterfaceType : 0; }
 
     /// "&FE0S0=0", flow control, DTR and DCD settings as one piece; empty when preconfigured.
     Base::String getStandardInitialization();
@@ -196,6 +242,9 @@ protected:
     void logFailure(unsigned int code);
 
 private:
+    /// Attempts of a plain command (set-up, identification, answer, hang-up).
+    static constexpr unsigned int kCommandAttempts = 4;
+
     void checkModemTypeInternal(EModemtypes& modemType, unsigned int& interfaceType);
     void clearInput();
     void sendText(const Base::String& text);
@@ -203,35 +252,7 @@ private:
     void sleepUntilWriteClock(unsigned int ms);
 
     StatefulDevice* mpLine;
-    unsigned int muInterfaceType = 0;
-    bool mbCommandMode = true;
-    bool mbConnected = false;
-    bool mbHungUp = true;
-    OS::StopWatch mWriteClock;
-    Base::String msNumber = "";
-    Base::String msOutsideLineAccess = "";
-    unsigned int muWaitForLine = 0;
-    unsigned int muWaitOnLine = 0;
-    Base::String msNetworkPrefix = "";
-    unsigned int muWaitForNetwork = 0;
-    Base::String msUserData = "";
-    unsigned int muConnectTimeout = 30000;
-    unsigned int muWaitOnConnect = 0;
-    int miAttempts = 1;
-    int miRedialWaitingTime = 0;
-    bool mbMultiStepConnect;
-    unsigned int muNetworkConfirmationTimeout = 0;
-    Base::String msNetworkGreeting = "DATEX-P";
-    Base::String msNetworkConfirmation = "COM";
-    Base::String msInitString = "";
-    bool mbIncoming = false;
-    bool mbPreconfigured = false;
-    Log::Logger* mpLogger;
-    bool mbRingDetected = false;
-    unsigned int muConfigurationID = 0;
-    bool mbBlacklisted = false;
-    unsigned int muDelayToDisconnect = 1100;
-    int miModemLines = -1;  // whether the serial port has modem-control lines; -1 until known
+    Settings mSettings;
 };
 
 }  // namespace Net

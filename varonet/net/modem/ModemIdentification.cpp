@@ -18,6 +18,13 @@
 
 namespace Net {
 
+namespace {
+// The wake-up "AT" is given this long for a reply (which is then dropped).
+constexpr unsigned int kWakeUpReplyMs = 1000;
+// "I0" and "I3" are given this long for their first reply line.
+constexpr unsigned int kIdentifyReplyMs = 3000;
+}  // namespace
+
 const char* const Modem::mpIsdnAt0Strings[3] = {"", "TA+", "AL5068S"};
 const char* const Modem::mpIsdnAt3Strings[3] = {"", "V", "V 1.33"};
 const char* const Modem::mpIsdnInitStrings[3] = {"", "%B0 **idle=255", "%B0 **idle=255"};
@@ -48,10 +55,10 @@ EModemtypes Modem::checkModemType() {
         checkModemTypeInternal(modemType, interfaceType);
         line->setModemType(modemType);
         line->setInterfaceType(interfaceType);
-        muInterfaceType = interfaceType;
+        mSettings.muInterfaceType = interfaceType;
         return modemType;
     }
-    muInterfaceType = line->getInterfaceType();
+    mSettings.muInterfaceType = line->getInterfaceType();
     return stored;
 }
 
@@ -70,13 +77,13 @@ void Modem::checkModemTypeInternal(EModemtypes& modemType, unsigned int& interfa
         logSent("AT\r");
         sendText("AT\r");
         try {
-            receiveModemResponse(1000);
+            receiveModemResponse(kWakeUpReplyMs);
         } catch (const Base::Exception&) {
         }
         try {
             sendCommand("E0", 0, true, 1, false, nullptr, false);
-            sendCommand("I0", 3000, true, 4, false, &reply0, true);
-            sendCommand("I3", 3000, true, 4, false, &reply3, true);
+            sendCommand("I0", kIdentifyReplyMs, true, kCommandAttempts, false, &reply0, true);
+            sendCommand("I3", kIdentifyReplyMs, true, kCommandAttempts, false, &reply3, true);
             bool matched = false;
             for (unsigned int row = 1; row <= 2 && !matched; ++row) {
                 if (reply0.contains(mpIsdnAt0Strings[row]) && reply3.contains(mpIsdnAt3Strings[row])) {

@@ -110,8 +110,8 @@ IO::DeviceServer* ModemServer::manageServer(IO::DeviceServer* server) {
 IO::Device* ModemServer::manageDevice(IO::Device*) { return nullptr; }
 
 void ModemServer::releaseDevice(IO::Device* device) {
+    std::unique_ptr<IO::Device> call(device);  // the server's to end, whoever else hears of it
     if (IO::DeviceManager* manager = mpTemplate->getDeviceManager()) manager->releaseDevice(device);
-    else delete device;
 }
 
 void ModemServer::releaseServer(IO::DeviceServer*) {

@@ -24,16 +24,19 @@
 //     delete the call modem:  DTR drop / "ATH", line unlocked
 
 #include <atomic>
+#include <memory>
 
 #include <varonet/base/DeviceManager.h>
 #include <varonet/base/DeviceServer.h>
+#include <varonet/base/Export.h>
 #include <varonet/net/modem/Modem.h>
 
 namespace Net {
 
-class ModemServer : public IO::WrapperDeviceServer, public IO::DeviceManager {
+class VARONET_API ModemServer : public IO::WrapperDeviceServer, public IO::DeviceManager {
 public:
-    /// Wraps the template modem; with owns true, deleting the server deletes it (and its line).
+    /// Wraps the template modem. With owns true the server takes ownership of
+    /// it and deletes it (and so its line) with itself.
     ModemServer(Modem* templateModem, bool owns);
     ~ModemServer() override;
 
@@ -66,8 +69,9 @@ public:
     IO::DeviceServer* manageServer(IO::DeviceServer* server) override;
     /// Call modems are not managed from outside: null.
     IO::Device* manageDevice(IO::Device* device) override;
-    /// Passed to the template modem's manager when it has one (which disposes
-    /// of it); otherwise the device is deleted.
+    /// Ends a call modem: the template modem's manager, when it has one, hears
+    /// of it first (it must only forget the device: the device was never its
+    /// own), then the device is deleted, which hangs up and frees the line.
     void releaseDevice(IO::Device* device) override;
     /// The release of the call: unlocks the line and clears the active call.
     void releaseServer(IO::DeviceServer* server) override;
@@ -81,8 +85,15 @@ public:
     bool isDeviceLocked(IO::Device* device) override;
 
 protected:
-    /// A new call modem over the template's line, sharing its configuration.
+    /// A new call modem over the template's line, sharing its configuration;
+    /// the caller owns it.
     virtual Modem* createChild() = 0;
+    /// The body of createChild for a template modem of class ModemClass: a
+    /// call modem of that class over the line, with the template's logger and
+    /// configuration ID, managed by this server. The caller owns it.
+    /// (Defined beside the call modem, in CallModem.h.)
+    template <class ModemClass>
+    Modem* createCallModem(const ModemClass& templateModem);
     /// Gives the template modem the answering settings when the line is in
     /// another configuration, then waits up to ms for "RING".
     virtual bool checkForRing(unsigned int ms) = 0;

@@ -9,13 +9,14 @@
 
 #include <atomic>
 
+#include <varonet/base/Export.h>
 #include <varonet/base/Mutex.h>
 #include <varonet/base/WrapperDevice.h>
 #include <varonet/net/modem/ModemTypes.h>
 
 namespace Net {
 
-class StatefulDevice : public IO::WrapperDevice {
+class VARONET_API StatefulDevice : public IO::WrapperDevice {
 public:
     /// Wraps device (may be null); with owns true, deleting the line deletes it.
     explicit StatefulDevice(IO::Device* device, bool owns = true);

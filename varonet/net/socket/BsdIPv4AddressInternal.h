@@ -18,8 +18,9 @@ public:
     }
     explicit BsdIPv4AddressInternal(const sockaddr_in& address) : mAddress(address) {}
 
-    sockaddr* getSockAddr() override { return reinterpret_cast<sockaddr*>(&mAddress); }
+    const sockaddr* getSockAddr() const override { return reinterpret_cast<const sockaddr*>(&mAddress); }
     int getSockAddrLength() const override { return static_cast<int>(sizeof mAddress); }
+    /// A new heap copy; ownership passes to the caller.
     BsdSocketAddressInternal* clone() const override { return new BsdIPv4AddressInternal(mAddress); }
     sockaddr_in& getAddress() { return mAddress; }
     const sockaddr_in& getAddress() const { return mAddress; }

@@ -2,14 +2,20 @@
 // is made in this file or in DomainServer.cpp / DomainDevice.cpp.
 #include <varonet/net/socket/BsdSocket.h>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/ioctl.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <climits>
+#include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 #include <varonet/base/Exception.h>
 #include <varonet/base/IOException.h>
@@ -20,6 +26,22 @@ namespace Net {
 
 namespace {
 constexpr unsigned int WaitForever = 0xFFFFFFFFu;
+
+// "127.0.0.1:7000" or a pipe's path: how failures name the other end.
+Base::String describe(const sockaddr* address, socklen_t length) {
+    if (address->sa_family == AF_INET && length >= static_cast<socklen_t>(sizeof(sockaddr_in))) {
+        const auto* in = reinterpret_cast<const sockaddr_in*>(address);
+        char text[INET_ADDRSTRLEN] = "";
+        ::inet_ntop(AF_INET, &in->sin_addr, text, sizeof text);
+        return Base::String(text) + ":" + Base::String::fromUnsigned(ntohs(in->sin_port));
+    }
+    if (address->sa_family == AF_UNIX && length > static_cast<socklen_t>(offsetof(sockaddr_un, sun_path))) {
+        const auto* un = reinterpret_cast<const sockaddr_un*>(address);
+        std::size_t room = static_cast<std::size_t>(length) - offsetof(sockaddr_un, sun_path);
+        return Base::String(un->sun_path, ::strnlen(un->sun_path, room));
+    }
+    return Base::String("");
+}
 
 // Clears a busy flag however the guarded call ends.
 class BusyFlag {
@@ -38,11 +60,7 @@ BsdSocketState::BsdSocketState(const BsdSocketType& type, int handle, unsigned i
     : mbConnected(handle >= 0), miHandle(handle), miFamily(type.getFamily()), miType(type.getType()),
       miProtocol(type.getProtocol()), muConnectTimeout(connectTimeout) {
     miWakeFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    if (miWakeFd < 0) {
-        int error = errno;
-        if (handle >= 0) ::close(handle);
-        IO::checkSystemError(error, "eventfd");
-    }
+    if (miWakeFd < 0) IO::throwLastSystemError("eventfd");
 }
 
 BsdSocketState::~BsdSocketState() {
@@ -52,32 +70,23 @@ BsdSocketState::~BsdSocketState() {
 }
 
 BsdSocket::BsdSocket(const BsdSocketType& type, unsigned int connectTimeout)
-    : BsdSocket(new BsdSocketState(type, -1, connectTimeout)) {}
+    : mpState(new BsdSocketState(type, -1, connectTimeout)) {}
+
+namespace {
+// A record over a descriptor handed in: whatever fails on the way (the record's
+// memory, its wake descriptor), the descriptor is closed, never left open.
+Base::SharedHandle<BsdSocketState> adopt(const BsdSocketType& type, int handle, unsigned int connectTimeout) {
+    try {
+        return Base::SharedHandle<BsdSocketState>(new BsdSocketState(type, handle, connectTimeout));
+    } catch (...) {
+        if (handle >= 0) ::close(handle);
+        throw;
+    }
+}
+}  // namespace
 
 BsdSocket::BsdSocket(const BsdSocketType& type, int handle, unsigned int connectTimeout)
-    : BsdSocket(new BsdSocketState(type, handle, connectTimeout)) {}
-
-BsdSocket::BsdSocket(BsdSocketState* state) : mpState(state) { ++mpState->miRefCount; }
-
-BsdSocket::BsdSocket(const BsdSocket& other) : mpState(other.mpState) { ++mpState->miRefCount; }
-
-BsdSocket& BsdSocket::operator=(const BsdSocket& other) {
-    if (other.mpState != mpState) {
-        release();
-        mpState = other.mpState;
-        ++mpState->miRefCount;
-    }
-    return *this;
-}
-
-BsdSocket::~BsdSocket() { release(); }
-
-void BsdSocket::release() {
-    if (mpState->miRefCount > 0 && --mpState->miRefCount == 0) {
-        delete mpState;  // closes the socket
-        mpState = nullptr;
-    }
-}
+    : mpState(adopt(type, handle, connectTimeout)) {}
 
 int BsdSocket::getHandle() const { return mpState->miHandle; }
 bool BsdSocket::isBlocking() const { return mpState->mbBlocking; }
@@ -88,11 +97,13 @@ BsdSocketType BsdSocket::getType() const {
     return BsdSocketType(mpState->miFamily, mpState->miType, mpState->miProtocol);
 }
 
-void BsdSocket::fail(bool closeOnError) { failWith(errno, closeOnError); }
+void BsdSocket::fail(bool closeOnError, const char* operation) { failWith(errno, closeOnError, operation); }
 
-void BsdSocket::failWith(int error, bool closeOnError) {
+void BsdSocket::failWith(int error, bool closeOnError, const char* operation) {
     if (closeOnError && error != EAGAIN && error != EWOULDBLOCK) closeHandle();
-    IO::checkSystemError(error, "");
+    Base::String text;
+    if (operation) text = mpState->msPeer.isEmpty() ? Base::String(operation) : operation + (" " + mpState->msPeer);
+    IO::checkSystemError(error, text);
 }
 
 void BsdSocket::closeHandle() {
@@ -108,7 +119,7 @@ void BsdSocket::close() {
 void BsdSocket::ensureSocket() {
     if (mpState->miHandle >= 0) return;
     int handle = ::socket(mpState->miFamily, mpState->miType | SOCK_CLOEXEC, mpState->miProtocol);
-    if (handle < 0) fail(true);
+    if (handle < 0) fail(true, "socket for");
     mpState->miHandle = handle;
     mpState->mbBlocking = true;
     mpState->mbConnected = false;
@@ -116,17 +127,24 @@ void BsdSocket::ensureSocket() {
 
 long BsdSocket::getAvailable() {
     int count = 0;
-    if (::ioctl(mpState->miHandle, FIONREAD, &count) < 0) fail(true);
+    if (::ioctl(mpState->miHandle, FIONREAD, &count) < 0) fail(true, "queue of");
     return count;
 }
 
 void BsdSocket::setBlockingMode(bool blocking) {
     int nonBlocking = blocking ? 0 : 1;
-    if (::ioctl(mpState->miHandle, FIONBIO, &nonBlocking) < 0) fail(true);
+    if (::ioctl(mpState->miHandle, FIONBIO, &nonBlocking) < 0) fail(true, "blocking mode of");
     mpState->mbBlocking = blocking;
 }
 
 void BsdSocket::setBlocking(bool blocking) { setBlockingMode(blocking); }
+
+bool BsdSocket::setNoDelay(bool on) {
+    int handle = mpState->miHandle;
+    if (handle < 0 || mpState->miFamily != AF_INET || mpState->miType != SOCK_STREAM) return false;
+    int flag = on ? 1 : 0;
+    return ::setsockopt(handle, IPPROTO_TCP, TCP_NODELAY, &flag, sizeof flag) == 0;
+}
 
 void BsdSocket::wakeUp() {
     std::uint64_t one = 1;
@@ -136,6 +154,9 @@ void BsdSocket::wakeUp() {
 
 int BsdSocket::pollWithWake(short events, unsigned int ms, short* revents) {
     pollfd fds[2] = {{mpState->miHandle, events, 0}, {mpState->miWakeFd, POLLIN, 0}};
+    // A look (ms 0) is no wait: it leaves a pending wake-up for the wait that follows it,
+    // as in "look for a caller, then accept" or "look for data, then read".
+    const nfds_t count = ms == 0 ? 1 : 2;
     OS::StopWatch watch;
     for (;;) {
         int timeout = -1;
@@ -143,7 +164,7 @@ int BsdSocket::pollWithWake(short events, unsigned int ms, short* revents) {
             unsigned int left = watch.getRemaining(ms);
             timeout = left > static_cast<unsigned int>(INT_MAX) ? INT_MAX : static_cast<int>(left);
         }
-        int r = ::poll(fds, 2, timeout);
+        int r = ::poll(fds, count, timeout);
         if (r < 0 && errno == EINTR) continue;
         if (r < 0) return -2;
         if (fds[1].revents & POLLIN) {
@@ -160,35 +181,38 @@ bool BsdSocket::waitFor(unsigned int ms, EWaitKind kind, int* errorOut) {
     int ignored = 0;
     int& error = errorOut ? *errorOut : ignored;
     error = 0;
-    if (mpState->miHandle < 0) throw IO::Exception(ErrNoSocket, ".", __LINE__);
-    bool timedOut;
+    if (mpState->miHandle < 0) throw IO::Exception(ErrNoSocket, ".", __LINE__, "wait on a socket that is not open");
+    short revents = 0;
+    int r;
     {
         BusyFlag waiting(mpState->mbWaiting);
-        // poll leaves the blocking mode alone, so nothing has to be restored afterwards.
-        // A listening socket has no byte count (FIONREAD fails on it): an accept always waits.
-        long queued = kind == Accept ? 0 : getAvailable();
-        if (queued == 0) {
-            short revents = 0;
-            int r = pollWithWake(kind == Connect ? POLLOUT : POLLIN, ms, &revents);
-            if (r == -2) failWith(errno, false);
-            timedOut = r != 1;
-            if (!timedOut && (kind == Connect || (revents & POLLERR))) {
-                int soError = 0;
-                socklen_t length = sizeof soError;
-                if (::getsockopt(mpState->miHandle, SOL_SOCKET, SO_ERROR, &soError, &length) < 0) soError = errno;
-                error = soError;
-            }
-        } else {
-            timedOut = false;
-        }
+        // poll leaves the blocking mode alone, so nothing has to be restored afterwards. It also
+        // answers at once when bytes are queued: no byte count is asked before it.
+        short events = kind == Connect ? POLLOUT : kind == Accept ? POLLIN : POLLIN | POLLRDHUP;
+        r = pollWithWake(events, ms, &revents);
     }
-    if (timedOut) return false;
-    if (kind == Read && getAvailable() == 0)
-        throw IO::Exception(ErrReadEventNoData, ".", __LINE__, "read event without data: the peer has closed");
+    if (r == -2) failWith(errno, false, "wait on");
+    if (r != 1) return false;  // time-out or wake-up
+    const bool failed = revents & POLLERR;
+    if (kind == Read) {
+        // Bytes and no sign of an end: the common case needs nothing more.
+        if (!(revents & (POLLRDHUP | POLLHUP | POLLERR))) return true;
+        // The peer has closed or failed: what it sent before still counts.
+        if (getAvailable() > 0) return true;
+        throw IO::Exception(ErrReadEventNoData, ".", __LINE__,
+                            "read event without data: the peer " + mpState->msPeer + " has closed");
+    }
+    if (kind == Connect || failed) {
+        int soError = 0;
+        socklen_t length = sizeof soError;
+        if (::getsockopt(mpState->miHandle, SOL_SOCKET, SO_ERROR, &soError, &length) < 0) soError = errno;
+        error = soError;
+    }
     return error == 0;
 }
 
 void BsdSocket::connect(const sockaddr* address, socklen_t length) {
+    mpState->msPeer = describe(address, length);
     ensureSocket();
     bool wasBlocking = mpState->mbBlocking;
     bool timed = mpState->muConnectTimeout != 0;
@@ -205,12 +229,15 @@ void BsdSocket::connect(const sockaddr* address, socklen_t length) {
         }
     }
     if (timed && wasBlocking) setBlockingMode(true);
-    if (code != 0) IO::checkSystemError(code, "");
-    if (timedOut) throw Base::TimeoutException(".", __LINE__, "connect time-out");
+    if (code != 0) IO::checkSystemError(code, "connect to " + mpState->msPeer);
+    if (timedOut)
+        throw Base::TimeoutException(".", __LINE__, "connect to " + mpState->msPeer + ": no answer within " +
+                                                         Base::String::fromUnsigned(mpState->muConnectTimeout) + " ms");
     mpState->mbConnected = true;
 }
 
 void BsdSocket::bind(const sockaddr* address, socklen_t length) {
+    mpState->msPeer = describe(address, length);
     ensureSocket();
     if (mpState->miFamily == AF_INET) {
         // Must precede bind to take effect: a restarted server binds again at once while old
@@ -218,7 +245,12 @@ void BsdSocket::bind(const sockaddr* address, socklen_t length) {
         int on = 1;
         ::setsockopt(mpState->miHandle, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
     }
-    if (::bind(mpState->miHandle, address, length) < 0) fail(true);
+    if (::bind(mpState->miHandle, address, length) < 0) fail(true, "bind to");
+    // From now on failures name the address as bound (a port 0 has become the one chosen).
+    sockaddr_storage bound{};
+    socklen_t boundLength = sizeof bound;
+    if (::getsockname(mpState->miHandle, reinterpret_cast<sockaddr*>(&bound), &boundLength) == 0)
+        mpState->msPeer = describe(reinterpret_cast<sockaddr*>(&bound), boundLength);
 }
 
 void BsdSocket::listen() {
@@ -226,26 +258,32 @@ void BsdSocket::listen() {
     [[maybe_unused]] int r = ::listen(mpState->miHandle, SOMAXCONN);
 }
 
-int BsdSocket::acceptHandle() {
-    if (mpState->miHandle < 0) IO::checkSystemError(EBADF, "");
+int BsdSocket::acceptHandle(sockaddr_storage& address, socklen_t& length) {
+    const Base::String where = "accept on " + mpState->msPeer;
+    if (mpState->miHandle < 0) IO::checkSystemError(EBADF, where);
     if (mpState->mbBlocking) {
         int r = pollWithWake(POLLIN, WaitForever, nullptr);
-        if (r == -1) IO::checkSystemError(EINTR, "");
-        if (r == -2) IO::checkSystemError(errno, "");
+        if (r == -1) IO::checkSystemError(EINTR, where);
+        if (r == -2) IO::checkSystemError(errno, where);
     }
     int handle;
     do {
-        handle = ::accept4(mpState->miHandle, nullptr, nullptr, SOCK_CLOEXEC);
+        length = sizeof address;
+        handle = ::accept4(mpState->miHandle, reinterpret_cast<sockaddr*>(&address), &length, SOCK_CLOEXEC);
     } while (handle < 0 && errno == EINTR);
-    if (handle < 0) IO::checkSystemError(errno, "");
+    if (handle < 0) IO::checkSystemError(errno, where);
     return handle;
 }
 
 BsdSocket BsdSocket::accept() {
-    int handle = acceptHandle();
+    sockaddr_storage address{};
+    socklen_t length = 0;
     // An accepted socket starts blocking on Linux whatever the listener's mode; so does its record.
-    BsdSocketState* state = new BsdSocketState(getType(), handle, 0);
-    return BsdSocket(state);
+    BsdSocket connection(getType(), acceptHandle(address, length), 0);
+    // A local caller has no name of its own: it is named by the pipe it called.
+    Base::String peer = describe(reinterpret_cast<sockaddr*>(&address), length);
+    connection.mpState->msPeer = peer.isEmpty() ? mpState->msPeer : peer;
+    return connection;
 }
 
 // Refusing a caller on Linux: the kernel has completed the handshake before the
@@ -261,7 +299,9 @@ BsdSocket BsdSocket::accept() {
 //   recv/send: ECONNRESET
 void BsdSocket::reject() {
     try {
-        int handle = acceptHandle();
+        sockaddr_storage address{};
+        socklen_t length = 0;
+        int handle = acceptHandle(address, length);
         // Linux has completed the handshake already: closing with a zero linger sends a reset,
         // which is what a refused caller sees.
         linger reset{1, 0};
@@ -291,7 +331,7 @@ long BsdSocket::receive(char* buffer, long length) {
             for (;;) {
                 if (waitFirst) {
                     int r = pollWithWake(POLLIN, WaitForever, nullptr);
-                    if (r == -1) IO::checkSystemError(EINTR, "");
+                    if (r == -1) IO::checkSystemError(EINTR, "receive from " + mpState->msPeer);
                     if (r == -2) {
                         n = -1;
                         break;
@@ -307,7 +347,7 @@ long BsdSocket::receive(char* buffer, long length) {
         }
         if (n < 0) error = errno;
     }
-    if (n < 0) failWith(error, true);
+    if (n < 0) failWith(error, true, "receive from");
     if (n == 0 && length != 0) {
         closeHandle();  // the peer has closed the connection
         return 0;
@@ -325,7 +365,7 @@ long BsdSocket::send(const char* buffer, long length) {
         } while (n < 0 && errno == EINTR);
         if (n < 0) error = errno;
     }
-    if (n < 0) failWith(error, true);
+    if (n < 0) failWith(error, true, "send to");
     return static_cast<long>(n);
 }
 

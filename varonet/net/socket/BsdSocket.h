@@ -2,16 +2,18 @@
 // Net::BsdSocket: a counted handle onto one shared socket record. Every
 // socket system call of the subsystem is made here.
 //
-// Copies share the record; the last handle to go closes the socket. The
-// count is a plain integer: copies of one socket must not be made or released
-// on two threads at once.
+// Copies share the record (Base::SharedHandle); the last handle to go closes
+// the socket. The count is a plain integer: copies of one socket must not be
+// made or released on two threads at once.
 //
 // Errors: a failed system call ends in fail(), which closes the socket first
 // (close-on-error) unless the error is a would-block, and then raises the
-// errno value through IO::checkSystemError.
+// errno value through IO::checkSystemError with a text that names the
+// operation and the other end ("connect to 127.0.0.1:7000").
 
 #include <sys/socket.h>
 
+#include <varonet/base/SharedHandle.h>
 #include <varonet/net/socket/BsdSocketState.h>
 #include <varonet/net/socket/BsdSocketType.h>
 
@@ -25,9 +27,10 @@ public:
     BsdSocket(const BsdSocketType& type, unsigned int connectTimeout);
     /// Adopts an already connected socket descriptor (closed by the last handle).
     BsdSocket(const BsdSocketType& type, int handle, unsigned int connectTimeout);
-    BsdSocket(const BsdSocket& other);
-    BsdSocket& operator=(const BsdSocket& other);
-    ~BsdSocket();
+    /// Copies share the record; a moved-from handle still shares it (copies only).
+    BsdSocket(const BsdSocket& other) = default;
+    BsdSocket& operator=(const BsdSocket& other) = default;
+    ~BsdSocket() = default;
 
     /// The descriptor, -1 when there is none.
     int getHandle() const;
@@ -42,6 +45,7 @@ public:
     /// time-out T > 0 the attempt ends after T ms with Base::TimeoutException;
     /// a refusal raises its errno (ECONNREFUSED). The socket's blocking mode is
     /// what it was before. On failure the socket stays created, not connected.
+    /// Failures name the address ("connect to 127.0.0.1:7000: ...").
     void connect(const sockaddr* address, socklen_t length);
     /// Binds, creating the socket first when there is none.
     void bind(const sockaddr* address, socklen_t length);
@@ -67,7 +71,8 @@ public:
     /// True when it came without error; false on time-out, on wakeUp, or when
     /// the event carried an error (then in errorOut). Raises IO::Exception
     /// ErrNoSocket without a socket and ErrReadEventNoData when a read event
-    /// leaves nothing to read (the peer has closed).
+    /// leaves nothing to read (the peer has closed). One poll(2) answers it
+    /// unless the peer has closed, when the queue is asked whether bytes remain.
     bool waitFor(unsigned int ms, EWaitKind kind, int* errorOut = nullptr);
     /// Liveness: false without a socket or connection (and the socket is then
     /// closed); true at once while a wait, send or receive runs; otherwise
@@ -77,30 +82,34 @@ public:
     long getAvailable();
     /// FIONBIO: true = blocking. Fails with EBADF when there is no socket.
     void setBlocking(bool blocking);
+    /// TCP_NODELAY on a TCP socket (small writes leave at once); nothing on
+    /// other sockets or without a socket. True when the option is now as asked.
+    bool setNoDelay(bool on);
     /// Closes the socket; the record stays, ready for a new connect.
     void close();
     /// Ends the current or next blocking wait, accept or receive on this socket
     /// (any thread may call it).
     void wakeUp();
     /// Raises the current errno; closes the socket first when closeOnError is
-    /// set and the error is not a would-block.
-    [[noreturn]] void fail(bool closeOnError);
+    /// set and the error is not a would-block. operation ("receive from") is
+    /// put before the other end's address in the text; null leaves it out.
+    [[noreturn]] void fail(bool closeOnError, const char* operation = nullptr);
     /// poll(2) on the socket together with the wake descriptor, ms as for waitFor.
     /// 1: an event (in revents when given); 0: time-out; -1: woken (the wake-up is
-    /// consumed); -2: poll failed (errno tells why).
+    /// consumed); -2: poll failed (errno tells why). With ms 0 it only looks at
+    /// the socket and leaves a pending wake-up for the next wait.
     int pollWithWake(short events, unsigned int ms, short* revents);
 
 private:
-    explicit BsdSocket(BsdSocketState* state);
-    void release();
     void ensureSocket();
     void setBlockingMode(bool blocking);
     void closeHandle();
-    [[noreturn]] void failWith(int error, bool closeOnError);
-    /// accept4 on the listener; a blocking listener waits wakeably first.
-    int acceptHandle();
+    [[noreturn]] void failWith(int error, bool closeOnError, const char* operation);
+    /// accept4 on the listener; a blocking listener waits wakeably first. The
+    /// caller's address goes to address and length.
+    int acceptHandle(sockaddr_storage& address, socklen_t& length);
 
-    BsdSocketState* mpState;
+    Base::SharedHandle<BsdSocketState> mpState;
 };
 
 }  // namespace Net

@@ -1,13 +1,15 @@
 #pragma once
 // Net::BsdSocketAddress: the polymorphic owner of one socket address holder.
 
+#include <memory>
+
 #include <varonet/net/socket/BsdSocketAddressInternal.h>
 
 namespace Net {
 
 class BsdSocketAddress {
 public:
-    virtual ~BsdSocketAddress() { delete mpInternal; }
+    virtual ~BsdSocketAddress() = default;
 
     /// The raw address for connect and bind; valid while this object lives.
     const sockaddr* getSockAddr() const { return mpInternal->getSockAddr(); }
@@ -15,19 +17,20 @@ public:
 
 protected:
     BsdSocketAddress() = default;
-    explicit BsdSocketAddress(BsdSocketAddressInternal* internal) : mpInternal(internal) {}
-    BsdSocketAddress(const BsdSocketAddress& other)
-        : mpInternal(other.mpInternal ? other.mpInternal->clone() : nullptr) {}
+    explicit BsdSocketAddress(std::unique_ptr<BsdSocketAddressInternal> internal) : mpInternal(std::move(internal)) {}
+    /// A copy holds a clone of the other's holder.
+    BsdSocketAddress(const BsdSocketAddress& other) : mpInternal(cloneOf(other)) {}
     BsdSocketAddress& operator=(const BsdSocketAddress& other) {
-        if (this != &other) {
-            BsdSocketAddressInternal* copy = other.mpInternal ? other.mpInternal->clone() : nullptr;
-            delete mpInternal;
-            mpInternal = copy;
-        }
+        if (this != &other) mpInternal = cloneOf(other);
         return *this;
     }
 
-    BsdSocketAddressInternal* mpInternal = nullptr;
+    std::unique_ptr<BsdSocketAddressInternal> mpInternal;
+
+private:
+    static std::unique_ptr<BsdSocketAddressInternal> cloneOf(const BsdSocketAddress& other) {
+        return std::unique_ptr<BsdSocketAddressInternal>(other.mpInternal ? other.mpInternal->clone() : nullptr);
+    }
 };
 
 }  // namespace Net

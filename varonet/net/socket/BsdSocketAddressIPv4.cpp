@@ -29,9 +29,11 @@ bool parse(const Base::String& ip, in_addr& out) {
 }  // namespace
 
 BsdSocketAddressIPv4::BsdSocketAddressIPv4(const Base::String& ip, unsigned int port)
-    : BsdSocketAddress(new BsdIPv4AddressInternal()) {
-    sockaddr_in& a = static_cast<BsdIPv4AddressInternal*>(mpInternal)->getAddress();
-    if (!parse(ip, a.sin_addr)) IO::checkSystemError(EINVAL, "");
+    : BsdSocketAddress(std::make_unique<BsdIPv4AddressInternal>()) {
+    if (port > 65535)
+        throw Base::Exception(ErrBadPort, ".", __LINE__, "port " + Base::String::fromUnsigned(port) + " is above 65535");
+    sockaddr_in& a = static_cast<BsdIPv4AddressInternal&>(*mpInternal).getAddress();
+    if (!parse(ip, a.sin_addr)) IO::checkSystemError(EINVAL, "not an IPv4 address: " + ip);
     a.sin_family = AF_INET;
     a.sin_port = htons(static_cast<std::uint16_t>(port));
 }
@@ -54,8 +56,8 @@ BsdSocketAddressIPv4 BsdSocketAddressIPv4::fromSocket(BsdSocket& socket, bool pe
     socklen_t length = sizeof address;
     int r = peer ? ::getpeername(socket.getHandle(), reinterpret_cast<sockaddr*>(&address), &length)
                  : ::getsockname(socket.getHandle(), reinterpret_cast<sockaddr*>(&address), &length);
-    if (r < 0) socket.fail(false);
-    return BsdSocketAddressIPv4(new BsdIPv4AddressInternal(address));
+    if (r < 0) socket.fail(false, peer ? "peer address of" : "local address of");
+    return BsdSocketAddressIPv4(std::make_unique<BsdIPv4AddressInternal>(address));
 }
 
 BsdSocketAddressIPv4 BsdSocketAddressIPv4::getPeer(BsdSocket& socket) { return fromSocket(socket, true); }

@@ -15,7 +15,8 @@ class BsdSocketAddressIPv4 : public BsdSocketAddress {
 public:
     /// ip is dotted-decimal text ("" = any address 0.0.0.0); no name lookup.
     /// Text that is not an IPv4 address raises EINVAL through IO::checkSystemError;
-    /// an embedded NUL raises Base::Exception ErrNameConversion.
+    /// an embedded NUL raises Base::Exception ErrNameConversion, a port above
+    /// 65535 Base::Exception ErrBadPort.
     BsdSocketAddressIPv4(const Base::String& ip, unsigned int port);
     BsdSocketAddressIPv4(const BsdSocketAddressIPv4& other) = default;
     BsdSocketAddressIPv4& operator=(const BsdSocketAddressIPv4& other) = default;
@@ -40,11 +41,14 @@ public:
 
 protected:
     BsdSocketAddressIPv4() = default;
-    explicit BsdSocketAddressIPv4(BsdIPv4AddressInternal* internal) : BsdSocketAddress(internal) {}
+    explicit BsdSocketAddressIPv4(std::unique_ptr<BsdIPv4AddressInternal> internal)
+        : BsdSocketAddress(std::move(internal)) {}
 
 private:
     static BsdSocketAddressIPv4 fromSocket(BsdSocket& socket, bool peer);
-    const sockaddr_in& address() const { return static_cast<const BsdIPv4AddressInternal*>(mpInternal)->getAddress(); }
+    const sockaddr_in& address() const {
+        return static_cast<const BsdIPv4AddressInternal&>(*mpInternal).getAddress();
+    }
 };
 
 /// host as dotted text (no lookup) or a name (getaddrinfo, first IPv4 address)

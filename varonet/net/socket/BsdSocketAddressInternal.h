@@ -8,9 +8,9 @@ namespace Net {
 class BsdSocketAddressInternal {
 public:
     virtual ~BsdSocketAddressInternal() = default;
-    virtual sockaddr* getSockAddr() = 0;
+    virtual const sockaddr* getSockAddr() const = 0;
     virtual int getSockAddrLength() const = 0;
-    /// A new heap copy of the same kind; the caller owns it.
+    /// A new heap copy of the same kind; ownership passes to the caller.
     virtual BsdSocketAddressInternal* clone() const = 0;
 };
 

@@ -1,18 +1,23 @@
 #include <varonet/net/socket/BsdSocketDevice.h>
 
+#include <varonet/net/socket/BsdSocketDeviceInternal.h>
+
 namespace Net {
 
 BsdSocketDevice::BsdSocketDevice(const BsdSocketType& type, unsigned int connectTimeout)
-    : IO::UnreliableDevice(0), mpSocket(new BsdSocketDeviceInternal(type, connectTimeout)) {}
+    : IO::UnreliableDevice(0), mpSocket(std::make_unique<BsdSocketDeviceInternal>(type, connectTimeout)) {}
 
+// The handle adopts the descriptor before the device's own memory is asked for,
+// so a failed allocation still closes it.
 BsdSocketDevice::BsdSocketDevice(const BsdSocketType& type, int socket, unsigned int connectTimeout)
-    : IO::UnreliableDevice(0), mpSocket(new BsdSocketDeviceInternal(type, socket, connectTimeout)) {}
+    : BsdSocketDevice(std::make_unique<BsdSocketDeviceInternal>(BsdSocket(type, socket, connectTimeout))) {}
 
-BsdSocketDevice::BsdSocketDevice(BsdSocketDeviceInternal* socket) : IO::UnreliableDevice(0), mpSocket(socket) {}
+BsdSocketDevice::BsdSocketDevice(std::unique_ptr<BsdSocketDeviceInternal> socket)
+    : IO::UnreliableDevice(0), mpSocket(std::move(socket)) {}
 
 BsdSocketDevice::BsdSocketDevice(const BsdSocketDevice& other)
     : IO::CommonDevice(other), IO::UnreliableDevice(other),
-      mpSocket(new BsdSocketDeviceInternal(static_cast<const BsdSocket&>(*other.mpSocket))) {}
+      mpSocket(std::make_unique<BsdSocketDeviceInternal>(static_cast<const BsdSocket&>(*other.mpSocket))) {}
 
 BsdSocketDevice& BsdSocketDevice::operator=(const BsdSocketDevice& other) {
     if (this != &other) {
@@ -22,7 +27,9 @@ BsdSocketDevice& BsdSocketDevice::operator=(const BsdSocketDevice& other) {
     return *this;
 }
 
-BsdSocketDevice::~BsdSocketDevice() { delete mpSocket; }
+BsdSocketDevice::~BsdSocketDevice() = default;
+
+BsdSocket& BsdSocketDevice::getSocket() const { return *mpSocket; }
 
 bool BsdSocketDevice::isOpen() { return mpSocket->isConnected(); }
 bool BsdSocketDevice::isEOF() { return !mpSocket->isConnected(); }

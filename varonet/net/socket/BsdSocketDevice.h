@@ -6,17 +6,24 @@
 // The device closes itself when the peer closes (a read of 0 bytes), when
 // isOpen finds the peer gone, and after any socket error but a would-block.
 
+#include <memory>
+
+#include <varonet/base/Export.h>
 #include <varonet/base/UnreliableDevice.h>
-#include <varonet/net/socket/BsdSocketDeviceInternal.h>
 #include <varonet/net/socket/BsdSocketType.h>
 
 namespace Net {
 
-class BsdSocketDevice : public IO::UnreliableDevice {
+class BsdSocket;
+class BsdSocketDeviceInternal;
+
+class VARONET_API BsdSocketDevice : public IO::UnreliableDevice {
 public:
     /// No socket yet; open creates and connects one.
     BsdSocketDevice(const BsdSocketType& type, unsigned int connectTimeout);
-    /// Adopts a connected socket descriptor: the device is open at once.
+    /// Adopts a connected socket descriptor: the device is open at once. The
+    /// descriptor is the device's from the call on (closed even when the
+    /// constructor fails).
     BsdSocketDevice(const BsdSocketType& type, int socket, unsigned int connectTimeout);
     BsdSocketDevice(const BsdSocketDevice& other);
     BsdSocketDevice& operator=(const BsdSocketDevice& other);
@@ -48,12 +55,12 @@ public:
     void wakeUp() override;
 
 protected:
-    /// Adopts socket (owned from now on).
-    explicit BsdSocketDevice(BsdSocketDeviceInternal* socket);
-    BsdSocket& getSocket() const { return *mpSocket; }
+    /// Adopts socket.
+    explicit BsdSocketDevice(std::unique_ptr<BsdSocketDeviceInternal> socket);
+    BsdSocket& getSocket() const;
 
 private:
-    BsdSocketDeviceInternal* mpSocket;
+    std::unique_ptr<BsdSocketDeviceInternal> mpSocket;
 };
 
 }  // namespace Net

@@ -1,12 +1,14 @@
 #include <varonet/net/socket/BsdSocketServer.h>
 
+#include <varonet/net/socket/BsdSocket.h>
+
 namespace Net {
 
 BsdSocketServer::BsdSocketServer(const BsdSocketType& type, unsigned int connectTimeout)
-    : mpSocket(new BsdSocket(type, connectTimeout)) {}
+    : mpSocket(std::make_unique<BsdSocket>(type, connectTimeout)) {}
 
 BsdSocketServer::BsdSocketServer(const BsdSocketServer& other)
-    : IO::DeviceServer(), mpSocket(new BsdSocket(*other.mpSocket)) {
+    : IO::DeviceServer(), mpSocket(std::make_unique<BsdSocket>(*other.mpSocket)) {
     IO::DeviceServer::setBlocking(other.isBlocking());
 }
 
@@ -18,7 +20,7 @@ BsdSocketServer& BsdSocketServer::operator=(const BsdSocketServer& other) {
     return *this;
 }
 
-BsdSocketServer::~BsdSocketServer() { delete mpSocket; }
+BsdSocketServer::~BsdSocketServer() = default;
 
 void BsdSocketServer::setBlocking(bool blocking) {
     mpSocket->setBlocking(blocking);

@@ -2,12 +2,17 @@
 // Net::BsdSocketServer: a listening stream socket as an IO::DeviceServer.
 // Copies share the listening socket; protocol classes supply accept and reject.
 
+#include <memory>
+
 #include <varonet/base/DeviceServer.h>
-#include <varonet/net/socket/BsdSocket.h>
+#include <varonet/base/Export.h>
+#include <varonet/net/socket/BsdSocketType.h>
 
 namespace Net {
 
-class BsdSocketServer : public IO::DeviceServer {
+class BsdSocket;
+
+class VARONET_API BsdSocketServer : public IO::DeviceServer {
 public:
     /// No socket yet; the protocol class binds and listens.
     BsdSocketServer(const BsdSocketType& type, unsigned int connectTimeout);
@@ -29,7 +34,7 @@ protected:
     BsdSocket& getSocket() const { return *mpSocket; }
 
 private:
-    BsdSocket* mpSocket;
+    std::unique_ptr<BsdSocket> mpSocket;  // a handle: const servers still wait and accept on it
 };
 
 }  // namespace Net

@@ -1,22 +1,25 @@
 #pragma once
 // Net::BsdSocketState: the record that every Net::BsdSocket handle onto one
-// socket shares. Only BsdSocket touches it.
+// socket shares (through Base::SharedHandle). Only BsdSocket touches it.
 
 #include <atomic>
 #include <cstdint>
 
+#include <varonet/base/Reference.h>
+#include <varonet/base/String.h>
 #include <varonet/net/socket/BsdSocketType.h>
 
 namespace Net {
 
-struct BsdSocketState {
-    /// A record with no socket yet (handle -1) or over an existing connected one.
+struct BsdSocketState : Base::Reference {
+    /// A record with no socket yet (handle -1) or over an existing connected one
+    /// (closed with the record). Raises the errno when the wake descriptor
+    /// cannot be made; the given handle is left to the caller then.
     BsdSocketState(const BsdSocketType& type, int handle, unsigned int connectTimeout);
     ~BsdSocketState();
     BsdSocketState(const BsdSocketState&) = delete;
     BsdSocketState& operator=(const BsdSocketState&) = delete;
 
-    std::int32_t miRefCount = 0;  // handles sharing the record; copies live on one thread, so a plain int
     bool mbConnected = false;
     bool mbBlocking = true;
     // Set around blocking calls so that isConnected on another thread answers
@@ -33,6 +36,9 @@ struct BsdSocketState {
     // eventfd that wakeUp signals: blocking waits on the socket watch it too,
     // so a server or relay thread can be stopped without closing the socket.
     int miWakeFd = -1;
+    // Who is at the other end ("127.0.0.1:7000", a pipe's path), or the local
+    // address of a listener: failures name it.
+    Base::String msPeer;
 };
 
 }  // namespace Net

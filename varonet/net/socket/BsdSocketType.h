@@ -4,9 +4,11 @@
 
 #include <cstdint>
 
+#include <varonet/base/Export.h>
+
 namespace Net {
 
-class BsdSocketType {
+class VARONET_API BsdSocketType {
 public:
     constexpr BsdSocketType(std::int32_t family, std::int32_t type, std::int32_t protocol)
         : miFamily(family), miType(type), miProtocol(protocol) {}

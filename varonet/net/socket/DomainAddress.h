@@ -8,11 +8,12 @@
 #include <sys/socket.h>
 #include <sys/un.h>
 
+#include <varonet/base/Export.h>
 #include <varonet/base/String.h>
 
 namespace Net {
 
-class DomainAddress {
+class VARONET_API DomainAddress {
 public:
     /// The per-user directory: /tmp/varonet-UID unless setDirectory chose another.
     static Base::String getDirectory();

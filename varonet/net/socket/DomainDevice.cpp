@@ -6,6 +6,7 @@
 #include <cerrno>
 
 #include <varonet/base/IOException.h>
+#include <varonet/net/socket/BsdSocket.h>
 #include <varonet/net/socket/DomainAddress.h>
 #include <varonet/net/socket/SocketErrors.h>
 
@@ -16,13 +17,13 @@ constexpr BsdSocketType LocalStream(AF_UNIX, SOCK_STREAM, 0);
 }
 
 DomainDevice::DomainDevice(const Base::String& name)
-    : IO::UnreliableDevice(0), mpSocket(new BsdSocket(LocalStream, 0)), msPath(name) {}
+    : IO::UnreliableDevice(0), mpSocket(std::make_unique<BsdSocket>(LocalStream, 0)), msPath(name) {}
 
 DomainDevice::DomainDevice(const BsdSocket& connection)
-    : IO::UnreliableDevice(0), mpSocket(new BsdSocket(connection)), msPath("") {}
+    : IO::UnreliableDevice(0), mpSocket(std::make_unique<BsdSocket>(connection)), msPath("") {}
 
 DomainDevice::DomainDevice(const DomainDevice& other)
-    : IO::CommonDevice(other), IO::UnreliableDevice(other), mpSocket(new BsdSocket(*other.mpSocket)),
+    : IO::CommonDevice(other), IO::UnreliableDevice(other), mpSocket(std::make_unique<BsdSocket>(*other.mpSocket)),
       msPath(other.msPath) {}
 
 DomainDevice& DomainDevice::operator=(const DomainDevice& other) {
@@ -34,7 +35,7 @@ DomainDevice& DomainDevice::operator=(const DomainDevice& other) {
     return *this;
 }
 
-DomainDevice::~DomainDevice() { delete mpSocket; }
+DomainDevice::~DomainDevice() = default;
 
 void DomainDevice::open() {
     if (mpSocket->hasConnection()) return;
@@ -55,11 +56,11 @@ bool DomainDevice::isPeerGone() {
 
 long DomainDevice::size() {
     int count = 0;
-    if (::ioctl(mpSocket->getHandle(), FIONREAD, &count) < 0) IO::checkSystemError(errno, "");
+    if (::ioctl(mpSocket->getHandle(), FIONREAD, &count) < 0) IO::checkSystemError(errno, getName());
     if (count == 0 && isPeerGone()) {
         // The other end has gone: what a broken pipe is. Close first, then say so.
         mpSocket->close();
-        IO::checkSystemError(EPIPE, "");
+        IO::checkSystemError(EPIPE, getName() + ": the other end has gone");
     }
     return count;
 }
@@ -71,11 +72,14 @@ bool DomainDevice::isEOF() {
     return isPeerGone();
 }
 
+// The end of the stream counts as something to read: size or a read tells which
+// it is, and only they close the device. A wait may run on one thread while
+// another writes (a relay does so), and must not close the descriptor under it.
 bool DomainDevice::waitForData(unsigned int ms) {
-    if (size() > 0) return true;
-    if (mpSocket->pollWithWake(POLLIN, ms, nullptr) == -2)
-        throw IO::Exception(ErrPipeDataWait, ".", __LINE__, "waiting for pipe data failed");
-    return size() > 0;
+    if (mpSocket->getHandle() < 0) IO::checkSystemError(EBADF, getName());
+    int r = mpSocket->pollWithWake(POLLIN | POLLRDHUP, ms, nullptr);
+    if (r == -2) throw IO::Exception(ErrPipeDataWait, ".", __LINE__, "waiting for pipe data failed");
+    return r == 1;
 }
 
 long DomainDevice::readInternal(char* buffer, long length) { return mpSocket->receive(buffer, length); }

@@ -5,18 +5,22 @@
 // Copies share one connection. A client device opens in open; a device
 // handed out by the server is open from the start and named "domain:".
 
+#include <memory>
+
+#include <varonet/base/Export.h>
 #include <varonet/base/String.h>
 #include <varonet/base/UnreliableDevice.h>
-#include <varonet/net/socket/BsdSocket.h>
 
 namespace Net {
 
+class BsdSocket;
 class DomainServer;
 
-class DomainDevice : public IO::UnreliableDevice {
+class VARONET_API DomainDevice : public IO::UnreliableDevice {
 public:
     /// A client for the pipe name; nothing is opened yet.
     explicit DomainDevice(const Base::String& name);
+    /// Copies share the connection.
     DomainDevice(const DomainDevice& other);
     DomainDevice& operator=(const DomainDevice& other);
     ~DomainDevice() override;
@@ -36,8 +40,10 @@ public:
     long size() override;
     /// True when nothing more can come (not open, or the other end gone and all read).
     bool isEOF() override;
-    /// True at once when bytes are queued, otherwise waits up to ms for some
-    /// (0 only looks, wakeUp ends the wait early); raises as size does.
+    /// True at once when bytes are queued or the other end has gone (size or a
+    /// read then tells which), otherwise waits up to ms for either (0 only looks;
+    /// wakeUp ends the wait early and gives false). One poll(2); it never closes
+    /// the device. EBADF when the device is not open.
     bool waitForData(unsigned int ms) override;
     /// At most length bytes; waits for the first one (wakeUp ends the wait with
     /// EINTR). 0 when the other end has closed; the device is then closed.
@@ -56,7 +62,7 @@ protected:
 private:
     bool isPeerGone();
 
-    BsdSocket* mpSocket;
+    std::unique_ptr<BsdSocket> mpSocket;  // a handle: copies of the device share the connection
     Base::String msPath;
 };
 

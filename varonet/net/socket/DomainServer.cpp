@@ -21,7 +21,7 @@ constexpr unsigned int WaitForever = 0xFFFFFFFFu;
 constexpr BsdSocketType LocalStream(AF_UNIX, SOCK_STREAM, 0);
 }  // namespace
 
-struct DomainServerState {
+struct DomainServerState : Base::Reference {
     explicit DomainServerState(const Base::String& name) : mListener(LocalStream, 0), msName(name) {}
     ~DomainServerState() {
         mListener.close();
@@ -29,7 +29,6 @@ struct DomainServerState {
         if (miLockFd >= 0) ::close(miLockFd);  // frees the name for the next server
     }
 
-    int miRefCount = 0;
     BsdSocket mListener;  // the "pipe instance" every caller connects to
     bool mbBlocking = true;
     Base::String msName;
@@ -37,58 +36,43 @@ struct DomainServerState {
     int miLockFd = -1;    // holds an flock on PATH.lock while the server lives
 };
 
-DomainServer::DomainServer(const Base::String& name) : mpState(nullptr) {
+DomainServer::DomainServer(const Base::String& name) {
     sockaddr_un address;
     socklen_t length = DomainAddress::toSockAddr(name, address);
     DomainAddress::ensureDirectory();
-    auto* state = new DomainServerState(name);
+    // Whatever fails below, the record (lock, socket, socket file) goes with the handle.
+    Base::SharedHandle<DomainServerState> state(new DomainServerState(name));
+    // The lock, not the socket file, says whether the name is in use: a file left
+    // behind by a process that died is stale and is replaced.
+    Base::String lockPath = DomainAddress::getPath(name) + ".lock";
+    state->miLockFd = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (state->miLockFd < 0)
+        throw IO::Exception(ErrPipeCreate, ".", __LINE__, "pipe lock " + lockPath + ": " + std::strerror(errno));
+    if (::flock(state->miLockFd, LOCK_EX | LOCK_NB) < 0)
+        throw IO::Exception(ErrPipeCreate, ".", __LINE__, "pipe name in use: " + name);
+    Base::String path = DomainAddress::getPath(name);
+    ::unlink(path.c_str());
     try {
-        // The lock, not the socket file, says whether the name is in use: a file left
-        // behind by a process that died is stale and is replaced.
-        Base::String lockPath = DomainAddress::getPath(name) + ".lock";
-        state->miLockFd = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-        if (state->miLockFd < 0)
-            throw IO::Exception(ErrPipeCreate, ".", __LINE__, "pipe lock " + lockPath + ": " + std::strerror(errno));
-        if (::flock(state->miLockFd, LOCK_EX | LOCK_NB) < 0)
-            throw IO::Exception(ErrPipeCreate, ".", __LINE__, "pipe name in use: " + name);
-        Base::String path = DomainAddress::getPath(name);
-        ::unlink(path.c_str());
-        try {
-            state->mListener.bind(reinterpret_cast<const sockaddr*>(&address), length);
-        } catch (const IO::SystemException& e) {
-            throw IO::Exception(ErrPipeCreate, ".", __LINE__, Base::String("pipe ") + name + ": " + e.what());
-        }
-        state->msPath = path;
-        state->mListener.listen();
-    } catch (...) {
-        delete state;
-        throw;
+        state->mListener.bind(reinterpret_cast<const sockaddr*>(&address), length);
+    } catch (const IO::SystemException& e) {
+        throw IO::Exception(ErrPipeCreate, ".", __LINE__, Base::String("pipe ") + name + ": " + e.what());
     }
-    mpState = state;
-    ++mpState->miRefCount;
+    state->msPath = path;
+    state->mListener.listen();
+    mpState = std::move(state);
 }
 
 DomainServer::DomainServer(const DomainServer& other) : IO::DeviceServer(), mpState(other.mpState) {
-    ++mpState->miRefCount;
     IO::DeviceServer::setBlocking(mpState->mbBlocking);
 }
 
 DomainServer& DomainServer::operator=(const DomainServer& other) {
-    if (mpState != other.mpState) {
-        release();
-        mpState = other.mpState;
-        ++mpState->miRefCount;
-    }
+    mpState = other.mpState;
     IO::DeviceServer::setBlocking(mpState->mbBlocking);
     return *this;
 }
 
-DomainServer::~DomainServer() { release(); }
-
-void DomainServer::release() {
-    if (mpState->miRefCount > 0 && --mpState->miRefCount == 0) delete mpState;
-    mpState = nullptr;
-}
+DomainServer::~DomainServer() = default;
 
 void DomainServer::setBlocking(bool blocking) {
     mpState->mbBlocking = blocking;
@@ -106,7 +90,7 @@ IO::Device* DomainServer::acceptInternal() {
         if (!waitForConnection(WaitForever))
             throw Base::Exception(ErrPipeAcceptWait, ".", __LINE__, "pipe accept ended without a caller");
     } else if (!waitForConnection(0)) {
-        IO::checkSystemError(EWOULDBLOCK, "");
+        IO::checkSystemError(EWOULDBLOCK, "accept on pipe " + mpState->msName);
     }
     // The listener stays, so the next caller can connect at once.
     BsdSocket connection = mpState->mListener.accept();

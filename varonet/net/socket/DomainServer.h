@@ -7,13 +7,15 @@
 // Copies share the listener; the last copy removes the name.
 
 #include <varonet/base/DeviceServer.h>
+#include <varonet/base/Export.h>
+#include <varonet/base/SharedHandle.h>
 #include <varonet/base/String.h>
 
 namespace Net {
 
 struct DomainServerState;
 
-class DomainServer : public IO::DeviceServer {
+class VARONET_API DomainServer : public IO::DeviceServer {
 public:
     /// Listens under name (see DomainAddress). IO::Exception ErrPipeCreate when
     /// the name is in use or the socket cannot be set up; Base::Exception
@@ -41,9 +43,7 @@ public:
     const Base::String& getPipeName() const;
 
 private:
-    void release();
-
-    DomainServerState* mpState;
+    Base::SharedHandle<DomainServerState> mpState;
 };
 
 }  // namespace Net

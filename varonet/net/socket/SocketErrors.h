@@ -13,6 +13,7 @@ enum SocketError : unsigned int {
     ErrReadEventNoData = 1544,    ///< a socket read event with no byte to read (the peer has closed)
     ErrNoSocket = 1547,           ///< a wait on a socket that is not open
     ErrNameConversion = 2053,     ///< a text that cannot become a system name (host or pipe path)
+    ErrBadPort = 9729,            ///< a TCP port outside 1..65535 (0 only for a listener); the bad-locator code
 };
 
 }  // namespace Net

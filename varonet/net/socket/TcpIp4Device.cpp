@@ -4,45 +4,43 @@
 
 #include <varonet/base/IOException.h>
 #include <varonet/net/socket/BsdSocketAddressIPv4.h>
+#include <varonet/net/socket/BsdSocketDeviceInternal.h>
+#include <varonet/net/socket/SocketErrors.h>
 
 namespace Net {
 
+namespace {
+unsigned int checkedPort(const Base::String& host, unsigned int port) {
+    if (port == 0 || port > 65535)
+        throw Base::Exception(ErrBadPort, ".", __LINE__,
+                              "port " + Base::String::fromUnsigned(port) + " of " + host + " is not in 1..65535");
+    return port;
+}
+}  // namespace
+
 TcpIp4Device::TcpIp4Device(const Base::String& host, unsigned int port, unsigned int connectTimeout)
-    : BsdSocketDevice(BsdSocketType::tcpIp4(), connectTimeout), msPeerIP(host), muPeerPort(port), msLocalIP(""),
-      muConnectTimeout(connectTimeout) {}
+    : BsdSocketDevice(BsdSocketType::tcpIp4(), connectTimeout), msPeerIP(host), muPeerPort(checkedPort(host, port)),
+      msLocalIP(""), muConnectTimeout(connectTimeout) {}
 
 TcpIp4Device::TcpIp4Device(int socket, unsigned int connectTimeout)
     : BsdSocketDevice(BsdSocketType::tcpIp4(), socket, connectTimeout), msPeerIP(""), muPeerPort(0), msLocalIP(""),
       muConnectTimeout(connectTimeout) {}
 
-TcpIp4Device::TcpIp4Device(BsdSocketDeviceInternal* socket)
-    : BsdSocketDevice(socket), muPeerPort(0), muConnectTimeout(socket->getConnectTimeout()) {
+TcpIp4Device::TcpIp4Device(std::unique_ptr<BsdSocketDeviceInternal> socket)
+    : BsdSocketDevice(std::move(socket)), muPeerPort(0), muConnectTimeout(getSocket().getConnectTimeout()) {
     getLocalAddress();
     getPeerAddress();
-}
-
-TcpIp4Device::TcpIp4Device(const TcpIp4Device& other)
-    : IO::CommonDevice(other), BsdSocketDevice(other), msPeerIP(other.msPeerIP), muPeerPort(other.muPeerPort),
-      msLocalIP(other.msLocalIP), muLocalPort(other.muLocalPort), muConnectTimeout(other.muConnectTimeout) {}
-
-TcpIp4Device& TcpIp4Device::operator=(const TcpIp4Device& other) {
-    if (this != &other) {
-        BsdSocketDevice::operator=(other);
-        msPeerIP = other.msPeerIP;
-        muPeerPort = other.muPeerPort;
-        msLocalIP = other.msLocalIP;
-        muLocalPort = other.muLocalPort;
-        muConnectTimeout = other.muConnectTimeout;
-    }
-    return *this;
+    getSocket().setNoDelay(mbNoDelay);
 }
 
 void TcpIp4Device::open() {
     if (isOpen()) return;  // isOpen also drops a socket left over from a failed connect
     BsdSocketAddressIPv4 address = resolveHost(msPeerIP, muPeerPort);
     // Linux would take 0.0.0.0 (an empty host) as this machine; it names no peer.
-    if (address.getIP() == "0.0.0.0") IO::checkSystemError(EADDRNOTAVAIL, "");
+    if (address.getIP() == "0.0.0.0")
+        IO::checkSystemError(EADDRNOTAVAIL, "connect to 0.0.0.0:" + Base::String::fromUnsigned(muPeerPort));
     getSocket().connect(address.getSockAddr(), address.getSockAddrLength());
+    getSocket().setNoDelay(mbNoDelay);
     getLocalAddress();
 }
 
@@ -51,6 +49,11 @@ Base::String TcpIp4Device::getName() { return msPeerIP + ":" + Base::String::fro
 void TcpIp4Device::setConnectTimeout(unsigned int ms) {
     BsdSocketDevice::setConnectTimeout(ms);
     muConnectTimeout = ms;
+}
+
+void TcpIp4Device::setNoDelay(bool on) {
+    mbNoDelay = on;
+    getSocket().setNoDelay(on);
 }
 
 void TcpIp4Device::getLocalAddress() {

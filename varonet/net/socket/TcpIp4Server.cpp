@@ -1,11 +1,19 @@
 #include <varonet/net/socket/TcpIp4Server.h>
 
+#include <memory>
+
+#include <varonet/base/Exception.h>
 #include <varonet/net/socket/BsdSocketAddressIPv4.h>
+#include <varonet/net/socket/BsdSocketDeviceInternal.h>
+#include <varonet/net/socket/SocketErrors.h>
 #include <varonet/net/socket/TcpIp4Device.h>
 
 namespace Net {
 
 TcpIp4Server::TcpIp4Server(unsigned int port) : BsdSocketServer(BsdSocketType::tcpIp4(), 0) {
+    if (port > 65535)
+        throw Base::Exception(ErrBadPort, ".", __LINE__,
+                              "port " + Base::String::fromUnsigned(port) + " is not in 0..65535");
     BsdSocketAddressIPv4 any("", port);
     getSocket().bind(any.getSockAddr(), any.getSockAddrLength());
     getSocket().listen();
@@ -13,7 +21,9 @@ TcpIp4Server::TcpIp4Server(unsigned int port) : BsdSocketServer(BsdSocketType::t
 
 IO::Device* TcpIp4Server::acceptInternal() {
     BsdSocket connection = getSocket().accept();
-    return new TcpIp4Device(new BsdSocketDeviceInternal(connection));
+    std::unique_ptr<TcpIp4Device> device(new TcpIp4Device(std::make_unique<BsdSocketDeviceInternal>(connection)));
+    if (!mbNoDelay) device->setNoDelay(false);
+    return device.release();
 }
 
 void TcpIp4Server::rejectInternal() { getSocket().reject(); }

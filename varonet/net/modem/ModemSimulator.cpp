@@ -1,73 +1,29 @@
-#include "peers/ModemSimulator.h"
+// The simulated modem: a command interpreter, a data path with escape
+// detection, and scripted far ends, run on one thread.
+//
+//   application                     simulator                  far end
+//     "ATDT555" CR ------------------->
+//     <------------------- "CONNECT 33600" (carrier up)
+//     data --------------------------->  ------------------------> echo / sink / network
+//     (1 s silence) "+++" (1 s) ------>
+//     <------------------- "OK"          (online command mode)
+//     "ATH" CR ----------------------->  carrier down
+
+#include <varonet/net/modem/ModemSimulator.h>
 
 #include <algorithm>
 #include <cctype>
-#include <chrono>
 
-#include <varonet/base/FileInternal.h>
+#include <varonet/base/Exception.h>
+#include <varonet/base/PseudoTerminal.h>
 #include <varonet/base/SerialDevice.h>
 
-namespace Peers {
-
-using namespace std::chrono_literals;
-
-// What the simulator needs of its end of the line.
-class ModemSimulator::Port {
-public:
-    virtual ~Port() = default;
-    /// Waits up to ms for input.
-    virtual bool wait(unsigned int ms) = 0;
-    /// Takes what is there (0 when nothing is).
-    virtual long read(char* buffer, long length) = 0;
-    virtual void write(const std::string& bytes) = 0;
-    /// Our DTR, the host's DCD.
-    virtual void setCarrier(bool on) = 0;
-    /// The host's DTR (true on a line without modem lines).
-    virtual bool hostDtr() = 0;
-};
+namespace Net {
 
 namespace {
 
-class VirtualEnd : public ModemSimulator::Port {
-public:
-    explicit VirtualEnd(const std::string& name) : mDevice(name, IO::SerialDevice::Baud115200) {
-        mDevice.open();
-        mDevice.toggleDTR(false);  // no carrier until a call stands
-    }
-    bool wait(unsigned int ms) override { return mDevice.waitForData(ms); }
-    long read(char* buffer, long length) override {
-        long n = std::min(mDevice.size(), length);
-        return n > 0 ? mDevice.readInternal(buffer, n) : 0;
-    }
-    void write(const std::string& bytes) override { mDevice.write(bytes.data(), static_cast<long>(bytes.size())); }
-    void setCarrier(bool on) override { mDevice.toggleDTR(on); }
-    bool hostDtr() override { return mDevice.readDCD(); }
-
-private:
-    IO::SerialDevice mDevice;
-};
-
-class PtyMaster : public ModemSimulator::Port {
-public:
-    PtyMaster(int fd, bool owns) : mFile(fd, owns) {}
-    bool wait(unsigned int ms) override {
-        if (!mFile.waitReadable(ms)) return false;
-        if (mFile.available() > 0) return true;
-        // Readable without bytes: nobody holds the other side open; do not spin.
-        std::this_thread::sleep_for(5ms);
-        return false;
-    }
-    long read(char* buffer, long length) override {
-        long n = std::min(mFile.available(), length);
-        return n > 0 ? mFile.read(buffer, n) : 0;
-    }
-    void write(const std::string& bytes) override { mFile.write(bytes.data(), static_cast<long>(bytes.size())); }
-    void setCarrier(bool) override {}
-    bool hostDtr() override { return true; }
-
-private:
-    IO::FileInternal mFile;
-};
+// How long the thread waits for the line before it looks at its timers again.
+constexpr unsigned int kPollMs = 5;
 
 bool startsWithNoCase(const std::string& text, std::size_t at, const char* word) {
     for (std::size_t i = 0; word[i]; ++i)
@@ -81,25 +37,39 @@ unsigned int readNumber(const std::string& text, std::size_t& i) {
     return value;
 }
 
-std::string join(const std::vector<std::string>& lines) {
+std::string joinLines(const std::vector<std::string>& lines) {
     std::string out;
     for (const auto& line : lines) out += "\r\n" + line;
     return out + "\r\n";
 }
 
+std::vector<std::string> toStd(const std::vector<Base::String>& lines) {
+    return std::vector<std::string>(lines.begin(), lines.end());
+}
+
 }  // namespace
 
-std::unique_ptr<ModemSimulator> ModemSimulator::onVirtualPort(const std::string& portName) {
-    return std::unique_ptr<ModemSimulator>(new ModemSimulator(std::make_unique<VirtualEnd>(portName)));
+std::unique_ptr<ModemSimulator> ModemSimulator::onPseudoTerminal() {
+    return std::make_unique<ModemSimulator>(std::make_unique<IO::PseudoTerminal>());
 }
 
-std::unique_ptr<ModemSimulator> ModemSimulator::onPtyMaster(int masterFd, bool owns) {
-    return std::unique_ptr<ModemSimulator>(new ModemSimulator(std::make_unique<PtyMaster>(masterFd, owns)));
+std::unique_ptr<ModemSimulator> ModemSimulator::onVirtualPort(const Base::String& portName) {
+    auto port = std::make_unique<IO::SerialDevice>(portName, IO::SerialDevice::Baud115200);
+    port->open();
+    return std::make_unique<ModemSimulator>(std::move(port));
 }
 
-ModemSimulator::ModemSimulator(std::unique_ptr<Port> port) : mpPort(std::move(port)) {
+ModemSimulator::ModemSimulator(std::unique_ptr<IO::Device> line) : mpLine(std::move(line)) {
+    if (!mpLine->isOpen()) mpLine->open();
+    auto* pty = dynamic_cast<IO::PseudoTerminal*>(mpLine.get());
+    msPortPath = pty ? pty->getSlavePath() : mpLine->getName();
+    auto* serial = dynamic_cast<IO::SerialDevice*>(mpLine.get());
+    if (serial && serial->hasModemLines()) {
+        mpSerial = serial;
+        mpSerial->toggleDTR(false);  // no carrier until a call stands
+    }
     mLastByte = Clock::now();
-    mbHostDtr = mpPort->hostDtr();
+    mbHostDtr = readHostDtr();
     mThread = std::thread([this] { run(); });
 }
 
@@ -109,14 +79,15 @@ ModemSimulator::~ModemSimulator() {
         mbStop = true;
     }
     mThread.join();
+    mpLine->close();
 }
 
 // --- behaviour -------------------------------------------------------------------
 
-void ModemSimulator::setIdentity(const std::vector<std::string>& i0, const std::vector<std::string>& i3) {
+void ModemSimulator::setIdentity(const std::vector<Base::String>& i0, const std::vector<Base::String>& i3) {
     std::lock_guard<std::mutex> guard(mMutex);
-    mI0 = i0;
-    mI3 = i3;
+    mI0 = toStd(i0);
+    mI3 = toStd(i3);
 }
 
 void ModemSimulator::setEcho(bool echo) {
@@ -134,10 +105,10 @@ void ModemSimulator::setGuardTime(unsigned int ms) {
     muGuardMs = ms;
 }
 
-void ModemSimulator::setDialOutcomes(const std::string& number, const std::vector<Dial>& outcomes) {
+void ModemSimulator::setDialOutcomes(const Base::String& number, const std::vector<Dial>& outcomes) {
     std::lock_guard<std::mutex> guard(mMutex);
-    mDialScripts[number] = outcomes;
-    mDialCounts[number] = 0;
+    mDialScripts[number.str()] = outcomes;
+    mDialCounts[number.str()] = 0;
 }
 
 void ModemSimulator::setDefaultOutcome(const Dial& outcome) {
@@ -145,9 +116,9 @@ void ModemSimulator::setDefaultOutcome(const Dial& outcome) {
     mDefaultDial = outcome;
 }
 
-void ModemSimulator::setConnectSpeed(const std::string& speed) {
+void ModemSimulator::setConnectSpeed(const Base::String& speed) {
     std::lock_guard<std::mutex> guard(mMutex);
-    msConnectSpeed = speed;
+    msConnectSpeed = speed.str();
 }
 
 void ModemSimulator::setFarEnd(EFarEnd farEnd) {
@@ -155,12 +126,12 @@ void ModemSimulator::setFarEnd(EFarEnd farEnd) {
     meFarEnd = farEnd;
 }
 
-void ModemSimulator::setNetwork(const std::string& greeting, const std::string& confirmation, bool confirms,
+void ModemSimulator::setNetwork(const Base::String& greeting, const Base::String& confirmation, bool confirms,
                                 unsigned int greetingDelayMs) {
     std::lock_guard<std::mutex> guard(mMutex);
     meFarEnd = FarEndPacketNetwork;
-    msGreeting = greeting;
-    msConfirmation = confirmation;
+    msGreeting = greeting.str();
+    msConfirmation = confirmation.str();
     mbConfirms = confirms;
     muGreetingDelayMs = greetingDelayMs;
 }
@@ -170,12 +141,12 @@ void ModemSimulator::setDcdWired(bool wired) {
     mbDcdWired = wired;
 }
 
-void ModemSimulator::setDtrHangupReply(const std::string& reply) {
+void ModemSimulator::setDtrHangupReply(const Base::String& reply) {
     std::lock_guard<std::mutex> guard(mMutex);
-    msDtrHangupReply = reply;
+    msDtrHangupReply = reply.str();
 }
 
-// --- actions -----------------------------------------------------------------------
+// --- the far end -------------------------------------------------------------------
 
 void ModemSimulator::post(std::function<void()> action) {
     std::lock_guard<std::mutex> guard(mMutex);
@@ -189,8 +160,8 @@ void ModemSimulator::ring() {
     });
 }
 
-void ModemSimulator::sendFromFarEnd(const std::string& bytes) {
-    post([this, bytes] { sendToHost(bytes); });
+void ModemSimulator::sendFromFarEnd(const Base::String& bytes) {
+    post([this, text = bytes.str()] { sendToHost(text); });
 }
 
 void ModemSimulator::hangUpFromFarEnd() {
@@ -201,17 +172,17 @@ void ModemSimulator::hangUpFromFarEnd() {
 
 // --- observation -----------------------------------------------------------------------
 
-std::string ModemSimulator::received() const {
+Base::String ModemSimulator::received() const {
     std::lock_guard<std::mutex> guard(mMutex);
     return msReceived;
 }
 
-std::vector<std::string> ModemSimulator::commandLines() const {
+std::vector<Base::String> ModemSimulator::commandLines() const {
     std::lock_guard<std::mutex> guard(mMutex);
-    return mCommandLines;
+    return std::vector<Base::String>(mCommandLines.begin(), mCommandLines.end());
 }
 
-std::string ModemSimulator::farEndReceived() const {
+Base::String ModemSimulator::farEndReceived() const {
     std::lock_guard<std::mutex> guard(mMutex);
     return msFarEnd;
 }
@@ -238,21 +209,21 @@ bool ModemSimulator::isEchoOn() const {
     return mbEcho;
 }
 
-bool ModemSimulator::waitForReceived(const std::string& text, unsigned int ms) const {
+bool ModemSimulator::waitLocked(unsigned int ms, const std::function<bool()>& done) const {
     std::unique_lock<std::mutex> guard(mMutex);
-    return mChanged.wait_for(guard, std::chrono::milliseconds(ms),
-                             [&] { return msReceived.find(text) != std::string::npos; });
+    return mChanged.wait_for(guard, std::chrono::milliseconds(ms), done);
 }
 
-bool ModemSimulator::waitForFarEnd(const std::string& text, unsigned int ms) const {
-    std::unique_lock<std::mutex> guard(mMutex);
-    return mChanged.wait_for(guard, std::chrono::milliseconds(ms),
-                             [&] { return msFarEnd.find(text) != std::string::npos; });
+bool ModemSimulator::waitForReceived(const Base::String& text, unsigned int ms) const {
+    return waitLocked(ms, [&] { return msReceived.find(text.str()) != std::string::npos; });
+}
+
+bool ModemSimulator::waitForFarEnd(const Base::String& text, unsigned int ms) const {
+    return waitLocked(ms, [&] { return msFarEnd.find(text.str()) != std::string::npos; });
 }
 
 bool ModemSimulator::waitForCarrier(bool level, unsigned int ms) const {
-    std::unique_lock<std::mutex> guard(mMutex);
-    return mChanged.wait_for(guard, std::chrono::milliseconds(ms), [&] { return mbCarrier == level; });
+    return waitLocked(ms, [&] { return mbCarrier == level; });
 }
 
 // --- the thread --------------------------------------------------------------------------
@@ -260,31 +231,40 @@ bool ModemSimulator::waitForCarrier(bool level, unsigned int ms) const {
 void ModemSimulator::run() {
     char buffer[512];
     for (;;) {
-        bool readable = mpPort->wait(5);
+        bool readable = false;
+        try {
+            readable = mpLine->waitForData(kPollMs);
+        } catch (const Base::Exception&) {
+        }
         std::unique_lock<std::mutex> guard(mMutex);
         if (mbStop) break;
-        if (readable) {
-            long n = mpPort->read(buffer, sizeof buffer);
+        // A line that fails now may work on the next turn: the thread never dies of it.
+        try {
+            long n = readable ? std::min(mpLine->size(), static_cast<long>(sizeof buffer)) : 0;
+            if (n > 0) n = mpLine->readInternal(buffer, n);
             if (n > 0) onBytes(buffer, n);
+            while (!mActions.empty()) {
+                auto action = std::move(mActions.front());
+                mActions.pop_front();
+                action();
+            }
+            tick(Clock::now());
+        } catch (const Base::Exception&) {
         }
-        while (!mActions.empty()) {
-            auto action = std::move(mActions.front());
-            mActions.pop_front();
-            action();
-        }
-        tick(Clock::now());
         mChanged.notify_all();
     }
 }
 
 void ModemSimulator::sendToHost(const std::string& bytes) {
-    if (!bytes.empty()) mpPort->write(bytes);
+    if (!bytes.empty()) mpLine->write(bytes.data(), static_cast<long>(bytes.size()));
 }
 
 void ModemSimulator::setCarrier(bool on) {
     mbCarrier = on;
-    mpPort->setCarrier(on && mbDcdWired);
+    if (mpSerial) mpSerial->toggleDTR(on && mbDcdWired);
 }
+
+bool ModemSimulator::readHostDtr() { return mpSerial ? mpSerial->readDCD() : true; }
 
 void ModemSimulator::dropCall(const std::string& reply) {
     setCarrier(false);
@@ -334,15 +314,9 @@ void ModemSimulator::deliverToFarEnd(const std::string& bytes) {
     msFarEnd += bytes;
     if (meFarEnd == FarEndEcho) {
         sendToHost(bytes);
-    } else if (meFarEnd == FarEndPacketNetwork) {
-        for (char c : bytes) {
-            if (c != '\r') {
-                if (c != '\n') msNetworkLine += c;
-                continue;
-            }
-            msNetworkLine.clear();
-            if (mbConfirms) sendToHost(result(msConfirmation));
-        }
+    } else if (meFarEnd == FarEndPacketNetwork && mbConfirms) {
+        for (char c : bytes)
+            if (c == '\r') sendToHost(result(msConfirmation));
     }
 }
 
@@ -359,7 +333,7 @@ void ModemSimulator::tick(Clock::time_point now) {
             deliverToFarEnd(data);
         }
     }
-    bool dtr = mpPort->hostDtr();
+    bool dtr = readHostDtr();
     if (mbHostDtr && !dtr && mbCarrier && miDtrMode == 2) dropCall(msDtrHangupReply);
     mbHostDtr = dtr;
     // Timers may add timers; run the due ones in order of their time.
@@ -378,21 +352,17 @@ void ModemSimulator::tick(Clock::time_point now) {
 void ModemSimulator::executeLine(const std::string& line) {
     if (mbSilent) return;
     std::size_t at = std::string::npos;
-    for (std::size_t i = 0; i + 1 < line.size(); ++i)
-        if (startsWithNoCase(line, i, "AT")) {
-            at = i;
-            break;
-        }
+    for (std::size_t i = 0; i + 1 < line.size() && at == std::string::npos; ++i)
+        if (startsWithNoCase(line, i, "AT")) at = i;
     if (at == std::string::npos) return;  // not a command: a modem ignores it
     bool echoBefore = mbEcho;
-    bool finalPending = false;
-    std::string reply = runCommands(line.substr(at + 2), finalPending);
+    std::string reply = runCommands(line.substr(at + 2));
     std::string echo = echoBefore && mbEcho ? line + "\r" : "";
     sendToHost(echo + reply);
 }
 
-// Runs the commands of one line; returns the info text and the result (unless a dial or an answer is pending).
-std::string ModemSimulator::runCommands(const std::string& body, bool& finalPending) {
+// Runs the commands of one line; returns the info text and the result (none while a dial is pending).
+std::string ModemSimulator::runCommands(const std::string& body) {
     std::string info;
     std::size_t i = 0;
     while (i < body.size()) {
@@ -429,23 +399,19 @@ std::string ModemSimulator::runCommands(const std::string& body, bool& finalPend
                 info += "\r\n" + std::to_string(reg) + "\r\n";
             }
         } else if (c == 'D') {
-            finalPending = true;
             dial(body.substr(i + 1));
             return info;
         } else if (c == 'A') {
-            finalPending = true;
-            if (mbRinging) {
-                mbRinging = false;
-                setCarrier(true);
-                meMode = ModeOnline;
-                return info + result("CONNECT " + msConnectSpeed);
-            }
-            return info + result("NO CARRIER");
+            if (!mbRinging) return info + result("NO CARRIER");
+            mbRinging = false;
+            setCarrier(true);
+            meMode = ModeOnline;
+            return info + result("CONNECT " + msConnectSpeed);
         } else if (c == 'I') {
             ++i;
             unsigned int which = readNumber(body, i);
             const auto& lines = which == 0 ? mI0 : mI3;
-            if ((which == 0 || which == 3) && !lines.empty()) info += join(lines);
+            if ((which == 0 || which == 3) && !lines.empty()) info += joinLines(lines);
         } else if (c == 'E') {
             ++i;
             mbEcho = readNumber(body, i) != 0;
@@ -477,9 +443,7 @@ std::string ModemSimulator::runCommands(const std::string& body, bool& finalPend
 
 void ModemSimulator::dial(const std::string& dialString) {
     std::string number = dialString;
-    if (!number.empty() && (std::toupper(static_cast<unsigned char>(number[0])) == 'T' ||
-                            std::toupper(static_cast<unsigned char>(number[0])) == 'P'))
-        number.erase(0, 1);
+    if (!number.empty() && std::string("TtPp").find(number[0]) != std::string::npos) number.erase(0, 1);
     Dial next = mDefaultDial;
     auto script = mDialScripts.find(number);
     if (script != mDialScripts.end() && !script->second.empty()) {
@@ -495,19 +459,16 @@ void ModemSimulator::dial(const std::string& dialString) {
 
 void ModemSimulator::finishDial(EOutcome outcome) {
     switch (outcome) {
-    case Connect: {
-        // DCD rises before the result line, as on a real modem.
+    case Connect:
+        // The carrier rises before the result line, as on a real modem.
         setCarrier(true);
         meMode = ModeOnline;
         mLastByte = Clock::now();
         sendToHost(result("CONNECT " + msConnectSpeed));
-        if (meFarEnd == FarEndPacketNetwork) {
-            std::string greeting = msGreeting;
+        if (meFarEnd == FarEndPacketNetwork)
             mTimers.emplace_back(Clock::now() + std::chrono::milliseconds(muGreetingDelayMs),
-                                 [this, greeting] { sendToHost(result(greeting)); });
-        }
+                                 [this, greeting = msGreeting] { sendToHost(result(greeting)); });
         break;
-    }
     case Busy: sendToHost(result("BUSY")); break;
     case NoCarrier: sendToHost(result("NO CARRIER")); break;
     case NoDialtone: sendToHost(result("NO DIALTONE")); break;
@@ -517,4 +478,4 @@ void ModemSimulator::finishDial(EOutcome outcome) {
     }
 }
 
-}  // namespace Peers
+}  // namespace Net

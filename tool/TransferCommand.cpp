@@ -1,0 +1,130 @@
+// varonet send LOCATOR FILE... and varonet receive LOCATOR [DIR]: ZMODEM.
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+
+#include <CLI/CLI.hpp>
+
+#include <varonet/zmodem/CZModem.h>
+
+#include "Transfer.h"
+
+namespace Tool {
+
+namespace {
+
+/// Reports a session's end that no file's line explains, and gives the exit status.
+int finish(int result, const TransferReport& report) {
+    if (result != 0 && Signals::stopRequested()) throw Failure("stopped; the transfer is incomplete");
+    if (result != 0 && !report.anyFailed())
+        throw Failure("the session failed: " + sessionResult(result));
+    return report.anyFailed() || result != 0 ? ExitFailed : ExitDone;
+}
+
+class SendCommand : public Command {
+public:
+    explicit SendCommand(CLI::App& tool) {
+        mpApp = tool.add_subcommand("send", "Send files with ZMODEM (one session for all of them)");
+        mpApp->footer("Example: varonet send serial:ttyUSB0@115200 firmware.bin notes.txt");
+        mpApp->add_option("locator", msLocator, "The device the receiver is on")->required();
+        mpApp->add_option("files", mvFiles, "The files to send")->required();
+    }
+
+    int run() override {
+        TransferReport report(TransferReport::Sending);
+        std::vector<Base::String> paths;
+        for (const std::string& file : mvFiles) {
+            // A file that cannot be read fails here, before anyone waits for it.
+            std::string name = std::filesystem::path(file).filename().string();
+            int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+            if (fd < 0 || std::filesystem::is_directory(file)) {
+                report.failedBefore(name, fd < 0 ? std::strerror(errno) : "it is a directory");
+                if (fd >= 0) ::close(fd);
+                continue;
+            }
+            ::close(fd);
+            paths.push_back(std::filesystem::absolute(file).string());
+        }
+        if (paths.empty()) return ExitFailed;
+        std::unique_ptr<IO::Device> device = resolveDevice(msLocator);
+        openDevice(*device, msLocator);
+        ZModem::CZModem session(device.get());
+        session.setObserver(&report);
+        StopHook stop([&session] { session.Terminate(); });
+        int result = session.sendFiles(paths);
+        report.end();
+        device->close();
+        return finish(result, report);
+    }
+
+private:
+    std::string msLocator;
+    std::vector<std::string> mvFiles;
+};
+
+class ReceiveCommand : public Command {
+public:
+    explicit ReceiveCommand(CLI::App& tool) {
+        mpApp = tool.add_subcommand("receive", "Receive files with ZMODEM into a folder");
+        mpApp->footer(
+            "An existing file of the same name is kept and reported skipped, unless the sender asks to\n"
+            "resume it or an option below says otherwise.\n"
+            "Example: varonet receive serial:ttyUSB0@115200 ~/incoming");
+        mpApp->add_option("locator", msLocator, "The device the sender is on")->required();
+        mpApp->add_option("dir", msDir, "The folder for the files")->default_val(".");
+        auto* resume = mpApp->add_flag("--resume", mbResume, "Continue a shorter existing file");
+        auto* overwrite = mpApp->add_flag("--overwrite", mbOverwrite, "Replace an existing file");
+        auto* rename = mpApp->add_flag("--rename", mbRename, "Receive beside an existing file as NAME.1.EXT, ...");
+        resume->excludes(overwrite)->excludes(rename);
+        overwrite->excludes(rename);
+        mpApp->add_option("--wait", muWaitMinutes, "Minutes to wait for the sender to start")->default_val(10);
+    }
+
+    int run() override {
+        checkWritable(msDir);
+        std::unique_ptr<IO::Device> device = resolveDevice(msLocator);
+        openDevice(*device, msLocator);
+        ZModem::ExistingFile policy = mbResume    ? ZModem::ExistingFile::Resume
+                                      : mbOverwrite ? ZModem::ExistingFile::Overwrite
+                                      : mbRename    ? ZModem::ExistingFile::Rename
+                                                    : ZModem::ExistingFile::Keep;
+        TransferReport report(TransferReport::Receiving, msDir, policy == ZModem::ExistingFile::Resume);
+        ZModem::CZModem session(device.get());
+        session.set_path(msDir);
+        session.setExistingFilePolicy(policy);
+        session.setObserver(&report);
+        StopHook stop([&session] { session.Terminate(); });
+        int result = session.rec_z(static_cast<int>(muWaitMinutes));
+        report.end();
+        device->close();
+        if (result == ZModem::ZModemErrors::ErrNoRz) throw Failure("no sender started within the wait");
+        return finish(result == 1 ? 0 : result, report);  // 1: a command came, which is not run
+    }
+
+private:
+    /// Creating a file there is the one test that holds for every user and file system.
+    static void checkWritable(const std::string& dir) {
+        if (!std::filesystem::is_directory(dir)) throw Failure("cannot receive into " + dir + ": not a folder");
+        std::string probe = (std::filesystem::path(dir) / ".varonet-XXXXXX").string();
+        int fd = ::mkstemp(probe.data());
+        if (fd < 0) throw Failure("cannot receive into " + dir + ": " + std::strerror(errno));
+        ::close(fd);
+        ::unlink(probe.c_str());
+    }
+
+    std::string msLocator;
+    std::string msDir = ".";
+    bool mbResume = false, mbOverwrite = false, mbRename = false;
+    unsigned int muWaitMinutes = 10;
+};
+
+}  // namespace
+
+std::unique_ptr<Command> makeSendCommand(CLI::App& tool) { return std::make_unique<SendCommand>(tool); }
+std::unique_ptr<Command> makeReceiveCommand(CLI::App& tool) { return std::make_unique<ReceiveCommand>(tool); }
+
+}  // namespace Tool
