@@ -54,14 +54,19 @@ std::string escaped(const std::string& data, unsigned char end, bool all) {
 TEST(CZModemCoreFraming, SubpacketsFollowTheEscapingRuleAndRoundTrip) {
     std::string all;
     for (int i = 0; i < 256; ++i) all += static_cast<char>(i);
-    const unsigned char alphabet[] = {0x0D, 0x8D, '@', 0xC0, 0x10, 0x11, 0x12, 0x13, 0x18, 0x90,
+    const unsigned char alphabet[] = {0x0D, 0x8D, '@',  0xC0, 0x10, 0x11, 0x12, 0x13, 0x18, 0x90,
                                       0x91, 0x93, 0x00, 0x05, 'A',  0x7F, 0xFF, 'h',  'k',  0x6C};
     std::mt19937 gen(7);
     std::string dense(1100, '\0');
     for (auto& c : dense) c = static_cast<char>(gen() % 3 ? alphabet[gen() % sizeof(alphabet)] : gen());
     // 'x' first: the rule for a first CR looks at the byte before the subpacket.
-    const std::string payloads[] = {"x",           "x@\r@\x8d\xc0\x8d", "x" + all, "x" + TestSupport::randomBytes(1024, 9),
-                                    "x" + std::string(1100, '\x18'), "x" + dense, "x" + dense.substr(5, 77)};
+    const std::string payloads[] = {"x",
+                                    "x@\r@\x8d\xc0\x8d",
+                                    "x" + all,
+                                    "x" + TestSupport::randomBytes(1024, 9),
+                                    "x" + std::string(1100, '\x18'),
+                                    "x" + dense,
+                                    "x" + dense.substr(5, 77)};
     for (int escapeAll : {0, 1}) {
         for (const auto& data : payloads) {
             for (unsigned char end : {Core::ZCRCE, Core::ZCRCG, Core::ZCRCQ, Core::ZCRCW}) {
@@ -93,7 +98,8 @@ TEST(CZModemCoreFraming, SubpacketsFollowTheEscapingRuleAndRoundTrip) {
     // One whose escaped form does not fit the block buffer is refused, not sent.
     TestSupport::ScriptedDevice out;
     std::string over(2100, '\x18');
-    EXPECT_EQ(E::ErrDataWrite, Core(&out, false).sendData32(reinterpret_cast<const unsigned char*>(over.data()), 2100, 'k'));
+    EXPECT_EQ(E::ErrDataWrite,
+              Core(&out, false).sendData32(reinterpret_cast<const unsigned char*>(over.data()), 2100, 'k'));
     EXPECT_TRUE(out.writes().empty());
 }
 
@@ -144,63 +150,58 @@ TEST(CZModemCoreFraming, HexHeaderWireAndShorthands) {
     EXPECT_EQ(1, lines.count("wrong headertype\n"));
 }
 
-TEST(CZModemCoreFraming, DamagedOrForeignHeadersAreRefused) {
-    DebugLines lines;
-    // Uppercase hex is not hex (20000008); a header spelled with it is never found (20000009).
+// Each reader on input that is damaged, foreign or escaped: its result and,
+// where it read one, the character.
+TEST(CZModemCoreFraming, ReadersOnDamagedForeignAndEscapedInput) {
+    enum Reader { Dle, HexCh, HexHeader, Bin32Header, Header, Data };
     const std::string upper = "**" + kZdle + "B0100000023BE50\r\n\x11";
-    TestSupport::ScriptedDevice digit("0A"), upperBody(upper.substr(4)), upperAll(upper);
-    EXPECT_EQ(E::ErrHexDigit, Core(&digit, false).getNextHexCh(10));
-    EXPECT_EQ(E::ErrHexDigit, Core(&upperBody, false).getHexHeader());
-    Core core(&upperAll, false);
-    EXPECT_EQ(E::ErrLinkTimeout, core.getZMHeader(10));
-    EXPECT_FALSE(core.isHeaderComplete());
-    // A binary header with a 16-bit CRC is not recognised.
-    TestSupport::ScriptedDevice bin16("*" + kZdle + "A" + bytesOf({1, 0, 0, 0, 0x23, 0x12, 0x34}));
-    EXPECT_EQ(E::ErrLinkTimeout, Core(&bin16, false).getZMHeader(10));
-    // CRC mismatches of both formats.
-    TestSupport::ScriptedDevice hexBody("0100000023be51\r\n\x11");
-    EXPECT_EQ(E::ErrHexCrc, Core(&hexBody, false).getHexHeader());
-    EXPECT_EQ(1, lines.count("set error ZMODEM_CRCXM\n"));
-    std::string wire = frame(Core::ZDATA, 1234, Core::ZBIN32);
-    wire[4] ^= 0x01;  // the first position byte
-    TestSupport::ScriptedDevice binBody(wire.substr(3));
-    EXPECT_EQ(E::ErrBinCrc, Core(&binBody, false).getBin32Header());
-    // Five ZDLE cancel a subpacket; a time-out is one line.
-    TestSupport::ScriptedDevice cancel("abc" + std::string(5, '\x18'));
-    EXPECT_EQ(E::ErrProtocol, Core(&cancel, false).getData());
-    const int timeouts = lines.count("Timeout getNextCh\n");
-    EXPECT_EQ(E::ErrLinkTimeout, Core(&cancel, false).getNextCh(1));
-    EXPECT_EQ(timeouts + 1, lines.count("Timeout getNextCh\n"));
-}
-
-TEST(CZModemCoreFraming, DleDecoding) {
-    const struct {
-        std::string wire;
-        int escapeAll;
-        int result;
-        unsigned int current;
-    } rows[] = {
-        {kZdle + "l", 0, 0, 0x7F},
-        {kZdle + "m", 0, 0, 0xFF},
-        {kZdle + "X", 0, 0, 0x18},
-        {kZdle + "h", 0, E::ResultSpecial, 'h'},
-        {kZdle + "k", 0, E::ResultSpecial, 'k'},
-        {std::string(5, '\x18'), 0, E::ResultSpecial, 0x18},
-        {kZdle + "\x11\x93X", 0, 0, 0x18},         // XON / XOFF inside an escape are dropped
-        {"\x11\x91\x13\x93" "A", 0, 0, 'A'},      // and outside
-        {"\x05" "A", 1, 0, 'A'},                   // with escape-all a bare control character too
-        {kZdle + "\x05" "C", 1, 0, 0x03},          // ... also inside an escape
-        {kZdle + "\x05", 0, E::ErrProtocol, 0},
-        {kZdle, 0, E::ErrLinkTimeout, 0},
+    std::string bin = frame(Core::ZDATA, 1234, Core::ZBIN32);
+    bin[4] ^= 0x01;  // the first position byte
+    // clang-format off
+    const struct { Reader reader; std::string wire; int escapeAll, result, current; } rows[] = {
+        {Dle, kZdle + "l", 0, 0, 0x7F},
+        {Dle, kZdle + "m", 0, 0, 0xFF},
+        {Dle, kZdle + "X", 0, 0, 0x18},
+        {Dle, kZdle + "h", 0, E::ResultSpecial, 'h'},
+        {Dle, kZdle + "k", 0, E::ResultSpecial, 'k'},
+        {Dle, std::string(5, '\x18'), 0, E::ResultSpecial, 0x18},
+        {Dle, kZdle + "\x11\x93X", 0, 0, 0x18},  // XON / XOFF inside an escape are dropped
+        {Dle, "\021\221\023\223A", 0, 0, 'A'},   // and outside
+        {Dle, "\005A", 1, 0, 'A'},               // with escape-all a bare control character too
+        {Dle, kZdle + "\005C", 1, 0, 0x03},      // ... also inside an escape
+        {Dle, kZdle + "\x05", 0, E::ErrProtocol, -1},
+        {Dle, kZdle, 0, E::ErrLinkTimeout, -1},
+        {HexCh, "0A", 0, E::ErrHexDigit, -1},     // uppercase hex is not hex ...
+        {HexHeader, upper.substr(4), 0, E::ErrHexDigit, -1},
+        {Header, upper, 0, E::ErrLinkTimeout, -1},  // ... and a header spelled with it is never found
+        {Header, "*" + kZdle + "A" + bytesOf({1, 0, 0, 0, 0x23, 0x12, 0x34}), 0, E::ErrLinkTimeout, -1},  // CRC-16 binary
+        {HexHeader, "0100000023be51\r\n\x11", 0, E::ErrHexCrc, -1},
+        {Bin32Header, bin.substr(3), 0, E::ErrBinCrc, -1},
+        {Data, "abc" + std::string(5, '\x18'), 0, E::ErrProtocol, -1},  // five ZDLE cancel a subpacket
     };
+    // clang-format on
+    DebugLines lines;
     for (const auto& row : rows) {
         TestSupport::ScriptedDevice in(row.wire, 1);
         Core core(&in, false);
         core.setEscapeAll(row.escapeAll);
-        int r = core.getNextDLECh(5);
+        const int r = row.reader == Dle           ? core.getNextDLECh(5)
+                      : row.reader == HexCh       ? core.getNextHexCh(10)
+                      : row.reader == HexHeader   ? core.getHexHeader()
+                      : row.reader == Bin32Header ? core.getBin32Header()
+                      : row.reader == Header      ? core.getZMHeader(10)
+                                                  : core.getData();
         EXPECT_EQ(row.result, r) << Base::HexDump::dump(row.wire.data(), row.wire.size()).str();
-        if (r == 0 || r == E::ResultSpecial) { EXPECT_EQ(row.current, core.getCurrentCh()); }
+        if (row.current >= 0) {
+            EXPECT_EQ(row.current, static_cast<int>(core.getCurrentCh()));
+        }
+        EXPECT_FALSE(row.reader == Header && core.isHeaderComplete());
     }
+    EXPECT_EQ(1, lines.count("set error ZMODEM_CRCXM\n"));
+    const int timeouts = lines.count("Timeout getNextCh\n");  // a time-out is one line
+    TestSupport::ScriptedDevice empty;
+    EXPECT_EQ(E::ErrLinkTimeout, Core(&empty, false).getNextCh(1));
+    EXPECT_EQ(timeouts + 1, lines.count("Timeout getNextCh\n"));
 }
 
 // Random bytes, raw and behind a header start, never crash the decoders, and
@@ -215,7 +216,9 @@ TEST(CZModemCoreHostile, RandomInputIntoHeaderAndDataReaders) {
         Core core(&in, false);
         core.setEscapeAll(round % 2);
         for (int k = 0; k < 50 && core.getSize() > 0; ++k) {
-            if (core.getZMHeader(1) == 0) { EXPECT_TRUE(core.isHeaderComplete()); }
+            if (core.getZMHeader(1) == 0) {
+                EXPECT_TRUE(core.isHeaderComplete());
+            }
             std::size_t before = core.getDataBuffer().size();
             core.getData();
             EXPECT_LE(core.getDataBuffer().size(), before + junk.size());
@@ -230,14 +233,39 @@ TEST(CZModemCoreCopy, ACopyCarriesEveryField) {
         using CZModem::CZModem;
         void fill(const ZModem::CZModemCoreFields& f) { static_cast<ZModem::CZModemCoreFields&>(*this) = f; }
     };
-    const ZModem::CZModemCoreFields filled{7,  1,    3,  4,  true, 'C', 5, {1, 2, 3, 4}, 2, Base::ByteArray::fromString("d"),
-                                           6,  7,    35, true, 8,  9,   Base::ByteArray::fromString("read"), 1, 2, 'B',
-                                           10, 11, 12, true, true, true, true};
+    const ZModem::CZModemCoreFields filled{7,
+                                           1,
+                                           3,
+                                           4,
+                                           true,
+                                           'C',
+                                           5,
+                                           {1, 2, 3, 4},
+                                           2,
+                                           Base::ByteArray::fromString("d"),
+                                           6,
+                                           7,
+                                           35,
+                                           true,
+                                           8,
+                                           9,
+                                           Base::ByteArray::fromString("read"),
+                                           1,
+                                           2,
+                                           'B',
+                                           10,
+                                           11,
+                                           12,
+                                           true,
+                                           true,
+                                           true,
+                                           true};
     // One name per field: a field added to the struct does not compile here
     // until it has a value of its own above.
     [[maybe_unused]] const auto& [unit, escapeAll, fileSize, current, complete, format, type, data, kind, buffer,
                                   position, length, receiverFlags, skip, blockSize, requested, readBuffer, readPos,
-                                  readLeft, received, gap, roundTrip, roundTripVar, damaged, lines, silence, stray] = filled;
+                                  readLeft, received, gap, roundTrip, roundTripVar, damaged, lines, silence, stray] =
+        filled;
     TestSupport::ScriptedDevice line, other;
     Probe original(&line);
     original.fill(filled);

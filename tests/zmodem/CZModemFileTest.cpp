@@ -4,45 +4,18 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <atomic>
-#include <cstdlib>
 #include <filesystem>
-#include <new>
 #include <thread>
 
+#include <varonet/base/Exception.h>
 #include <varonet/zmodem/CZModem.h>
 
+#include "support/CountingAllocator.h"
 #include "support/DescriptorDevice.h"
 #include "support/Files.h"
 #include "zmodem/ZModemTestKit.h"
 
-// Every allocation of the test program comes here: the bytes in use and their
-// peak are counted, and the n-th allocation of a thread from now can be made
-// to fail with std::bad_alloc.
-namespace {
-std::atomic<long> gInUse{0}, gPeak{0};
-thread_local long tFailIn = 0;  // counts down to the allocation that fails; 0: none
-constexpr std::size_t kHead = alignof(std::max_align_t);
-}  // namespace
-
-void* operator new(std::size_t n) {
-    if (tFailIn > 0 && --tFailIn == 0) throw std::bad_alloc();
-    void* block = std::malloc(n + kHead);
-    if (block == nullptr) throw std::bad_alloc();
-    *static_cast<std::size_t*>(block) = n;
-    long now = gInUse += static_cast<long>(n);
-    for (long peak = gPeak.load(); now > peak && !gPeak.compare_exchange_weak(peak, now);) {
-    }
-    return static_cast<char*>(block) + kHead;
-}
-void operator delete(void* p) noexcept {
-    if (p == nullptr) return;
-    void* block = static_cast<char*>(p) - kHead;
-    gInUse -= static_cast<long>(*static_cast<std::size_t*>(block));
-    std::free(block);
-}
-void operator delete(void* p, std::size_t) noexcept { operator delete(p); }
-
+namespace Heap = TestSupport::Allocations;
 using ZModem::CZModemFile;
 using namespace ZModemTestKit;
 
@@ -53,7 +26,7 @@ protected:
     TestSupport::TempDir mDir;
 };
 
-TEST_F(CZModemFileTest, FileInfoAndTheResumeRule) {
+TEST_F(CZModemFileTest, FileInfoTheResumeRuleAndFailures) {
     TestSupport::writeFile(mDir.file("data.vrq"), std::string(300, 'v'));
     CZModemFile out;
     out.setSendNames(mDir.path().c_str(), "");
@@ -61,7 +34,7 @@ TEST_F(CZModemFileTest, FileInfoAndTheResumeRule) {
     Base::ByteArray info;
     int size = 0;
     EXPECT_EQ(12, out.getFileInfo(info, size));
-    EXPECT_EQ(std::string("data.zip\0" "300", 12), info.toString().str());
+    EXPECT_EQ(std::string("data.zip\000300", 12), info.toString().str());
     // Shorter: continued at its length; as long or longer: skipped; none: created with mode 0640.
     const struct {
         std::size_t existing;
@@ -86,9 +59,7 @@ TEST_F(CZModemFileTest, FileInfoAndTheResumeRule) {
         struct stat st {};
         EXPECT_TRUE(row.existing || (::stat(mDir.file(name).c_str(), &st) == 0 && (st.st_mode & 0777) == 0640));
     }
-}
-
-TEST_F(CZModemFileTest, FailuresAreOneLineAndAResult) {
+    // Failures are one line and a result.
     DebugLines lines;
     CZModemFile file;
     file.setSendNames(mDir.path().c_str(), "");
@@ -110,18 +81,23 @@ TEST_F(CZModemFileTest, FailuresAreOneLineAndAResult) {
     EXPECT_EQ(50, file.getPercent());
 }
 
+#if VARONET_COUNTING_ALLOCATOR
 // Whichever allocation of the file layer (and of the session around it)
-// fails, what was made is given back, once: nothing leaks (the count of bytes
-// in use returns to where it was), nothing is freed twice (the sanitizer build).
+// fails, and when the device under it throws, what was made is given back,
+// once: nothing leaks (the bytes in use return to where they were), nothing
+// is freed twice (the sanitizer build).
 TEST_F(CZModemFileTest, EveryFailedAllocationLeavesNothingBehind) {
     TestSupport::writeFile(mDir.file("a.bin"), std::string(100000, 'a'));
     TestSupport::ScriptedDevice line;
+    struct Failing : Base::MemoryDevice {
+        long readInternal(char*, long) override { throw Base::Exception(0, ".", __LINE__, "gone"); }
+    } failing;
     auto scenario = [&] {
         ZModem::CZModem session(&line);
         CZModemFile& file = *session.getFile();
-        file.setSendNames(mDir.path().c_str(), "");
         Base::ByteArray chunk;
         int length = 0;
+        file.setSendNames(mDir.path().c_str(), "");
         if (file.openForRead("a.bin")) {
             file.readChunk(chunk, 1024, length);
             file.seek(70000);
@@ -139,23 +115,25 @@ TEST_F(CZModemFileTest, EveryFailedAllocationLeavesNothingBehind) {
             if (keep) file.abandonWrite();
             else file.finishWrite();
         }
+        file.useMemoryDevice(&failing);
+        file.readChunk(chunk, 1024, length);
     };
     scenario();  // what is made once per process is made now
-    const long before = gInUse;
+    const long before = Heap::bytes;
     int failed = 0;
     for (long n = 1; n < 100000; ++n) {
         std::filesystem::remove(mDir.file("b.bin"));
-        tFailIn = n;
+        Heap::failIn = n;
         try {
             scenario();
         } catch (const std::bad_alloc&) {
             // an operation may let it through; it must still clean up
         }
-        const bool reached = tFailIn == 0;
-        tFailIn = 0;
+        const bool reached = Heap::failIn == 0;
+        Heap::failIn = 0;
         if (!reached) break;
         ++failed;
-        ASSERT_EQ(before, gInUse.load()) << "after allocation " << n << " failed";
+        ASSERT_EQ(before, Heap::bytes.load()) << "after allocation " << n << " failed";
     }
     EXPECT_GT(failed, 20);
 }
@@ -166,7 +144,7 @@ TEST_F(CZModemFileTest, EveryFailedAllocationLeavesNothingBehind) {
 TEST_F(CZModemFileTest, AnEndlessSubpacketKeepsTheReceiverSmall) {
     TestSupport::SocketPair pair;
     TestSupport::DescriptorDevice line(pair.take(0), true);
-    const std::string start = "rz\r" + frame(Core::ZFILE, 0, Core::ZBIN32) + sub(std::string("big\0" "99999999", 12)) +
+    const std::string start = "rz\r" + frame(Core::ZFILE, 0, Core::ZBIN32) + sub(std::string("big\00099999999", 12)) +
                               frame(Core::ZDATA, 0, Core::ZBIN32);
     const std::string block(64 * 1024, 'A');
     std::thread peer([&, fd = pair.take(1)] {
@@ -176,12 +154,13 @@ TEST_F(CZModemFileTest, AnEndlessSubpacketKeepsTheReceiverSmall) {
     });
     ZModem::CZModem session(&line);
     session.set_path(mDir.path().c_str());
-    const long before = gInUse;
-    gPeak = before;
+    const long before = Heap::bytes;
+    Heap::peak = before;
     EXPECT_NE(0, session.rec_z(1));
-    EXPECT_LT(gPeak - before, 4L << 20);
+    EXPECT_LT(Heap::peak - before, 4L << 20);
     line.close();  // the peer's next write fails
     peer.join();
 }
+#endif
 
 }  // namespace

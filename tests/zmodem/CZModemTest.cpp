@@ -125,8 +125,9 @@ protected:
             if (end->run) children[k] = std::make_unique<TestSupport::ChildProcess>(std::function<int()>(ours));
             else
                 children[k] = std::make_unique<TestSupport::ChildProcess>(
-                    end->program, TestSupport::ChildProcess::Options{.directory = dir, .stdinFd = fd, .stdoutFd = fd,
-                                                                    .stderrPath = mDir.file("peer.err")});
+                    end->program,
+                    TestSupport::ChildProcess::Options{
+                        .directory = dir, .stdinFd = fd, .stdoutFd = fd, .stderrPath = mDir.file("peer.err")});
             ::close(fd);
         }
         for (auto& t : threads) t.join();
@@ -184,11 +185,14 @@ TEST_F(ZModemSessions, FilesRoundTripWithTheExpectedSteps) {
 // Several files to rz: one it has (-p keeps it), one missing (fails alone).
 TEST_F(ZModemSessions, LrzszSessionsAreByteExact) {
     std::string special = TestSupport::randomBytes(200000, 51);
-    for (int i = 0; i < 3000; ++i) special[static_cast<std::size_t>(i) * 7] = "\x18\x11\r@\x05\x91\x93\x90\x10\x8d"[i % 10];
-    const std::pair<std::string, std::string> files[] = {
-        {"empty.bin", ""}, {"hundred.bin", TestSupport::randomBytes(100, 1)}, {"block.bin", TestSupport::randomBytes(1024, 2)},
-        {"block1.bin", TestSupport::randomBytes(1025, 3)}, {"million.bin", TestSupport::randomBytes(1000000, 4)},
-        {"special.bin", special}};
+    for (int i = 0; i < 3000; ++i)
+        special[static_cast<std::size_t>(i) * 7] = "\x18\x11\r@\x05\x91\x93\x90\x10\x8d"[i % 10];
+    const std::pair<std::string, std::string> files[] = {{"empty.bin", ""},
+                                                         {"hundred.bin", TestSupport::randomBytes(100, 1)},
+                                                         {"block.bin", TestSupport::randomBytes(1024, 2)},
+                                                         {"block1.bin", TestSupport::randomBytes(1025, 3)},
+                                                         {"million.bin", TestSupport::randomBytes(1000000, 4)},
+                                                         {"special.bin", special}};
     std::vector<std::string> names;
     for (const auto& [name, bytes] : files) TestSupport::writeFile(msSend + "/" + name, bytes), names.push_back(name);
     auto all = [&] {
@@ -198,7 +202,8 @@ TEST_F(ZModemSessions, LrzszSessionsAreByteExact) {
         std::filesystem::create_directory(msRecv);
         return same;
     };
-    for (const auto& options : std::vector<std::vector<std::string>>{{}, {"-8"}, {"-e"}, {"-w", "8192"}, {"-e", "-8"}}) {
+    for (const auto& options :
+         std::vector<std::vector<std::string>>{{}, {"-8"}, {"-e"}, {"-w", "8192"}, {"-e", "-8"}}) {
         std::vector<std::string> args = {"-q"};
         args.insert(args.end(), options.begin(), options.end());
         args.insert(args.end(), names.begin(), names.end());
@@ -243,26 +248,27 @@ TEST_F(ZModemSessions, OneDamagedByteInAnyFrameIsRecovered) {
         std::vector<std::string> marks;
         int from, to;
         const char* pairings;
-    } rows[] = {{"ZRQINIT", 0, {"**\x18" "B00"}, 0, 21, "ors"},
-                {"ZRINIT", 1, {"**\x18" "B01"}, 0, 21, "ors"},
-                {"ZFILE", 0, {"*\x18" "C\x04"}, 0, 12, "ors"},
+    } rows[] = {{"ZRQINIT", 0, {"**\030B00"}, 0, 21, "ors"},
+                {"ZRINIT", 1, {"**\030B01"}, 0, 21, "ors"},
+                {"ZFILE", 0, {"*\030C\004"}, 0, 12, "ors"},
                 {"ZFILE subpacket", 0, {"fault.bin"}, 0, 14, "ors"},
-                {"ZDATA", 0, {"*\x18" "C\x0a"}, 0, 12, "ors"},
-                {"data subpacket", 0, {"*\x18" "C\x0a"}, 20, 900, "ors"},
-                {"its CRC", 0, {"*\x18" "C\x0a", "\x18\x01"}, 2, 6, "ors"},
-                {"ZACK", 1, {"**\x18" "B03"}, 0, 20, "or"},  // sz streams: no ZACK on a clean line
-                {"ZRPOS", 1, {"**\x18" "B09"}, 0, 21, "ors"},
-                {"ZEOF", 0, {"*\x18" "C\x0b"}, 0, 12, "ors"},
-                {"ZFIN", 0, {"**\x18" "B08"}, 0, 20, "ors"},
-                {"ZFIN answer", 1, {"**\x18" "B08"}, 0, 20, "ors"},
-                {"OO", 0, {"**\x18" "B08", "OO"}, 0, 2, "ors"}};
+                {"ZDATA", 0, {"*\030C\012"}, 0, 12, "ors"},
+                {"data subpacket", 0, {"*\030C\012"}, 20, 900, "ors"},
+                {"its CRC", 0, {"*\030C\012", "\030\001"}, 2, 6, "ors"},
+                {"ZACK", 1, {"**\030B03"}, 0, 20, "or"},  // sz streams: no ZACK on a clean line
+                {"ZRPOS", 1, {"**\030B09"}, 0, 21, "ors"},
+                {"ZEOF", 0, {"*\030C\013"}, 0, 12, "ors"},
+                {"ZFIN", 0, {"**\030B08"}, 0, 20, "ors"},
+                {"ZFIN answer", 1, {"**\030B08"}, 0, 20, "ors"},
+                {"OO", 0, {"**\030B08", "OO"}, 0, 2, "ors"}};
     sendFile("fault.bin", 3000, 71);
     unsigned seed = 1;
     for (const auto& row : rows) {
         for (const char* pairing = row.pairings; *pairing; ++pairing, seed += 7) {
             SCOPED_TRACE(std::string(row.kind) + " " + *pairing + " seed " + std::to_string(seed));
             auto placed = std::make_shared<bool>(false);
-            EXPECT_TRUE(delivered(*pairing, damageAt(row.direction, row.marks, row.from, row.to, seed, placed), "fault.bin"));
+            EXPECT_TRUE(
+                delivered(*pairing, damageAt(row.direction, row.marks, row.from, row.to, seed, placed), "fault.bin"));
             EXPECT_TRUE(*placed);
         }
     }
@@ -293,10 +299,12 @@ TEST_F(ZModemSessions, SenderAgainstScriptedReceivers) {
         std::string sent;
     } rows[] = {
         // The offer refused once; ZRPOS after ZEOF; ZFERR during data.
-        {"s.bin", 0, rinit + frame(Core::ZNAK) + frame(Core::ZRPOS) + rinit + fin, 0, "ZRQINIT ZFILE ZFILE ZDATA:0 ZEOF:100 ZFIN"},
+        {"s.bin", 0, rinit + frame(Core::ZNAK) + frame(Core::ZRPOS) + rinit + fin, 0,
+         "ZRQINIT ZFILE ZFILE ZDATA:0 ZEOF:100 ZFIN"},
         {"s.bin", 0, rinit + frame(Core::ZRPOS) + frame(Core::ZRPOS, 50) + rinit + fin, 0,
          "ZRQINIT ZFILE ZDATA:0 ZEOF:100 ZDATA:50 ZEOF:100 ZFIN"},
-        {"m.bin", 0, rinit + frame(Core::ZRPOS) + frame(Core::ZFERR), E::ErrReceiverFileError, "ZRQINIT ZFILE ZDATA:0 CANCEL"},
+        {"m.bin", 0, rinit + frame(Core::ZRPOS) + frame(Core::ZFERR), E::ErrReceiverFileError,
+         "ZRQINIT ZFILE ZDATA:0 CANCEL"},
         // Start-up: our ZRQINIT echoed, a challenge, a command, something else; a cancel; silence.
         {"s.bin", 0,
          frame(Core::ZRQINIT, 0x12000000) + frame(Core::ZCHALLENGE, 0x04030201) + frame(Core::ZCOMMAND) +
@@ -338,7 +346,8 @@ TEST_F(ZModemSessions, ReceiverAgainstScriptedSenders) {
     const std::string rqinit = frame(Core::ZRQINIT), fin = frame(Core::ZFIN) + "OO";
     auto offer = [&](const std::string& name, const std::string& size) {
         return "rz\r" + rqinit + frame(Core::ZFILE, 0, Core::ZBIN32) + sub(name + '\0' + size) +
-               frame(Core::ZDATA, 0, Core::ZBIN32) + sub("hello", Core::ZCRCE) + frame(Core::ZEOF, 5, Core::ZBIN32) + fin;
+               frame(Core::ZDATA, 0, Core::ZBIN32) + sub("hello", Core::ZCRCE) + frame(Core::ZEOF, 5, Core::ZBIN32) +
+               fin;
     };
     const struct {
         std::string script;
@@ -356,7 +365,8 @@ TEST_F(ZModemSessions, ReceiverAgainstScriptedSenders) {
         {offer("..", "5"), -1, "ZRINIT CANCEL"},
         {offer(".", "5"), -1, "ZRINIT CANCEL"},
         {offer("dir/", "5"), -1, "ZRINIT CANCEL"},
-        {offer("huge.bin", "3000000000"), E::ErrFileTooLarge, "ZRINIT ZSKIP ZRINIT ZFIN"},  // skipped, the session goes on
+        {offer("huge.bin", "3000000000"), E::ErrFileTooLarge,
+         "ZRINIT ZSKIP ZRINIT ZFIN"},  // skipped, the session goes on
     };
     for (const auto& row : rows) {
         TestSupport::ScriptedDevice line(row.script);
@@ -364,8 +374,12 @@ TEST_F(ZModemSessions, ReceiverAgainstScriptedSenders) {
         session.set_path(msRecv.c_str());
         EXPECT_EQ(row.result, session.rec_z(3)) << row.answers;
         EXPECT_EQ(row.answers, headers(line.written()));
-        if (row.script.find("*\x18" "C\x04") == std::string::npos) { EXPECT_EQ(row.command, session.getCmdStr().str()); }
-        if (!row.landsAs.empty()) { EXPECT_EQ("hello", received(row.landsAs)); }
+        if (row.script.find("*\030C\004") == std::string::npos) {
+            EXPECT_EQ(row.command, session.getCmdStr().str());
+        }
+        if (!row.landsAs.empty()) {
+            EXPECT_EQ("hello", received(row.landsAs));
+        }
     }
     std::size_t outside = 0;
     for (const auto& entry : std::filesystem::directory_iterator(mDir.path())) outside += entry.is_regular_file();
@@ -376,8 +390,8 @@ TEST_F(ZModemSessions, ReceiverAgainstScriptedSenders) {
 // to ours, ours to ours, and the exit status a receiver puts in ZCOMPL.
 TEST_F(ZModemSessions, CommandsReachTheReceiver) {
     const std::string command = "touch made-by-command";
-    auto [status, rzStatus] = session({[&](CZModem& s) { return s.sendez(command.c_str(), 1, int(command.size()) + 1); }},
-                                      rz({"-v", "-C"}));
+    auto [status, rzStatus] =
+        session({[&](CZModem& s) { return s.sendez(command.c_str(), 1, int(command.size()) + 1); }}, rz({"-v", "-C"}));
     EXPECT_TRUE(status >= 0 && status < 256 && rzStatus == 0) << status;
     EXPECT_NE(std::string::npos, TestSupport::readFile(mDir.file("peer.err")).find(command));
     std::string got;
@@ -390,7 +404,8 @@ TEST_F(ZModemSessions, CommandsReachTheReceiver) {
     EXPECT_EQ("echo hello", got.substr(0, 10));
     EXPECT_EQ(std::make_pair(0, 1), session({[](CZModem& s) { return s.sendez("ls -l", 1, 6); }}, keep));
     EXPECT_EQ(std::string("ls -l\0", 6), got);
-    TestSupport::ScriptedDevice line(frame(Core::ZRINIT, 0x23000000) + frame(Core::ZCOMPL, 5u << 24) + frame(Core::ZFIN));
+    TestSupport::ScriptedDevice line(frame(Core::ZRINIT, 0x23000000) + frame(Core::ZCOMPL, 5u << 24) +
+                                     frame(Core::ZFIN));
     EXPECT_EQ(5, CZModem(&line).sendez("make", 1, 4));
     EXPECT_EQ("ZRQINIT ZCOMMAND ZFIN", headers(line.written()));
 }
@@ -426,8 +441,10 @@ TEST_F(ZModemSessions, ExistingFilesFollowThePolicy) {
         }};
         EXPECT_EQ(std::make_pair(0, 0), session(sz({"-q", "a.txt", "b.txt", "c.txt", "d.txt"}), receiver));
         EXPECT_EQ(row.outcomes, seen.lines);
-        EXPECT_TRUE(a == received("a.txt") && row.b == received("b.txt") && row.c == received("c.txt") && row.d == received("d.txt"));
-        EXPECT_TRUE(row.policy != P::Rename || (b == received("b.1.txt") && c == received("c.1.txt") && d == received("d.1.txt")));
+        EXPECT_TRUE(a == received("a.txt") && row.b == received("b.txt") && row.c == received("c.txt") &&
+                    row.d == received("d.txt"));
+        EXPECT_TRUE(row.policy != P::Rename ||
+                    (b == received("b.1.txt") && c == received("c.1.txt") && d == received("d.1.txt")));
     }
 }
 

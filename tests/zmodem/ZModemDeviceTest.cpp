@@ -43,7 +43,8 @@ TEST_F(ZModemDeviceTest, MessagesKeepTheirBoundariesBothWays) {
         for (std::size_t i = 0; i < messages.size(); ++i) atB.push_back(readMessage(b));
         for (const auto& m : messages) b.write(m.data(), static_cast<long>(m.size()));
     });
-    for (const auto& m : messages) EXPECT_EQ(static_cast<long>(m.size()), a.write(m.data(), static_cast<long>(m.size())));
+    for (const auto& m : messages)
+        EXPECT_EQ(static_cast<long>(m.size()), a.write(m.data(), static_cast<long>(m.size())));
     for (std::size_t i = 0; i < messages.size(); ++i) atA.push_back(readMessage(a));
     peer.join();
     EXPECT_TRUE(messages == atB && messages == atA);
