@@ -204,28 +204,6 @@ TEST(CZModemCoreFraming, ReadersOnDamagedForeignAndEscapedInput) {
     EXPECT_EQ(timeouts + 1, lines.count("Timeout getNextCh\n"));
 }
 
-// Random bytes, raw and behind a header start, never crash the decoders, and
-// the data buffer grows by no more than what arrived.
-TEST(CZModemCoreHostile, RandomInputIntoHeaderAndDataReaders) {
-    std::mt19937 gen(42);
-    for (int round = 0; round < 300; ++round) {
-        std::string junk = TestSupport::randomBytes(1 + gen() % 3000, static_cast<unsigned>(round));
-        if (round % 3 == 1) junk = "**" + kZdle + "B" + junk;
-        if (round % 3 == 2) junk = "*" + kZdle + "C" + junk;
-        TestSupport::ScriptedDevice in(junk, 1 + gen() % 64);
-        Core core(&in, false);
-        core.setEscapeAll(round % 2);
-        for (int k = 0; k < 50 && core.getSize() > 0; ++k) {
-            if (core.getZMHeader(1) == 0) {
-                EXPECT_TRUE(core.isHeaderComplete());
-            }
-            std::size_t before = core.getDataBuffer().size();
-            core.getData();
-            EXPECT_LE(core.getDataBuffer().size(), before + junk.size());
-        }
-    }
-}
-
 // A copy carries every setting and all session state, talks to the same
 // device and shares no link or file object with the original.
 TEST(CZModemCoreCopy, ACopyCarriesEveryField) {
