@@ -238,9 +238,10 @@ TEST_F(ZModemSessions, LrzszSessionsAreByteExact) {
 
 // One damaged byte (placed by a seed) in the first frame of each kind, in the
 // direction it travels: both sides still end well and the file is byte-exact,
-// ours to ours and with lrzsz on either side ('o', 'r', 's'). A damaged ZFILE
-// header costs the receiver's silence and the sender's wait for an answer
-// behind a repeated ZRINIT (2 to 3 s; sz's own wait, 6 s); the others recover at once.
+// ours to ours and with lrzsz on either side ('o', 'r', 's'). Waits that only
+// a time-out ends: a damaged ZRQINIT or ZFILE header between our sender and
+// receiver, until the receiver asks again (1 s); a damaged ZFILE header from
+// sz, sz's own wait (6 s). The others recover at once.
 TEST_F(ZModemSessions, OneDamagedByteInAnyFrameIsRecovered) {
     const struct {
         const char* kind;

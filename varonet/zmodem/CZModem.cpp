@@ -296,6 +296,7 @@ int CZModem::sendFile(const Base::String& name) {
     miPosition = 0;
     bool offered = false;
     bool haveHeader = false;  // a header read ahead (after a ZRINIT) waits to be handled
+    bool echoWaited = false;  // this offer already waited behind one ZRINIT
     int failures = 0;
     int result = 0;
     bool done = false;
@@ -313,6 +314,7 @@ int CZModem::sendFile(const Base::String& name) {
                 break;
             }
             offered = true;
+            echoWaited = false;
         }
         if (!haveHeader) {
             int r = getZMHeader(ReplyWaitMs);
@@ -331,11 +333,11 @@ int CZModem::sendFile(const Base::String& name) {
         switch (miHeaderType) {
             case ZRINIT:
                 // The receiver repeats its ZRINIT: an echo of an earlier request
-                // is followed by the answer to the offer; without one the offer
-                // was lost and is made again.
+                // is followed by the answer to the offer; without one, or with a
+                // second ZRINIT, the offer was lost and is made again.
                 result = E::ErrProtocol;
                 ++failures;
-                if (getZMHeader(EchoWaitMs) == 0) haveHeader = true;
+                if (!echoWaited && getZMHeader(EchoWaitMs) == 0) haveHeader = echoWaited = true;
                 else offered = false;
                 break;
             case ZSKIP:
