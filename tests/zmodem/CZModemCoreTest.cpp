@@ -178,6 +178,7 @@ TEST(CZModemCoreFraming, ReadersOnDamagedForeignAndEscapedInput) {
         {HexHeader, "0100000023be51\r\n\x11", 0, E::ErrHexCrc, -1},
         {Bin32Header, bin.substr(3), 0, E::ErrBinCrc, -1},
         {Data, "abc" + std::string(5, '\x18'), 0, E::ErrProtocol, -1},  // five ZDLE cancel a subpacket
+        {Data, "\005" + sub("A\001", Core::ZCRCW, 1), 1, E::ResultFrameEnd + Core::ZCRCW, Core::ZCRCW},  // noise dropped
     };
     // clang-format on
     DebugLines lines;

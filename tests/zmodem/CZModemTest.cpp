@@ -173,6 +173,7 @@ TEST_F(ZModemSessions, FilesRoundTripWithTheExpectedSteps) {
             EXPECT_TRUE(h.rfind("ZDATA", 0) != 0 || w.find("\x18h") != w.npos || w.find("\x18k") != w.npos);
         }
         EXPECT_EQ(" " + steps, sent);
+        EXPECT_EQ("rz\r**\030B0000000012", writes[0] + writes[1].substr(0, 14));  // ZRQINIT with ZCOMMAND
         EXPECT_EQ(static_cast<int>(size / 1024), lines.count("sent HexHeader ZACK\n"));
         EXPECT_EQ(1, lines.count("got Over'n'Out\n"));
     }
@@ -306,6 +307,7 @@ TEST_F(ZModemSessions, SenderAgainstScriptedReceivers) {
          "ZRQINIT ZFILE ZDATA:0 ZEOF:100 ZDATA:50 ZEOF:100 ZFIN"},
         {"m.bin", 0, rinit + frame(Core::ZRPOS) + frame(Core::ZFERR), E::ErrReceiverFileError,
          "ZRQINIT ZFILE ZDATA:0 CANCEL"},
+        {"m.bin", 0, rinit + frame(Core::ZRPOS) + frame(Core::ZCAN), E::ErrCancelled, "ZRQINIT ZFILE ZDATA:0 CANCEL"},
         // Start-up: our ZRQINIT echoed, a challenge, a command, something else; a cancel; silence.
         {"s.bin", 0,
          frame(Core::ZRQINIT, 0x12000000) + frame(Core::ZCHALLENGE, 0x04030201) + frame(Core::ZCOMMAND) +
