@@ -7,24 +7,21 @@
 //
 // For each p and pairing it prints how many of the runs delivered the file
 // byte-exact within the limit, and the median time of those that did.
-#include <poll.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <cmath>
 #include <cstdlib>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <mutex>
-#include <random>
 #include <sstream>
 #include <thread>
 #include <vector>
 
+#include "support/ByteRelay.h"
 #include "support/DescriptorDevice.h"
 #include "support/Files.h"
 #include "support/Process.h"
@@ -35,42 +32,6 @@ namespace {
 
 constexpr std::size_t kFileBytes = 1u << 20;
 constexpr int kLimitMs = 90000;
-
-// Copies both ways between a and b until both sides have closed, flipping a
-// random bit of a byte with probability p (seeded), or until stop is set.
-void relay(int a, int b, double p, unsigned seed, const std::atomic<bool>& stop) {
-    std::mt19937_64 gen(seed);
-    std::uniform_real_distribution<double> uniform(0.0, 1.0);
-    auto gap = [&]() -> double {  // bytes until the next damaged one
-        if (p <= 0) return 1e300;
-        return std::floor(std::log(1.0 - uniform(gen)) / std::log(1.0 - p));
-    };
-    double next[2] = {gap(), gap()};
-    int fds[2] = {a, b};
-    bool open[2] = {true, true};
-    std::vector<char> buffer(64 * 1024);
-    while ((open[0] || open[1]) && !stop.load()) {
-        pollfd p2[2] = {{open[0] ? fds[0] : -1, POLLIN, 0}, {open[1] ? fds[1] : -1, POLLIN, 0}};
-        if (::poll(p2, 2, 100) <= 0) continue;
-        for (int side = 0; side < 2; ++side) {
-            if (!open[side] || !(p2[side].revents & (POLLIN | POLLHUP | POLLERR))) continue;
-            long n = ::read(fds[side], buffer.data(), buffer.size());
-            if (n <= 0) {
-                open[side] = false;
-                ::shutdown(fds[1 - side], SHUT_WR);
-                continue;
-            }
-            for (double& at = next[side]; at < static_cast<double>(n); at += 1 + gap())
-                buffer[static_cast<std::size_t>(at)] ^= static_cast<char>(1u << (gen() % 8));
-            next[side] -= static_cast<double>(n);
-            for (long done = 0; done < n;) {
-                long w = ::write(fds[1 - side], buffer.data() + done, static_cast<std::size_t>(n - done));
-                if (w <= 0) break;
-                done += w;
-            }
-        }
-    }
-}
 
 std::string self;
 
@@ -105,16 +66,13 @@ Run transfer(const std::string& pair, double p, unsigned seed) {
                         {send, left.fd[0], left.fd[0], dir.file("sender.err")});
     ::close(left.take(0));
     ::close(right.take(1));
-    std::atomic<bool> stop{false};
-    std::thread line(relay, left.fd[1], right.fd[0], p, seed * 7919u + 1, std::cref(stop));
+    TestSupport::ByteRelay line(left.take(1), right.take(0), TestSupport::ByteRelay::noise(p, seed * 7919u + 1));
     int a = sender.wait(kLimitMs);
     int used = static_cast<int>(
         std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count());
     int b = receiver.wait(static_cast<unsigned>(std::max(kLimitMs - used, 1)));
     Run run;
     run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    stop = true;
-    line.join();
     run.ok = a == 0 && b == 0 && TestSupport::readFile(recv + "/big.bin") == bytes;
     keep(dir, pair, p, seed);
     return run;

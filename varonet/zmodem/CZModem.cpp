@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstring>
+#include <optional>
 
 #include <varonet/zmodem/CZModemComm.h>
 #include <varonet/zmodem/CZModemFile.h>
@@ -98,6 +99,8 @@ int CZModem::startSend() {
     miRequestedBlockSize = 0;
     miByteGapMs = ByteGapMs;
     miChunk = ChunkSize;
+    setAnswerLines(true);
+    resetLineState();
     return 0;
 }
 
@@ -181,6 +184,8 @@ int CZModem::sendez(Base::MemoryDevice* memory) {
     miBlockSize = 8192;
     miByteGapMs = 0;
     miChunk = ChunkSize;
+    setAnswerLines(true);
+    resetLineState();
     if (!mpFile->useMemoryDevice(memory)) return E::ErrFile;
     return sendFileData();
 }
@@ -291,6 +296,7 @@ int CZModem::sendFile(const Base::String& name) {
     miPosition = 0;
     bool offered = false;
     bool haveHeader = false;  // a header read ahead (after a ZRINIT) waits to be handled
+    bool echoWaited = false;  // this offer already waited behind one ZRINIT
     int failures = 0;
     int result = 0;
     bool done = false;
@@ -308,6 +314,7 @@ int CZModem::sendFile(const Base::String& name) {
                 break;
             }
             offered = true;
+            echoWaited = false;
         }
         if (!haveHeader) {
             int r = getZMHeader(ReplyWaitMs);
@@ -326,11 +333,11 @@ int CZModem::sendFile(const Base::String& name) {
         switch (miHeaderType) {
             case ZRINIT:
                 // The receiver repeats its ZRINIT: an echo of an earlier request
-                // is followed by the answer to the offer; without one the offer
-                // was lost and is made again.
+                // is followed by the answer to the offer; without one, or with a
+                // second ZRINIT, the offer was lost and is made again.
                 result = E::ErrProtocol;
                 ++failures;
-                if (getZMHeader(EchoWaitMs) == 0) haveHeader = true;
+                if (!echoWaited && getZMHeader(EchoWaitMs) == 0) haveHeader = echoWaited = true;
                 else offered = false;
                 break;
             case ZSKIP:
@@ -368,7 +375,15 @@ int CZModem::sendFileData() {
     debug("sendFileData \n");
     enum { StateRead = 0, StateEof = 1, StateSend = 2, StateReposition = 3, StateWaitEnd = 4 };
     const bool memory = miByteGapMs == 0;
-    const int dataWait = memory ? miTimeoutUnit * 300 : ReplyWaitMs;
+    // A frame's answer comes within a round trip: once the line has shown
+    // damage, a file session waits a few round trips before it sends the
+    // frame again, twice as long after each silence (never longer than ReplyWaitMs).
+    int silences = 0;  // in a row
+    auto dataWait = [&]() {
+        if (memory) return miTimeoutUnit * 300;
+        return static_cast<int>(std::min<long>(static_cast<long>(adaptiveTimeout(MinReplyWaitMs, ReplyWaitMs)) << silences,
+                                               ReplyWaitMs));
+    };
     const int endWait = memory ? miTimeoutUnit * 100 : ReplyWaitMs;
     int state = StateRead;
     int result = 0;
@@ -378,7 +393,7 @@ int CZModem::sendFileData() {
     int cleanRun = 0;
     int length = 0;
     long confirmed = miPosition;  // what the receiver has confirmed (ZRPOS or ZACK)
-    int roundTripMs = 0;          // smoothed time from a frame to its ZACK
+    bool firstTry = true;         // the frame waiting for its answer was sent once (a clean round trip)
     Base::String name = mpFile->getBaseName();
     auto readNext = [&]() -> int {  // 0 data, 1 end, -1 failure
         int r = mpFile->readChunk(mData, miChunk, length);
@@ -388,6 +403,8 @@ int CZModem::sendFileData() {
     // Back to what the receiver confirmed, with shorter subpackets: the line is noisy.
     auto sendAgain = [&]() -> bool {
         if (++resends > MaxResends) return false;
+        noteDamage();
+        firstTry = false;
         miChunk = std::max(MinChunkSize, miChunk / 2);
         cleanRun = 0;
         if (debugging()) debug("resend from " + dec(confirmed) + "\n");
@@ -435,8 +452,9 @@ int CZModem::sendFileData() {
             bool haveHeader = false;
             for (bool waiting = true; waiting;) {
                 waiting = false;
-                if (!haveHeader) r = getZMHeader(dataWait);
+                if (!haveHeader) r = getZMHeader(dataWait());
                 haveHeader = false;
+                silences = r && isHeaderSilence() ? std::min(silences + 1, 10) : 0;
                 if (isAborted()) return E::ErrAborted;
                 if (r == E::ErrCancelled || (r == 0 && miHeaderType == ZCAN)) {
                     result = E::ErrCancelled;
@@ -451,7 +469,7 @@ int CZModem::sendFileData() {
                     // twice). The answer to this frame, if it comes, follows
                     // within a round trip; without one the frame is sent again.
                     settled = true;
-                    r = getZMHeader(std::clamp(2 * roundTripMs, MinSettleMs, ReplyWaitMs));
+                    r = getZMHeader(mlRoundTripUs < 0 ? MinSettleMs : roundTripTimeout(1, ReplyWaitMs));
                     if (r == 0) {
                         haveHeader = waiting = true;
                     } else {
@@ -468,11 +486,11 @@ int CZModem::sendFileData() {
                     confirmed = miPosition;
                     resends = 0;
                     ignored = 0;
-                    if (!settled) {
-                        auto took = std::chrono::duration_cast<std::chrono::milliseconds>(
-                                        std::chrono::steady_clock::now() - sentAt).count();
-                        roundTripMs = (3 * roundTripMs + static_cast<int>(took) + 3) / 4;
+                    if (!settled && firstTry) {
+                        noteRoundTrip(static_cast<long>(std::chrono::duration_cast<std::chrono::microseconds>(
+                                                            std::chrono::steady_clock::now() - sentAt).count()));
                     }
+                    firstTry = true;
                     if (++cleanRun >= CleanRunToGrow && miChunk < ChunkSize) {
                         miChunk *= 2;
                         cleanRun = 0;
@@ -497,6 +515,8 @@ int CZModem::sendFileData() {
                 result = E::ErrProtocol;
                 break;
             }
+            firstTry = false;
+            noteDamage();  // the receiver asks again: something was damaged or lost
             if (position < miPosition) {
                 miChunk = std::max(MinChunkSize, miChunk / 2);
                 cleanRun = 0;
@@ -623,6 +643,8 @@ int CZModem::rec_z(int count) {
     miResult = 0;
     miFileFailure = 0;
     miByteGapMs = ByteGapMs;
+    setAnswerLines(false);
+    resetLineState();
     mpFile->setExistingFilePolicy(mePolicy);
     int r = wait_rz(count);
     if (r) return r;
@@ -648,6 +670,8 @@ int CZModem::rec_z(Base::MemoryDevice* memory) {
     miResult = 0;
     miTimeoutUnit = 600;
     miByteGapMs = 0;
+    setAnswerLines(false);
+    resetLineState();
     if (!mpFile->useMemoryDevice(memory)) return E::ErrFile;
     return receive_yz(true);
 }
@@ -684,9 +708,16 @@ int CZModem::wait_rz(int count) {
     }
 }
 
-int CZModem::receiveFileOffer() {
+int CZModem::getInfoSubpacket() {
+    const int position = miPosition;
     mData.clear();
-    if (getData() != E::ResultFrameEnd + ZCRCW) {
+    int r = getData();
+    miPosition = position;
+    return r;
+}
+
+int CZModem::receiveFileOffer() {
+    if (getInfoSubpacket() != E::ResultFrameEnd + ZCRCW) {
         sendZNAK();
         return 0;
     }
@@ -750,12 +781,17 @@ int CZModem::receive_yz(bool memory) {
     // a silent line always is.
     bool ownEndPending = false;
     bool askedSinceData = false;  // a ZRPOS went out since data last arrived
+    // When the last ZACK went out: the next ZDATA header measures a round trip.
+    std::optional<std::chrono::steady_clock::time_point> ackedAt;
     auto usedUp = [&]() { return --budget <= 0; };
     auto verdict = [&]() { return headerErrors <= 3 && !mpFile->isWriting() ? 0 : E::ErrProtocol; };
+    int silentMs = 0;  // silence since the last setback it cost
+    int silences = 0;  // silent waits in a row
     auto progress = [&]() {
         budget = ReceiverSetbacks;
         headerErrors = 0;
         askedSinceData = false;
+        silentMs = 0;
     };
     auto askAgain = [&]() {
         if (mpFile->isWriting()) {
@@ -769,11 +805,22 @@ int CZModem::receive_yz(bool memory) {
     };
     for (;;) {
         if (isAborted()) return E::ErrAborted;
-        int h = getZMHeader(memory ? miTimeoutUnit * 100 : ReceiverIdleMs);
+        // After damage a silence of a few round trips means our answer was
+        // lost: it is given again, after twice the wait each time the line
+        // stays silent. The budget still counts ReceiverIdleMs of silence as one setback.
+        const int idle = memory ? miTimeoutUnit * 100
+                                : static_cast<int>(std::min<long>(
+                                      static_cast<long>(adaptiveTimeout(MinReplyWaitMs, ReceiverIdleMs)) << silences,
+                                      ReceiverIdleMs));
+        int h = getZMHeader(idle);
+        silences = h && isHeaderSilence() ? std::min(silences + 1, 10) : 0;
+        const auto acked = ackedAt;  // only the header right after a ZACK measures the round trip
+        ackedAt.reset();
         if (h == E::ErrCancelled) return h;
         if (h) {
             ++headerErrors;
             if (!memory) {
+                noteDamage();
                 if (isHeaderSilence()) {
                     askAgain();
                 } else if (sawStrayZCRCW()) {
@@ -784,6 +831,8 @@ int CZModem::receive_yz(bool memory) {
                     ownEndPending = true;  // the damaged header's subpacket may follow
                 }
             }
+            if (!memory && isHeaderSilence() && (silentMs += idle) < ReceiverIdleMs) continue;
+            silentMs = 0;
             if (usedUp()) return verdict();
             continue;
         }
@@ -797,8 +846,7 @@ int CZModem::receive_yz(bool memory) {
                 miEscapeAll = mHeaderData[3] & ESCCTL;
                 unsigned char d[4];
                 std::memcpy(d, mHeaderData, 4);
-                mData.clear();
-                if (getData() == E::ResultFrameEnd + ZCRCW) sendZACK_X(d);
+                if (getInfoSubpacket() == E::ResultFrameEnd + ZCRCW) sendZACK_X(d);
                 else sendZNAK();
                 break;
             }
@@ -810,8 +858,14 @@ int CZModem::receive_yz(bool memory) {
             }
             case ZDATA: {
                 long sender = getHeaderPosition();
+                if (acked) {
+                    noteRoundTrip(static_cast<long>(
+                        std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - *acked)
+                            .count()));
+                }
                 if (!memory && !mpFile->isWriting()) break;  // no file takes it (skipped, or stale)
                 if (!memory && sender != miPosition) {
+                    noteDamage();
                     debug("Filepositionen mismatch (sender - receiver)" + dec(sender) + " - " + dec(miPosition) + "\n");
                     if (++dataRetries >= MaxDataRetries) {
                         mpFile->abandonWrite();
@@ -821,6 +875,7 @@ int CZModem::receive_yz(bool memory) {
                     askedSinceData = ownEndPending = true;  // the duplicate's own subpacket follows
                     break;
                 }
+                budget = ReceiverSetbacks;  // the sender does what we asked: it is alive
                 miFrameEndKind = 1;
                 const long before = miPosition;
                 int r = receiveData(memory);
@@ -842,6 +897,7 @@ int CZModem::receive_yz(bool memory) {
                 } else {
                     dataRetries = 0;
                     progress();
+                    if (muCurrentCh == ZCRCW) ackedAt = std::chrono::steady_clock::now();  // receiveData said ZACK
                 }
                 break;
             }
@@ -851,6 +907,7 @@ int CZModem::receive_yz(bool memory) {
                     return 0;
                 }
                 if (mpFile->isWriting() && getHeaderPosition() != miPosition) {
+                    noteDamage();
                     // Data is missing: ask for it (once per loss).
                     if (!askedSinceData) sendZRPOS(miPosition);
                     askedSinceData = true;
@@ -877,8 +934,7 @@ int CZModem::receive_yz(bool memory) {
             case ZCAN: return E::ErrCancelled;
             case ZFREECNT: sendZACK(0); break;
             case ZCOMMAND: {
-                mData.clear();
-                if (getData() != E::ResultFrameEnd + ZCRCW) {
+                if (getInfoSubpacket() != E::ResultFrameEnd + ZCRCW) {
                     sendZNAK();
                     break;
                 }
@@ -917,6 +973,7 @@ int CZModem::receiveData(bool memory) {
         if (isAborted()) return E::ErrAborted;
         if (r == 0) return 1;
         if (r < E::ResultFrameEnd + ZCRCE || r > E::ResultFrameEnd + ZCRCW) {
+            noteDamage();
             // The rest of this frame is useless: ask for a restart at our
             // position. The sender answers with a fresh ZDATA header, which the
             // header loop finds past whatever of the old stream is still coming.

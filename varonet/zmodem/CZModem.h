@@ -44,6 +44,8 @@ class VARONET_API CZModem : public CZModemCore {
 public:
     /// A sender waits this long for the answer to a frame before sending it again.
     static constexpr int ReplyWaitMs = 10000;
+    /// ... but once round trips were measured, a few of them, and at least this long.
+    static constexpr int MinReplyWaitMs = 100;
     /// A receiver inside a file session waits this long on a silent line before asking again.
     static constexpr int ReceiverIdleMs = 5000;
     /// File sessions end a header or subpacket as damaged after a pause this long inside it.
@@ -105,6 +107,9 @@ private:
     int receive_yz(bool memory);
     int receiveData(bool memory);
     int receiveFileOffer();
+    /// Reads the subpacket of a ZFILE, ZSINIT or ZCOMMAND into the data
+    /// buffer; unlike file data it leaves the file position as it was.
+    int getInfoSubpacket();
     void AckSessionClosure();
     void finished(const Base::String& name, TransferObserver::Outcome outcome, int code);
 

@@ -1,5 +1,6 @@
 #include <varonet/zmodem/CZModemCore.h>
 
+#include <algorithm>
 #include <array>
 #include <bit>
 #include <cstring>
@@ -55,32 +56,36 @@ const Tables& tables() {
     return t;
 }
 
-constexpr std::uint64_t kOnes = 0x0101010101010101ULL;
-constexpr std::uint64_t kHighs = 0x8080808080808080ULL;
-inline std::uint64_t hasZeroByte(std::uint64_t x) { return (x - kOnes) & ~x & kHighs; }
-inline std::uint64_t load64(const unsigned char* p) {
-    std::uint64_t v;
-    std::memcpy(&v, p, 8);
+// 16 bytes at a time through the compiler's vector extension (SSE2 on x86-64,
+// NEON on ARM, plain words elsewhere): comparisons give 0 or all ones per lane.
+typedef unsigned char Bytes16 __attribute__((vector_size(16)));
+typedef signed char Lanes16 __attribute__((vector_size(16)));
+inline Bytes16 load16(const unsigned char* p) {
+    Bytes16 v;
+    std::memcpy(&v, p, 16);
     return v;
 }
-// The masks below mark bytes of a little-endian word; the lowest marked byte
-// is always exact (higher marks may be false), so the count of trailing zero
-// bits / 8 is the number of clean bytes before the first byte to look at.
-// Any byte the decoder cannot pass through: ZDLE, XON, XOFF (either parity).
-inline std::uint64_t rxSpecialMask(std::uint64_t w) {
-    return hasZeroByte(w ^ (kOnes * 0x18)) | hasZeroByte((w & (kOnes * 0x7D)) ^ (kOnes * 0x11));
+inline void store16(unsigned char* p, Bytes16 v) { std::memcpy(p, &v, 16); }
+inline std::uint64_t half(Lanes16 m, int k) {
+    std::uint64_t h;
+    std::memcpy(&h, reinterpret_cast<const char*>(&m) + 8 * k, 8);
+    return h;
 }
-// Any byte the encoder may have to escape (without escape-all): 10, 11, 13,
-// 90, 91, 93, 18, and a CR (either parity) after '@' (either parity);
-// previousAt says whether the byte before the word was '@'.
-inline std::uint64_t txCandidateMask(std::uint64_t w, bool previousAt) {
-    std::uint64_t low7 = w & (kOnes * 0x7F);
-    std::uint64_t at = (hasZeroByte(low7 ^ (kOnes * 0x40)) << 8) | (previousAt ? 0x80u : 0u);
-    return hasZeroByte((w & (kOnes * 0x7D)) ^ (kOnes * 0x11)) | hasZeroByte(low7 ^ (kOnes * 0x10)) |
-           hasZeroByte(w ^ (kOnes * 0x18)) | (hasZeroByte(low7 ^ (kOnes * 0x0D)) & at);
+inline bool allLanes(Lanes16 m) { return (half(m, 0) & half(m, 1)) == ~std::uint64_t{0}; }
+/// One bit per lane (bit k for lane k) of a comparison result.
+inline std::uint32_t laneBits(Lanes16 m) {
+    auto bits8 = [](std::uint64_t lanes) {
+        return static_cast<std::uint32_t>(((lanes & 0x8080808080808080ULL) * 0x0002040810204081ULL) >> 56);
+    };
+    return bits8(half(m, 0)) | bits8(half(m, 1)) << 8;
 }
-inline int cleanBytes(std::uint64_t mask) { return __builtin_ctzll(mask) >> 3; }
-static_assert(std::endian::native == std::endian::little, "the word scans assume little-endian loads");
+// The bytes the encoder always escapes: 10, 11, 13, 18, 90, 91, 93.
+inline Lanes16 alwaysEscaped(Bytes16 w) {
+    return ((w & 0x7D) == 0x11) | ((w & 0x7F) == 0x10) | (w == CZModemCore::ZDLE);
+}
+// Bytes the decoder cannot pass through as they are: ZDLE, XON, XOFF (either parity).
+inline Lanes16 rxSpecialLanes(Bytes16 w) { return (w == CZModemCore::ZDLE) | ((w & 0x7D) == 0x11); }
+static_assert(std::endian::native == std::endian::little, "laneBits numbers the lanes of little-endian loads");
 
 inline bool escapeNeeded(unsigned char c, unsigned char previous, int escapeAll) {
     switch (tables().tx[c]) {
@@ -162,6 +167,25 @@ int CZModemCore::refill(int timeoutMs) {
     muReadPos = 0;
     muReadLeft = static_cast<std::size_t>(n);
     return n;
+}
+
+void CZModemCore::noteRoundTrip(long microseconds) {
+    if (microseconds < 0) return;
+    if (mlRoundTripUs < 0) {
+        mlRoundTripUs = microseconds;
+        mlRoundTripVarUs = microseconds / 2;
+        return;
+    }
+    // The smoothing of TCP's retransmission timer: gains 1/8 and 1/4.
+    long deviation = microseconds > mlRoundTripUs ? microseconds - mlRoundTripUs : mlRoundTripUs - microseconds;
+    mlRoundTripVarUs += (deviation - mlRoundTripVarUs) / 4;
+    mlRoundTripUs += (microseconds - mlRoundTripUs) / 8;
+}
+
+int CZModemCore::roundTripTimeout(int floorMs, int ceilingMs) const {
+    if (mlRoundTripUs < 0) return ceilingMs;
+    long ms = (mlRoundTripUs + 4 * mlRoundTripVarUs + 999) / 1000;
+    return static_cast<int>(std::clamp<long>(ms, floorMs, ceilingMs));
 }
 
 // ---------------------------------------------------------------- input
@@ -279,53 +303,62 @@ int CZModemCore::encodeBlock(const unsigned char* s, int length, int index, unsi
         previous = gPrevBlock.load(std::memory_order_relaxed);
         return index;
     }
-    // Fast path: the encoded form fits. Clean words are copied whole; a word
-    // with a candidate byte is escaped byte by byte, branch-free (the second
-    // byte written is overwritten when it is not needed).
-    // Locals only: stores through the byte pointer may alias anything else.
-    // Without escape-all an emitted '@' (either parity) is always an unescaped
-    // input '@', so the CR rule can look at the previous input byte: no chain
-    // from one byte's decision to the next.
-    const unsigned char* fast = tables().txFast.data();
-    unsigned char* b = mBlock;
-    unsigned char prev = previous;
-    int at = index;
-    int i = 0;
-    // One byte, escaped when its class says so; returns the new index. A
-    // function of values (no references to the locals): stores through the
-    // byte pointer then cannot force them out of registers.
-    auto one = [fast](unsigned char* out, int index, unsigned char c, unsigned char before) {
-        unsigned char cls = fast[c];  // 1 always, 2 CR, 0 never
-        int escape = (cls & 1) | ((cls >> 1) & static_cast<int>((before & 0x7F) == '@'));
-        out[index] = escape ? ZDLE : c;
-        out[index + 1] = static_cast<unsigned char>(c ^ 0x40);
-        return index + 1 + escape;
+    // Fast path: the encoded form fits (the block buffer has room beyond it
+    // for whole-group stores). 32 bytes at a time: the group is copied whole,
+    // then each byte to escape gets its ZDLE and the rest of the group moves up
+    // by one. A group that needs nothing but escapes is interleaved with ZDLE
+    // at once. Without escape-all an emitted '@' (either parity) is always an
+    // unescaped input '@', so the CR rule can look at the previous input byte.
+    const unsigned char* cls = tables().txFast.data();  // 1 always, 2 CR, 0 never
+    unsigned char* out = mBlock;
+    // One byte, escaped when its class says so; returns the new index (the
+    // second byte written is overwritten when it is not needed).
+    auto one = [cls](unsigned char* out, int at, unsigned char c, unsigned char before) {
+        int escape = (cls[c] & 1) | ((cls[c] >> 1) & static_cast<int>((before & 0x7F) == '@'));
+        out[at] = escape ? ZDLE : c;
+        out[at + 1] = static_cast<unsigned char>(c ^ 0x40);
+        return at + 1 + escape;
     };
-    // A word without candidates is copied whole; otherwise its clean bytes
-    // are, the first candidate is decided, and the scan resumes right after it.
-    while (i + 8 <= length) {
-        std::uint64_t w = load64(s + i);
-        std::uint64_t mask = txCandidateMask(w, (prev & 0x7F) == '@');
-        std::memcpy(b + at, &w, 8);
-        if (mask == 0) {
-            at += 8;
-            prev = static_cast<unsigned char>(w >> 56);
-            i += 8;
+    auto toEscape = [](Bytes16 w, Bytes16 before, Lanes16 always) {
+        return always | (((w & 0x7F) == 0x0D) & ((before & 0x7F) == '@'));
+    };
+    if (length == 0) return index;
+    int at = one(out, index, s[0], previous);  // the byte before s[0] is not in s
+    int i = 1;
+    const Bytes16 zdles = Bytes16{} + ZDLE;
+    while (i + 32 <= length) {
+        Bytes16 w0 = load16(s + i), w1 = load16(s + i + 16);
+        Lanes16 always0 = alwaysEscaped(w0), always1 = alwaysEscaped(w1);
+        if (allLanes(always0 & always1)) {
+            for (Bytes16 x : {w0 ^ 0x40, w1 ^ 0x40}) {
+                store16(out + at, __builtin_shufflevector(zdles, x, 0, 16, 1, 17, 2, 18, 3, 19, 4, 20, 5, 21, 6, 22, 7, 23));
+                store16(out + at + 16,
+                        __builtin_shufflevector(zdles, x, 8, 24, 9, 25, 10, 26, 11, 27, 12, 28, 13, 29, 14, 30, 15, 31));
+                at += 32;
+            }
+            i += 32;
             continue;
         }
-        int clean = cleanBytes(mask);  // already in place
-        at += clean;
-        if (clean) prev = static_cast<unsigned char>(w >> (8 * (clean - 1)));
-        unsigned char c = static_cast<unsigned char>(w >> (8 * clean));
-        at = one(b, at, c, prev);
-        prev = c;
-        i += clean + 1;
+        std::uint32_t escape = laneBits(toEscape(w0, load16(s + i - 1), always0)) |
+                               laneBits(toEscape(w1, load16(s + i + 15), always1)) << 16;
+        store16(out + at, w0);
+        store16(out + at + 16, w1);
+        int shift = 0;
+        while (escape) {
+            int k = __builtin_ctz(escape);
+            escape &= escape - 1;
+            unsigned char* to = out + at + k + shift++;
+            Bytes16 rest0 = load16(to), rest1 = load16(to + 16);
+            store16(to + 1, rest0);
+            store16(to + 17, rest1);
+            to[0] = ZDLE;
+            to[1] = static_cast<unsigned char>(s[i + k] ^ 0x40);
+        }
+        at += 32 + shift;
+        i += 32;
     }
-    for (; i < length; ++i) {
-        at = one(b, at, s[i], prev);
-        prev = s[i];
-    }
-    if (at > index) previous = b[at - 1];  // what was actually emitted last
+    for (; i < length; ++i) at = one(out, at, s[i], s[i - 1]);
+    previous = out[at - 1];  // what was actually emitted last
     return at;
 }
 
@@ -419,12 +452,14 @@ int CZModemCore::getZMHeader(int timeoutMs) {
     mbHeaderSilence = false;
     const int unit = byteTimeout();
     // Once bytes came that are no header, a file session waits only the byte
-    // gap for more: a reply damaged on the line is then known at once.
-    const int afterGarbage = miByteGapMs > 0 ? miByteGapMs : timeoutMs;
+    // gap for more: a reply damaged on the line is then known at once. XON
+    // and XOFF are flow control, not such bytes.
+    const int afterGarbage = miByteGapMs > 0 ? unit : timeoutMs;
     if (getNextCh(timeoutMs)) {
         mbHeaderSilence = true;
         return E::ErrLinkTimeout;
     }
+    int wait = timeoutMs;
     long garbage = 0;
     for (;;) {
         int cans = 0;
@@ -446,16 +481,25 @@ int CZModemCore::getZMHeader(int timeoutMs) {
                     mbStrayZCRCW = true;
                     return E::ErrLinkTimeout;
                 }
+                // The end of a hex header whose start was damaged: nothing more comes.
+                if (mbAnswerLines && miByteGapMs > 0 && (muCurrentCh & 0x7F) == 0x0A) return E::ErrLinkTimeout;
             }
+            if (!isXonXoff(muCurrentCh)) wait = afterGarbage;
             previous = muCurrentCh;
             if (++garbage > MaxHeaderGarbage || isAborted()) return E::ErrLinkTimeout;
-            if (getNextCh(afterGarbage)) return E::ErrLinkTimeout;
+            if (wait == afterGarbage && muCurrentCh != ZDLE) {
+                std::size_t skipped = skipPlain();  // stale data in bulk
+                garbage += static_cast<long>(skipped);
+                if (skipped) previous = mReadBuffer[muReadPos - 1];
+            }
+            if (getNextCh(wait)) return E::ErrLinkTimeout;
         }
         int pads = 0;
         while (muCurrentCh == ZPAD) {
             ++pads;
             if (getNextCh(unit)) return E::ErrLinkTimeout;
         }
+        wait = afterGarbage;
         // '*' inside stale data is not a header: keep looking (bounded above).
         if (muCurrentCh != ZDLE) continue;
         if (getNextCh(unit)) return E::ErrLinkTimeout;
@@ -478,6 +522,30 @@ int CZModemCore::getZMHeader(int timeoutMs) {
         // The type byte itself was unreadable: look for the next header.
         if (getNextCh(afterGarbage)) return E::ErrLinkTimeout;
     }
+}
+
+std::size_t CZModemCore::skipPlain() {
+    // Up to the next '*', ZDLE or (when answers are lines) line end, 32 bytes
+    // at a time: none of the others can change what the search does.
+    const unsigned char* p = mReadBuffer.data() + muReadPos;
+    const std::size_t n = muReadLeft;
+    const bool lines = mbAnswerLines && miByteGapMs > 0;
+    auto stops = [lines](Bytes16 w) {
+        Lanes16 m = (w == ZPAD) | (w == ZDLE);
+        return lines ? m | ((w & 0x7F) == 0x0A) : m;
+    };
+    std::size_t i = 0;
+    for (; i + 32 <= n; i += 32) {
+        std::uint32_t m = laneBits(stops(load16(p + i))) | laneBits(stops(load16(p + i + 16))) << 16;
+        if (m) {
+            i += static_cast<std::size_t>(__builtin_ctz(m));
+            break;
+        }
+    }
+    while (i < n && p[i] != ZPAD && p[i] != ZDLE && !(lines && (p[i] & 0x7F) == 0x0A)) ++i;
+    muReadPos += i;
+    muReadLeft -= i;
+    return i;
 }
 
 void CZModemCore::skipHexRest() {
@@ -516,10 +584,13 @@ int CZModemCore::getHexHeader() {
         }
         received = (received << 8) | muCurrentCh;
     }
-    // CR, LF and (but after ZACK and ZFIN) XON follow; their values do not matter.
+    // CR, LF and (but after ZACK and ZFIN) XON follow; their values do not
+    // matter. The XON is taken only when it is here: a damaged type must not
+    // make the reader wait for one that was never sent (a late one is passed
+    // over like any XON).
     getNextCh(unit);
     getNextCh(unit);
-    if (body[0] != ZACK && body[0] != ZFIN) getNextCh(unit);
+    if (body[0] != ZACK && body[0] != ZFIN && muReadLeft > 0 && isXonXoff(mReadBuffer[muReadPos])) getNextCh(unit);
     if (Math::Crc::xmodem(body, 5) != received) {
         debug("set error ZMODEM_CRCXM\n");
         return E::ErrHexCrc;
@@ -616,40 +687,69 @@ void CZModemCore::decodeFast() {
     // step would clear bytes that are then mostly given back.
     unsigned char* out = mDecoded;
     std::size_t i = 0, o = 0;
-    // Copies clean words whole; from the first special byte of a word on it
-    // goes byte by byte, decoding simple escapes, and stops at anything else.
-    auto step = [&]() -> bool {
+    // 32 bytes at a time: the group is copied whole, then each simple escape
+    // is decoded in place and the rest of the group moves down by one (XON and
+    // XOFF, which the line may let through, are dropped the same way). A group
+    // of 16 simple escapes is decoded at once. At anything else (a frame end,
+    // a cancel, an escape cut by the group's end) the bytes before it are kept
+    // and the rest goes one byte or escape at a time.
+    const Bytes16 zdles = Bytes16{} + ZDLE;
+    bool going = true;
+    while (going && i + 64 <= n) {  // the moves read up to 32 bytes past the group
+        Bytes16 w0 = load16(p + i), w1 = load16(p + i + 16);
+        std::uint32_t special = laneBits(rxSpecialLanes(w0)) | laneBits(rxSpecialLanes(w1)) << 16;
+        store16(out + o, w0);
+        store16(out + o + 16, w1);
+        if (special == 0x55555555u) {
+            Bytes16 lead = __builtin_shufflevector(w0, w1, 0, 2, 4, 6, 8, 10, 12, 14, 16, 18, 20, 22, 24, 26, 28, 30);
+            Bytes16 escaped = __builtin_shufflevector(w0, w1, 1, 3, 5, 7, 9, 11, 13, 15, 17, 19, 21, 23, 25, 27, 29, 31);
+            if (allLanes((lead == zdles) & ((escaped & 0x60) == 0x40))) {
+                store16(out + o, escaped ^ 0x40);
+                o += 16;
+                i += 32;
+                continue;
+            }
+        }
+        std::size_t dropped = 0;
+        while (special) {
+            std::size_t k = static_cast<std::size_t>(__builtin_ctz(special));
+            special &= special - 1;
+            unsigned char* to = out + o + k - dropped;
+            const unsigned char* from = p + i + k + 1;  // what follows the special byte
+            if (p[i + k] == ZDLE) {
+                short d = k < 31 ? t.rxEscaped[p[i + k + 1]] : -1;
+                if (d < 0) {  // not a simple escape: the byte path decides
+                    o += k - dropped;
+                    i += k;
+                    going = false;
+                    break;
+                }
+                *to++ = static_cast<unsigned char>(d);
+                ++from;
+            }
+            store16(to, load16(from));
+            store16(to + 16, load16(from + 16));
+            ++dropped;
+        }
+        if (going) {
+            o += 32 - dropped;
+            i += 32;
+        }
+    }
+    while (going && i < n) {
         unsigned char b = p[i];
         if (!t.rxSpecial[b]) {
             out[o++] = b;
             ++i;
-            return true;
+        } else if (b != ZDLE) {
+            ++i;  // XON / XOFF
+        } else if (i + 1 < n && t.rxEscaped[p[i + 1]] >= 0) {
+            out[o++] = static_cast<unsigned char>(t.rxEscaped[p[i + 1]]);
+            i += 2;
+        } else {
+            going = false;  // a frame end, a cancel, or an escape split by the read
         }
-        if (b != ZDLE || i + 1 >= n) return false;
-        short d = t.rxEscaped[p[i + 1]];
-        if (d < 0) return false;
-        out[o++] = static_cast<unsigned char>(d);
-        i += 2;
-        return true;
-    };
-    bool going = true;
-    // Clean words are copied whole; otherwise the clean bytes are, then one
-    // special byte (or simple escape) is decoded and the scan resumes after it.
-    while (going && i + 8 <= n) {
-        std::uint64_t w = load64(p + i);
-        std::uint64_t mask = rxSpecialMask(w);
-        std::memcpy(out + o, &w, 8);
-        if (mask == 0) {
-            o += 8;
-            i += 8;
-            continue;
-        }
-        int clean = cleanBytes(mask);
-        o += static_cast<std::size_t>(clean);
-        i += static_cast<std::size_t>(clean);
-        going = step();
     }
-    while (going && i < n) going = step();
     if (o) {
         mData.append(out, o);
         muCurrentCh = out[o - 1];

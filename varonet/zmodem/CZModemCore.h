@@ -55,8 +55,13 @@ struct CZModemCoreFields {
     unsigned char mcReceivedFormat = 'C';  // format of the last header getZMHeader read
     /// Character time-out inside a header body or a subpacket, and after
     /// bytes that are no header, in ms; 0: the unit time-out. File sessions
-    /// set it short: a pause there means the rest was lost on the line.
+    /// set it short: a pause there means the rest was lost on the line. Once
+    /// round trips were measured, the gap follows them (never longer than this).
     int miByteGapMs = 0;
+    long mlRoundTripUs = -1;     // smoothed round trip of the session; -1: none measured yet
+    long mlRoundTripVarUs = 0;   // ... and its mean deviation
+    bool mbLineDamaged = false;  // the session has seen damage: its time-outs follow the round trips
+    bool mbAnswerLines = false;  // the peer sends only hex headers (we are the sender)
     bool mbHeaderSilence = false;  // the last getZMHeader got no character at all
     bool mbStrayZCRCW = false;     // ... or passed the end of a ZCRCW subpacket that had no header
 
@@ -138,6 +143,34 @@ public:
     /// (only with a byte gap set: file sessions).
     bool sawStrayZCRCW() const { return mbStrayZCRCW; }
     void setByteGap(int ms) { miByteGapMs = ms; }
+    /// The peer answers with hex headers only (the sessions that send set
+    /// this): a line end among bytes that are no header ends a damaged answer
+    /// at once, without waiting for more.
+    void setAnswerLines(bool lines) { mbAnswerLines = lines; }
+    /// Takes one measured round trip (a frame sent to its answer) into the
+    /// session's estimate.
+    void noteRoundTrip(long microseconds);
+    /// Something arrived damaged or got lost: from now on the session's
+    /// time-outs follow the round trips (adaptiveTimeout).
+    void noteDamage() { mbLineDamaged = true; }
+    bool isLineDamaged() const { return mbLineDamaged; }
+    /// Forgets the round trips and the damage (a session starts).
+    void resetLineState() {
+        mlRoundTripUs = -1;
+        mlRoundTripVarUs = 0;
+        mbLineDamaged = false;
+    }
+    /// How long an answer may take on this line, from the round trips
+    /// measured (smoothed round trip plus four deviations, in ms), within
+    /// [floorMs, ceilingMs]; ceilingMs while none was measured.
+    int roundTripTimeout(int floorMs, int ceilingMs) const;
+    /// ceilingMs on a line that has shown no damage (every byte on the wire
+    /// then comes when the fixed time-outs say); after damage, roundTripTimeout.
+    int adaptiveTimeout(int floorMs, int ceilingMs) const {
+        return mbLineDamaged ? roundTripTimeout(floorMs, ceilingMs) : ceilingMs;
+    }
+    /// Least byte gap a file session waits, however fast the line.
+    static constexpr int MinByteGapMs = 30;
     int getHexHeader();
     int getBin32Header();
     static Base::String GetHeaderType(int type);
@@ -232,7 +265,12 @@ protected:
 private:
     int refill(int timeoutMs);
     /// The character time-out inside a header body or a subpacket.
-    int byteTimeout() const { return miByteGapMs > 0 ? miByteGapMs : miTimeoutUnit * 100; }
+    int byteTimeout() const {
+        return miByteGapMs > 0 ? adaptiveTimeout(MinByteGapMs, miByteGapMs) : miTimeoutUnit * 100;
+    }
+    /// Skips bytes of the read buffer that cannot start or end anything the
+    /// header search looks for; returns how many.
+    std::size_t skipPlain();
     /// Reads and drops the rest of a damaged hex header, up to its line end.
     void skipHexRest();
     /// Decodes plain bytes and simple escapes straight out of the read buffer
@@ -242,7 +280,7 @@ private:
     int encodeBlock(const unsigned char* data, int length, int index, unsigned char& previous);
     int writeHeaderBytes(const unsigned char* bytes, int count);
 
-    unsigned char mBlock[BlockSize + 16];
+    unsigned char mBlock[BlockSize + 64];
     unsigned char mDecoded[BlockSize + 16];  // decodeFast's output before it joins the data buffer
 };
 

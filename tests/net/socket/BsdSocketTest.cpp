@@ -2,50 +2,23 @@
 
 #include <dirent.h>
 
-#include <atomic>
-#include <cstdlib>
 #include <filesystem>
 #include <memory>
-#include <new>
 
 #include <gtest/gtest.h>
 
-#include "support/Files.h"
-#include "support/TestCalls.h"
 #include <varonet/net/socket/DomainAddress.h>
 #include <varonet/net/socket/DomainDevice.h>
 #include <varonet/net/socket/DomainServer.h>
 #include <varonet/net/socket/TcpIp4Device.h>
 #include <varonet/net/socket/TcpIp4Server.h>
+#include "support/Files.h"
+#include "support/TestCalls.h"
 
 // Every allocation of this program is counted, and one can be made to fail on cue.
-// ThreadSanitizer keeps operator new for itself: there the test is left out.
-#if defined(__has_feature)
-#if __has_feature(thread_sanitizer)
-#define VARONET_TSAN 1
-#endif
-#endif
-#if !defined(VARONET_TSAN) && !defined(__SANITIZE_THREAD__)
-namespace {
-std::atomic<long> gLive{0};
-std::atomic<long> gFailIn{0};  // > 0: the allocation that brings it to 0 fails
-}  // namespace
-
-void* operator new(std::size_t size) {
-    if (gFailIn > 0 && --gFailIn == 0) throw std::bad_alloc();
-    void* p = std::malloc(size ? size : 1);
-    if (!p) throw std::bad_alloc();
-    ++gLive;
-    return p;
-}
-namespace {
-void release(void* p) noexcept {
-    if (p) --gLive;
-    std::free(p);
-}
-}  // namespace
-void operator delete(void* p) noexcept { release(p); }
-void operator delete(void* p, std::size_t) noexcept { release(p); }
+#include "support/CountingAllocator.h"
+#if VARONET_COUNTING_ALLOCATOR
+namespace Heap = TestSupport::Allocations;
 
 namespace {
 
@@ -75,15 +48,15 @@ TEST(BsdSocketTest, AFailedAllocationAnywhereLeaksNothingAndFreesNothingTwice) {
     useSockets();  // anything built once per process is built now
     long cue = 1;
     for (bool failed = true; failed; ++cue) {
-        const long live = gLive, descriptors = openDescriptors();
-        gFailIn = cue;
+        const long live = Heap::blocks, descriptors = openDescriptors();
+        Heap::failIn = cue;
         try {
             useSockets();
         } catch (const std::exception&) {  // bad_alloc, or an error whose telling failed to allocate
         }
-        failed = gFailIn == 0;  // otherwise the run took fewer allocations: each one has failed once
-        gFailIn = 0;
-        ASSERT_EQ(gLive, live) << "allocation " << cue;
+        failed = Heap::failIn == 0;  // otherwise the run took fewer allocations: each one has failed once
+        Heap::failIn = 0;
+        ASSERT_EQ(Heap::blocks, live) << "allocation " << cue;
         ASSERT_EQ(openDescriptors(), descriptors) << "allocation " << cue;
     }
     EXPECT_GT(cue, 30);
