@@ -34,13 +34,13 @@
 #include <thread>
 #include <vector>
 
-#include "support/Files.h"
-#include "support/Process.h"
 #include <varonet/base/Exception.h>
 #include <varonet/net/socket/DomainAddress.h>
 #include <varonet/net/socket/DomainServer.h>
 #include <varonet/net/socket/TcpIp4Server.h>
 #include <varonet/udl/Proxy.h>
+#include "support/Files.h"
+#include "support/Process.h"
 
 namespace {
 
@@ -91,8 +91,13 @@ Transport tcp() {
 
 Transport pipes() {
     std::string tag = std::to_string(::getpid());
-    Transport t{"pipes", std::make_unique<Net::DomainServer>("relaybench-src-" + tag),
-                std::make_unique<Net::DomainServer>("relaybench-dst-" + tag), "", "", "", ""};
+    Transport t{"pipes",
+                std::make_unique<Net::DomainServer>("relaybench-src-" + tag),
+                std::make_unique<Net::DomainServer>("relaybench-dst-" + tag),
+                "",
+                "",
+                "",
+                ""};
     t.sourceLocator = "domain:relaybench-src-" + tag;
     t.sinkLocator = "domain:relaybench-dst-" + tag;
     t.sourceSocat = "UNIX-CONNECT:" + Net::DomainAddress::getPath("relaybench-src-" + tag).str();
@@ -185,7 +190,8 @@ Result transfer(Transport& t, const std::string& program, long long total, doubl
     // A relay reconnects a side the producer closed: drop what it left queued.
     for (IO::DeviceServer* server : {t.source.get(), t.sink.get()})
         while (server->waitForConnection(0)) delete server->accept();
-    if (paceMBps == 0 && got < total) std::fprintf(stderr, "%s over %s: only %lld of %lld bytes\n", program.c_str(), t.name, got, total);
+    if (paceMBps == 0 && got < total)
+        std::fprintf(stderr, "%s over %s: only %lld of %lld bytes\n", program.c_str(), t.name, got, total);
     Result r;
     r.mbPerSecond = static_cast<double>(got) / elapsed / kMB;
     r.cpuPerGiB = (after.cpu - before.cpu) / (static_cast<double>(got) / kGiB);
@@ -239,7 +245,8 @@ int main(int argc, char** argv) {
         Transport t = make();
         std::vector<std::vector<Result>> results(programs.size());
         for (int run = 0; run < runs; ++run)
-            for (std::size_t p = 0; p < programs.size(); ++p) results[p].push_back(transfer(t, programs[p], total, 0, 0));
+            for (std::size_t p = 0; p < programs.size(); ++p)
+                results[p].push_back(transfer(t, programs[p], total, 0, 0));
         for (std::size_t p = 0; p < programs.size(); ++p) {
             std::vector<double> speed, cpu, rss, ratio;
             for (int run = 0; run < runs; ++run) {

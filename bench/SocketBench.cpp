@@ -36,7 +36,9 @@ constexpr double MiB = 1 << 20;
 double processCpuSeconds() {
     rusage usage{};
     ::getrusage(RUSAGE_SELF, &usage);
-    auto seconds = [](const timeval& t) { return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6; };
+    auto seconds = [](const timeval& t) {
+        return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6;
+    };
     return seconds(usage.ru_utime) + seconds(usage.ru_stime);
 }
 
@@ -85,8 +87,9 @@ public:
     }
     double run(double* cpu = nullptr) {
         double before = processCpuSeconds();
-        double s = moveOneGiB([&](const char* b, long n) { return static_cast<long>(::send(miClient, b, n, MSG_NOSIGNAL)); },
-                          [&](char* b, long n) { return static_cast<long>(::recv(miServed, b, n, 0)); });
+        double s =
+            moveOneGiB([&](const char* b, long n) { return static_cast<long>(::send(miClient, b, n, MSG_NOSIGNAL)); },
+                       [&](char* b, long n) { return static_cast<long>(::recv(miServed, b, n, 0)); });
         if (cpu) *cpu += processCpuSeconds() - before;
         return s;
     }

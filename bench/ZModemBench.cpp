@@ -14,14 +14,14 @@
 #include <filesystem>
 #include <thread>
 
-#include "support/DescriptorDevice.h"
-#include "support/Files.h"
-#include "support/Process.h"
-#include "support/ScriptedDevice.h"
 #include <varonet/base/MemoryDevice.h>
 #include <varonet/zmodem/CZModem.h>
 #include <varonet/zmodem/CZModemCore.h>
 #include <varonet/zmodem/ZModemErrors.h>
+#include "support/DescriptorDevice.h"
+#include "support/Files.h"
+#include "support/Process.h"
+#include "support/ScriptedDevice.h"
 
 namespace {
 
@@ -31,7 +31,9 @@ using ZModem::CZModemCore;
 constexpr std::size_t kCodecBytes = 64u << 20;
 constexpr int kChunk = 1024;
 
-std::string codecData(bool allZdle) { return allZdle ? std::string(kCodecBytes, '\x18') : TestSupport::randomBytes(kCodecBytes, 7); }
+std::string codecData(bool allZdle) {
+    return allZdle ? std::string(kCodecBytes, '\x18') : TestSupport::randomBytes(kCodecBytes, 7);
+}
 
 void BM_CodecEncode(benchmark::State& state) {
     const std::string data = codecData(state.range(0) != 0);
@@ -57,7 +59,8 @@ void BM_CodecDecode(benchmark::State& state) {
         TestSupport::ScriptedDevice out;
         CZModemCore core(&out, false);
         const auto* p = reinterpret_cast<const unsigned char*>(data.data());
-        for (std::size_t off = 0; off < data.size(); off += kChunk) core.sendData32(p + off, kChunk, CZModemCore::ZCRCG);
+        for (std::size_t off = 0; off < data.size(); off += kChunk)
+            core.sendData32(p + off, kChunk, CZModemCore::ZCRCG);
         wire = out.written();
     }
     // One input device and one core for all iterations: only the decoding is timed

@@ -12,8 +12,8 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <cstdlib>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <mutex>
@@ -21,12 +21,12 @@
 #include <thread>
 #include <vector>
 
+#include <varonet/zmodem/CZModem.h>
+#include <varonet/zmodem/ZModemDebugSink.h>
 #include "support/ByteRelay.h"
 #include "support/DescriptorDevice.h"
 #include "support/Files.h"
 #include "support/Process.h"
-#include <varonet/zmodem/CZModem.h>
-#include <varonet/zmodem/ZModemDebugSink.h>
 
 namespace {
 
@@ -59,8 +59,9 @@ Run transfer(const std::string& pair, double p, unsigned seed) {
     TestSupport::SocketPair left, right;  // sender <-> relay, relay <-> receiver
     bool oursSend = pair.rfind("ours", 0) == 0, oursRecv = pair.find("-ours") != std::string::npos;
     auto start = std::chrono::steady_clock::now();
-    ChildProcess receiver(oursRecv ? std::vector<std::string>{self, "--peer-receive"} : std::vector<std::string>{"rz", "-q"},
-                          {recv, right.fd[1], right.fd[1], dir.file("receiver.err")});
+    ChildProcess receiver(
+        oursRecv ? std::vector<std::string>{self, "--peer-receive"} : std::vector<std::string>{"rz", "-q"},
+        {recv, right.fd[1], right.fd[1], dir.file("receiver.err")});
     ChildProcess sender(oursSend ? std::vector<std::string>{self, "--peer-send", "big.bin"}
                                  : std::vector<std::string>{"sz", "-q", "big.bin"},
                         {send, left.fd[0], left.fd[0], dir.file("sender.err")});
@@ -83,7 +84,8 @@ int peer(bool sending, const char* name) {
     if (std::getenv("ZMODEM_NOISE_TRACE")) {
         auto start = std::chrono::steady_clock::now();
         ZModem::ZModemDebugSink::set([start](const Base::String& line) {
-            if (!std::getenv("ZMODEM_NOISE_DUMP") && (line.startsWith("reading from device") || line.startsWith("00"))) return;
+            if (!std::getenv("ZMODEM_NOISE_DUMP") && (line.startsWith("reading from device") || line.startsWith("00")))
+                return;
             double t = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
             std::fprintf(stderr, "%8.3f %s", t, line.c_str());
         });
@@ -119,7 +121,9 @@ int main(int argc, char** argv) {
         else if (option == "--levels") levels = split(value);
         else if (option == "--pairs") pairs = split(value);
         else {
-            std::fprintf(stderr, "usage: %s [--runs N] [--jobs N] [--levels P,P..] [--pairs sz-rz,sz-ours,ours-rz,ours-ours]\n", argv[0]);
+            std::fprintf(stderr,
+                         "usage: %s [--runs N] [--jobs N] [--levels P,P..] [--pairs sz-rz,sz-ours,ours-rz,ours-ours]\n",
+                         argv[0]);
             return 2;
         }
     }

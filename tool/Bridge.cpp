@@ -113,10 +113,19 @@ Bridge::EEnd Bridge::run() {
     char buffer[65536];
     try {
         for (;;) {
-            if (Signals::stopRequested()) { end = Stopped; break; }
-            if (escaped) { end = EscapeKey; break; }
+            if (Signals::stopRequested()) {
+                end = Stopped;
+                break;
+            }
+            if (escaped) {
+                end = EscapeKey;
+                break;
+            }
             if (inputEnded && inputFailure) {  // written before inputEnded
-                if (!mrDevice.isOpen()) { end = DeviceClosed; break; }
+                if (!mrDevice.isOpen()) {
+                    end = DeviceClosed;
+                    break;
+                }
                 std::rethrow_exception(inputFailure);
             }
             auto now = Clock::now();
@@ -124,7 +133,10 @@ Bridge::EEnd Bridge::run() {
             if (inputEnded) {
                 Clock::time_point since = std::max(lastData, Clock::time_point(Clock::duration(inputEndedAt.load())));
                 auto quiet = std::chrono::duration_cast<std::chrono::milliseconds>(now - since).count();
-                if (quiet >= static_cast<long long>(mOptions.lingerMs)) { end = InputEnded; break; }
+                if (quiet >= static_cast<long long>(mOptions.lingerMs)) {
+                    end = InputEnded;
+                    break;
+                }
                 slice = std::min<unsigned int>(slice, static_cast<unsigned int>(mOptions.lingerMs - quiet));
             }
             bool ready = false;
@@ -132,11 +144,17 @@ Bridge::EEnd Bridge::run() {
                 ready = mrDevice.waitForData(slice);
             } catch (const Base::Exception&) {
                 // A peer that closed shows up here (readable, but no bytes).
-                if (!mrDevice.isOpen() || mrDevice.isEOF()) { end = DeviceClosed; break; }
+                if (!mrDevice.isOpen() || mrDevice.isEOF()) {
+                    end = DeviceClosed;
+                    break;
+                }
                 throw;
             }
             if (!ready) {
-                if (!mrDevice.isOpen()) { end = DeviceClosed; break; }
+                if (!mrDevice.isOpen()) {
+                    end = DeviceClosed;
+                    break;
+                }
                 continue;
             }
             long n = 0;
@@ -147,13 +165,19 @@ Bridge::EEnd Bridge::run() {
                 else if (mrDevice.isOpen() && !mrDevice.isEOF()) n = mrDevice.read(buffer, sizeof buffer);
             }
             if (n <= 0) {
-                if (!mrDevice.isOpen() || mrDevice.isEOF()) { end = DeviceClosed; break; }
+                if (!mrDevice.isOpen() || mrDevice.isEOF()) {
+                    end = DeviceClosed;
+                    break;
+                }
                 continue;
             }
             lastData = Clock::now();
             if (mOptions.dump) mOptions.dump->show('<', buffer, static_cast<std::size_t>(n));
             std::string shown = mapNewlines(buffer, static_cast<std::size_t>(n), mOptions.inCrLf);
-            if (!writeAll(mOptions.outFd, shown.data(), shown.size())) { end = OutputClosed; break; }
+            if (!writeAll(mOptions.outFd, shown.data(), shown.size())) {
+                end = OutputClosed;
+                break;
+            }
         }
     } catch (...) {
         failure = std::current_exception();

@@ -19,10 +19,10 @@ public:
     struct Options {
         int inFd = 0;
         int outFd = 1;
-        int escape = -1;           ///< a key that ends the session; -1 for none
-        bool echo = false;         ///< show typed bytes on the output
-        std::string enter;         ///< what a typed CR is sent as; empty: as typed
-        bool inCrLf = false;       ///< show a received LF as CR LF
+        int escape = -1;              ///< a key that ends the session; -1 for none
+        bool echo = false;            ///< show typed bytes on the output
+        std::string enter;            ///< what a typed CR is sent as; empty: as typed
+        bool inCrLf = false;          ///< show a received LF as CR LF
         unsigned int lingerMs = 500;  ///< after the input ended, stop once the device is silent this long
         TrafficDump* dump = nullptr;  ///< '>' towards the device, '<' from it
     };

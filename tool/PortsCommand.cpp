@@ -93,8 +93,8 @@ public:
         mpApp = tool.add_subcommand("ports", "List the serial ports present, each as a serial: locator");
         mpApp->footer("Example: varonet ports --baud 9600");
         mpApp->add_option("--baud", msBaud, "The baud rate the locators carry")
-            ->check(CLI::IsMember({"110", "300", "1200", "2400", "4800", "9600", "19200", "38400", "57600",
-                                   "115200", "230400", "460800", "921600"}))
+            ->check(CLI::IsMember({"110", "300", "1200", "2400", "4800", "9600", "19200", "38400", "57600", "115200",
+                                   "230400", "460800", "921600"}))
             ->default_val("115200");
         mpApp->add_flag("--json", mbJson, "A JSON array for scripts");
     }

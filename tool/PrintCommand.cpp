@@ -19,12 +19,18 @@ namespace Tool {
 namespace {
 
 const std::pair<unsigned int, const char*> kTexts[] = {
-    {1289, "Protocol"},         {1320, "Target"},
-    {1209, "Attempts"},         {1086, "Connect time-out"},
-    {1134, "Wait on connect"},  {1364, "Receive time-out"},
-    {1210, "Redial wait"},      {1413, "Flow control"},
-    {1085, "Number"},           {1091, "User data"},
-    {1141, "Second init string"}, {1183, "(s)"},
+    {1289, "Protocol"},
+    {1320, "Target"},
+    {1209, "Attempts"},
+    {1086, "Connect time-out"},
+    {1134, "Wait on connect"},
+    {1364, "Receive time-out"},
+    {1210, "Redial wait"},
+    {1413, "Flow control"},
+    {1085, "Number"},
+    {1091, "User data"},
+    {1141, "Second init string"},
+    {1183, "(s)"},
     {1182, "(ms)"},
 };
 
@@ -55,7 +61,8 @@ std::string render(const std::string& printed) {
     std::string out;
     for (const Line& line : lines) {
         std::string text = line.label;
-        if (line.split && !line.value.empty()) text += std::string(width[indentOf(line.label)] - text.size() + 1, ' ') + line.value;
+        if (line.split && !line.value.empty())
+            text += std::string(width[indentOf(line.label)] - text.size() + 1, ' ') + line.value;
         out += text + "\n";
     }
     return out;

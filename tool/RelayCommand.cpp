@@ -78,8 +78,7 @@ public:
             a->start();
             b->start();
             pollfd stop{Signals::stopFd(), POLLIN, 0};
-            while (::poll(&stop, 1, -1) <= 0) {
-            }
+            while (::poll(&stop, 1, -1) <= 0) {}
             // Each proxy stops, wakes its device and waits for its thread.
         }
         std::fprintf(stderr, "varonet relay: %llu bytes A to B, %llu bytes B to A\n", fromA.bytes(), fromB.bytes());

@@ -19,7 +19,8 @@ namespace {
 class RawTerminal {
 public:
     explicit RawTerminal(int fd) : miFd(fd) {
-        if (::tcgetattr(fd, &mSaved) != 0) throw Failure("term needs a terminal on standard input (use cat)", ExitUsage);
+        if (::tcgetattr(fd, &mSaved) != 0)
+            throw Failure("term needs a terminal on standard input (use cat)", ExitUsage);
         termios raw = mSaved;
         ::cfmakeraw(&raw);
         ::tcsetattr(fd, TCSANOW, &raw);

@@ -64,14 +64,14 @@ void TransferReport::drawProgress(bool force) {
     mLastDraw = now;
     double seconds = std::chrono::duration<double>(now - mFirstAt).count();
     double rate = seconds > 0 ? static_cast<double>(muBytes - muFirst) / seconds : 0;
-    std::string text = msName + "  " + humanBytes(static_cast<double>(muBytes)) + " of " +
-                       humanBytes(static_cast<double>(muSize));
+    std::string text =
+        msName + "  " + humanBytes(static_cast<double>(muBytes)) + " of " + humanBytes(static_cast<double>(muSize));
     char more[96];
     int percent = muSize ? static_cast<int>(muBytes * 100 / muSize) : 100;
     if (rate > 0 && muSize > muBytes) {
         int left = static_cast<int>(static_cast<double>(muSize - muBytes) / rate);
-        std::snprintf(more, sizeof more, "  %3d%%  %s/s  %d:%02d left", percent, humanBytes(rate).c_str(),
-                      left / 60, left % 60);
+        std::snprintf(more, sizeof more, "  %3d%%  %s/s  %d:%02d left", percent, humanBytes(rate).c_str(), left / 60,
+                      left % 60);
     } else {
         std::snprintf(more, sizeof more, "  %3d%%", percent);
     }
@@ -89,8 +89,8 @@ void TransferReport::fileFinished(const Base::String& nameText, Outcome outcome,
         std::snprintf(about, sizeof about, " (%s in %.1f s)", humanBytes(static_cast<double>(muSize)).c_str(), seconds);
         line((meDirection == Sending ? "sent " : "received ") + name + about);
     } else if (outcome == Outcome::Skipped) {
-        line("skipped " + name + (meDirection == Sending ? ": the receiver has it already"
-                                                         : ": a file of that name is there already"));
+        line("skipped " + name +
+             (meDirection == Sending ? ": the receiver has it already" : ": a file of that name is there already"));
     } else {
         ++miFailed;
         std::string text = "failed " + name + ": " + sessionResult(code);

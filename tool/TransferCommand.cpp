@@ -20,8 +20,7 @@ namespace {
 /// Reports a session's end that no file's line explains, and gives the exit status.
 int finish(int result, const TransferReport& report) {
     if (result != 0 && Signals::stopRequested()) throw Failure("stopped; the transfer is incomplete");
-    if (result != 0 && !report.anyFailed())
-        throw Failure("the session failed: " + sessionResult(result));
+    if (result != 0 && !report.anyFailed()) throw Failure("the session failed: " + sessionResult(result));
     return report.anyFailed() || result != 0 ? ExitFailed : ExitDone;
 }
 
@@ -88,7 +87,7 @@ public:
         checkWritable(msDir);
         std::unique_ptr<IO::Device> device = resolveDevice(msLocator);
         openDevice(*device, msLocator);
-        ZModem::ExistingFile policy = mbResume    ? ZModem::ExistingFile::Resume
+        ZModem::ExistingFile policy = mbResume      ? ZModem::ExistingFile::Resume
                                       : mbOverwrite ? ZModem::ExistingFile::Overwrite
                                       : mbRename    ? ZModem::ExistingFile::Rename
                                                     : ZModem::ExistingFile::Keep;

@@ -13,15 +13,15 @@
 #include "Tool.h"
 
 int main(int argc, char** argv) {
-    CLI::App tool("varonet: serial ports, modems, TCP, pipes, files, T=1 and ZMODEM, named by one locator",
-                  "varonet");
+    CLI::App tool("varonet: serial ports, modems, TCP, pipes, files, T=1 and ZMODEM, named by one locator", "varonet");
     tool.set_version_flag("--version", "varonet " VARONET_VERSION);
     tool.require_subcommand(1);
     tool.fallthrough();
     tool.footer("Exit status: 0 done, 1 failed, 2 usage. 'varonet SUBCOMMAND --help' tells more.");
     std::string logTarget;
-    tool.add_option("--log", logTarget, "Log the library's dialogue (AT commands, T=1 blocks, ZMODEM) to FILE or - "
-                                        "(standard error)")
+    tool.add_option("--log", logTarget,
+                    "Log the library's dialogue (AT commands, T=1 blocks, ZMODEM) to FILE or - "
+                    "(standard error)")
         ->type_name("FILE|-");
 
     std::vector<std::unique_ptr<Tool::Command>> commands;

@@ -1,7 +1,7 @@
 // Built with nothing but `pkg-config --cflags --libs varonet`.
 #include <varonet/base/Exception.h>
-#include <varonet/udl/UDLParser.h>
 #include <varonet/udl/UDLErrors.h>
+#include <varonet/udl/UDLParser.h>
 
 #include <cstdio>
 

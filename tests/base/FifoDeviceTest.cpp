@@ -39,7 +39,8 @@ TEST(FifoDevice, KeepsOrderAcrossPartialReadsAndLargeVolumes) {
     Base::FifoDevice fifo(1000);
     const std::string sent = TestSupport::randomBytes(200000, 3);
     std::thread writer([&] {
-        for (std::size_t at = 0; at < sent.size(); at += 999) fifo.write(sent.data() + at, std::min<long>(999, long(sent.size() - at)));
+        for (std::size_t at = 0; at < sent.size(); at += 999)
+            fifo.write(sent.data() + at, std::min<long>(999, long(sent.size() - at)));
     });
     std::string got;
     char buffer[4096];

@@ -25,7 +25,8 @@ using TestSupport::readFor;
 // A new pseudo-terminal and a port on its slave side, named by path as an application names it.
 struct PtyPort {
     IO::PseudoTerminal pty;
-    std::unique_ptr<IO::SerialDevice> port = TestSupport::resolveAs<IO::SerialDevice>("serial:" + pty.getSlavePath() + "@115k");
+    std::unique_ptr<IO::SerialDevice> port =
+        TestSupport::resolveAs<IO::SerialDevice>("serial:" + pty.getSlavePath() + "@115k");
     termios settings() {
         termios tio{};
         ::tcgetattr(pty.getHandle(), &tio);  // the master reports the slave's settings
@@ -86,7 +87,8 @@ TEST(SerialDevice, PtyOpenedByPathCarriesBytesAndIsHeldExclusively) {
 }
 
 TEST(SerialDevice, BaudRatesAndFlowControlReachTheTerminal) {
-    const speed_t speeds[] = {B110, B300, B1200, B2400, B4800, B9600, B19200, B38400, B57600, B115200, B230400, B460800, B921600};
+    const speed_t speeds[] = {B110,   B300,   B1200,   B2400,   B4800,   B9600,  B19200,
+                              B38400, B57600, B115200, B230400, B460800, B921600};
     PtyPort p;
     p.port->setBaudrate(IO::SerialDevice::Baud2400);  // settings made while closed apply on open
     p.port->setFlowControl(IO::SerialDevice::FlowHardware);

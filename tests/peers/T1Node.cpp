@@ -86,8 +86,7 @@ bool T1Node::readExact(std::uint8_t* out, std::size_t length, int firstMs, bool&
 void T1Node::discardInput() {
     std::uint8_t scratch[4096];
     pollfd p{miFd, POLLIN, 0};
-    while (::poll(&p, 1, 0) > 0 && ::read(miFd, scratch, sizeof scratch) > 0) {
-    }
+    while (::poll(&p, 1, 0) > 0 && ::read(miFd, scratch, sizeof scratch) > 0) {}
 }
 
 T1Node::ReadStatus T1Node::readBlock(WireBlock& block, int firstMs) {
@@ -145,14 +144,12 @@ bool T1Node::receiveFrame(Bytes& frame) {
         WireBlock block;
         switch (readBlock(block, miIdleMs)) {
             case ReadStatus::Silence:
-            case ReadStatus::Closed:
-                return false;
+            case ReadStatus::Closed: return false;
             case ReadStatus::Broken:
                 writeBlock(receiveReadyPcb(expected, 1));
                 inChain = true;
                 continue;
-            case ReadStatus::Block:
-                break;
+            case ReadStatus::Block: break;
         }
         if (block.isInformation()) {
             if (block.sendSequence() == expected) {
@@ -186,22 +183,20 @@ bool T1Node::sendFrame(const Bytes& data, std::size_t chunk, bool extended) {
     for (int round = 0; round < 100000;) {
         const std::size_t n = std::min(chunk, data.size() - offset);
         const bool more = offset + n < data.size();
-        Bytes inf(data.begin() + static_cast<std::ptrdiff_t>(offset), data.begin() + static_cast<std::ptrdiff_t>(offset + n));
+        Bytes inf(data.begin() + static_cast<std::ptrdiff_t>(offset),
+                  data.begin() + static_cast<std::ptrdiff_t>(offset + n));
         writeBlock(informationPcb(sequence, more), inf, extended);
         if (!more) return true;
         // Wait for the acknowledgement of this block.
         for (bool confirmed = false; !confirmed && ++round < 100000;) {
             WireBlock block;
             switch (readBlock(block, miIdleMs)) {
-                case ReadStatus::Closed:
-                    return false;
+                case ReadStatus::Closed: return false;
                 case ReadStatus::Silence:
                     writeRaw(encode(muNad, informationPcb(sequence, more), inf, extended));
                     continue;
-                case ReadStatus::Broken:
-                    continue;  // the host times out and tells us what it expects
-                case ReadStatus::Block:
-                    break;
+                case ReadStatus::Broken: continue;  // the host times out and tells us what it expects
+                case ReadStatus::Block: break;
             }
             if (block.isReceiveReady()) {
                 if (block.receiveSequence() != sequence) confirmed = true;

@@ -42,10 +42,10 @@ void apply(Net::ModemSimulator& sim, const Identity& identity);
 /// A modem of class M with its command builders exposed.
 template <class M>
 struct CommandsOf : M {
-    using M::M;
     using M::getConnectCommand;
     using M::getInitCommands;
     using M::getPreconnectCommands;
+    using M::M;
 };
 
 /// A modem of class M on a line identified before as the given row of M's kind
@@ -53,7 +53,7 @@ struct CommandsOf : M {
 template <class M>
 std::unique_ptr<CommandsOf<M>> onRow(unsigned int row, IO::Device* device = new Base::FifoDevice(0)) {
     auto* line = new Net::StatefulDevice(device);
-    line->setModemType(row == 0                                  ? Net::ModemUnknown
+    line->setModemType(row == 0                            ? Net::ModemUnknown
                        : std::is_same_v<M, Net::IsdnModem> ? Net::ModemIsdn
                                                            : Net::ModemAnalog);
     line->setInterfaceType(row);

@@ -53,8 +53,7 @@ ChildProcess::ChildProcess(const std::function<int()>& body) {
         int rc = 99;
         try {
             rc = body();
-        } catch (...) {
-        }
+        } catch (...) {}
         ::_exit(rc);
     }
 }

@@ -13,10 +13,10 @@ namespace TestSupport {
 class ChildProcess {
 public:
     struct Options {
-        std::string directory{};   ///< working folder; "" keeps the test's
-        int stdinFd = -1;          ///< becomes the child's standard input (the caller keeps it)
-        int stdoutFd = -1;         ///< becomes its standard output (the caller keeps it)
-        std::string stderrPath{};  ///< its standard error goes to this file
+        std::string directory{};     ///< working folder; "" keeps the test's
+        int stdinFd = -1;            ///< becomes the child's standard input (the caller keeps it)
+        int stdoutFd = -1;           ///< becomes its standard output (the caller keeps it)
+        std::string stderrPath{};    ///< its standard error goes to this file
         bool captureOutput = false;  ///< standard output to a pipe read by readLine
     };
 

@@ -30,14 +30,14 @@ std::vector<std::string> RecordingLogger::entries() const {
     for (const Record& r : records()) {
         std::string id = std::to_string(r.id);
         switch (r.kind) {
-        case 's':
-            lines.push_back(r.id == Net::LogModemSent       ? "S:" + r.bytes
-                            : r.id == Net::LogModemReceived ? "R:" + r.bytes
-                                                            : "?" + id + ":" + r.bytes);
-            break;
-        case 'a': lines.push_back("A:" + id); break;
-        case 'e': lines.push_back("E:" + id); break;
-        default: lines.push_back("X:" + id); break;
+            case 's':
+                lines.push_back(r.id == Net::LogModemSent       ? "S:" + r.bytes
+                                : r.id == Net::LogModemReceived ? "R:" + r.bytes
+                                                                : "?" + id + ":" + r.bytes);
+                break;
+            case 'a': lines.push_back("A:" + id); break;
+            case 'e': lines.push_back("E:" + id); break;
+            default: lines.push_back("X:" + id); break;
         }
     }
     return lines;

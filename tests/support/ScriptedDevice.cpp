@@ -32,7 +32,9 @@ void ScriptedDevice::injectInbound(std::size_t unit, const std::string& bytes) {
 void ScriptedDevice::flipOutboundBit(std::size_t write, std::size_t offset, int bit) {
     mOutbound[write].flips.emplace_back(offset, bit);
 }
-void ScriptedDevice::dropOutboundByte(std::size_t write, std::size_t offset) { mOutbound[write].drops.push_back(offset); }
+void ScriptedDevice::dropOutboundByte(std::size_t write, std::size_t offset) {
+    mOutbound[write].drops.push_back(offset);
+}
 void ScriptedDevice::dropOutbound(std::size_t write) { mOutbound[write].dropAll = true; }
 
 std::string ScriptedDevice::written() const {
@@ -47,7 +49,9 @@ void ScriptedDevice::open() {
 void ScriptedDevice::close() {
     if (mpInner) mpInner->close();
 }
-Base::String ScriptedDevice::getName() { return mpInner ? "scripted:" + mpInner->getName() : Base::String("scripted:"); }
+Base::String ScriptedDevice::getName() {
+    return mpInner ? "scripted:" + mpInner->getName() : Base::String("scripted:");
+}
 
 void ScriptedDevice::release(std::string unit, std::size_t start) {
     auto fault = mInbound.find(mFramer ? muUnit : 0);

@@ -86,7 +86,7 @@ public:
 private:
     struct Fault {
         std::vector<std::pair<std::size_t, int>> flips;  // offset, bit
-        std::vector<std::size_t> drops;                   // offsets
+        std::vector<std::size_t> drops;                  // offsets
         int holdWaits = 0;
         bool repeat = false;
         bool dropAll = false;
@@ -99,19 +99,19 @@ private:
 
     IO::Device* mpInner = nullptr;
     Framer mFramer;
-    std::string msRaw;               // input not yet released
-    std::string mReady;              // input the reader may take, from muReadAt on
+    std::string msRaw;   // input not yet released
+    std::string mReady;  // input the reader may take, from muReadAt on
     std::size_t muReadAt = 0;
     std::size_t muChunk;
-    std::size_t muUnit = 0;          // units released so far
-    std::size_t muOffset = 0;        // bytes of unit 0 released so far (no framer)
+    std::size_t muUnit = 0;    // units released so far
+    std::size_t muOffset = 0;  // bytes of unit 0 released so far (no framer)
     std::map<std::size_t, Fault> mInbound, mOutbound;
     bool mbHolding = false;
-    std::size_t muHoldOffset = 0;    // ready bytes in front of the held unit
+    std::size_t muHoldOffset = 0;  // ready bytes in front of the held unit
     int miHoldWaits = 0;
     bool mbRecording = true;
     std::size_t muMinLength = 0;
-    std::size_t muCounted = 0;       // writes counted for outbound faults
+    std::size_t muCounted = 0;  // writes counted for outbound faults
     long miWrites = 0;
     long mlBytesWritten = 0;
     long mlShortBy = 0;

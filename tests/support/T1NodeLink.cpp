@@ -13,7 +13,8 @@ namespace TestSupport {
 T1NodeLink::T1NodeLink(std::uint8_t nad, Kind kind) : mbPty(kind == Kind::Pty) {
     if (mbPty) {
         mFds[0] = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-        if (mFds[0] < 0 || ::grantpt(mFds[0]) != 0 || ::unlockpt(mFds[0]) != 0) throw std::runtime_error("posix_openpt");
+        if (mFds[0] < 0 || ::grantpt(mFds[0]) != 0 || ::unlockpt(mFds[0]) != 0)
+            throw std::runtime_error("posix_openpt");
         mFds[1] = ::open(::ptsname(mFds[0]), O_RDWR | O_NOCTTY | O_CLOEXEC);
         termios raw{};
         if (mFds[1] < 0 || ::tcgetattr(mFds[1], &raw) != 0) throw std::runtime_error("pty slave");

@@ -41,13 +41,26 @@ std::unique_ptr<Block> decode(const Bytes& wire, unsigned int bwt = 0, unsigned 
 // Every block kind against the independent node's encoder, written in one write.
 TEST(BlockEncoding, WireBytesOfEveryKind) {
     const NodeAddress node(0x12);
-    const struct { const char* name; std::shared_ptr<Block> block; Bytes wire; } cases[] = {
-        {"empty I", std::make_shared<InformationBlock>(node, Base::ByteArray(), false, true, 254), {0x12, 0x00, 0x00, 0x12}},
-        {"I seq 1 more", std::make_shared<InformationBlock>(node, Base::ByteArray{0xAA}, true, false, 254),
+    const struct {
+        const char* name;
+        std::shared_ptr<Block> block;
+        Bytes wire;
+    } cases[] = {
+        {"empty I",
+         std::make_shared<InformationBlock>(node, Base::ByteArray(), false, true, 254),
+         {0x12, 0x00, 0x00, 0x12}},
+        {"I seq 1 more",
+         std::make_shared<InformationBlock>(node, Base::ByteArray{0xAA}, true, false, 254),
          {0x12, 0x60, 0x01, 0xAA, 0x12 ^ 0x60 ^ 0x01 ^ 0xAA}},
-        {"R ok 1", std::make_shared<ReceiveReadyBlock>(node, true, ReceiveReadyBlock::NoError), {0x12, 0x90, 0x00, 0x82}},
-        {"R edc 0", std::make_shared<ReceiveReadyBlock>(node, false, ReceiveReadyBlock::ParityError), {0x12, 0x81, 0x00, 0x93}},
-        {"R time-out as 2", std::make_shared<ReceiveReadyBlock>(node, true, ReceiveReadyBlock::Timeout), {0x12, 0x92, 0x00, 0x80}},
+        {"R ok 1",
+         std::make_shared<ReceiveReadyBlock>(node, true, ReceiveReadyBlock::NoError),
+         {0x12, 0x90, 0x00, 0x82}},
+        {"R edc 0",
+         std::make_shared<ReceiveReadyBlock>(node, false, ReceiveReadyBlock::ParityError),
+         {0x12, 0x81, 0x00, 0x93}},
+        {"R time-out as 2",
+         std::make_shared<ReceiveReadyBlock>(node, true, ReceiveReadyBlock::Timeout),
+         {0x12, 0x92, 0x00, 0x80}},
         {"S request", std::make_shared<SupervisoryBlock>(node, 0, 0), {0x12, 0xC0, 0x00, 0xD2}},
         {"S response", std::make_shared<SupervisoryBlock>(node, 0, 1), {0x12, 0xE0, 0x00, 0xF2}},
         // The size decides the form: above 254 extended even for 10 bytes; data that cannot fit LEN always.
@@ -72,12 +85,20 @@ TEST(BlockEncoding, WireBytesOfEveryKind) {
 }
 
 TEST(BlockReader, ClassifiesAndRendersByPcb) {
-    const struct { std::uint8_t pcb; unsigned int type; const char* text; } cases[] = {
-        {0x00, Block::Information, "12 I[more=0,seq=0]:\n"},  {0x60, Block::Information, "12 I[more=1,seq=1]:\n"},
+    const struct {
+        std::uint8_t pcb;
+        unsigned int type;
+        const char* text;
+    } cases[] = {
+        {0x00, Block::Information, "12 I[more=0,seq=0]:\n"},
+        {0x60, Block::Information, "12 I[more=1,seq=1]:\n"},
         {0x1F, Block::Information, "12 I[more=0,seq=0]:\n"},
-        {0x80, Block::ReceiveReady, "12 R[seq=0,ok]\n"},       {0xA0, Block::ReceiveReady, "12 R[seq=0,ok]\n"},
-        {0x91, Block::ReceiveReady, "12 R[seq=1,parity/edc error]\n"}, {0x83, Block::ReceiveReady, "12 R[seq=0,error]\n"},
-        {0xC0, Block::Supervisory, "12 S[resynch,request]\n"}, {0xE0, Block::Supervisory, "12 S[resynch,response]\n"},
+        {0x80, Block::ReceiveReady, "12 R[seq=0,ok]\n"},
+        {0xA0, Block::ReceiveReady, "12 R[seq=0,ok]\n"},
+        {0x91, Block::ReceiveReady, "12 R[seq=1,parity/edc error]\n"},
+        {0x83, Block::ReceiveReady, "12 R[seq=0,error]\n"},
+        {0xC0, Block::Supervisory, "12 S[resynch,request]\n"},
+        {0xE0, Block::Supervisory, "12 S[resynch,response]\n"},
         {0xC3, Block::Supervisory, "12 S[unsupported,request]\n"},
     };
     for (const auto& c : cases) {
@@ -98,7 +119,8 @@ TEST(BlockReader, InformationFieldsOfBothFormsInAnyChunking) {
     for (std::size_t chunk : {1u, 3u, 4096u})
         for (std::size_t n : {0u, 1u, 254u, 255u})
             for (bool extended : {false, true}) {  // LEN FF with 00 00 02 55 announces 255 bytes
-                TestSupport::ScriptedDevice device(text(T1Peer::encode(0x12, 0x20, bytes(n), extended || n > 254)), chunk);
+                TestSupport::ScriptedDevice device(text(T1Peer::encode(0x12, 0x20, bytes(n), extended || n > 254)),
+                                                   chunk);
                 std::unique_ptr<Block> block(Block::readBlock(&device, 0, 0));
                 EXPECT_EQ(block->getData(), array(bytes(n))) << chunk << "/" << n;
                 EXPECT_TRUE(!static_cast<InformationBlock&>(*block).isLast() && device.size() == 0);
@@ -109,8 +131,10 @@ TEST(BlockReader, FailuresOfTheStream) {
     const Bytes good = T1Peer::encode(0x12, 0x00, {1, 2, 3});
     const auto cut = [&](std::size_t n) { return Bytes(good.begin(), good.begin() + static_cast<long>(n)); };
     // With waiting times a stream that stops is a time-out; without, the device's short read.
-    for (std::size_t n : {0u, 2u, 5u}) EXPECT_EQ(codeOf([&] { decode(cut(n), 5, 5); }), Base::TimeoutException::Code) << n;
-    for (std::size_t n : {0u, 1u, 2u, 4u, 6u}) EXPECT_EQ(codeOf([&] { decode(cut(n)); }), unsigned(ErrShortBlockRead)) << n;
+    for (std::size_t n : {0u, 2u, 5u})
+        EXPECT_EQ(codeOf([&] { decode(cut(n), 5, 5); }), Base::TimeoutException::Code) << n;
+    for (std::size_t n : {0u, 1u, 2u, 4u, 6u})
+        EXPECT_EQ(codeOf([&] { decode(cut(n)); }), unsigned(ErrShortBlockRead)) << n;
     EXPECT_EQ(codeOf([] { decode({0x12, 0x00, 0xFF, 0x99, 0x99, 0x99, 0x99, 1, 2, 3}); }), unsigned(ErrShortBlockRead));
     EXPECT_THROW(decode({0x12, 0x00, 0xFF, 0x00, 0x00, 0x0A, 0x00, 1, 2}, 0, 5), EDCException) << "a length not in BCD";
     for (bool extended : {false, true}) {  // a damaged block travels with its exception

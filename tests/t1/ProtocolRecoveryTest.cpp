@@ -78,9 +78,11 @@ TEST(ProtocolRecovery, RecoverableFaultsEndInAnIntactFrame) {
         const auto out = link.outbound();
         const auto at = std::search(out.begin(), out.end(), c.sentInOrder.begin(), c.sentInOrder.end());
         EXPECT_TRUE(at != out.end() || c.sentInOrder.empty());
-        EXPECT_TRUE(c.resent < 0 || std::count(out.begin(), out.end(), out.at(c.resent)) == 2) << "the node asked for it again";
+        EXPECT_TRUE(c.resent < 0 || std::count(out.begin(), out.end(), out.at(c.resent)) == 2)
+            << "the node asked for it again";
         for (const auto& entry : logger.records())
-            EXPECT_TRUE(entry.kind != 'a' || (entry.id == 77 && entry.level == 3 && !entry.bytes.empty())) << "damaged bytes logged";
+            EXPECT_TRUE(entry.kind != 'a' || (entry.id == 77 && entry.level == 3 && !entry.bytes.empty()))
+                << "damaged bytes logged";
     }
 }
 
@@ -130,22 +132,32 @@ TEST(ProtocolRecovery, HandleErrorFollowsTheBudget) {
         explicit Steps(IO::Device* device) : T1::Protocol(device, 10, 10, 0, 0, 0, nullptr) {}
         using T1::Protocol::handleError;
     };
-    const struct { std::uint32_t error; unsigned int budget; bool valid; unsigned int thrown; Bytes written; unsigned int after; } cases[] = {
-        {0, 2, true, 0, wire(0x80), 2},  // acknowledgement: never costs budget ...
-        {0, 0, true, 0, wire(0x80), 0},  // ... and is sent even without budget
-        {1, 2, true, 0, wire(0x81), 1},  // first fault: R-block with the code
-        {3, 2, true, 0, wire(0x82), 1},  // time-out: code 2 on the wire
-        {2, 1, true, 0, wire(0xC0), 0},  // second fault: RESYNCH request
-        {3, 1, true, 0, wire(0xC0), 0},   {1, 0, true, 0, {}, 0},   // no budget: no answer ...
-        {3, 0, true, 3842, {}, 0},                                  // ... and a time-out ends the call
-        {1, 2, false, 3840, {}, 2},       {0, 0, false, 3840, {}, 0}, {1, 1, false, 3841, {}, 1},  // no node to answer
+    const struct {
+        std::uint32_t error;
+        unsigned int budget;
+        bool valid;
+        unsigned int thrown;
+        Bytes written;
+        unsigned int after;
+    } cases[] = {
+        {0, 2, true, 0, wire(0x80), 2},                          // acknowledgement: never costs budget ...
+        {0, 0, true, 0, wire(0x80), 0},                          // ... and is sent even without budget
+        {1, 2, true, 0, wire(0x81), 1},                          // first fault: R-block with the code
+        {3, 2, true, 0, wire(0x82), 1},                          // time-out: code 2 on the wire
+        {2, 1, true, 0, wire(0xC0), 0},                          // second fault: RESYNCH request
+        {3, 1, true, 0, wire(0xC0), 0}, {1, 0, true, 0, {}, 0},  // no budget: no answer ...
+        {3, 0, true, 3842, {}, 0},                               // ... and a time-out ends the call
+        {1, 2, false, 3840, {}, 2},     {0, 0, false, 3840, {}, 0}, {1, 1, false, 3841, {}, 1},  // no node to answer
     };
     for (const auto& c : cases) {
         Base::MemoryDevice device;
         Steps steps(&device);
         unsigned int budget = c.budget;
-        EXPECT_EQ(codeOf([&] { steps.handleError(c.error, c.valid ? T1::NodeAddress(0x12) : T1::NodeAddress(), budget); }), c.thrown);
-        EXPECT_EQ(device.getBuffer(), Base::ByteArray(c.written.data(), c.written.size())) << c.error << "/" << c.budget;
+        EXPECT_EQ(
+            codeOf([&] { steps.handleError(c.error, c.valid ? T1::NodeAddress(0x12) : T1::NodeAddress(), budget); }),
+            c.thrown);
+        EXPECT_EQ(device.getBuffer(), Base::ByteArray(c.written.data(), c.written.size()))
+            << c.error << "/" << c.budget;
         EXPECT_EQ(budget, c.after) << c.error << "/" << c.budget;
     }
 }

@@ -47,13 +47,15 @@ TEST_P(ProtocolExchangeOver, TenKiBEachWayInShortBlocksAndChunksFromAStreamInExt
     const Bytes request = bytes(10240, 1);
     s.protocol.send(T1::Frame(T1::NodeAddress(0x12), array(request)));
     unsigned int recoveries = 99;
-    T1::Frame answer = s.protocol.receive(T1::NodeAddress(), &recoveries, false, true);  // the first block names the node
+    T1::Frame answer =
+        s.protocol.receive(T1::NodeAddress(), &recoveries, false, true);  // the first block names the node
     EXPECT_TRUE(toBytes(answer.getData()) == answerFor(request) && recoveries == 0);
     EXPECT_TRUE(answer.getAddress() == T1::NodeAddress(0x12) && answer.getAddress().isValid());
     // 41 information blocks of at most 254 bytes out, 40 acknowledgements for the answer's 41 blocks.
     auto out = s.link.outbound();
     ASSERT_EQ(out.size(), 81u);
-    for (std::size_t i = 0; i < 41; ++i) EXPECT_TRUE(out[i][1] == ((i % 2 ? 0x40 : 0x00) | (i < 40 ? 0x20 : 0x00)) && out[i][2] <= 254) << i;
+    for (std::size_t i = 0; i < 41; ++i)
+        EXPECT_TRUE(out[i][1] == ((i % 2 ? 0x40 : 0x00) | (i < 40 ? 0x20 : 0x00)) && out[i][2] <= 254) << i;
     for (std::size_t i = 41; i < 81; ++i) EXPECT_EQ(out[i], T1Peer::encode(0x12, i % 2 ? 0x90 : 0x80, {})) << i;
 
     const Bytes streamed = bytes(2500, 3);

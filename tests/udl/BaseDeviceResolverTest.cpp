@@ -27,7 +27,10 @@ Device resolve(const Base::String& locator) { return TestSupport::resolveAs(loca
 }  // namespace
 
 TEST(BaseDeviceResolver, NullResultsSayWhyAndUnknownWordsThrow9729) {
-    const struct { const char* locator; const char* reason; } nulls[] = {
+    const struct {
+        const char* locator;
+        const char* reason;
+    } nulls[] = {
         {"none:anything", "none: names no device"},
         {"serial:COM3", "no baud rate given"},
         {"serial:COM3@1234", "the baud rate 1234 is not one of the listed rates"},
@@ -53,7 +56,12 @@ TEST(BaseDeviceResolver, NullResultsSayWhyAndUnknownWordsThrow9729) {
 TEST(BaseDeviceResolver, SerialTargetsBaudTableAndFlowControl) {
     IO::PseudoTerminal pty;  // an existing device path is used as it stands
     const std::string path = pty.getSlavePath().str();
-    const struct { std::string locator; unsigned int number; std::string name; IO::SerialDevice::EFlowControl flow; } rows[] = {
+    const struct {
+        std::string locator;
+        unsigned int number;
+        std::string name;
+        IO::SerialDevice::EFlowControl flow;
+    } rows[] = {
         {"serial:COM3@115k", 0, "COM3", IO::SerialDevice::FlowNone},
         {"serial:3:baudrate=115200", 3, "COM3", IO::SerialDevice::FlowNone},
         {"serial:/x/y/COM4@115k", 0, "/x/y/COM4", IO::SerialDevice::FlowNone},  // a path, even of no file
@@ -68,13 +76,18 @@ TEST(BaseDeviceResolver, SerialTargetsBaudTableAndFlowControl) {
         auto* serial = dynamic_cast<IO::SerialDevice*>(device.get());
         ASSERT_TRUE(serial && !dynamic_cast<IO::FastSerialDevice*>(serial)) << row.locator;
         EXPECT_TRUE(serial->getPortNumber() == row.number && serial->getName().str() == row.name) << row.locator;
-        EXPECT_TRUE(serial->getBaudrate() == IO::SerialDevice::Baud115200 && serial->getFlowControl() == row.flow) << row.locator;
+        EXPECT_TRUE(serial->getBaudrate() == IO::SerialDevice::Baud115200 && serial->getFlowControl() == row.flow)
+            << row.locator;
         EXPECT_FALSE(serial->isOpen()) << "the resolver configures; the caller opens";
     }
-    const char* words[] = {"110", "300", "1200", "2400", "4800", "9600", "19200", "38400", "57k", "115200", "230400", "460800", "921600"};
+    const char* words[] = {"110",   "300", "1200",   "2400",   "4800",   "9600",  "19200",
+                           "38400", "57k", "115200", "230400", "460800", "921600"};
     for (int rate = 0; rate <= IO::SerialDevice::Baud921600; ++rate)
-        EXPECT_EQ(dynamic_cast<IO::SerialDevice&>(*resolve(std::string("serial:COM1@") + words[rate])).getBaudrate(), rate) << words[rate];
-    EXPECT_EQ(dynamic_cast<IO::SerialDevice&>(*resolve("serial:COM1@57600")).getBaudrate(), IO::SerialDevice::Baud57600);
+        EXPECT_EQ(dynamic_cast<IO::SerialDevice&>(*resolve(std::string("serial:COM1@") + words[rate])).getBaudrate(),
+                  rate)
+            << words[rate];
+    EXPECT_EQ(dynamic_cast<IO::SerialDevice&>(*resolve("serial:COM1@57600")).getBaudrate(),
+              IO::SerialDevice::Baud57600);
 }
 
 TEST(BaseDeviceResolver, FastSerialOpensPortTwoAndConfiguresIt) {
@@ -85,7 +98,8 @@ TEST(BaseDeviceResolver, FastSerialOpensPortTwoAndConfiguresIt) {
     ASSERT_NE(fast, nullptr);
     EXPECT_TRUE(fast->isOpen() && fast->getPortNumber() == 2 && fast->getTimeout() == 2000);
     EXPECT_EQ(fast->getFlowControl(), IO::SerialDevice::FlowHardware);
-    EXPECT_TRUE(!fast->getExternalClock() && fast->getBaudrateDivider() == 20 && !fast->getSynchronous() && fast->getOversampling());
+    EXPECT_TRUE(!fast->getExternalClock() && fast->getBaudrateDivider() == 20 && !fast->getSynchronous() &&
+                fast->getOversampling());
     fast->write(Base::String("ping"));
     EXPECT_EQ(TestSupport::readFor(pty, 4, 2000), "ping");
     IO::SerialDevice::setPortAlias("COM2", "/nonexistent/varonet-port");
@@ -113,7 +127,8 @@ TEST(BaseDeviceResolver, FileModesOnRealFiles) {
     EXPECT_EQ(TestSupport::readFile(path), "new");
     opened("@rw")->write(Base::String("N"));
     EXPECT_EQ(TestSupport::readFile(path), "New");
-    for (const char* bad : {"@xx", "@RO", "@rw ", "", ":mode=ro"}) EXPECT_EQ(codeOf([&] { resolve("file:" + path + bad); }), UDL::ErrBadLocator) << bad;
+    for (const char* bad : {"@xx", "@RO", "@rw ", "", ":mode=ro"})
+        EXPECT_EQ(codeOf([&] { resolve("file:" + path + bad); }), UDL::ErrBadLocator) << bad;
     Device missing = resolve("file:" + dir.file("missing") + "@ro");
     EXPECT_EQ(codeOf([&] { missing->open(); }), unsigned(ENOENT)) << "the system's error, on open";
 }
@@ -130,7 +145,8 @@ TEST(BaseDeviceResolver, ManagerReceivesEveryDeviceAndLocksSerialPortsWhileConfi
     UDL::BaseDeviceResolver resolver;
     IO::Device* serial = resolver.resolve("serial:COM1@19200:FlowControl=Hardware", nullptr, &manager);
     EXPECT_TRUE(manager.managed == std::vector<IO::Device*>{serial} && serial->getDeviceManager() == &manager);
-    EXPECT_TRUE(manager.trylockCalls == 1 && manager.lastTrylockMs == 3000 && manager.unlockCalls == 1 && !serial->isLocked());
+    EXPECT_TRUE(manager.trylockCalls == 1 && manager.lastTrylockMs == 3000 && manager.unlockCalls == 1 &&
+                !serial->isLocked());
     EXPECT_EQ(dynamic_cast<IO::SerialDevice*>(serial)->getBaudrate(), IO::SerialDevice::Baud19200);
     IO::Device* loopback = resolver.resolve("loopback:ignored:rest=1", nullptr, &manager);
     ASSERT_TRUE(dynamic_cast<Base::FifoDevice*>(loopback) && loopback == manager.managed.at(1));
@@ -145,5 +161,6 @@ TEST(BaseDeviceResolver, ManagerReceivesEveryDeviceAndLocksSerialPortsWhileConfi
         bool trylockDevice(IO::Device*, unsigned int ms) override { return lastTrylockMs = ms, false; }
     } busy;
     EXPECT_EQ(codeOf([&] { resolver.resolve("serial:COM5@2400", nullptr, &busy); }), UDL::ErrPortLockTimeout);
-    EXPECT_TRUE(busy.managed.size() == 1 && busy.lastTrylockMs == 3000 && busy.unlockCalls == 0) << "the port stays with the manager";
+    EXPECT_TRUE(busy.managed.size() == 1 && busy.lastTrylockMs == 3000 && busy.unlockCalls == 0)
+        << "the port stays with the manager";
 }

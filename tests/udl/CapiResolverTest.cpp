@@ -29,16 +29,19 @@ TEST(CapiResolver, ProtocolWordInAnyCaseGivesARegisteredDeviceWithItsDefaults) {
         auto device = resolveCapi(locator);
         ASSERT_TRUE(device);
         EXPECT_EQ(exchange->registeredApplications(), 1u) << "registered during resolve";
-        EXPECT_TRUE(device->getNumber() == "1" && device->getMaxLogicalConnections() == 1 && device->getDataBlocks() == 2);
+        EXPECT_TRUE(device->getNumber() == "1" && device->getMaxLogicalConnections() == 1 &&
+                    device->getDataBlocks() == 2);
         EXPECT_TRUE(device->getBlockSize() == 2048 && device->getOwnMSN() == "" && device->getAttempts() == 1);
         EXPECT_TRUE(device->getIsdnProtocol() == Net::IsdnX75 && !device->isOpen()) << "the call is placed by open";
     }
 }
 
 TEST(CapiResolver, PresentOptionsReachTheDeviceAndTheProtocolIsSetBeforeTheAddressing) {
-    const struct { const char *options, *number, *protocol, *logicalNumber, *userData; } cases[] = {
-        {"Number=555,OutsideLineAccess=00,NetworkPrefix=1019,Protocol=X25BChannel,LogicalNumber=12,UserData=ud", "001019555",
-         "X25", "12", "ud"},
+    const struct {
+        const char *options, *number, *protocol, *logicalNumber, *userData;
+    } cases[] = {
+        {"Number=555,OutsideLineAccess=00,NetworkPrefix=1019,Protocol=X25BChannel,LogicalNumber=12,UserData=ud",
+         "001019555", "X25", "12", "ud"},
         {"Number=9,Protocol=X75,UserData=ud", "9", "X75", "", "ud"},  // set after the protocol: not cleared
         {"Number=9,Protocol=X75,LogicalNumber=12", "9", "X75", "12", ""},
         {"Number=9,LogicalNumber=12", "9", "X25", "12", ""},  // a logical number alone means X.25
@@ -48,9 +51,11 @@ TEST(CapiResolver, PresentOptionsReachTheDeviceAndTheProtocolIsSetBeforeTheAddre
         SCOPED_TRACE(c.options);
         ExchangeScope exchange;
         exchange->addNumber(c.number, SimulatedExchange::AnswerEcho);
-        auto device = resolveCapi(std::string("capi::") + c.options + ",OwnMSN=42,LogicalConnections=2,DataBlocks=3,BlockSize=1024,"
-                                                                       "Attempts=3,RedialWaitingTime=2");
-        EXPECT_TRUE(device->getMaxLogicalConnections() == 2 && device->getDataBlocks() == 3 && device->getBlockSize() == 1024);
+        auto device = resolveCapi(std::string("capi::") + c.options +
+                                  ",OwnMSN=42,LogicalConnections=2,DataBlocks=3,BlockSize=1024,"
+                                  "Attempts=3,RedialWaitingTime=2");
+        EXPECT_TRUE(device->getMaxLogicalConnections() == 2 && device->getDataBlocks() == 3 &&
+                    device->getBlockSize() == 1024);
         EXPECT_TRUE(device->getAttempts() == 3 && device->getRedialWaitingTime() == 2);
         device->open();
         ASSERT_EQ(exchange->calls().size(), 1u);
@@ -71,5 +76,6 @@ TEST(CapiResolver, FailedRegistrationThrows9729AndOnlyARegisteredDeviceIsHandedO
     EXPECT_EQ(exchange->registeredApplications(), 0u);
     exchange->setRegistrationFails(false);
     EXPECT_NE(dynamic_cast<Net::CapiDevice*>(resolver.resolve("capi::Number=1", nullptr, &manager)), nullptr);
-    EXPECT_TRUE(manager.manageDeviceCalls == 1 && exchange->registeredApplications() == 1) << "a registered device is handed over";
+    EXPECT_TRUE(manager.manageDeviceCalls == 1 && exchange->registeredApplications() == 1)
+        << "a registered device is handed over";
 }

@@ -40,9 +40,11 @@ TEST(ModemResolver, EveryOptionOfAModemLocatorShowsInTheSettingsAndTheDial) {
         "Preinitialized,Preconfigured,DialingMode=Pulse,FlashKey,Modulation=V34,DelayToDisconnect=1500");
     ASSERT_TRUE(modem);
     EXPECT_TRUE(modem->getConnectTimeout() == 5000 && modem->getWaitOnConnect() == 100 && modem->getAttempts() == 3);
-    EXPECT_TRUE(modem->getRedialWaitingTime() == 2 && modem->getInitString() == "ATM0 ATL1" && modem->isPreconfigured());
+    EXPECT_TRUE(modem->getRedialWaitingTime() == 2 && modem->getInitString() == "ATM0 ATL1" &&
+                modem->isPreconfigured());
     EXPECT_FALSE(modem->isIncomingConfigurationRequired()) << "preinitialized";
-    EXPECT_TRUE(modem->getFlashKey() && modem->getModulationType() == Net::ModulationV34 && modem->getDelayToDisconnect() == 1500);
+    EXPECT_TRUE(modem->getFlashKey() && modem->getModulationType() == Net::ModulationV34 &&
+                modem->getDelayToDisconnect() == 1500);
     EXPECT_EQ(modem->getName(), "modem:" + line.hostName() + ":555/NUI");
     EXPECT_EQ(portOf(*modem)->getBaudrate(), IO::SerialDevice::Baud115200);
     EXPECT_TRUE(modem->ownsUnderlying() && lineOf(*modem)->ownsUnderlying()) << "the chain owns itself";
@@ -54,9 +56,10 @@ TEST(ModemResolver, EveryOptionOfAModemLocatorShowsInTheSettingsAndTheDial) {
 TEST(ModemResolver, IsdnModemLocatorWithAndWithoutItsOptions) {
     SimulatedLine line;
     TestSupport::apply(line.sim(), TestSupport::isdnTaPlus());
-    auto modem = resolveAs<Net::IsdnModem>("isdnmodem:" + target(line) +
-                                           ":Number=123,Protocol=X25BChannel,LogicalNumber=45,UserData=ud,OwnMSN=777,"
-                                           "DelayToDisconnect=0,OutsideLineAccess=9,NetworkPrefix=0,WaitOnConnect=0,Attempts=2");
+    auto modem =
+        resolveAs<Net::IsdnModem>("isdnmodem:" + target(line) +
+                                  ":Number=123,Protocol=X25BChannel,LogicalNumber=45,UserData=ud,OwnMSN=777,"
+                                  "DelayToDisconnect=0,OutsideLineAccess=9,NetworkPrefix=0,WaitOnConnect=0,Attempts=2");
     ASSERT_TRUE(modem);
     EXPECT_TRUE(modem->getDelayToDisconnect() == 0 && modem->getAttempts() == 2);
     EXPECT_EQ(modem->getName(), "isdnmodem:" + line.hostName() + ":123/ud");
@@ -80,15 +83,18 @@ TEST(ModemResolver, ManagerGetsNestedDeviceLineAndModemInThatOrderThroughTheVirt
     } resolver;
     SimulatedLine line;
     TestSupport::CountingDeviceManager manager;
-    auto* modem = dynamic_cast<Net::AnalogModem*>(resolver.resolve("modem:" + target(line) + ":Number=555", nullptr, &manager));
+    auto* modem =
+        dynamic_cast<Net::AnalogModem*>(resolver.resolve("modem:" + target(line) + ":Number=555", nullptr, &manager));
     EXPECT_EQ(resolver.calls, 2) << "the nested locator goes through the virtual resolve";
     ASSERT_TRUE(modem && manager.managed.size() == 3 && manager.managed[2] == modem);
-    EXPECT_TRUE(dynamic_cast<IO::SerialDevice*>(manager.managed[0]) && dynamic_cast<Net::StatefulDevice*>(manager.managed[1]));
+    EXPECT_TRUE(dynamic_cast<IO::SerialDevice*>(manager.managed[0]) &&
+                dynamic_cast<Net::StatefulDevice*>(manager.managed[1]));
     EXPECT_FALSE(modem->ownsUnderlying()) << "every device of a managed chain is the manager's";
     EXPECT_EQ(lineOf(*modem)->getModemType(), Net::ModemUnchecked) << "a managed modem is not initialised";
     modem->setNumber("999");
     modem->setUserData("u");
-    EXPECT_EQ(manager.renames, (std::vector<Base::String>{"modem:" + line.hostName() + ":555", "modem:" + line.hostName() + ":999"}));
+    EXPECT_EQ(manager.renames,
+              (std::vector<Base::String>{"modem:" + line.hostName() + ":555", "modem:" + line.hostName() + ":999"}));
 }
 
 TEST(ModemResolver, EmptyNestedTargetGivesAModemThatCannotOpen) {

@@ -31,7 +31,8 @@ TEST(ModemServerResolver, ServersGetTheirAnsweringSettings) {
         "server:modem:" + device(line) + ",Modulation=V34,InitString2=ATM0 ATL1,ConnectTimeout=5000", &log);
     EXPECT_TRUE(analog->getModulationType() == Net::ModulationV34 && analog->getInitString() == "ATM0 ATL1");
     EXPECT_EQ(analog->getConnectTimeout(), 5000u);
-    EXPECT_TRUE(dynamic_cast<Net::AnalogModem*>(analog->getTemplateModem()) && analog->getTemplateModem()->getLogger() == &log);
+    EXPECT_TRUE(dynamic_cast<Net::AnalogModem*>(analog->getTemplateModem()) &&
+                analog->getTemplateModem()->getLogger() == &log);
     EXPECT_TRUE(log.contains("S:AT&FE0S0=0&K0&D2&C1s95=61\r")) << "the template modem was initialised";
     analog.reset();
     auto isdn = resolveServerAs<Net::IsdnModemServer>("server:isdnmodem:" + device(line) + ",Protocol=PPP,OwnMSN=42");
@@ -48,7 +49,8 @@ TEST(ModemServerResolver, ManagerReceivesEveryPieceAndNoPieceOwnsAnother) {
     SimulatedLine line;
     TestSupport::CountingDeviceManager manager;
     UDL::BaseDeviceResolver resolver;
-    auto* server = dynamic_cast<Net::AnalogModemServer*>(resolver.resolveServer("server:modem:" + device(line), nullptr, &manager));
+    auto* server = dynamic_cast<Net::AnalogModemServer*>(
+        resolver.resolveServer("server:modem:" + device(line), nullptr, &manager));
     ASSERT_NE(server, nullptr);
     EXPECT_TRUE(manager.manageDeviceCalls == 3 && manager.manageServerCalls == 1) << "port, line, modem; server";
     EXPECT_TRUE(manager.managed.at(2) == server->getTemplateModem() && !server->getTemplateModem()->ownsUnderlying());

@@ -14,16 +14,16 @@
 #include <thread>
 #include <vector>
 
-#include "support/Files.h"
-#include "support/Loopback.h"
-#include "support/Process.h"
-#include "support/TestCalls.h"
 #include <varonet/net/socket/DomainAddress.h>
 #include <varonet/net/socket/DomainDevice.h>
 #include <varonet/net/socket/TcpIp4Device.h>
 #include <varonet/net/socket/TcpIp4Server.h>
 #include <varonet/udl/ServerDevice.h>
 #include <varonet/udl/UDLErrors.h>
+#include "support/Files.h"
+#include "support/Loopback.h"
+#include "support/Process.h"
+#include "support/TestCalls.h"
 
 namespace {
 
@@ -68,7 +68,9 @@ std::unique_ptr<IO::Device> call(UDL::Proxy& side, const char* pipe = nullptr) {
     auto* server = static_cast<IO::ServerDevice*>(side.getDevice())->getServer();
     std::unique_ptr<IO::Device> caller;
     if (pipe) caller = std::make_unique<Net::DomainDevice>(pipe);
-    else caller = std::make_unique<Net::TcpIp4Device>("127.0.0.1", static_cast<Net::TcpIp4Server*>(server)->getLocalPort(), 0);
+    else
+        caller = std::make_unique<Net::TcpIp4Device>("127.0.0.1",
+                                                     static_cast<Net::TcpIp4Server*>(server)->getLocalPort(), 0);
     caller->open();
     return caller;
 }
@@ -107,7 +109,8 @@ TEST_F(ProxyTest, PartnersRelayBothWaysShowingEachChunkAndReconnectAfterTheirPee
 }
 
 TEST_F(ProxyTest, OneWayRelayDropsWhatAClosedReceiverCannotTakeAndCopiesShareASide) {
-    EXPECT_EQ(TestSupport::messageOf([] { UDL::Proxy("none:", nullptr); }), "error 0: the locator names no device: 'none:'");
+    EXPECT_EQ(TestSupport::messageOf([] { UDL::Proxy("none:", nullptr); }),
+              "error 0: the locator names no device: 'none:'");
     UDL::Proxy pa("server:tcpip:Port=0", &mSeen), pb("server:tcpip:Port=0", nullptr), copy(pa),
         other("loopback:", nullptr);
     other = copy;
@@ -166,7 +169,8 @@ TEST_F(ProxyTest, RetryPauseDoublesBetweenFailedOpensUpToItsMost) {
     }
     // Five attempts take at least the pauses between them: 40 + 80 + 120 + 120 ms.
     EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(360));
-    EXPECT_EQ(mSeen.lines[0], "failed connect to 127.0.0.1:" + std::to_string(port) + ": Connection refused (errno 111)");
+    EXPECT_EQ(mSeen.lines[0],
+              "failed connect to 127.0.0.1:" + std::to_string(port) + ": Connection refused (errno 111)");
 }
 
 // The far end of b echoes each MiB it reads before reading on, through small
@@ -188,7 +192,8 @@ TEST_F(ProxyTest, BulkBothWaysThroughAnEchoingPeerDoesNotStall) {
         pb.start();
         if (!seen.waitFor("opened", 2)) return 2;
         std::thread echoer([&] {
-            for (long n = 0; n < kTotal; n += kPiece) echo->write(Base::String(TestSupport::readExactly(*echo, kPiece)));
+            for (long n = 0; n < kTotal; n += kPiece)
+                echo->write(Base::String(TestSupport::readExactly(*echo, kPiece)));
         });
         std::thread writer([&] { client->write(data.data(), kTotal); });
         const bool same = TestSupport::readExactly(*client, kTotal) == std::string(data.begin(), data.end());

@@ -5,16 +5,16 @@
 #include <memory>
 #include <string>
 
-#include "support/CountingDeviceManager.h"
-#include "support/Files.h"
-#include "support/Loopback.h"
-#include "support/TestCalls.h"
 #include <varonet/net/socket/DomainAddress.h>
 #include <varonet/net/socket/DomainDevice.h>
 #include <varonet/net/socket/DomainServer.h>
 #include <varonet/net/socket/TcpIp4Device.h>
 #include <varonet/net/socket/TcpIp4Server.h>
 #include <varonet/udl/UDLErrors.h>
+#include "support/CountingDeviceManager.h"
+#include "support/Files.h"
+#include "support/Loopback.h"
+#include "support/TestCalls.h"
 
 namespace {
 
@@ -33,17 +33,21 @@ TEST_F(ResolverSocketBranchTest, TcpIpLocatorForms) {
     } rows[] = {
         {"tcpip:127.0.0.1@5000", "127.0.0.1:5000", 0, true},
         {"tcpip:localhost:Port=5000,ConnectTimeout=3000,NoDelay=0", "localhost:5000", 3000, false},
-        {"tcpip:host@0:Port=80", "host:80", 0, true},  // a 0 port falls back to the option
+        {"tcpip:host@0:Port=80", "host:80", 0, true},                           // a 0 port falls back to the option
         {"tcpip:host@5000:ConnectTimeout=3000,NoDelay", "host:5000", 0, true},  // read in the second form only
         {"tcpip:host@65535:NoDelay=0", "host:65535", 0, false},
-        {"tcpip:host", nullptr, 0, true}, {"tcpip:host:Port=abc", nullptr, 0, true}, {"tcpip:host@0", nullptr, 0, true},
+        {"tcpip:host", nullptr, 0, true},
+        {"tcpip:host:Port=abc", nullptr, 0, true},
+        {"tcpip:host@0", nullptr, 0, true},
         {"tcpip:host@x:Port=0", nullptr, 0, true},  // port 0 names no peer
-        {"tcpip:127.0.0.1@101799", nullptr, 0, true}, {"tcpip:host:Port=65536", nullptr, 0, true},
+        {"tcpip:127.0.0.1@101799", nullptr, 0, true},
+        {"tcpip:host:Port=65536", nullptr, 0, true},
     };
     for (const auto& row : rows) {
         std::unique_ptr<IO::Device> device;
         EXPECT_EQ(codeOf([&] { device.reset(mResolver.resolve(row.locator, nullptr, nullptr)); }),
-                  row.name ? 0u : UDL::ErrBadLocator) << row.locator;
+                  row.name ? 0u : UDL::ErrBadLocator)
+            << row.locator;
         auto* tcp = dynamic_cast<Net::TcpIp4Device*>(device.get());
         ASSERT_EQ(tcp != nullptr, row.name != nullptr) << row.locator;
         if (!tcp) continue;
@@ -69,9 +73,13 @@ TEST_F(ResolverSocketBranchTest, ServerLocatorForms) {
         {"server:tcpip:70000", UDL::ErrBadLocator, false},
         {"server:tcpip:Port=65536", UDL::ErrBadLocator, false},
         // Locators that name no server this resolver knows: null, no error.
-        {"server:none", 0, false}, {"serial:COM1@9600", 0, false}, {"Server:serial:Device=x", 0, false},
-        {"server:analogmodem:Device=x", 0, false}, {"server:serial:Device=loopback\\:", 0, false},
-        {"server:serial:Device=none\\:", 0, false}, {"server:serial:Device=serial\\:COM1", 0, false},
+        {"server:none", 0, false},
+        {"serial:COM1@9600", 0, false},
+        {"Server:serial:Device=x", 0, false},
+        {"server:analogmodem:Device=x", 0, false},
+        {"server:serial:Device=loopback\\:", 0, false},
+        {"server:serial:Device=none\\:", 0, false},
+        {"server:serial:Device=serial\\:COM1", 0, false},
     };
     for (const auto& row : rows) {
         std::unique_ptr<IO::DeviceServer> server;

@@ -6,9 +6,6 @@
 #include <cerrno>
 #include <memory>
 
-#include "support/CountingDeviceManager.h"
-#include "support/Loopback.h"
-#include "support/TestCalls.h"
 #include <varonet/base/SerialDevice.h>
 #include <varonet/base/StopWatch.h>
 #include <varonet/base/VirtualSerialPair.h>
@@ -16,6 +13,9 @@
 #include <varonet/udl/BaseDeviceResolver.h>
 #include <varonet/udl/SerialServer.h>
 #include <varonet/udl/UDLErrors.h>
+#include "support/CountingDeviceManager.h"
+#include "support/Loopback.h"
+#include "support/TestCalls.h"
 
 namespace {
 
@@ -50,7 +50,7 @@ TEST_F(ServerDeviceTest, SerialCallerIsTheFirstBytesOnTheLineAndComesOnce) {
     mFar.write(Base::String("hello"));
     device->open();
     EXPECT_EQ(device->getName(), "VSRV");
-    EXPECT_TRUE(server->getConnection()->isLocked());  // the port is handed out locked
+    EXPECT_TRUE(server->getConnection()->isLocked());                   // the port is handed out locked
     EXPECT_TRUE(device->trylock() && server->getServer()->isLocked());  // the device's lock is the server's
     device->unlock();
     EXPECT_EQ(readExactly(*device, 5), "hello");

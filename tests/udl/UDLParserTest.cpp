@@ -26,26 +26,58 @@ UDLParser make(const Row& row) {
 
 // The worked examples of the locator syntax, exactly as the resolvers parse them.
 const Row kWorkedExamples[] = {
-    {"serial:COM2:baudrate=115200,FlowControl=Hardware", "baudrate", nullptr, "serial", "COM2",
+    {"serial:COM2:baudrate=115200,FlowControl=Hardware",
+     "baudrate",
+     nullptr,
+     "serial",
+     "COM2",
      {{"baudrate", "115200"}, {"FlowControl", "Hardware"}}},
-    {"serial:COM2@57k:FlowControl=Software", "baudrate", nullptr, "serial", "COM2",
+    {"serial:COM2@57k:FlowControl=Software",
+     "baudrate",
+     nullptr,
+     "serial",
+     "COM2",
      {{"baudrate", "57k"}, {"FlowControl", "Software"}}},
-    {"modem:serial\\:COM1\\@115k:Number=555,Attempts=3,Modulation=V34", "at", nullptr, "modem", "serial:COM1@115k",
+    {"modem:serial\\:COM1\\@115k:Number=555,Attempts=3,Modulation=V34",
+     "at",
+     nullptr,
+     "modem",
+     "serial:COM1@115k",
      {{"Number", "555"}, {"Attempts", "3"}, {"Modulation", "V34"}}},
     {"tcpip:localhost@5000", "port", "", "tcpip", "localhost", {{"port", "5000"}}},
-    {"tcpip:localhost:Port=5000,ConnectTimeout=3000", "port", "", "tcpip", "localhost",
+    {"tcpip:localhost:Port=5000,ConnectTimeout=3000",
+     "port",
+     "",
+     "tcpip",
+     "localhost",
      {{"", "Port=5000,ConnectTimeout=3000"}}},
-    {"tcpip:localhost:Port=5000,ConnectTimeout=3000", "", nullptr, "tcpip", "localhost",
+    {"tcpip:localhost:Port=5000,ConnectTimeout=3000",
+     "",
+     nullptr,
+     "tcpip",
+     "localhost",
      {{"Port", "5000"}, {"ConnectTimeout", "3000"}}},
     {"capi::Protocol=X75,Preconfigured", "", nullptr, "capi", "", {{"Protocol", "X75"}, {"Preconfigured", "1"}}},
     {"file:C\\:\\data\\log.txt@rw", "mode", "", "file", "C:\\data\\log.txt", {{"mode", "rw"}}},
-    {"server:isdnmodem:Device=serial\\:COM1\\@115k,Protocol=X75", "", nullptr, "server", "isdnmodem",
+    {"server:isdnmodem:Device=serial\\:COM1\\@115k,Protocol=X75",
+     "",
+     nullptr,
+     "server",
+     "isdnmodem",
      {{"Device", "serial:COM1@115k"}, {"Protocol", "X75"}}},
-    {"server:isdnmodem:Device=serial\\:COM1\\@115k,Protocol=X75", "", "UnnamedOption", "server", "isdnmodem",
+    {"server:isdnmodem:Device=serial\\:COM1\\@115k,Protocol=X75",
+     "",
+     "UnnamedOption",
+     "server",
+     "isdnmodem",
      {{"UnnamedOption", "Device=serial:COM1@115k,Protocol=X75"}}},
     // Each level of nesting escapes the inner locator once more.
-    {"modem:modem\\:serial\\\\:COM1\\\\@9600\\:Number=1:Number=2", "at", nullptr, "modem",
-     "modem:serial\\:COM1\\@9600:Number=1", {{"Number", "2"}}},
+    {"modem:modem\\:serial\\\\:COM1\\\\@9600\\:Number=1:Number=2",
+     "at",
+     nullptr,
+     "modem",
+     "modem:serial\\:COM1\\@9600:Number=1",
+     {{"Number", "2"}}},
 };
 
 // Edge cases that catch real faults in the splitting rules.
@@ -55,7 +87,11 @@ const Row kEdgeCases[] = {
     {"a\\:b:c", "", nullptr, "a\\:b", "c", {}},
     {"serial:COM1:x=a@b", "baudrate", nullptr, "serial", "COM1:x=a", {{"baudrate", "b"}}},
     {"serial:COM1:baudrate=", "baudrate", nullptr, "serial", "COM1", {}},
-    {"serial:COM1:baudrate=,FlowControl=Hardware", "baudrate", nullptr, "serial", "COM1",
+    {"serial:COM1:baudrate=,FlowControl=Hardware",
+     "baudrate",
+     nullptr,
+     "serial",
+     "COM1",
      {{"baudrate", ""}, {"FlowControl", "Hardware"}}},
     {"capi::Preconfigured,Preconfigured=0", "", nullptr, "capi", "", {{"Preconfigured", "0"}}},
     {"x:t:a=1, b=2", "", nullptr, "x", "t", {{"a", "1"}, {" b", "2"}}},
@@ -89,7 +125,10 @@ TEST(UDLParser, TypedReaders) {
     UDLParser p("x:t:a=True,b=7,c=true,d=false,e=0,f,g=,h=12abc,i=4294967295", "");
     for (const char* key : {"b", "c", "f"}) EXPECT_TRUE(p.getBool(key)) << key;  // a bare word reads as 1
     for (const char* key : {"a", "d", "e", "g", "absent"}) EXPECT_FALSE(p.getBool(key)) << key;
-    const struct { const char* key; unsigned int value; } numbers[] = {{"b", 7}, {"g", 0}, {"absent", 0}, {"h", 0}, {"i", 4294967295u}};
+    const struct {
+        const char* key;
+        unsigned int value;
+    } numbers[] = {{"b", 7}, {"g", 0}, {"absent", 0}, {"h", 0}, {"i", 4294967295u}};
     for (const auto& n : numbers) EXPECT_EQ(p.getUnsigned(n.key), n.value) << n.key;
     EXPECT_TRUE(p.getString("absent").isNull());
     EXPECT_TRUE(p.hasOption("g") && !p.getString("g").isNull() && p.getString("g").isEmpty());
@@ -107,15 +146,18 @@ TEST(UDLParser, SettersAndAsStringRoundTrips) {
     p.eraseOption("baudrate");
     p.eraseOption("missing");
     EXPECT_EQ(p.asString("baudrate", "").str(), "serial:COM1:Attempts=4");
-    for (const char* text : {"modem:serial\\:COM1\\@115k:Attempts=3,Number=555", "serial:COM1@9600:FlowControl=Hardware",
-                             "x:a\\@b\\:c:k=v\\:w\\@z", "modem:modem\\:serial\\\\:COM1\\\\@9600\\:Number=1:Number=2"})
+    for (const char* text :
+         {"modem:serial\\:COM1\\@115k:Attempts=3,Number=555", "serial:COM1@9600:FlowControl=Hardware",
+          "x:a\\@b\\:c:k=v\\:w\\@z", "modem:modem\\:serial\\\\:COM1\\\\@9600\\:Number=1:Number=2"})
         EXPECT_EQ(UDLParser(text, "baudrate").asString("baudrate", "").str(), text);
-    EXPECT_EQ(UDLParser("file:C\\:\\data\\log.txt@rw", "mode").asString("mode", "").str(), "file:C\\:\\data\\log.txt@rw");
+    EXPECT_EQ(UDLParser("file:C\\:\\data\\log.txt@rw", "mode").asString("mode", "").str(),
+              "file:C\\:\\data\\log.txt@rw");
     // Bare words come back with "=1", empty values and empty keys are lost, an escaped comma keeps its backslash.
     EXPECT_EQ(UDLParser("x:t:bare,,empty=,a=1\\,2", "").asString("", "").str(), "x:t:a=1\\,2,bare=1");
     UDLParser rest("server:isdnmodem:Device=serial\\:COM1\\@115k,Protocol=X75", "", "UnnamedOption");
     rest.setOption("Other", "x");
-    EXPECT_EQ(rest.asString("", "UnnamedOption").str(), "server:isdnmodem:Device=serial\\:COM1\\@115k,Protocol=X75") << "only the rest";
+    EXPECT_EQ(rest.asString("", "UnnamedOption").str(), "server:isdnmodem:Device=serial\\:COM1\\@115k,Protocol=X75")
+        << "only the rest";
 }
 
 }  // namespace

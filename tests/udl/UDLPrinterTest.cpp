@@ -5,10 +5,14 @@
 namespace {
 
 // Prints with a translator that knows a few texts (some only in German); the trace lines are kept.
-std::string print(const char* locator, Base::Translator::ELanguage language = Base::Translator::English, bool withTexts = true,
-                  std::string* trace = nullptr) {
+std::string print(const char* locator, Base::Translator::ELanguage language = Base::Translator::English,
+                  bool withTexts = true, std::string* trace = nullptr) {
     Base::TableTranslator texts;
-    for (const auto& [number, text] : {std::pair{1289, "P"}, {1320, "T"}, {1085, "N"}, {1086, "Connect time-out"}, {1182, "ms"},
+    for (const auto& [number, text] : {std::pair{1289, "P"},
+                                       {1320, "T"},
+                                       {1085, "N"},
+                                       {1086, "Connect time-out"},
+                                       {1182, "ms"},
                                        {1210, "Redial wait"}})
         if (withTexts) texts.setText(number, Base::Translator::English, text);
     texts.setText(1183, Base::Translator::German, "s");
@@ -37,9 +41,11 @@ TEST(UDLPrinter, NestedLocatorsWithTraceLines) {
 }
 
 TEST(UDLPrinter, UnitsEmptyValuesAndMissingTexts) {
-    EXPECT_EQ(print("tcpip:h:ConnectTimeout=5000,Empty=,RedialWaitingTime=3"),
-              "P:\\#tcpip\nT:\\#h\nConnect time-out ms:\\#5000\nEmpty:\\#\nRedial wait:\\#3\n");  // no English unit for it
+    EXPECT_EQ(
+        print("tcpip:h:ConnectTimeout=5000,Empty=,RedialWaitingTime=3"),
+        "P:\\#tcpip\nT:\\#h\nConnect time-out ms:\\#5000\nEmpty:\\#\nRedial wait:\\#3\n");  // no English unit for it
     EXPECT_EQ(print("x:y:Number=1,RedialWaitingTime=3", Base::Translator::German),
               "P:\\#x\nT:\\#y\nNummer:\\#1\nRedial wait s:\\#3\n");  // labels fall back to English
-    EXPECT_EQ(print("serial:COM1@9600", Base::Translator::English, false), "<..>:\\#serial\n<..>:\\#COM1\nBaudrate:\\#9600\n");
+    EXPECT_EQ(print("serial:COM1@9600", Base::Translator::English, false),
+              "<..>:\\#serial\n<..>:\\#COM1\nBaudrate:\\#9600\n");
 }

@@ -3,9 +3,7 @@
 namespace IO {
 
 CombinedDevice::CombinedDevice(Device* input, Device* output, bool owns)
-    : mpInput(input),
-      mpOutput(output),
-      mpOwnedInput(owns ? input : nullptr),
+    : mpInput(input), mpOutput(output), mpOwnedInput(owns ? input : nullptr),
       mpOwnedOutput(owns && output != input ? output : nullptr) {}
 
 CombinedDevice::~CombinedDevice() = default;

@@ -58,7 +58,7 @@ std::uint32_t isoUpdate(std::uint32_t crc, const unsigned char* p, std::size_t n
 // bit-reflected folding constants and Barrett values of polynomial 04C11DB7.
 // crc is the register value (before the final complement), as below.
 __attribute__((target("pclmul,sse4.1"))) std::uint32_t crc32Fold(std::uint32_t crc, const unsigned char* buf,
-                                                                   std::size_t n) {
+                                                                 std::size_t n) {
     alignas(16) static const std::uint64_t k1k2[] = {0x0154442bd4ULL, 0x01c6e41596ULL};
     alignas(16) static const std::uint64_t k3k4[] = {0x01751997d0ULL, 0x00ccaa009eULL};
     alignas(16) static const std::uint64_t k5k0[] = {0x0163cd6124ULL, 0x0000000000ULL};
@@ -172,12 +172,8 @@ void Crc::update(const void* data, std::size_t length) {
                 muValue = ((muValue << 8) ^ t.xmodem[((muValue >> 8) ^ p[i]) & 0xFF]) & 0xFFFF;
             break;
         }
-        case Crc32:
-            muValue = crc32Update(muValue, p, length);
-            break;
-        default:
-            muValue = isoUpdate(muValue, p, length);
-            break;
+        case Crc32: muValue = crc32Update(muValue, p, length); break;
+        default: muValue = isoUpdate(muValue, p, length); break;
     }
 }
 

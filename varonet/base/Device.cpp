@@ -79,9 +79,7 @@ void Device::lock() {
 
 bool Device::trylock() { return trylock(0u); }
 
-bool Device::trylock(unsigned int ms) {
-    return mpManager ? mpManager->trylockDevice(this, ms) : Lockable::trylock(ms);
-}
+bool Device::trylock(unsigned int ms) { return mpManager ? mpManager->trylockDevice(this, ms) : Lockable::trylock(ms); }
 
 void Device::unlock() {
     if (mpManager) mpManager->unlockDevice(this);

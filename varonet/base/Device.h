@@ -92,8 +92,9 @@ namespace IO {
 class VARONET_API Device : public InputDevice, public OutputDevice, public Base::Selectable, public Base::Lockable {
 public:
     Device() = default;
-    Device(const Device& other) : CommonDevice(other), InputDevice(other), OutputDevice(other), Base::Selectable(other),
-                                  Base::Lockable(other), mpManager(other.mpManager) {}
+    Device(const Device& other)
+        : CommonDevice(other), InputDevice(other), OutputDevice(other), Base::Selectable(other), Base::Lockable(other),
+          mpManager(other.mpManager) {}
     Device& operator=(const Device& other) {
         mpManager = other.mpManager;
         return *this;

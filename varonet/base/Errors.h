@@ -5,12 +5,12 @@
 namespace Base {
 
 enum BaseError : unsigned int {
-    ErrShortRead = 4096,     ///< the stream ended before a fixed-size value was read
-    ErrNotOpen = 4097,       ///< an operation that needs an open device
-    ErrBadArgument = 4098,   ///< a value out of its range (baud rate, port number, ...)
-    ErrNoSuchPort = 4099,    ///< a serial port name that maps to nothing openable
-    ErrTimeout = 4100,       ///< the code of every Base::TimeoutException
-    ErrPortInUse = 4101,     ///< a serial port that another user holds open
+    ErrShortRead = 4096,    ///< the stream ended before a fixed-size value was read
+    ErrNotOpen = 4097,      ///< an operation that needs an open device
+    ErrBadArgument = 4098,  ///< a value out of its range (baud rate, port number, ...)
+    ErrNoSuchPort = 4099,   ///< a serial port name that maps to nothing openable
+    ErrTimeout = 4100,      ///< the code of every Base::TimeoutException
+    ErrPortInUse = 4101,    ///< a serial port that another user holds open
 };
 
 }  // namespace Base

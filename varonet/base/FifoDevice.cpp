@@ -34,9 +34,9 @@ bool FifoDevice::isEOF() {
 }
 
 bool FifoDevice::waitLocked(std::unique_lock<std::mutex>& guard, unsigned int ms) {
-    return mArrived.wait_for(guard, std::chrono::milliseconds(ms),
-                             [this] { return mvBuffer.size() > muHead || !mbOpen; }) &&
-           mvBuffer.size() > muHead;
+    return mArrived.wait_for(guard, std::chrono::milliseconds(ms), [this] {
+        return mvBuffer.size() > muHead || !mbOpen;
+    }) && mvBuffer.size() > muHead;
 }
 
 bool FifoDevice::waitForData(unsigned int ms) {

@@ -9,7 +9,8 @@
 namespace IO {
 
 File::File(const Base::String& path, EOpenMode mode, bool truncate, unsigned int createMode)
-    : msPath(path), meMode(mode), mbTruncate(truncate), muCreateMode(createMode), mpFile(std::make_unique<FileInternal>()) {}
+    : msPath(path), meMode(mode), mbTruncate(truncate), muCreateMode(createMode),
+      mpFile(std::make_unique<FileInternal>()) {}
 
 File::~File() = default;
 

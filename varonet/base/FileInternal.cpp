@@ -47,7 +47,7 @@ long FileInternal::read(char* buffer, long length) {
 long FileInternal::write(const char* buffer, long length) {
     if (miFd < 0) checkSystemError(EBADF, "write");
     if (miSocket < 0) {
-        struct stat st{};
+        struct stat st {};
         miSocket = ::fstat(miFd, &st) == 0 && S_ISSOCK(st.st_mode) ? 1 : 0;
     }
     long done = 0;
@@ -82,7 +82,7 @@ bool FileInternal::waitReadable(unsigned int ms) {
 }
 
 bool FileInternal::isRegularFile() {
-    struct stat st{};
+    struct stat st {};
     return miFd >= 0 && ::fstat(miFd, &st) == 0 && S_ISREG(st.st_mode);
 }
 
@@ -110,7 +110,7 @@ long long FileInternal::getPosition() {
 }
 
 long long FileInternal::getLength() {
-    struct stat st{};
+    struct stat st {};
     if (::fstat(miFd, &st) < 0) throwLastSystemError("stat");
     return st.st_size;
 }

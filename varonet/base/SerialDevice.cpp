@@ -28,15 +28,14 @@ Base::String lookupAlias(const Base::String& name) {
     return it == t.paths.end() ? Base::String() : it->second;
 }
 
-constexpr unsigned int kRates[] = {110, 300, 1200, 2400, 4800, 9600, 19200,
+constexpr unsigned int kRates[] = {110,   300,   1200,   2400,   4800,   9600,  19200,
                                    38400, 57600, 115200, 230400, 460800, 921600};
 }  // namespace
 
 SerialDevice::SerialDevice(unsigned int portNumber, EBaudRate baudrate)
     : msName("COM" + Base::String::fromInteger(portNumber)), muPortNumber(portNumber), meBaudrate(baudrate) {}
 
-SerialDevice::SerialDevice(const Base::String& portName, EBaudRate baudrate)
-    : msName(portName), meBaudrate(baudrate) {}
+SerialDevice::SerialDevice(const Base::String& portName, EBaudRate baudrate) : msName(portName), meBaudrate(baudrate) {}
 
 SerialDevice::~SerialDevice() = default;
 
@@ -68,9 +67,7 @@ Base::String SerialDevice::mapPortName(const Base::String& name) {
     return "/dev/" + name;
 }
 
-bool SerialDevice::isDevicePath(const Base::String& text) {
-    return text.startsWith("/");
-}
+bool SerialDevice::isDevicePath(const Base::String& text) { return text.startsWith("/"); }
 
 Base::String SerialDevice::getPath() const {
     if (muPortNumber != 0) {

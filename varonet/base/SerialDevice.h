@@ -22,8 +22,19 @@ namespace IO {
 class VARONET_API SerialDevice : public UnreliableDevice {
 public:
     enum EBaudRate {
-        Baud110 = 0, Baud300, Baud1200, Baud2400, Baud4800, Baud9600, Baud19200,
-        Baud38400, Baud57600, Baud115200, Baud230400, Baud460800, Baud921600
+        Baud110 = 0,
+        Baud300,
+        Baud1200,
+        Baud2400,
+        Baud4800,
+        Baud9600,
+        Baud19200,
+        Baud38400,
+        Baud57600,
+        Baud115200,
+        Baud230400,
+        Baud460800,
+        Baud921600
     };
     enum EFlowControl { FlowNone = 0, FlowHardware = 1, FlowSoftware = 2 };
 

@@ -16,12 +16,12 @@ namespace Base {
 
 class VARONET_API String {
 public:
-    String() = default;  // the null string
+    String() = default;        // the null string
     String(const char* text);  // NOLINT: implicit by design; null pointer gives the null string
     String(const char* text, std::size_t length);
     String(const std::string& text);  // NOLINT
-    String(std::string&& text);  // NOLINT
-    String(std::string_view text);  // NOLINT
+    String(std::string&& text);       // NOLINT
+    String(std::string_view text);    // NOLINT
     String(std::size_t count, char c);
 
     static String null() { return String(); }
@@ -74,9 +74,7 @@ public:
     friend String operator+(const char* a, const String& b) { return String(a) + b; }
     friend VARONET_API String operator+(const String& a, char c);
 
-    friend bool operator==(const String& a, const String& b) {
-        return a.mbNull == b.mbNull && a.msText == b.msText;
-    }
+    friend bool operator==(const String& a, const String& b) { return a.mbNull == b.mbNull && a.msText == b.msText; }
     friend bool operator==(const String& a, const char* b) { return a == String(b); }
     /// Ordering for std::map: null sorts before every other text, then bytewise.
     friend bool operator<(const String& a, const String& b) {

@@ -175,8 +175,7 @@ void VirtualSerialPair::remove(const Base::String& name) {
     auto it = r.ports.find(name);
     if (it == r.ports.end()) return;
     auto wire = it->second.first;
-    for (auto i = r.ports.begin(); i != r.ports.end();)
-        i = i->second.first == wire ? r.ports.erase(i) : std::next(i);
+    for (auto i = r.ports.begin(); i != r.ports.end();) i = i->second.first == wire ? r.ports.erase(i) : std::next(i);
 }
 
 bool VirtualSerialPair::exists(const Base::String& name) {

@@ -29,8 +29,7 @@ std::uint8_t readByte(IO::InputDevice* device, unsigned int characterWaitingTime
 
 // Appends count bytes to out. The array grows only by what the device has
 // ready, so a hostile length never turns into a large allocation by itself.
-void readBytes(IO::InputDevice* device, unsigned int characterWaitingTime, Base::ByteArray& out,
-               std::size_t count) {
+void readBytes(IO::InputDevice* device, unsigned int characterWaitingTime, Base::ByteArray& out, std::size_t count) {
     std::size_t missing = count;
     while (missing > 0) {
         if (characterWaitingTime != 0 && !device->waitForData(characterWaitingTime))
@@ -38,7 +37,8 @@ void readBytes(IO::InputDevice* device, unsigned int characterWaitingTime, Base:
         long ready = device->getReadableBytes();
         // A device that reports nothing ready is read one byte at a time: its
         // own read then waits (or ends the stream) instead of this loop spinning.
-        long wanted = ready > 0 ? static_cast<long>(std::min<std::size_t>(static_cast<std::size_t>(ready), missing)) : 1;
+        long wanted =
+            ready > 0 ? static_cast<long>(std::min<std::size_t>(static_cast<std::size_t>(ready), missing)) : 1;
         std::size_t at = out.size();
         out.resize(at + static_cast<std::size_t>(wanted));
         if (device->read(out.chars() + at, wanted) != wanted) throw Base::Exception(ErrShortBlockRead, ".", __LINE__);

@@ -58,8 +58,7 @@ public:
     /// length that is not BCD. Nothing is returned on failure; bytes already
     /// taken from the device are gone. The information field is collected as
     /// the bytes arrive, so an announced length costs no memory up front.
-    static Block* readBlock(IO::InputDevice* device, unsigned int blockWaitingTime,
-                            unsigned int characterWaitingTime);
+    static Block* readBlock(IO::InputDevice* device, unsigned int blockWaitingTime, unsigned int characterWaitingTime);
 
 protected:
     Block(const NodeAddress& address, const Base::ByteArray& data);

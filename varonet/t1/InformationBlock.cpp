@@ -9,9 +9,7 @@ InformationBlock::InformationBlock(const NodeAddress& address, const Base::ByteA
     : Block(address, data), mbSequence(sequence), mbLast(last), muSize(size) {}
 
 InformationBlock::InformationBlock(const NodeAddress& address, std::uint8_t pcb, Base::ByteArray data)
-    : Block(address, std::move(data)),
-      mbSequence((pcb & 0x40) != 0),
-      mbLast((pcb & 0x20) == 0),
+    : Block(address, std::move(data)), mbSequence((pcb & 0x40) != 0), mbLast((pcb & 0x20) == 0),
       muSize(static_cast<std::uint32_t>(mData.size())) {}
 
 InformationBlock::~InformationBlock() = default;

@@ -233,8 +233,7 @@ void Protocol::handleSupervisory(const SupervisoryBlock& block, unsigned int& bu
     if (block.getResponse() == SupervisoryBlock::Request)
         sendBlock(std::make_unique<SupervisoryBlock>(block.getAddress(), SupervisoryBlock::Resynch,
                                                      SupervisoryBlock::Response));
-    else
-        handleError(ReceiveReadyBlock::OtherError, block.getAddress(), budget);
+    else handleError(ReceiveReadyBlock::OtherError, block.getAddress(), budget);
 }
 
 }  // namespace T1

@@ -71,8 +71,7 @@ IO::Device* BaseDeviceResolver::handOver(std::unique_ptr<IO::Device>& device, IO
 
 void BaseDeviceResolver::setReason(const Base::String& reason) { msReason = reason; }
 
-IO::Device* BaseDeviceResolver::resolve(const Base::String& locator, Log::Logger* logger,
-                                        IO::DeviceManager* manager) {
+IO::Device* BaseDeviceResolver::resolve(const Base::String& locator, Log::Logger* logger, IO::DeviceManager* manager) {
     msReason = "";
     IO::Device* device = resolveBranch(locator, logger, manager);
     if (device) msReason = "";
@@ -179,8 +178,8 @@ IO::Device* BaseDeviceResolver::resolveFile(const Base::String& locator, IO::Dev
 }
 
 IO::Device* BaseDeviceResolver::resolveStdio(IO::DeviceManager* manager) {
-    std::unique_ptr<IO::Device> owned = std::make_unique<IO::CombinedDevice>(
-        IO::StandardInput::getInstance(), IO::StandardOutput::getInstance(), false);
+    std::unique_ptr<IO::Device> owned = std::make_unique<IO::CombinedDevice>(IO::StandardInput::getInstance(),
+                                                                             IO::StandardOutput::getInstance(), false);
     IO::Device* device = handOver(owned, manager);
     owned.release();
     return device;

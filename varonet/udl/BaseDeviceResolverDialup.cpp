@@ -141,8 +141,9 @@ IO::Device* BaseDeviceResolver::resolveCapi(const Base::String& locator, IO::Dev
     capi->setAttempts(params.miAttempts);
     capi->setRedialWaitingTime(params.miRedialWaitingTime);
     if (!capi->createCapi())
-        throw Base::Exception(ErrBadLocator, ".", __LINE__,
-                              "CAPI registration failed (" + capi->getCapi()->getLastMessage() + "): '" + locator + "'");
+        throw Base::Exception(
+            ErrBadLocator, ".", __LINE__,
+            "CAPI registration failed (" + capi->getCapi()->getLastMessage() + "): '" + locator + "'");
     auto* result = BaseDeviceResolver::handedOver<Net::CapiDevice>(handOver(owner, manager));
     owner.release();  // the caller's now (or the manager's)
     return result;

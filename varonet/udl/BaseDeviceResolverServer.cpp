@@ -21,7 +21,8 @@ namespace {
 template <class T>
 T* expectModem(Net::Modem* modem) {
     T* typed = dynamic_cast<T*>(modem);
-    if (!typed) throw Base::Exception(ErrBadLocator, ".", __LINE__, "the device manager returned another kind of modem");
+    if (!typed)
+        throw Base::Exception(ErrBadLocator, ".", __LINE__, "the device manager returned another kind of modem");
     return typed;
 }
 }  // namespace
@@ -118,7 +119,8 @@ IO::DeviceServer* BaseDeviceResolver::resolveModemServer(const Base::String& loc
         return nullptr;
     }
     auto* line = dynamic_cast<Net::StatefulDevice*>(handedLine);
-    if (!line) throw Base::Exception(ErrBadLocator, ".", __LINE__, "the device manager returned another kind of device");
+    if (!line)
+        throw Base::Exception(ErrBadLocator, ".", __LINE__, "the device manager returned another kind of device");
 
     std::unique_ptr<IO::Device> modemOwner;
     if (isdn) modemOwner = std::make_unique<Net::IsdnModem>(line, logger, manager == nullptr);
@@ -134,8 +136,11 @@ IO::DeviceServer* BaseDeviceResolver::resolveModemServer(const Base::String& loc
     }
 
     std::unique_ptr<IO::DeviceServer> serverOwner;
-    if (isdn) serverOwner = std::make_unique<Net::IsdnModemServer>(expectModem<Net::IsdnModem>(modem), manager == nullptr);
-    else serverOwner = std::make_unique<Net::AnalogModemServer>(expectModem<Net::AnalogModem>(modem), manager == nullptr);
+    if (isdn)
+        serverOwner = std::make_unique<Net::IsdnModemServer>(expectModem<Net::IsdnModem>(modem), manager == nullptr);
+    else
+        serverOwner =
+            std::make_unique<Net::AnalogModemServer>(expectModem<Net::AnalogModem>(modem), manager == nullptr);
     modemOwner.release();  // the server's now (or the manager's)
     IO::DeviceServer* handedServer = handOverServer(serverOwner, manager);
     auto* server = dynamic_cast<Net::ModemServer*>(handedServer);

@@ -49,7 +49,8 @@ IO::Device* BaseDeviceResolver::resolveTcpIp(const Base::String& locator, IO::De
     std::unique_ptr<IO::Device> owned = std::make_unique<Net::TcpIp4Device>(host, port, 0u);
     IO::Device* device = handOver(owned, manager);
     auto* socket = dynamic_cast<Net::BsdSocketDevice*>(device);
-    if (!socket) throw Base::Exception(ErrBadLocator, ".", __LINE__, "the device manager returned another kind of device");
+    if (!socket)
+        throw Base::Exception(ErrBadLocator, ".", __LINE__, "the device manager returned another kind of device");
     socket->setConnectTimeout(connectTimeout);
     if (auto* tcp = dynamic_cast<Net::TcpIp4Device*>(socket)) tcp->setNoDelay(noDelay);
     owned.release();

@@ -3,23 +3,16 @@
 namespace UDL {
 
 ModemParameters::ModemParameters(const UDLParser& parser)
-    : msNumber(parser.getString("Number")),
-      msOutsideLineAccess(parser.getString("OutsideLineAccess")),
-      muWaitForLine(parser.getUnsigned("WaitForLine")),
-      muWaitOnLine(parser.getUnsigned("WaitOnLine")),
-      msNetworkPrefix(parser.getString("NetworkPrefix")),
-      muWaitForNetwork(parser.getUnsigned("WaitForNetwork")),
-      msUserData(parser.getString("UserData")),
-      muConnectTimeout(parser.getUnsigned("ConnectTimeout")),
+    : msNumber(parser.getString("Number")), msOutsideLineAccess(parser.getString("OutsideLineAccess")),
+      muWaitForLine(parser.getUnsigned("WaitForLine")), muWaitOnLine(parser.getUnsigned("WaitOnLine")),
+      msNetworkPrefix(parser.getString("NetworkPrefix")), muWaitForNetwork(parser.getUnsigned("WaitForNetwork")),
+      msUserData(parser.getString("UserData")), muConnectTimeout(parser.getUnsigned("ConnectTimeout")),
       muWaitOnConnect(parser.getUnsigned("WaitOnConnect")),
       miAttempts(static_cast<int>(parser.getUnsigned("Attempts"))),
       miRedialWaitingTime(static_cast<int>(parser.getUnsigned("RedialWaitingTime"))),
-      msInitString2(parser.getString("InitString2")),
-      mbPreinitialized(parser.getBool("Preinitialized")),
-      mbPreconfigured(parser.getBool("Preconfigured")),
-      muLogicalConnections(parser.getUnsigned("LogicalConnections")),
-      muDataBlocks(parser.getUnsigned("DataBlocks")),
-      muBlockSize(parser.getUnsigned("BlockSize")) {}
+      msInitString2(parser.getString("InitString2")), mbPreinitialized(parser.getBool("Preinitialized")),
+      mbPreconfigured(parser.getBool("Preconfigured")), muLogicalConnections(parser.getUnsigned("LogicalConnections")),
+      muDataBlocks(parser.getUnsigned("DataBlocks")), muBlockSize(parser.getUnsigned("BlockSize")) {}
 
 Net::EModulationType ModemParameters::parseModulation(const Base::String& word) {
     static const struct {

@@ -3,8 +3,8 @@
 // this side's locator first and the receiving side's locator second.
 
 #include <varonet/base/ByteArray.h>
-#include <varonet/base/Export.h>
 #include <varonet/base/Exception.h>
+#include <varonet/base/Export.h>
 #include <varonet/base/String.h>
 
 namespace UDL {

@@ -12,15 +12,15 @@ namespace {
 enum TextNumber : unsigned int {
     TextProtocolLabel = 1289,
     TextTargetLabel = 1320,
-    TextSeconds = 1183,      // unit of the redial waiting time
-    TextMilliseconds = 1182, // unit of the other time options
+    TextSeconds = 1183,       // unit of the redial waiting time
+    TextMilliseconds = 1182,  // unit of the other time options
 };
 
 unsigned int optionTextNumber(const Base::String& key) {
     static const std::map<std::string, unsigned int> numbers = {
-        {"Attempts", 1209}, {"ConnectTimeout", 1086}, {"WaitOnConnect", 1134}, {"ReceiveTimeout", 1364},
-        {"RedialWaitingTime", 1210}, {"FlowControl", 1413}, {"Number", 1085}, {"UserData", 1091},
-        {"InitString2", 1141},
+        {"Attempts", 1209},       {"ConnectTimeout", 1086},    {"WaitOnConnect", 1134},
+        {"ReceiveTimeout", 1364}, {"RedialWaitingTime", 1210}, {"FlowControl", 1413},
+        {"Number", 1085},         {"UserData", 1091},          {"InitString2", 1141},
     };
     auto it = numbers.find(key.str());
     return it == numbers.end() ? 0 : it->second;

@@ -13,23 +13,23 @@ namespace ZModem {
 using E = ZModemErrors;
 
 namespace {
-constexpr int ChunkSize = 1024;          // file data per subpacket on a clean line
-constexpr int MinChunkSize = 256;        // ... and after damage, at least
-constexpr int CleanRunToGrow = 8;        // answers in a row before the subpacket grows again
-constexpr int MaxReadRetries = 10;       // failed file reads in a row before giving up
-constexpr int MaxIgnoredHeaders = 20;    // headers passed over while waiting for one that matters
-constexpr int MaxResends = 20;           // re-sends from one position without progress
-constexpr int MaxOfferTries = 10;        // ZFILE offers without an answer that settles them
-constexpr int MaxFinTries = 5;           // ZFIN sent without the peer's ZFIN
-constexpr int MaxDataRetries = 40;       // frames in a row that brought no data
-constexpr int ReceiverSetbacks = 5;      // receiver's setbacks since the last progress
-constexpr int ZrinitWaitMs = 10000;      // sender's wait for ZRINIT before repeating ZRQINIT
-constexpr int MinSettleMs = 5;           // least wait for the answer that may follow a doubtful ZRPOS
-constexpr int EchoWaitMs = 2000;         // a ZRINIT after the offer may be an echo: wait for what follows
-constexpr int RzWaitMs = 60000;          // receiver's wait for "rz\r"
-constexpr int ClosureWaitMs = 60000;     // receiver's wait for "OO"
+constexpr int ChunkSize = 1024;        // file data per subpacket on a clean line
+constexpr int MinChunkSize = 256;      // ... and after damage, at least
+constexpr int CleanRunToGrow = 8;      // answers in a row before the subpacket grows again
+constexpr int MaxReadRetries = 10;     // failed file reads in a row before giving up
+constexpr int MaxIgnoredHeaders = 20;  // headers passed over while waiting for one that matters
+constexpr int MaxResends = 20;         // re-sends from one position without progress
+constexpr int MaxOfferTries = 10;      // ZFILE offers without an answer that settles them
+constexpr int MaxFinTries = 5;         // ZFIN sent without the peer's ZFIN
+constexpr int MaxDataRetries = 40;     // frames in a row that brought no data
+constexpr int ReceiverSetbacks = 5;    // receiver's setbacks since the last progress
+constexpr int ZrinitWaitMs = 10000;    // sender's wait for ZRINIT before repeating ZRQINIT
+constexpr int MinSettleMs = 5;         // least wait for the answer that may follow a doubtful ZRPOS
+constexpr int EchoWaitMs = 2000;       // a ZRINIT after the offer may be an echo: wait for what follows
+constexpr int RzWaitMs = 60000;        // receiver's wait for "rz\r"
+constexpr int ClosureWaitMs = 60000;   // receiver's wait for "OO"
 constexpr int SecondOWaitMs = 1000;
-constexpr unsigned char ZCRESUM = 3;     // ZFILE ZF0: the sender asks to resume
+constexpr unsigned char ZCRESUM = 3;  // ZFILE ZF0: the sender asks to resume
 Base::String dec(long value) { return Base::String::fromInteger(value); }
 bool isFailure(int r) { return r < 0 || (r >= E::ErrHexCrc && r <= E::ErrFileTooLarge); }
 using Outcome = TransferObserver::Outcome;
@@ -69,7 +69,8 @@ unsigned char CZModem::frameEndOf(int kind) const {
 // ---------------------------------------------------------------- header helpers
 
 void CZModem::stohdr(long value) {
-    for (int k = 0; k < 4; ++k) mHeaderData[k] = static_cast<unsigned char>(static_cast<unsigned long>(value) >> (8 * k));
+    for (int k = 0; k < 4; ++k)
+        mHeaderData[k] = static_cast<unsigned char>(static_cast<unsigned long>(value) >> (8 * k));
 }
 
 int CZModem::sendZHexHeader(int type, unsigned char byte) {
@@ -361,8 +362,14 @@ int CZModem::sendFile(const Base::String& name) {
                 done = true;
                 break;
             }
-            case ZCRC: debug("got ZCRC, no action\n"); ++failures; break;
-            case ZCAN: result = E::ErrCancelled; done = true; break;
+            case ZCRC:
+                debug("got ZCRC, no action\n");
+                ++failures;
+                break;
+            case ZCAN:
+                result = E::ErrCancelled;
+                done = true;
+                break;
             default: ++failures; break;  // bounded like the failures
         }
     }
@@ -381,8 +388,8 @@ int CZModem::sendFileData() {
     int silences = 0;  // in a row
     auto dataWait = [&]() {
         if (memory) return miTimeoutUnit * 300;
-        return static_cast<int>(std::min<long>(static_cast<long>(adaptiveTimeout(MinReplyWaitMs, ReplyWaitMs)) << silences,
-                                               ReplyWaitMs));
+        return static_cast<int>(
+            std::min<long>(static_cast<long>(adaptiveTimeout(MinReplyWaitMs, ReplyWaitMs)) << silences, ReplyWaitMs));
     };
     const int endWait = memory ? miTimeoutUnit * 100 : ReplyWaitMs;
     int state = StateRead;
@@ -462,8 +469,7 @@ int CZModem::sendFileData() {
                     result = E::ErrReceiverFileError;
                 } else if (r && memory) {
                     result = r;
-                } else if (r == 0 && miHeaderType == ZRPOS && getHeaderPosition() == confirmed && !memory &&
-                           !settled) {
+                } else if (r == 0 && miHeaderType == ZRPOS && getHeaderPosition() == confirmed && !memory && !settled) {
                     // Either this frame was damaged, or the answer belongs to an
                     // earlier frame (some receivers answer one damaged frame
                     // twice). The answer to this frame, if it comes, follows
@@ -488,7 +494,8 @@ int CZModem::sendFileData() {
                     ignored = 0;
                     if (!settled && firstTry) {
                         noteRoundTrip(static_cast<long>(std::chrono::duration_cast<std::chrono::microseconds>(
-                                                            std::chrono::steady_clock::now() - sentAt).count()));
+                                                            std::chrono::steady_clock::now() - sentAt)
+                                                            .count()));
                     }
                     firstTry = true;
                     if (++cleanRun >= CleanRunToGrow && miChunk < ChunkSize) {
@@ -583,8 +590,8 @@ int CZModem::zsendcmd(const Base::String& command, int length) {
     for (int retries = 0;;) {
         miDataLength = length;
         mData.clear();
-        std::size_t fromText = static_cast<std::size_t>(length) < command.length() ? static_cast<std::size_t>(length)
-                                                                                   : command.length();
+        std::size_t fromText =
+            static_cast<std::size_t>(length) < command.length() ? static_cast<std::size_t>(length) : command.length();
         mData.append(command.data(), fromText);
         while (mData.size() < static_cast<std::size_t>(length)) mData.append(static_cast<unsigned char>(0));
         r = sendData(KindZCRCW);
@@ -808,10 +815,11 @@ int CZModem::receive_yz(bool memory) {
         // After damage a silence of a few round trips means our answer was
         // lost: it is given again, after twice the wait each time the line
         // stays silent. The budget still counts ReceiverIdleMs of silence as one setback.
-        const int idle = memory ? miTimeoutUnit * 100
-                                : static_cast<int>(std::min<long>(
-                                      static_cast<long>(adaptiveTimeout(MinReplyWaitMs, ReceiverIdleMs)) << silences,
-                                      ReceiverIdleMs));
+        const int idle =
+            memory
+                ? miTimeoutUnit * 100
+                : static_cast<int>(std::min<long>(
+                      static_cast<long>(adaptiveTimeout(MinReplyWaitMs, ReceiverIdleMs)) << silences, ReceiverIdleMs));
         int h = getZMHeader(idle);
         silences = h && isHeaderSilence() ? std::min(silences + 1, 10) : 0;
         const auto acked = ackedAt;  // only the header right after a ZACK measures the round trip

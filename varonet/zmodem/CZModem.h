@@ -124,9 +124,9 @@ private:
     int miResult = 0;
     TransferObserver* mpObserver = nullptr;  // borrowed
     ExistingFile mePolicy = ExistingFile::Resume;
-    int miFileFailure = 0;            // first file refused or failed in a receiving session
-    bool mbStartedByHeader = false;   // the receiver saw ZRQINIT, not "rz\r"
-    int miChunk = 1024;               // file data per subpacket; smaller after damage
+    int miFileFailure = 0;           // first file refused or failed in a receiving session
+    bool mbStartedByHeader = false;  // the receiver saw ZRQINIT, not "rz\r"
+    int miChunk = 1024;              // file data per subpacket; smaller after damage
 };
 
 }  // namespace ZModem

@@ -33,12 +33,13 @@ enum ETxClass : unsigned char { TxPlain = 0, TxAlways = 1, TxCR = 2, TxControl =
 struct Tables {
     std::array<unsigned char, 256> tx{};      // ETxClass per byte
     std::array<unsigned char, 256> txFast{};  // without escape-all: 1 always, 2 CR, 0 never
-    std::array<bool, 256> rxSpecial{};       // bytes the fast decoder stops at
-    std::array<short, 256> rxEscaped{};      // ZDLE c -> data byte, or -1 for "needs getNextDLECh"
+    std::array<bool, 256> rxSpecial{};        // bytes the fast decoder stops at
+    std::array<short, 256> rxEscaped{};       // ZDLE c -> data byte, or -1 for "needs getNextDLECh"
     Tables() {
         for (int b = 0; b < 256; ++b) {
             unsigned char c = static_cast<unsigned char>(b);
-            if (c == 0x10 || c == 0x11 || c == 0x13 || c == 0x18 || c == 0x90 || c == 0x91 || c == 0x93) tx[b] = TxAlways;
+            if (c == 0x10 || c == 0x11 || c == 0x13 || c == 0x18 || c == 0x90 || c == 0x91 || c == 0x93)
+                tx[b] = TxAlways;
             else if (c == 0x0D || c == 0x8D) tx[b] = TxCR;
             else if ((c & 0x60) == 0) tx[b] = TxControl;
             else tx[b] = TxPlain;
@@ -98,9 +99,9 @@ inline bool escapeNeeded(unsigned char c, unsigned char previous, int escapeAll)
 
 inline bool isXonXoff(unsigned int c) { return c == 0x11 || c == 0x13 || c == 0x91 || c == 0x93; }
 
-const char* const kTypeNames[] = {"ZRQINIT", "ZRINIT", "ZSINIT",     "ZACK",  "ZFILE",    "ZSKIP",   "ZNAK",
-                                  "ZABORT",  "ZFIN",   "ZRPOS",      "ZDATA", "ZEOF",     "ZFERR",   "ZCRC",
-                                  "ZCHALLENGE", "ZCOMPL", "ZCAN",    "ZFREECNT", "ZCOMMAND", "ZSTDERR"};
+const char* const kTypeNames[] = {"ZRQINIT",    "ZRINIT", "ZSINIT", "ZACK",     "ZFILE",    "ZSKIP",  "ZNAK",
+                                  "ZABORT",     "ZFIN",   "ZRPOS",  "ZDATA",    "ZEOF",     "ZFERR",  "ZCRC",
+                                  "ZCHALLENGE", "ZCOMPL", "ZCAN",   "ZFREECNT", "ZCOMMAND", "ZSTDERR"};
 }  // namespace
 
 CZModemCore::CZModemCore(IO::Device* device, bool abort) : mbAbort(abort) {
@@ -111,10 +112,8 @@ CZModemCore::CZModemCore(IO::Device* device, bool abort) : mbAbort(abort) {
 }
 
 CZModemCore::CZModemCore(const CZModemCore& other)
-    : CZModemCoreFields(other),
-      mbAbort(other.isAborted()),
-      mpComm(std::make_unique<CZModemComm>(other.mpComm->getDevice())),
-      mpFile(std::make_unique<CZModemFile>()) {
+    : CZModemCoreFields(other), mbAbort(other.isAborted()),
+      mpComm(std::make_unique<CZModemComm>(other.mpComm->getDevice())), mpFile(std::make_unique<CZModemFile>()) {
     std::memset(mBlock, 0, sizeof(mBlock));
 }
 
@@ -331,9 +330,10 @@ int CZModemCore::encodeBlock(const unsigned char* s, int length, int index, unsi
         Lanes16 always0 = alwaysEscaped(w0), always1 = alwaysEscaped(w1);
         if (allLanes(always0 & always1)) {
             for (Bytes16 x : {w0 ^ 0x40, w1 ^ 0x40}) {
-                store16(out + at, __builtin_shufflevector(zdles, x, 0, 16, 1, 17, 2, 18, 3, 19, 4, 20, 5, 21, 6, 22, 7, 23));
-                store16(out + at + 16,
-                        __builtin_shufflevector(zdles, x, 8, 24, 9, 25, 10, 26, 11, 27, 12, 28, 13, 29, 14, 30, 15, 31));
+                store16(out + at,
+                        __builtin_shufflevector(zdles, x, 0, 16, 1, 17, 2, 18, 3, 19, 4, 20, 5, 21, 6, 22, 7, 23));
+                store16(out + at + 16, __builtin_shufflevector(zdles, x, 8, 24, 9, 25, 10, 26, 11, 27, 12, 28, 13, 29,
+                                                               14, 30, 15, 31));
                 at += 32;
             }
             i += 32;
@@ -389,9 +389,9 @@ void CZModemCore::setHeader(unsigned char format, int type, const unsigned char*
 }
 
 long CZModemCore::getHeaderPosition() const {
-    return static_cast<long>(static_cast<std::uint32_t>(mHeaderData[0]) | static_cast<std::uint32_t>(mHeaderData[1]) << 8 |
-                             static_cast<std::uint32_t>(mHeaderData[2]) << 16 |
-                             static_cast<std::uint32_t>(mHeaderData[3]) << 24);
+    return static_cast<long>(
+        static_cast<std::uint32_t>(mHeaderData[0]) | static_cast<std::uint32_t>(mHeaderData[1]) << 8 |
+        static_cast<std::uint32_t>(mHeaderData[2]) << 16 | static_cast<std::uint32_t>(mHeaderData[3]) << 24);
 }
 
 int CZModemCore::writeHeaderBytes(const unsigned char* bytes, int count) {
@@ -436,8 +436,14 @@ int CZModemCore::sendBin32Header() {
     unsigned char body[5] = {static_cast<unsigned char>(miHeaderType), mHeaderData[0], mHeaderData[1], mHeaderData[2],
                              mHeaderData[3]};
     std::uint32_t crc = Math::Crc::crc32(body, 5);
-    unsigned char all[9] = {body[0], body[1], body[2], body[3], body[4], static_cast<unsigned char>(crc),
-                            static_cast<unsigned char>(crc >> 8), static_cast<unsigned char>(crc >> 16),
+    unsigned char all[9] = {body[0],
+                            body[1],
+                            body[2],
+                            body[3],
+                            body[4],
+                            static_cast<unsigned char>(crc),
+                            static_cast<unsigned char>(crc >> 8),
+                            static_cast<unsigned char>(crc >> 16),
                             static_cast<unsigned char>(crc >> 24)};
     for (unsigned char c : all) n += putDLEChar(c, buf + n) ? 2 : 1;
     int r = writeHeaderBytes(buf, n);
@@ -640,7 +646,8 @@ int CZModemCore::sendData32(const unsigned char* data, int length, unsigned char
         mBlock[index++] = frameEnd;
         // The CRC bytes go through the escaper like data (least significant first).
         const unsigned char bytes[4] = {static_cast<unsigned char>(value), static_cast<unsigned char>(value >> 8),
-                                        static_cast<unsigned char>(value >> 16), static_cast<unsigned char>(value >> 24)};
+                                        static_cast<unsigned char>(value >> 16),
+                                        static_cast<unsigned char>(value >> 24)};
         index = encodeBlock(bytes, 4, index, previous);
     } else {
         index = BlockSize + 1;
@@ -702,7 +709,8 @@ void CZModemCore::decodeFast() {
         store16(out + o + 16, w1);
         if (special == 0x55555555u) {
             Bytes16 lead = __builtin_shufflevector(w0, w1, 0, 2, 4, 6, 8, 10, 12, 14, 16, 18, 20, 22, 24, 26, 28, 30);
-            Bytes16 escaped = __builtin_shufflevector(w0, w1, 1, 3, 5, 7, 9, 11, 13, 15, 17, 19, 21, 23, 25, 27, 29, 31);
+            Bytes16 escaped =
+                __builtin_shufflevector(w0, w1, 1, 3, 5, 7, 9, 11, 13, 15, 17, 19, 21, 23, 25, 27, 29, 31);
             if (allLanes((lead == zdles) & ((escaped & 0x60) == 0x40))) {
                 store16(out + o, escaped ^ 0x40);
                 o += 16;
@@ -891,7 +899,8 @@ int CZModemCore::sendZRQInit_X(int command) {
 }
 
 int CZModemCore::sendZRINIT(int escape) {
-    const unsigned char d[4] = {0, 0, 0, static_cast<unsigned char>(CANFDX | CANOVIO | CANFC32 | (escape ? ESCCTL : 0))};
+    const unsigned char d[4] = {0, 0, 0,
+                                static_cast<unsigned char>(CANFDX | CANOVIO | CANFC32 | (escape ? ESCCTL : 0))};
     return sendShortHeader(ZHEX, ZRINIT, d);
 }
 

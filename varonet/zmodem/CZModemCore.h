@@ -33,7 +33,7 @@ class CZModemFile;
 /// settings. Copied whole with = default, so that a field added here is never
 /// left out of a copy.
 struct CZModemCoreFields {
-    int miTimeoutUnit = 600;        // tenths of a second
+    int miTimeoutUnit = 600;  // tenths of a second
     int miEscapeAll = 0;
     int miFileSize = 0;
     unsigned int muCurrentCh = 0;
@@ -58,10 +58,10 @@ struct CZModemCoreFields {
     /// set it short: a pause there means the rest was lost on the line. Once
     /// round trips were measured, the gap follows them (never longer than this).
     int miByteGapMs = 0;
-    long mlRoundTripUs = -1;     // smoothed round trip of the session; -1: none measured yet
-    long mlRoundTripVarUs = 0;   // ... and its mean deviation
-    bool mbLineDamaged = false;  // the session has seen damage: its time-outs follow the round trips
-    bool mbAnswerLines = false;  // the peer sends only hex headers (we are the sender)
+    long mlRoundTripUs = -1;       // smoothed round trip of the session; -1: none measured yet
+    long mlRoundTripVarUs = 0;     // ... and its mean deviation
+    bool mbLineDamaged = false;    // the session has seen damage: its time-outs follow the round trips
+    bool mbAnswerLines = false;    // the peer sends only hex headers (we are the sender)
     bool mbHeaderSilence = false;  // the last getZMHeader got no character at all
     bool mbStrayZCRCW = false;     // ... or passed the end of a ZCRCW subpacket that had no header
 
@@ -85,8 +85,26 @@ public:
     static constexpr unsigned char XOFF = 0x13;
     // Frame types.
     enum EFrameType {
-        ZRQINIT = 0, ZRINIT, ZSINIT, ZACK, ZFILE, ZSKIP, ZNAK, ZABORT, ZFIN, ZRPOS,
-        ZDATA, ZEOF, ZFERR, ZCRC, ZCHALLENGE, ZCOMPL, ZCAN, ZFREECNT, ZCOMMAND, ZSTDERR
+        ZRQINIT = 0,
+        ZRINIT,
+        ZSINIT,
+        ZACK,
+        ZFILE,
+        ZSKIP,
+        ZNAK,
+        ZABORT,
+        ZFIN,
+        ZRPOS,
+        ZDATA,
+        ZEOF,
+        ZFERR,
+        ZCRC,
+        ZCHALLENGE,
+        ZCOMPL,
+        ZCAN,
+        ZFREECNT,
+        ZCOMMAND,
+        ZSTDERR
     };
     // Frame-end kinds of the next data subpacket.
     enum EFrameEndKind { KindZCRCE = 0, KindZCRCG = 1, KindZCRCW = 2, KindZCRCQ = 3 };

@@ -7,8 +7,7 @@
 namespace ZModem {
 
 ZModemDevice::ZModemDevice(IO::Device* device)
-    : IO::UnreliableDevice(0),
-      mpSession(std::make_unique<CZModem>(device)),
+    : IO::UnreliableDevice(0), mpSession(std::make_unique<CZModem>(device)),
       mpReader(std::make_unique<Base::MemoryDevice>(&mReceive)) {}
 
 ZModemDevice::~ZModemDevice() = default;

@@ -28,7 +28,8 @@ TEST(AnalogModemDialogue, OnAPseudoTerminalHangsUpWithEscapeAndAth) {
     TestSupport::apply(*sim, TestSupport::agereV92());
     sim->setGuardTime(300);
     TestSupport::RecordingLogger log;
-    Net::AnalogModem modem(new Net::StatefulDevice(new IO::SerialDevice(sim->getPortPath(), IO::SerialDevice::Baud115200)), &log);
+    Net::AnalogModem modem(
+        new Net::StatefulDevice(new IO::SerialDevice(sim->getPortPath(), IO::SerialDevice::Baud115200)), &log);
     modem.setNumber("555");
     modem.setWaitOnConnect(0);
     modem.open();
@@ -114,8 +115,10 @@ TEST(AnalogModemCommands, InitAndPreconnectFollowTheRowTheSettingsAndTheSerialPo
         EXPECT_EQ(modem->getPreconnectCommands(), c.expectedPreconnect) << c.row;
         EXPECT_EQ(modem->getInitCommands(), c.expectedInit) << c.row;
     }
-    IO::VirtualSerialPair::create("VMODEMINIT1", "VMODEMINIT2");  // a closed port is asked once whether it has modem lines
-    for (const auto& [flow, k] : {std::pair{IO::SerialDevice::FlowHardware, "&K3"}, std::pair{IO::SerialDevice::FlowSoftware, "&K4"}}) {
+    IO::VirtualSerialPair::create("VMODEMINIT1",
+                                  "VMODEMINIT2");  // a closed port is asked once whether it has modem lines
+    for (const auto& [flow, k] :
+         {std::pair{IO::SerialDevice::FlowHardware, "&K3"}, std::pair{IO::SerialDevice::FlowSoftware, "&K4"}}) {
         auto* port = new IO::SerialDevice("VMODEMINIT1", IO::SerialDevice::Baud9600);
         port->setFlowControl(flow);
         auto modem = onRow(1, port);

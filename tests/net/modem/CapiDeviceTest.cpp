@@ -67,9 +67,13 @@ TEST(CapiDevice, FarEndTalksLargeWritesGoInPiecesAndDeletingClearsTheCall) {
 }
 
 TEST(CapiDevice, RefusedOrBusyCallsAreTriedAttemptsTimesWithTheRedialWaitAfterEach) {
-    const struct { SimulatedExchange::EAnswer answer; int attempts, redialWait; unsigned int minMs, maxMs; } cases[] = {
-        {SimulatedExchange::Refuse, 3, 0, 0, 1500}, {SimulatedExchange::Busy, 1, 0, 0, 1500},
-        {SimulatedExchange::Refuse, 2, 1, 2000, 3500}};  // the wait follows the last attempt too
+    const struct {
+        SimulatedExchange::EAnswer answer;
+        int attempts, redialWait;
+        unsigned int minMs, maxMs;
+    } cases[] = {{SimulatedExchange::Refuse, 3, 0, 0, 1500},
+                 {SimulatedExchange::Busy, 1, 0, 0, 1500},
+                 {SimulatedExchange::Refuse, 2, 1, 2000, 3500}};  // the wait follows the last attempt too
     for (const auto& c : cases) {
         TestSupport::ExchangeScope exchange;
         exchange->addNumber("777", c.answer);
@@ -81,15 +85,21 @@ TEST(CapiDevice, RefusedOrBusyCallsAreTriedAttemptsTimesWithTheRedialWaitAfterEa
         ASSERT_TRUE(device.createCapi());
         OS::StopWatch watch;
         EXPECT_EQ(codeOf([&] { device.open(); }), Net::ErrModemNotOpenAfterDial);
-        EXPECT_TRUE(watch.getElapsed() >= c.minMs && watch.getElapsed() < c.maxMs && !device.isOpen()) << watch.getElapsed();
+        EXPECT_TRUE(watch.getElapsed() >= c.minMs && watch.getElapsed() < c.maxMs && !device.isOpen())
+            << watch.getElapsed();
         EXPECT_EQ(exchange->countCalls("777"), static_cast<std::size_t>(c.attempts));
     }
 }
 
 TEST(CapiDevice, ProtocolAndAddressingReachTheExchange) {
-    const struct { Net::EIsdnProtocol protocol; const char *text, *logicalNumber, *userData; } cases[] = {
-        {Net::IsdnX75, "X75", "", ""}, {Net::IsdnX25BChannel, "X25", "1234", "ud"}, {Net::IsdnX31DChannel, "X25D", "", "ud"},
-        {Net::IsdnPPP, "X75", "", "ud"}, {Net::IsdnV110, "V110", "", "ud"}};
+    const struct {
+        Net::EIsdnProtocol protocol;
+        const char *text, *logicalNumber, *userData;
+    } cases[] = {{Net::IsdnX75, "X75", "", ""},
+                 {Net::IsdnX25BChannel, "X25", "1234", "ud"},
+                 {Net::IsdnX31DChannel, "X25D", "", "ud"},
+                 {Net::IsdnPPP, "X75", "", "ud"},
+                 {Net::IsdnV110, "V110", "", "ud"}};
     for (const auto& c : cases) {
         TestSupport::ExchangeScope exchange;
         exchange->addNumber("9", SimulatedExchange::AnswerEcho);
@@ -104,7 +114,9 @@ TEST(CapiDevice, ProtocolAndAddressingReachTheExchange) {
         ASSERT_TRUE(device.createCapi());
         device.open();
         const Capi::CallRequest r = exchange->calls().at(0).request;
-        EXPECT_TRUE(r.protocol == c.text && r.number == "9" && r.logicalNumber == c.logicalNumber && r.userData == c.userData) << c.text;
+        EXPECT_TRUE(r.protocol == c.text && r.number == "9" && r.logicalNumber == c.logicalNumber &&
+                    r.userData == c.userData)
+            << c.text;
         EXPECT_TRUE(r.ownMSN == "42" && r.tei == "3" && r.callingX25Number == "777" && r.bChannels == 1);
     }
 }

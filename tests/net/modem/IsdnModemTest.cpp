@@ -11,7 +11,11 @@ auto onRow(unsigned int row) { return TestSupport::onRow<Net::IsdnModem>(row); }
 }  // namespace
 
 TEST(IsdnModemCommands, InitAndPreconnectCommandsPerProtocolAndRow) {
-    const struct { unsigned int row; Net::EIsdnProtocol protocol; const char *tei, *msn, *init, *expected; } cases[] = {
+    const struct {
+        unsigned int row;
+        Net::EIsdnProtocol protocol;
+        const char *tei, *msn, *init, *expected;
+    } cases[] = {
         {1, Net::IsdnX31DChannel, "0", "555", "", "B21 **tei=0 #Z=555"},
         {2, Net::IsdnX31DChannel, "", "", "", "B21"},
         {1, Net::IsdnX75, "7", "", "", "B10"},  // the TEI belongs to X.31 only
@@ -37,7 +41,10 @@ TEST(IsdnModemCommands, InitAndPreconnectCommandsPerProtocolAndRow) {
 }
 
 TEST(IsdnModemCommands, DialCommandCarriesTheX25AddressingAndSetProtocolClearsTheRest) {
-    const struct { Net::EIsdnProtocol protocol; const char *outside, *prefix, *number, *logical, *userData, *expected; } cases[] = {
+    const struct {
+        Net::EIsdnProtocol protocol;
+        const char *outside, *prefix, *number, *logical, *userData, *expected;
+    } cases[] = {
         {Net::IsdnX75, "0", "01019", "4711", "", "", "D0010194711"},
         {Net::IsdnX25BChannel, "", "", "45000", "123", "ud", "D45000X123Pud"},
         {Net::IsdnX25BChannel, "", "", "45000", "", "", "D45000"},

@@ -58,14 +58,16 @@ TEST(ModemServer, RingIsAnsweredOneCallAtATimeAndTheEndOfACallFreesTheLine) {
     f.server.setConnectTimeout(4000);
     f.setUp();
     EXPECT_TRUE(f.modem->getInitString() == "ATM0" && f.modem->getModulationType() == Net::ModulationV34 &&
-                f.modem->getConnectTimeout() == 4000u && f.count("ATM0") == 1) << "answering settings reach the template modem";
+                f.modem->getConnectTimeout() == 4000u && f.count("ATM0") == 1)
+        << "answering settings reach the template modem";
     auto call = f.answer();
     ASSERT_TRUE(call && call->isOpen() && dynamic_cast<Net::AnalogModem*>(call.get()));
     EXPECT_TRUE(f.server.isCallActive() && f.stateful->isLocked()) << "the call keeps the line";
-    EXPECT_TRUE(call->getUnderlying() == f.stateful && !call->ownsUnderlying()) << "the call shares the template's line";
+    EXPECT_TRUE(call->getUnderlying() == f.stateful && !call->ownsUnderlying())
+        << "the call shares the template's line";
     EXPECT_TRUE(call->getConfigurationID() == f.modem->getConfigurationID() && call->getDeviceManager() == &f.server);
     call->setWaitOnConnect(0);
-    call->open();  // answered calls do not dial
+    call->open();         // answered calls do not dial
     f.line.sim().ring();  // more rings, and ring text in the call's data: the server must not touch the line
     f.line.sim().sendFromFarEnd("\r\nRING\r\n");
     OS::StopWatch watch;
@@ -77,7 +79,8 @@ TEST(ModemServer, RingIsAnsweredOneCallAtATimeAndTheEndOfACallFreesTheLine) {
     EXPECT_EQ(TestSupport::readFor(*call, 8, 2000), "\r\nRING\r\n") << "the call's data stays the call's";
     EXPECT_TRUE(f.count("ATA") == 1 && f.count("ATDT") == 0 && f.count("ATM0") == 1) << "a set-up line is listened to";
     call.reset();  // the end of the call
-    EXPECT_FALSE(f.line.sim().hasCarrier() || f.server.isCallActive() || f.stateful->isLocked()) << "hung up, line free";
+    EXPECT_FALSE(f.line.sim().hasCarrier() || f.server.isCallActive() || f.stateful->isLocked())
+        << "hung up, line free";
     EXPECT_TRUE(f.stateful->isOpen()) << "and still alive";
     f.modem->setRingDetected(false);
     EXPECT_EQ(f.server.accept(), nullptr) << "no ring seen: nothing to answer";
@@ -107,7 +110,8 @@ TEST(ModemServer, CallThatDoesNotConnectOrALineThatFailsGivesNothingAndFreesTheL
     EXPECT_EQ(f.server.accept(), nullptr);
     EXPECT_FALSE(f.server.isCallActive() || f.stateful->isLocked() || f.modem->isRingDetected());
     EXPECT_EQ(f.count("ATA"), 1);
-    auto* modem = new Net::AnalogModem(new Net::StatefulDevice(new IO::SerialDevice("varonet-no-such-port", {})), nullptr);
+    auto* modem =
+        new Net::AnalogModem(new Net::StatefulDevice(new IO::SerialDevice("varonet-no-such-port", {})), nullptr);
     Net::AnalogModemServer broken(modem);
     OS::StopWatch watch;
     EXPECT_FALSE(broken.waitForConnection(50));
@@ -142,7 +146,8 @@ TEST(IsdnModemServer, AnnouncesItsMsnOrEveryMsnAndAnswers) {
         server.setProtocol(Net::IsdnPPP);
         server.setOwnMSN(ownMSN);
         EXPECT_FALSE(server.waitForConnection(0));
-        EXPECT_TRUE(line.sim().waitForReceived("ATB31\rAT#Z=" + (ownMSN.empty() ? std::string("*") : ownMSN) + "\r", 2000));
+        EXPECT_TRUE(
+            line.sim().waitForReceived("ATB31\rAT#Z=" + (ownMSN.empty() ? std::string("*") : ownMSN) + "\r", 2000));
         line.sim().ring();
         std::unique_ptr<IO::Device> call(server.accept());
         ASSERT_TRUE(dynamic_cast<Net::IsdnModem*>(call.get()) && call->isOpen());

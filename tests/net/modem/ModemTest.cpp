@@ -52,7 +52,12 @@ struct Dial {
 }  // namespace
 
 TEST(ModemIdentification, FindsTheTableRowOncePerLine) {
-    const struct { const char* name; TestSupport::Identity identity; Net::EModemtypes type; unsigned int row; } cases[] = {
+    const struct {
+        const char* name;
+        TestSupport::Identity identity;
+        Net::EModemtypes type;
+        unsigned int row;
+    } cases[] = {
         {"isdn row 1 even with 56000", TestSupport::isdnTaPlus(), Net::ModemIsdn, 1},
         {"isdn row 2", TestSupport::isdnAl5068(), Net::ModemIsdn, 2},
         {"analog row 1", TestSupport::conexant56k(), Net::ModemAnalog, 1},
@@ -68,7 +73,8 @@ TEST(ModemIdentification, FindsTheTableRowOncePerLine) {
         f.line.sim().setEcho(true);
         TestSupport::apply(f.line.sim(), c.identity);
         EXPECT_EQ(f.modem->checkModemType(), c.type);
-        EXPECT_TRUE(f.stateful->getModemType() == c.type && f.stateful->getInterfaceType() == c.row && f.modem->getInterfaceType() == c.row);
+        EXPECT_TRUE(f.stateful->getModemType() == c.type && f.stateful->getInterfaceType() == c.row &&
+                    f.modem->getInterfaceType() == c.row);
         EXPECT_EQ(f.line.sim().received(), "AT\rATE0\rATI0\rATI3\r");
         EXPECT_TRUE(!f.port->isOpen() && f.log.errors().empty()) << "identification closes the line it opened";
         f.line.sim().clearRecord();  // a second modem on the line gets the stored answer without a dialogue
@@ -94,16 +100,25 @@ TEST(ModemIdentification, SilentModemIsNotRespondingAndPreconfiguredOneIsNotAske
 }
 
 TEST(ModemDialling, OutcomesOfTheDialWithRetries) {
-    const struct { ModemSimulator::EOutcome outcome; int attempts; bool dcdWired; unsigned int code; long dials, logged; bool commandMode; unsigned int minMs; }
-        cases[] = {
-            {ModemSimulator::Busy, 3, true, Net::ErrModemBusy, 3, 2, true, 2000},  // retried after 1 s, the last one thrown
-            {ModemSimulator::NoDialtone, 3, true, Net::ErrModemNoDialtone, 1, 0, true, 0},  // never retried
-            {ModemSimulator::NoCarrier, 2, true, Net::ErrModemNoCarrier, 2, 1, true, 1000},
-            {ModemSimulator::Error, 1, true, Net::ErrModemDialFailed, 1, 0, true, 0},
-            {ModemSimulator::Blacklisted, 1, true, Net::ErrModemBlacklisted, 1, 0, true, 0},  // only a retried one marks the modem
-            {ModemSimulator::Silence, 1, true, Base::TimeoutException::Code, 1, 0, false, 300},  // no reply inverts the command mode
-            {ModemSimulator::Connect, 1, false, Net::ErrModemNotOpenAfterDial, 1, 0, true, 1000},  // CONNECT without DCD
-        };
+    const struct {
+        ModemSimulator::EOutcome outcome;
+        int attempts;
+        bool dcdWired;
+        unsigned int code;
+        long dials, logged;
+        bool commandMode;
+        unsigned int minMs;
+    } cases[] = {
+        {ModemSimulator::Busy, 3, true, Net::ErrModemBusy, 3, 2, true, 2000},  // retried after 1 s, the last one thrown
+        {ModemSimulator::NoDialtone, 3, true, Net::ErrModemNoDialtone, 1, 0, true, 0},  // never retried
+        {ModemSimulator::NoCarrier, 2, true, Net::ErrModemNoCarrier, 2, 1, true, 1000},
+        {ModemSimulator::Error, 1, true, Net::ErrModemDialFailed, 1, 0, true, 0},
+        {ModemSimulator::Blacklisted, 1, true, Net::ErrModemBlacklisted, 1, 0, true,
+         0},  // only a retried one marks the modem
+        {ModemSimulator::Silence, 1, true, Base::TimeoutException::Code, 1, 0, false,
+         300},  // no reply inverts the command mode
+        {ModemSimulator::Connect, 1, false, Net::ErrModemNotOpenAfterDial, 1, 0, true, 1000},  // CONNECT without DCD
+    };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.outcome);
         Dial<> f;
@@ -115,7 +130,8 @@ TEST(ModemDialling, OutcomesOfTheDialWithRetries) {
         f.modem->setConnectTimeout(300);
         OS::StopWatch watch;
         EXPECT_EQ(codeOf([&] { f.modem->open(); }), c.code);
-        EXPECT_TRUE(watch.getElapsed() >= c.minMs && watch.getElapsed() < c.minMs + 1500u) << "no wait after the last attempt";
+        EXPECT_TRUE(watch.getElapsed() >= c.minMs && watch.getElapsed() < c.minMs + 1500u)
+            << "no wait after the last attempt";
         EXPECT_TRUE(long(f.line.sim().commandLines().size()) == c.dials && long(f.log.errors().size()) == c.logged);
         EXPECT_EQ(f.modem->isCommandMode(), c.commandMode);
         EXPECT_FALSE(f.modem->isOpen() || f.modem->isBlacklisted());
@@ -150,7 +166,8 @@ TEST(ModemDialling, LostCarrierIsNoticedAndAHangUpWithoutReplyThrowsFromCloseBut
 
 TEST(ModemDialling, MultiStepConnectExchangesUserDataOrClosesWithoutConfirmation) {
     for (bool confirms : {true, false}) {
-        Dial<Net::IsdnModem> f;  // a modem made multi-step keeps a confirmation time-out of 0: the 2000 ms floor applies
+        Dial<Net::IsdnModem>
+            f;  // a modem made multi-step keeps a confirmation time-out of 0: the 2000 ms floor applies
         f.line.sim().setNetwork("DATEX-P: 44 4000 49", "COM", confirms);
         f.modem->setProtocol(Net::IsdnPPP);
         f.modem->setMultiStepConnect(true);
@@ -159,7 +176,8 @@ TEST(ModemDialling, MultiStepConnectExchangesUserDataOrClosesWithoutConfirmation
         OS::StopWatch watch;
         EXPECT_EQ(codeOf([&] { f.modem->open(); }), confirms ? 0u : Net::ErrModemNoNetworkConfirmation);
         EXPECT_TRUE(f.line.sim().farEndReceived() == "NUI ABC123\r" && f.count("S:NUI ABC123\r") == 1);
-        EXPECT_TRUE(f.modem->isOpen() == confirms && f.count("E:768") == !confirms) << "a failed exchange closes the connection";
+        EXPECT_TRUE(f.modem->isOpen() == confirms && f.count("E:768") == !confirms)
+            << "a failed exchange closes the connection";
         EXPECT_TRUE(confirms ? watch.getElapsed() < 1500u : watch.getElapsed() >= 2000u);
         EXPECT_EQ(f.modem->getName(), "isdnmodem:" + f.line.hostName() + ":555/NUI ABC123");
     }
@@ -184,19 +202,26 @@ TEST(ModemCommands, InitStringPiecesEscapeAndResultLines) {
     f.modem->checkForRing(0);
     EXPECT_GE(sinceWrite.getElapsed(), 1100u);
     EXPECT_EQ(f.line.sim().received(), "+++ATX3\rATZ\rAT&K3\rATS0=0\r") << "no AT or CR after the escape";
-    EXPECT_TRUE(f.line.sim().farEndReceived().isEmpty() && f.modem->isCommandMode()) << "the escape does not reach the far end";
+    EXPECT_TRUE(f.line.sim().farEndReceived().isEmpty() && f.modem->isCommandMode())
+        << "the escape does not reach the far end";
     f.line.sim().setIdentity({}, {"LOOKUP TABLE"});
     Base::String response;
-    const struct { const char* command; bool acceptAny, echo; const char* response; bool connected, commandMode; } steps[] = {
-        {"Y9", false, false, "ERROR\r\n", true, true},            // a reply with ERROR counts as connected
-        {"I0", true, false, "OK\r\n", true, true},                // an empty first line is skipped
-        {"I3", false, false, "LOOKUP TABLE\r\n", true, true},     // any line with the letters OK counts as OK
-        {"Q0", false, true, "ATQ0\r\r\n", true, false},           // an echoed command is an unknown reply: inverted
+    const struct {
+        const char* command;
+        bool acceptAny, echo;
+        const char* response;
+        bool connected, commandMode;
+    } steps[] = {
+        {"Y9", false, false, "ERROR\r\n", true, true},         // a reply with ERROR counts as connected
+        {"I0", true, false, "OK\r\n", true, true},             // an empty first line is skipped
+        {"I3", false, false, "LOOKUP TABLE\r\n", true, true},  // any line with the letters OK counts as OK
+        {"Q0", false, true, "ATQ0\r\r\n", true, false},        // an echoed command is an unknown reply: inverted
     };
     for (const auto& s : steps) {
         f.line.sim().setEcho(s.echo);
         f.modem->sendCommand(s.command, 0, true, 1, false, &response, s.acceptAny);
-        EXPECT_TRUE(response == s.response && f.modem->isConnected() == s.connected && f.modem->isCommandMode() == s.commandMode)
+        EXPECT_TRUE(response == s.response && f.modem->isConnected() == s.connected &&
+                    f.modem->isCommandMode() == s.commandMode)
             << s.command;
     }
 }
@@ -227,6 +252,7 @@ TEST(ModemSharedLine, ModemsTakeConfigurationIdsForceSetUpOnEachOtherAndCopiesSh
     Net::AnalogModem copy(first);
     second = first;
     for (const Net::AnalogModem* m : {&copy, &second})
-        EXPECT_TRUE(m->getSettings() == first.getSettings() && m->getModulationType() == Net::ModulationV34 && m->getUnderlying() == f.stateful);
+        EXPECT_TRUE(m->getSettings() == first.getSettings() && m->getModulationType() == Net::ModulationV34 &&
+                    m->getUnderlying() == f.stateful);
     EXPECT_FALSE(copy.ownsUnderlying());
 }

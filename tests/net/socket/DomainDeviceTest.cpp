@@ -12,14 +12,14 @@
 
 #include <gtest/gtest.h>
 
-#include "support/Files.h"
-#include "support/Process.h"
-#include "support/TestCalls.h"
 #include <varonet/base/IOException.h>
 #include <varonet/base/StopWatch.h>
 #include <varonet/net/socket/DomainAddress.h>
 #include <varonet/net/socket/DomainServer.h>
 #include <varonet/net/socket/SocketErrors.h>
+#include "support/Files.h"
+#include "support/Process.h"
+#include "support/TestCalls.h"
 
 namespace {
 
@@ -98,7 +98,7 @@ TEST_F(DomainDeviceTest, OneServerPerNameInAPrivateDirectory) {
     Net::DomainServer stale("stale");
     EXPECT_NO_THROW(Net::DomainDevice("stale").open());
     // The directory is private, and a server refuses one that others could enter.
-    struct stat st{};
+    struct stat st {};
     ASSERT_EQ(::stat(msDirectory.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0700u);
     Net::DomainAddress::setDirectory(mTemp.sub("open"));

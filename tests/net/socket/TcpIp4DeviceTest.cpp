@@ -13,13 +13,13 @@
 
 #include <gtest/gtest.h>
 
-#include "support/Loopback.h"
-#include "support/TestCalls.h"
 #include <varonet/base/IOException.h>
 #include <varonet/base/StopWatch.h>
 #include <varonet/net/socket/BsdSocketAddressIPv4.h>
 #include <varonet/net/socket/SocketErrors.h>
 #include <varonet/net/socket/TcpIp4Server.h>
+#include "support/Loopback.h"
+#include "support/TestCalls.h"
 
 namespace {
 
@@ -162,7 +162,7 @@ TEST(TcpIp4ServerTest, WaitsRejectsAcceptsThroughACopyAndARestartBindsAtOnce) {
     ASSERT_TRUE(server->waitForConnection(5000));
     server->rejectInternal();
     EXPECT_EQ(codeOf([&] { first.waitForData(5000); }), Net::ErrReadEventNoData);  // reset, not data
-    EXPECT_FALSE(first.isOpen());  // and the liveness probe closes it
+    EXPECT_FALSE(first.isOpen());                                                  // and the liveness probe closes it
     ASSERT_TRUE(copy->waitForConnection(5000));
     auto device = acceptDevice(*copy);
     EXPECT_FALSE(server->waitForConnection(0));

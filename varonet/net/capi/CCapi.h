@@ -55,8 +55,8 @@ public:
     /// Places a call and stores its handle into connection when it stands.
     /// bChannels: the B channels the call asks for; data calls take exactly 1.
     int StartActiveConnect(int* connection, const char* protocol, const char* number, const char* ownMSN,
-                           const char* logicalNumber, const char* callingX25Number, const char* userData,
-                           int bChannels, const char* tei);
+                           const char* logicalNumber, const char* callingX25Number, const char* userData, int bChannels,
+                           const char* tei);
     /// Clears a call; 0 also when the far end had cleared it already.
     int StartActiveDisconnect(int connection);
     /// Sends length bytes, cut into blocks of the registered block size.

@@ -44,8 +44,8 @@ public:
     virtual ~CapiBackend() = default;
 
     /// Registers an application. On success stores its id; otherwise reason says why.
-    virtual int registerApplication(unsigned int maxLogicalConnections, unsigned int dataBlocks,
-                                    unsigned int blockSize, unsigned int& applicationId, std::string& reason) = 0;
+    virtual int registerApplication(unsigned int maxLogicalConnections, unsigned int dataBlocks, unsigned int blockSize,
+                                    unsigned int& applicationId, std::string& reason) = 0;
     /// Ends a registration: its connections are cleared and a waiting
     /// waitForEvent returns a Released event at once.
     virtual void releaseApplication(unsigned int applicationId) = 0;

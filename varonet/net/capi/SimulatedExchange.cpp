@@ -212,7 +212,8 @@ long SimulatedExchange::farEndWrite(int connection, const char* data, long lengt
     std::lock_guard<std::mutex> guard(mMutex);
     auto it = mCalls.find(connection);
     if (it == mCalls.end() || !it->second.up || length <= 0) return 0;
-    post(it->second.application, CapiEvent{CapiEvent::Data, connection, std::string(data, static_cast<std::size_t>(length))});
+    post(it->second.application,
+         CapiEvent{CapiEvent::Data, connection, std::string(data, static_cast<std::size_t>(length))});
     return length;
 }
 

@@ -7,9 +7,7 @@ AnalogModem::AnalogModem(StatefulDevice* line, Log::Logger* logger, bool ownsLin
 
 Base::String AnalogModem::getName() { return "modem:" + getDeviceName(); }
 
-Base::String AnalogModem::getInitCommands() {
-    return getStandardInitialization() + mpAnalogInitStrings[getTableRow()];
-}
+Base::String AnalogModem::getInitCommands() { return getStandardInitialization() + mpAnalogInitStrings[getTableRow()]; }
 
 Base::String AnalogModem::getPreconnectCommands() {
     checkModemType();

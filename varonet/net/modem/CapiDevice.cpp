@@ -35,10 +35,10 @@ CapiDevice::~CapiDevice() {
 
 const char* CapiDevice::protocolText(EIsdnProtocol protocol) {
     switch (protocol) {
-    case IsdnX25BChannel: return "X25";
-    case IsdnX31DChannel: return "X25D";
-    case IsdnV110: return "V110";
-    default: return "X75";
+        case IsdnX25BChannel: return "X25";
+        case IsdnX31DChannel: return "X25D";
+        case IsdnV110: return "V110";
+        default: return "X75";
     }
 }
 
@@ -70,13 +70,14 @@ void CapiDevice::open() {
     Base::String number = msOutsideLineAccess + msNetworkPrefix + msNumber;
     for (int attempt = 1; attempt <= miAttempts; ++attempt) {
         int result = mpCapi->StartActiveConnect(&miConnection, protocol, number.c_str(), msOwnMSN.c_str(),
-                                                msLogicalNumber.c_str(), msCallingX25Number.c_str(),
-                                                msUserData.c_str(), kBChannels, msTEI.c_str());
+                                                msLogicalNumber.c_str(), msCallingX25Number.c_str(), msUserData.c_str(),
+                                                kBChannels, msTEI.c_str());
         if (result == Capi::CapiOk) {
             mbOpen = true;
             return;
         }
-        if (miRedialWaitingTime > 0) Thread::Thread::sleep(static_cast<unsigned int>(miRedialWaitingTime) * kMsPerSecond);
+        if (miRedialWaitingTime > 0)
+            Thread::Thread::sleep(static_cast<unsigned int>(miRedialWaitingTime) * kMsPerSecond);
     }
     mpCapi->StartActiveDisconnect(miConnection);
     throw Base::Exception(ErrModemNotOpenAfterDial, ".", __LINE__, "no CAPI connection to " + number);

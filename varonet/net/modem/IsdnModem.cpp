@@ -19,17 +19,15 @@ Base::String IsdnModem::getPreconnectCommands() {
     unsigned int row = getTableRow();
     Base::String commands("");
     switch (meProtocol) {
-    case IsdnX31DChannel:
-        commands += mpIsdnProtocolStrings[row][IsdnX31DChannel];
-        if (!msTEI.isEmpty() && *mpIsdnTeiStrings[row] != '\0') commands += mpIsdnTeiStrings[row] + msTEI;
-        break;
-    case IsdnX25BChannel:
-    case IsdnPPP:
-        commands += mpIsdnProtocolStrings[row][meProtocol];
-        break;
-    default:  // X.75, and V.110 which the adapters know under the X.75 setting
-        commands += mpIsdnProtocolStrings[row][IsdnX75];
-        break;
+        case IsdnX31DChannel:
+            commands += mpIsdnProtocolStrings[row][IsdnX31DChannel];
+            if (!msTEI.isEmpty() && *mpIsdnTeiStrings[row] != '\0') commands += mpIsdnTeiStrings[row] + msTEI;
+            break;
+        case IsdnX25BChannel:
+        case IsdnPPP: commands += mpIsdnProtocolStrings[row][meProtocol]; break;
+        default:  // X.75, and V.110 which the adapters know under the X.75 setting
+            commands += mpIsdnProtocolStrings[row][IsdnX75];
+            break;
     }
     if (!msOwnMSN.isEmpty() && *mpIsdnMsnStrings[row] != '\0') commands += mpIsdnMsnStrings[row] + msOwnMSN;
     if (!getInitString().isEmpty()) commands += " " + getInitString();

@@ -132,7 +132,9 @@ void Modem::setAttempts(int attempts) {
     if (attempts >= 1) mSettings.miAttempts = attempts;
 }
 
-void Modem::setPreinitialized(bool preinitialized) { mpLine->setState(preinitialized ? mSettings.muConfigurationID : 0); }
+void Modem::setPreinitialized(bool preinitialized) {
+    mpLine->setState(preinitialized ? mSettings.muConfigurationID : 0);
+}
 
 bool Modem::isIncomingConfigurationRequired() { return mpLine->getState() != mSettings.muConfigurationID; }
 
@@ -238,7 +240,8 @@ void Modem::receiveCommandResponse(unsigned int replyTime, bool dialing, Base::S
     for (;;) {
         Base::String line("");
         if (intermediate && !mpLine->waitForData(kIntermediateWaitMs)) {
-            if (!dialing || watch.getElapsed() > replyTime) fail(ErrModemNoReply, __LINE__, "the modem's reply ended early");
+            if (!dialing || watch.getElapsed() > replyTime)
+                fail(ErrModemNoReply, __LINE__, "the modem's reply ended early");
         }
         do {
             if (!mpLine->waitForData(kAssembleStepMs)) break;
@@ -381,7 +384,8 @@ void Modem::sendUserData(const Base::String& userData, unsigned int greetingWait
     clearInput();
     sendText(line);
     bool confirmed = false;
-    Base::String answer = waitForAnswer(mSettings.msNetworkConfirmation, std::max(confirmationWait, kConfirmationLeastWaitMs), &confirmed);
+    Base::String answer = waitForAnswer(mSettings.msNetworkConfirmation,
+                                        std::max(confirmationWait, kConfirmationLeastWaitMs), &confirmed);
     if (!answer.isEmpty()) logReceived(answer);
     if (!confirmed) fail(ErrModemNoNetworkConfirmation, __LINE__, "the network did not confirm the user data");
 }
@@ -402,8 +406,8 @@ void Modem::open() {
             sendCommands(getPreconnectCommands());
             mpLine->setState(mSettings.muConfigurationID);
         }
-        sendCommand(getConnectCommand(), mSettings.muConnectTimeout, true, static_cast<unsigned int>(mSettings.miAttempts), true, nullptr,
-                    false);
+        sendCommand(getConnectCommand(), mSettings.muConnectTimeout, true,
+                    static_cast<unsigned int>(mSettings.miAttempts), true, nullptr, false);
         OS::StopWatch watch;
         while (!isOpen() && watch.getElapsed() < kOpenCheckMs) Thread::Thread::sleep(kOpenCheckStepMs);
         if (!isOpen()) fail(ErrModemNotOpenAfterDial, __LINE__, "no connection after the dial");

@@ -78,8 +78,7 @@ void Modem::checkModemTypeInternal(EModemtypes& modemType, unsigned int& interfa
         sendText("AT\r");
         try {
             receiveModemResponse(kWakeUpReplyMs);
-        } catch (const Base::Exception&) {
-        }
+        } catch (const Base::Exception&) {}
         try {
             sendCommand("E0", 0, true, 1, false, nullptr, false);
             sendCommand("I0", kIdentifyReplyMs, true, kCommandAttempts, false, &reply0, true);

@@ -31,8 +31,7 @@ Base::String ModemServer::getLineName() {
 
 void ModemServer::lockLoop(Base::Lockable& lockable) {
     // Another user of the modem delays the server without failing it.
-    while (!lockable.trylock(kLockTryMs)) {
-    }
+    while (!lockable.trylock(kLockTryMs)) {}
 }
 
 void ModemServer::setBlocking(bool blocking) { IO::WrapperDeviceServer::setBlocking(blocking); }

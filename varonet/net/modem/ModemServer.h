@@ -102,6 +102,7 @@ protected:
     Base::String getLineName();
     /// The template modem's line.
     StatefulDevice* getLine() const;
+
 private:
     Modem* answer();
     static void lockLoop(Base::Lockable& lockable);

@@ -234,8 +234,7 @@ void ModemSimulator::run() {
         bool readable = false;
         try {
             readable = mpLine->waitForData(kPollMs);
-        } catch (const Base::Exception&) {
-        }
+        } catch (const Base::Exception&) {}
         std::unique_lock<std::mutex> guard(mMutex);
         if (mbStop) break;
         // A line that fails now may work on the next turn: the thread never dies of it.
@@ -249,8 +248,7 @@ void ModemSimulator::run() {
                 action();
             }
             tick(Clock::now());
-        } catch (const Base::Exception&) {
-        }
+        } catch (const Base::Exception&) {}
         mChanged.notify_all();
     }
 }
@@ -377,7 +375,8 @@ std::string ModemSimulator::runCommands(const std::string& body) {
         } else if (c == '+' || c == '*' || c == '#') {
             break;  // an extended command takes the rest of the line as its parameters
         } else if (c == '&') {
-            char letter = i + 1 < body.size() ? static_cast<char>(std::toupper(static_cast<unsigned char>(body[i + 1]))) : 0;
+            char letter =
+                i + 1 < body.size() ? static_cast<char>(std::toupper(static_cast<unsigned char>(body[i + 1]))) : 0;
             i += 2;
             unsigned int value = readNumber(body, i);
             if (letter == 'F') {
@@ -454,27 +453,28 @@ void ModemSimulator::dial(const std::string& dialString) {
     if (next.outcome == Silence) return;
     // Even without delay the outcome follows the echo of the dial command.
     EOutcome outcome = next.outcome;
-    mTimers.emplace_back(Clock::now() + std::chrono::milliseconds(next.delayMs), [this, outcome] { finishDial(outcome); });
+    mTimers.emplace_back(Clock::now() + std::chrono::milliseconds(next.delayMs),
+                         [this, outcome] { finishDial(outcome); });
 }
 
 void ModemSimulator::finishDial(EOutcome outcome) {
     switch (outcome) {
-    case Connect:
-        // The carrier rises before the result line, as on a real modem.
-        setCarrier(true);
-        meMode = ModeOnline;
-        mLastByte = Clock::now();
-        sendToHost(result("CONNECT " + msConnectSpeed));
-        if (meFarEnd == FarEndPacketNetwork)
-            mTimers.emplace_back(Clock::now() + std::chrono::milliseconds(muGreetingDelayMs),
-                                 [this, greeting = msGreeting] { sendToHost(result(greeting)); });
-        break;
-    case Busy: sendToHost(result("BUSY")); break;
-    case NoCarrier: sendToHost(result("NO CARRIER")); break;
-    case NoDialtone: sendToHost(result("NO DIALTONE")); break;
-    case Blacklisted: sendToHost(result("BLACKLISTED")); break;
-    case Error: sendToHost(result("ERROR")); break;
-    case Silence: break;
+        case Connect:
+            // The carrier rises before the result line, as on a real modem.
+            setCarrier(true);
+            meMode = ModeOnline;
+            mLastByte = Clock::now();
+            sendToHost(result("CONNECT " + msConnectSpeed));
+            if (meFarEnd == FarEndPacketNetwork)
+                mTimers.emplace_back(Clock::now() + std::chrono::milliseconds(muGreetingDelayMs),
+                                     [this, greeting = msGreeting] { sendToHost(result(greeting)); });
+            break;
+        case Busy: sendToHost(result("BUSY")); break;
+        case NoCarrier: sendToHost(result("NO CARRIER")); break;
+        case NoDialtone: sendToHost(result("NO DIALTONE")); break;
+        case Blacklisted: sendToHost(result("BLACKLISTED")); break;
+        case Error: sendToHost(result("ERROR")); break;
+        case Silence: break;
     }
 }
 

@@ -265,8 +265,9 @@ void BsdSocket::connect(const sockaddr* address, socklen_t length) {
     if (timed && wasBlocking) setBlockingMode(true);
     if (code != 0) IO::checkSystemError(code, "connect to " + mpState->msPeer);
     if (timedOut)
-        throw Base::TimeoutException(".", __LINE__, "connect to " + mpState->msPeer + ": no answer within " +
-                                                         Base::String::fromUnsigned(mpState->muConnectTimeout) + " ms");
+        throw Base::TimeoutException(".", __LINE__,
+                                     "connect to " + mpState->msPeer + ": no answer within " +
+                                         Base::String::fromUnsigned(mpState->muConnectTimeout) + " ms");
     mpState->mbConnected = true;
 }
 

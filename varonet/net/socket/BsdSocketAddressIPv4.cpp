@@ -31,7 +31,8 @@ bool parse(const Base::String& ip, in_addr& out) {
 BsdSocketAddressIPv4::BsdSocketAddressIPv4(const Base::String& ip, unsigned int port)
     : BsdSocketAddress(std::make_unique<BsdIPv4AddressInternal>()) {
     if (port > 65535)
-        throw Base::Exception(ErrBadPort, ".", __LINE__, "port " + Base::String::fromUnsigned(port) + " is above 65535");
+        throw Base::Exception(ErrBadPort, ".", __LINE__,
+                              "port " + Base::String::fromUnsigned(port) + " is above 65535");
     sockaddr_in& a = static_cast<BsdIPv4AddressInternal&>(*mpInternal).getAddress();
     if (!parse(ip, a.sin_addr)) IO::checkSystemError(EINVAL, "not an IPv4 address: " + ip);
     a.sin_family = AF_INET;

@@ -46,9 +46,7 @@ protected:
 
 private:
     static BsdSocketAddressIPv4 fromSocket(BsdSocket& socket, bool peer);
-    const sockaddr_in& address() const {
-        return static_cast<const BsdIPv4AddressInternal&>(*mpInternal).getAddress();
-    }
+    const sockaddr_in& address() const { return static_cast<const BsdIPv4AddressInternal&>(*mpInternal).getAddress(); }
 };
 
 /// host as dotted text (no lookup) or a name (getaddrinfo, first IPv4 address)

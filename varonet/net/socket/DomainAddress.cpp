@@ -34,9 +34,8 @@ void DomainAddress::setDirectory(const Base::String& directory) {
 
 void DomainAddress::ensureDirectory() {
     Base::String directory = getDirectory();
-    if (::mkdir(directory.c_str(), 0700) < 0 && errno != EEXIST)
-        refuseDirectory(directory, std::strerror(errno));
-    struct stat st{};
+    if (::mkdir(directory.c_str(), 0700) < 0 && errno != EEXIST) refuseDirectory(directory, std::strerror(errno));
+    struct stat st {};
     if (::lstat(directory.c_str(), &st) < 0) refuseDirectory(directory, std::strerror(errno));
     // Someone else's directory (or a link planted in /tmp) would let others reach our pipes.
     if (!S_ISDIR(st.st_mode)) refuseDirectory(directory, "not a directory");
