@@ -15,7 +15,6 @@
 #include "support/Files.h"
 #include "zmodem/ZModemTestKit.h"
 
-namespace Heap = TestSupport::Allocations;
 using ZModem::CZModemFile;
 using namespace ZModemTestKit;
 
@@ -82,6 +81,8 @@ TEST_F(CZModemFileTest, FileInfoTheResumeRuleAndFailures) {
 }
 
 #if VARONET_COUNTING_ALLOCATOR
+namespace Heap = TestSupport::Allocations;
+
 // Whichever allocation of the file layer (and of the session around it)
 // fails, and when the device under it throws, what was made is given back,
 // once: nothing leaks (the bytes in use return to where they were), nothing
