@@ -102,34 +102,35 @@ protected:
     std::pair<int, int> session(const End& from, const End& to, Damage damage = nullptr,
                                 std::vector<std::string>* writes = nullptr) {
         TestSupport::SocketPair left, right;
-        TestSupport::ByteRelay relay(left.take(1), right.take(0), std::move(damage));
+        const int fds[2] = {left.take(0), right.take(1)};
         int results[2] = {-2, -2};
+        auto ours = [&](int k) {
+            TestSupport::ScriptedDescriptor line(fds[k]);
+            CZModem session(&line);
+            session.set_path((k ? msRecv : msSend).c_str());
+            results[k] = (k ? to : from).run(session);
+            if (k == 0 && writes) *writes = line.writes();
+            return results[k];
+        };
+        // Children first, before any thread of this process runs: a child forked while
+        // another thread holds a lock (the sanitizers' allocator) could wait for ever.
         std::unique_ptr<TestSupport::ChildProcess> children[2];
-        std::vector<std::thread> threads;
         for (int k = 0; k < 2; ++k) {
-            const End* end = k ? &to : &from;
-            const int fd = k ? right.take(1) : left.take(0);
-            const std::string dir = k ? msRecv : msSend;
-            auto ours = [&, k, fd, dir, end] {
-                TestSupport::ScriptedDescriptor line(fd);
-                CZModem session(&line);
-                session.set_path(dir.c_str());
-                results[k] = end->run(session);
-                if (k == 0 && writes) *writes = line.writes();
-                return results[k];
-            };
-            if (end->run && !end->fork) {
-                threads.emplace_back(ours);
-                continue;
-            }
-            if (end->run) children[k] = std::make_unique<TestSupport::ChildProcess>(std::function<int()>(ours));
+            const End& end = k ? to : from;
+            if (end.run && !end.fork) continue;
+            if (end.run) children[k] = std::make_unique<TestSupport::ChildProcess>([&ours, k] { return ours(k); });
             else
                 children[k] = std::make_unique<TestSupport::ChildProcess>(
-                    end->program,
-                    TestSupport::ChildProcess::Options{
-                        .directory = dir, .stdinFd = fd, .stdoutFd = fd, .stderrPath = mDir.file("peer.err")});
-            ::close(fd);
+                    end.program, TestSupport::ChildProcess::Options{.directory = k ? msRecv : msSend,
+                                                                    .stdinFd = fds[k],
+                                                                    .stdoutFd = fds[k],
+                                                                    .stderrPath = mDir.file("peer.err")});
+            ::close(fds[k]);
         }
+        TestSupport::ByteRelay relay(left.take(1), right.take(0), std::move(damage));
+        std::vector<std::thread> threads;
+        for (int k = 0; k < 2; ++k)
+            if (!children[k]) threads.emplace_back(ours, k);
         for (auto& t : threads) t.join();
         for (int k = 0; k < 2; ++k)
             if (children[k]) results[k] = children[k]->wait(20000);
