@@ -125,9 +125,11 @@ TEST(SerialDevice, ReadTimeOutNonBlockingReadAndTheFarSideGoing) {
     p.pty.close();
     EXPECT_TRUE(p.port->waitForData(1000)) << "the hang-up wakes a waiting reader";
     EXPECT_EQ(p.port->readInternal(buffer, 8), 0) << "and reads as the end";
-    for (const auto& [path, error] : {std::pair{"/nonexistent/ttyX", ENOENT}, std::pair{"/dev/null", ENOTTY}}) {
+    for (const auto& [path, error] :
+         {std::pair{"/nonexistent/ttyX", unsigned(ENOENT)}, std::pair{"/dev/null", unsigned(ENOTTY)},
+          std::pair{"", unsigned(Base::ErrNoSuchPort)}, std::pair{"/dev/", unsigned(Base::ErrNoSuchPort)}}) {
         IO::SerialDevice port(path, IO::SerialDevice::Baud9600);
-        EXPECT_EQ(codeOf([&] { port.open(); }), unsigned(error)) << "the system's error for " << path;
+        EXPECT_EQ(codeOf([&] { port.open(); }), error) << "the error for '" << path << "'";
         EXPECT_EQ(codeOf([&] { port.size(); }), Base::ErrNotOpen);
     }
 }

@@ -46,30 +46,20 @@ TEST(BlockEncoding, WireBytesOfEveryKind) {
         std::shared_ptr<Block> block;
         Bytes wire;
     } cases[] = {
-        {"empty I",
-         std::make_shared<InformationBlock>(node, Base::ByteArray(), false, true, 254),
-         {0x12, 0x00, 0x00, 0x12}},
-        {"I seq 1 more",
-         std::make_shared<InformationBlock>(node, Base::ByteArray{0xAA}, true, false, 254),
+        // clang-format off
+        {"empty I", std::make_shared<InformationBlock>(node, Base::ByteArray(), false, true, 254), {0x12, 0x00, 0x00, 0x12}},
+        {"I seq 1 more", std::make_shared<InformationBlock>(node, Base::ByteArray{0xAA}, true, false, 254),
          {0x12, 0x60, 0x01, 0xAA, 0x12 ^ 0x60 ^ 0x01 ^ 0xAA}},
-        {"R ok 1",
-         std::make_shared<ReceiveReadyBlock>(node, true, ReceiveReadyBlock::NoError),
-         {0x12, 0x90, 0x00, 0x82}},
-        {"R edc 0",
-         std::make_shared<ReceiveReadyBlock>(node, false, ReceiveReadyBlock::ParityError),
-         {0x12, 0x81, 0x00, 0x93}},
-        {"R time-out as 2",
-         std::make_shared<ReceiveReadyBlock>(node, true, ReceiveReadyBlock::Timeout),
-         {0x12, 0x92, 0x00, 0x80}},
+        {"R ok 1", std::make_shared<ReceiveReadyBlock>(node, true, ReceiveReadyBlock::NoError), {0x12, 0x90, 0x00, 0x82}},
+        {"R edc 0", std::make_shared<ReceiveReadyBlock>(node, false, ReceiveReadyBlock::ParityError), {0x12, 0x81, 0x00, 0x93}},
+        {"R time-out as 2", std::make_shared<ReceiveReadyBlock>(node, true, ReceiveReadyBlock::Timeout), {0x12, 0x92, 0x00, 0x80}},
         {"S request", std::make_shared<SupervisoryBlock>(node, 0, 0), {0x12, 0xC0, 0x00, 0xD2}},
         {"S response", std::make_shared<SupervisoryBlock>(node, 0, 1), {0x12, 0xE0, 0x00, 0xF2}},
         // The size decides the form: above 254 extended even for 10 bytes; data that cannot fit LEN always.
-        {"size 300", std::make_shared<InformationBlock>(node, array(bytes(10)), false, true, 300),
-         T1Peer::encode(0x12, 0x00, bytes(10), true)},
-        {"size 254", std::make_shared<InformationBlock>(node, array(bytes(254)), false, true, 254),
-         T1Peer::encode(0x12, 0x00, bytes(254), false)},
-        {"300 bytes", std::make_shared<InformationBlock>(node, array(bytes(300)), true, true, 10),
-         T1Peer::encode(0x12, 0x40, bytes(300), true)},
+        {"size 300", std::make_shared<InformationBlock>(node, array(bytes(10)), false, true, 300), T1Peer::encode(0x12, 0x00, bytes(10), true)},
+        {"size 254", std::make_shared<InformationBlock>(node, array(bytes(254)), false, true, 254), T1Peer::encode(0x12, 0x00, bytes(254), false)},
+        {"300 bytes", std::make_shared<InformationBlock>(node, array(bytes(300)), true, true, 10), T1Peer::encode(0x12, 0x40, bytes(300), true)},
+        // clang-format on
     };
     for (const auto& c : cases) {
         TestSupport::ScriptedDevice out;
@@ -90,16 +80,13 @@ TEST(BlockReader, ClassifiesAndRendersByPcb) {
         unsigned int type;
         const char* text;
     } cases[] = {
-        {0x00, Block::Information, "12 I[more=0,seq=0]:\n"},
-        {0x60, Block::Information, "12 I[more=1,seq=1]:\n"},
-        {0x1F, Block::Information, "12 I[more=0,seq=0]:\n"},
-        {0x80, Block::ReceiveReady, "12 R[seq=0,ok]\n"},
-        {0xA0, Block::ReceiveReady, "12 R[seq=0,ok]\n"},
-        {0x91, Block::ReceiveReady, "12 R[seq=1,parity/edc error]\n"},
-        {0x83, Block::ReceiveReady, "12 R[seq=0,error]\n"},
-        {0xC0, Block::Supervisory, "12 S[resynch,request]\n"},
-        {0xE0, Block::Supervisory, "12 S[resynch,response]\n"},
-        {0xC3, Block::Supervisory, "12 S[unsupported,request]\n"},
+        // clang-format off
+        {0x00, Block::Information, "12 I[more=0,seq=0]:\n"}, {0x60, Block::Information, "12 I[more=1,seq=1]:\n"},
+        {0x1F, Block::Information, "12 I[more=0,seq=0]:\n"}, {0x80, Block::ReceiveReady, "12 R[seq=0,ok]\n"},
+        {0xA0, Block::ReceiveReady, "12 R[seq=0,ok]\n"}, {0x91, Block::ReceiveReady, "12 R[seq=1,parity/edc error]\n"},
+        {0x83, Block::ReceiveReady, "12 R[seq=0,error]\n"}, {0xC0, Block::Supervisory, "12 S[resynch,request]\n"},
+        {0xE0, Block::Supervisory, "12 S[resynch,response]\n"}, {0xC3, Block::Supervisory, "12 S[unsupported,request]\n"},
+        // clang-format on
     };
     for (const auto& c : cases) {
         auto block = decode(T1Peer::encode(0x12, c.pcb, {}));
