@@ -8,12 +8,9 @@ namespace {
 std::string print(const char* locator, Base::Translator::ELanguage language = Base::Translator::English,
                   bool withTexts = true, std::string* trace = nullptr) {
     Base::TableTranslator texts;
-    for (const auto& [number, text] : {std::pair{1289, "P"},
-                                       {1320, "T"},
-                                       {1085, "N"},
-                                       {1086, "Connect time-out"},
-                                       {1182, "ms"},
-                                       {1210, "Redial wait"}})
+    const std::pair<int, const char*> english[] = {
+        {1289, "P"}, {1320, "T"}, {1085, "N"}, {1086, "Connect time-out"}, {1182, "ms"}, {1210, "Redial wait"}};
+    for (const auto& [number, text] : english)
         if (withTexts) texts.setText(number, Base::Translator::English, text);
     texts.setText(1183, Base::Translator::German, "s");
     texts.setText(1085, Base::Translator::German, "Nummer");
