@@ -24,11 +24,10 @@ protected:
     TestSupport::TempDir mDir;
 };
 
-// The offer names a ".vrq" file ".zip"; failures are one line and a result;
+// The offer names a ".vrq" file ".zip"; failures are a result;
 // the progress is a share of the size (none without one).
 TEST_F(CZModemFileTest, FileInfoFailuresAndProgress) {
     TestSupport::writeFile(mDir.file("data.vrq"), std::string(300, 'v'));
-    DebugLines lines;
     CZModemFile file;
     file.setSendNames(mDir.path().c_str(), "");
     ASSERT_TRUE(file.openForRead("data.vrq"));
@@ -37,12 +36,10 @@ TEST_F(CZModemFileTest, FileInfoFailuresAndProgress) {
     EXPECT_EQ(12, file.getFileInfo(info, size));
     EXPECT_EQ(std::string("data.zip\000300", 12), info.toString().str());
     EXPECT_FALSE(file.openForRead("missing.bin"));
-    EXPECT_TRUE(lines.hasPrefix("error open file " + mDir.file("missing.bin") + " : "));
     file.setReceiveNames(mDir.file("no/such/dir").c_str(), "x.bin");
     long position = 0;
     bool skip = false;
     EXPECT_EQ(-1, file.openForWrite(position, skip));
-    EXPECT_TRUE(lines.hasPrefix("error open file " + mDir.file("no/such/dir/x.bin") + " : "));
     file.setSize(0);
     EXPECT_EQ(0, file.getPercent());
     Base::MemoryDevice memory("abcdef", 6);

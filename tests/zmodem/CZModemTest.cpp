@@ -96,10 +96,6 @@ protected:
                          std::move(damage));
         return r == std::make_pair(0, 0) && arrived(name);
     }
-    void emptyReceiveFolder() {
-        std::filesystem::remove_all(msRecv);
-        std::filesystem::create_directory(msRecv);
-    }
 
     // Our receiver (under a policy) and our sender of several files, observed.
     End receiver(std::optional<P> policy = {}) {
@@ -178,7 +174,8 @@ protected:
         ::umask(022);
         for (const auto& row : rows) {
             SCOPED_TRACE(row.what);
-            emptyReceiveFolder();
+            std::filesystem::remove_all(msRecv);
+            std::filesystem::create_directory(msRecv);
             for (const auto& [name, bytes] : row.before) TestSupport::writeFile(msRecv + "/" + name, bytes);
             mSeen.clear();
             mCommand.clear();
