@@ -4,32 +4,30 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <cmath>
+#include <array>
 #include <memory>
 #include <random>
-#include <stdexcept>
 #include <vector>
 
 namespace TestSupport {
 
-ByteRelay::ByteRelay(int a, int b, Damage damage) : mFd{a, b}, mDamage(std::move(damage)) {
-    if (::pipe(mWake) != 0) throw std::runtime_error("pipe");
-    mThread = std::thread(&ByteRelay::run, this);
-}
+ByteRelay::ByteRelay(int a, int b, Damage damage)
+    : mFd{a, b}, mDamage(std::move(damage)), mThread(&ByteRelay::run, this) {}
 
 ByteRelay::~ByteRelay() {
-    [[maybe_unused]] long woken = ::write(mWake[1], "", 1);
-    for (int fd : mFd) ::shutdown(fd, SHUT_RDWR);  // a write blocked on a side that stopped reading wakes too
+    // Both ends read as closed at once, and a write blocked on a side that
+    // stopped reading fails: the thread ends.
+    for (int fd : mFd) ::shutdown(fd, SHUT_RDWR);
     mThread.join();
-    for (int fd : {mFd[0], mFd[1], mWake[0], mWake[1]}) ::close(fd);
+    for (int fd : mFd) ::close(fd);
 }
 
 void ByteRelay::run() {
     bool open[2] = {true, true};
     std::vector<char> buffer(64 * 1024);
     while (open[0] || open[1]) {
-        pollfd fds[3] = {{open[0] ? mFd[0] : -1, POLLIN, 0}, {open[1] ? mFd[1] : -1, POLLIN, 0}, {mWake[0], POLLIN, 0}};
-        if (::poll(fds, 3, -1) < 0 || fds[2].revents) return;
+        pollfd fds[2] = {{open[0] ? mFd[0] : -1, POLLIN, 0}, {open[1] ? mFd[1] : -1, POLLIN, 0}};
+        if (::poll(fds, 2, -1) < 0) return;
         for (int side = 0; side < 2; ++side) {
             if (!open[side] || !(fds[side].revents & (POLLIN | POLLHUP | POLLERR))) continue;
             long n = ::read(mFd[side], buffer.data(), buffer.size());
@@ -49,24 +47,15 @@ void ByteRelay::run() {
 }
 
 ByteRelay::Damage ByteRelay::noise(double p, unsigned seed) {
-    struct State {
-        std::mt19937_64 gen;
-        double next[2];  // bytes until the next damaged one, per direction
-    };
-    auto state = std::make_shared<State>();
-    state->gen.seed(seed);
-    auto gap = [p, state]() -> double {
-        if (p <= 0) return 1e300;
-        std::uniform_real_distribution<double> uniform(0.0, 1.0);
-        return std::floor(std::log(1.0 - uniform(state->gen)) / std::log(1.0 - p));
-    };
-    state->next[0] = gap();
-    state->next[1] = gap();
-    return [state, gap](int direction, char* bytes, std::size_t n) {
-        double& at = state->next[direction];
-        for (; at < static_cast<double>(n); at += 1 + gap())
-            bytes[static_cast<std::size_t>(at)] ^= static_cast<char>(1u << (state->gen() % 8));
-        at -= static_cast<double>(n);
+    // One generator per direction: the damage does not depend on how the two interleave.
+    auto generators = std::make_shared<std::array<std::mt19937_64, 2>>();
+    (*generators)[0].seed(seed);
+    (*generators)[1].seed(seed + 1);
+    return [p, generators](int direction, char* bytes, std::size_t n) {
+        std::mt19937_64& generator = (*generators)[static_cast<std::size_t>(direction)];
+        std::bernoulli_distribution hit(p);
+        for (std::size_t k = 0; k < n; ++k)
+            if (hit(generator)) bytes[k] ^= static_cast<char>(1u << (generator() % 8));
     };
 }
 

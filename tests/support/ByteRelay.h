@@ -5,7 +5,7 @@
 // of its own and hands every chunk to a damage function first: noise (a
 // random bit of a byte flipped with some probability), or one fault placed
 // on cue. A side that closes is passed on as a half-close; the relay ends
-// when both sides have closed, or when it is destroyed (which wakes it at once).
+// when both sides have closed, or when it is destroyed.
 
 #include <functional>
 #include <thread>
@@ -32,7 +32,6 @@ private:
     void run();
 
     int mFd[2];
-    int mWake[2] = {-1, -1};  // a pipe: the destructor writes to end the thread
     Damage mDamage;
     std::thread mThread;
 };

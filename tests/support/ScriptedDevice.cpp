@@ -150,9 +150,7 @@ long ScriptedDevice::readInternal(char* buffer, long length) {
 }
 
 long ScriptedDevice::write(const char* buffer, long length) {
-    int number = static_cast<int>(++miWrites);
-    if (mOnWrite) mOnWrite(number, length);
-    mlBytesWritten += length;
+    ++miWrites;
     if (!mbRecording && !mpInner && mOutbound.empty()) {  // a null sink: nothing to copy
         if (static_cast<std::size_t>(length) >= muMinLength) ++muCounted;
         return length - mlShortBy;

@@ -35,7 +35,6 @@ public:
     /// Input from inner, writes to inner (after recording); inner is borrowed.
     explicit ScriptedDevice(IO::Device* inner, Framer framer = nullptr);
 
-    void setChunk(std::size_t chunk) { muChunk = chunk; }
     /// false: writes are only counted (a null sink), not kept.
     void setRecording(bool recording) { mbRecording = recording; }
 
@@ -61,15 +60,11 @@ public:
     void countWritesFrom(std::size_t minLength) { muMinLength = minLength; }
     /// Every write reports by bytes fewer than it was given (a short write).
     void shortenWrites(long by) { mlShortBy = by; }
-    /// Called before each write with its number (from 1) and length.
-    void onWrite(std::function<void(int, long)> hook) { mOnWrite = std::move(hook); }
 
     /// Every write as it was made (before any fault).
     const std::vector<std::string>& writes() const { return mvWrites; }
     std::string written() const;
-    void clearWrites() { mvWrites.clear(); }
     long writeCount() const { return miWrites; }
-    long bytesWritten() const { return mlBytesWritten; }
 
     bool isOpen() override { return !mpInner || mpInner->isOpen(); }
     void open() override;
@@ -113,10 +108,8 @@ private:
     std::size_t muMinLength = 0;
     std::size_t muCounted = 0;  // writes counted for outbound faults
     long miWrites = 0;
-    long mlBytesWritten = 0;
     long mlShortBy = 0;
     std::vector<std::string> mvWrites;
-    std::function<void(int, long)> mOnWrite;
 };
 
 /// A descriptor (a socket end, a pty) as a device, owned, with the scripted

@@ -30,10 +30,6 @@ public:
         std::lock_guard<std::mutex> guard(mMutex);
         return static_cast<int>(std::count(mLines.begin(), mLines.end(), line));
     }
-    bool hasPrefix(const std::string& prefix) {
-        std::lock_guard<std::mutex> guard(mMutex);
-        return std::any_of(mLines.begin(), mLines.end(), [&](const std::string& l) { return l.rfind(prefix, 0) == 0; });
-    }
 
 private:
     std::mutex mMutex;
