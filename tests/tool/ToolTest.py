@@ -286,16 +286,8 @@ class Relay(unittest.TestCase):
     def client(self, port, count):
         data = pattern(count)
         with socket.create_connection(("127.0.0.1", port), timeout=20) as connection:
-            sender = threading.Thread(target=connection.sendall, args=(data,))
-            sender.start()
-            got = bytearray()
-            while len(got) < count:
-                chunk = connection.recv(1 << 16)
-                if not chunk:
-                    break
-                got += chunk
-            sender.join()
-        return got == data
+            threading.Thread(target=connection.sendall, args=(data,), daemon=True).start()
+            return connection.makefile("rb").read(count) == data
 
     def connect_when_listening(self, port, count):
         for _ in range(100):
