@@ -3,6 +3,7 @@
 // out or are woken, copies share one connection, and a peer that has gone shows
 // as the end of the stream (its last bytes first) and as an error to a writer.
 #include <cerrno>
+#include <future>
 #include <memory>
 
 #include <gtest/gtest.h>
@@ -47,14 +48,15 @@ TEST_P(SocketContract, ServesCallersInTurnCarriesBytesAndShowsThePeerGone) {
     OS::StopWatch watch;
     EXPECT_FALSE(server->waitForConnection(50));
     EXPECT_GE(watch.getElapsed(), 45u);
-    EXPECT_EQ(codeWhenWoken([&] { delete server->acceptInternal(); }, [&] { server->wakeUp(); }), pipe ? Net::ErrPipeAcceptWait : unsigned(EINTR));
+    EXPECT_EQ(codeWhenWoken([&] { delete server->acceptInternal(); }, [&] { server->wakeUp(); }),
+              pipe ? Net::ErrPipeAcceptWait : unsigned(EINTR));
     server->wakeUp();  // a pending wake-up ends even an endless wait
     EXPECT_FALSE(server->waitForConnection(0xFFFFFFFFu));
+    auto accepting = std::async(std::launch::async, [&] { return server->acceptInternal(); });
+    client->open();  // a blocking accept waits for its caller
+    std::unique_ptr<IO::Device> served(accepting.get());
     server->setBlocking(false);
     EXPECT_THROW(delete server->acceptInternal(), IO::WouldBlockException);  // nobody waits
-    client->open();
-    ASSERT_TRUE(server->waitForConnection(5000));
-    std::unique_ptr<IO::Device> served(server->acceptInternal());
     watch.start();
     EXPECT_FALSE(served->waitForData(80));
     EXPECT_GE(watch.getElapsed(), 75u);
@@ -64,11 +66,12 @@ TEST_P(SocketContract, ServesCallersInTurnCarriesBytesAndShowsThePeerGone) {
     EXPECT_EQ(readExactly(*client, 9), "to client");
     copy()->write("abc", 3);
     EXPECT_TRUE(client->isOpen());  // a copy going away keeps the connection open
-    copy()->close();  // closing one closes it for all
+    copy()->close();                // closing one closes it for all
     EXPECT_FALSE(client->isOpen());
     EXPECT_TRUE(served->waitForData(0));  // the other end has gone, its last bytes have not
     EXPECT_EQ(readExactly(*served, 3), "abc");
-    EXPECT_EQ(codeOf([&] { served->waitForData(5000), served->size(); }), pipe ? unsigned(EPIPE) : Net::ErrReadEventNoData);
+    EXPECT_EQ(codeOf([&] { served->waitForData(5000), served->size(); }),
+              pipe ? unsigned(EPIPE) : Net::ErrReadEventNoData);
     EXPECT_TRUE(served->isEOF());
     client->open();  // a closed device opens again, and the server takes the next caller at once
     ASSERT_TRUE(server->waitForConnection(0));
