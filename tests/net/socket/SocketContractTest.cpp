@@ -3,7 +3,6 @@
 // out or are woken, copies share one connection, and a peer that has gone shows
 // as the end of the stream (its last bytes first) and as an error to a writer.
 #include <cerrno>
-#include <future>
 #include <memory>
 
 #include <gtest/gtest.h>
@@ -52,7 +51,7 @@ TEST_P(SocketContract, ServesCallersInTurnCarriesBytesAndShowsThePeerGone) {
               pipe ? Net::ErrPipeAcceptWait : unsigned(EINTR));
     server->wakeUp();  // a pending wake-up ends even an endless wait
     EXPECT_FALSE(server->waitForConnection(0xFFFFFFFFu));
-    auto accepting = std::async(std::launch::async, [&] { return server->acceptInternal(); });
+    auto accepting = TestSupport::startBlocked([&] { return server->acceptInternal(); });
     client->open();  // a blocking accept waits for its caller
     std::unique_ptr<IO::Device> served(accepting.get());
     server->setBlocking(false);
