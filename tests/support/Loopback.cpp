@@ -12,12 +12,19 @@
 namespace TestSupport {
 
 namespace {
-sockaddr_in loopback(unsigned int port) {
+// A new TCP socket bound to 127.0.0.1:port (port 0: an ephemeral one) or, with connect, connected there.
+int loopback(unsigned int port, bool connect, int flags = 0) {
+    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | flags, 0);
     sockaddr_in a{};
     a.sin_family = AF_INET;
     a.sin_port = htons(static_cast<uint16_t>(port));
     a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    return a;
+    auto* address = reinterpret_cast<sockaddr*>(&a);
+    if ((connect ? ::connect(fd, address, sizeof a) : ::bind(fd, address, sizeof a)) < 0 && errno != EINPROGRESS) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
 }
 }  // namespace
 
@@ -28,10 +35,7 @@ unsigned int localPort(int fd) {
     return ntohs(a.sin_port);
 }
 
-RawListener::RawListener(int backlog) {
-    miFd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a = loopback(0);
-    ::bind(miFd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+RawListener::RawListener(int backlog) : miFd(loopback(0, false)) {
     ::listen(miFd, backlog);
     muPort = localPort(miFd);
 }
@@ -44,11 +48,9 @@ RawListener::~RawListener() {
 bool RawListener::fillAcceptQueue() {
     // Connect until one attempt hangs: from then on the queue is full.
     for (int i = 0; i < 16; ++i) {
-        int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+        int fd = loopback(muPort, true, SOCK_NONBLOCK);
+        if (fd < 0) return false;
         mvFillers.push_back(fd);
-        sockaddr_in a = loopback(muPort);
-        if (::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0) continue;
-        if (errno != EINPROGRESS) return false;
         pollfd p{fd, POLLOUT, 0};
         if (::poll(&p, 1, 200) == 0) return true;
     }
@@ -56,22 +58,14 @@ bool RawListener::fillAcceptQueue() {
 }
 
 int connectRaw(unsigned int port) {
-    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    // Every read a test makes on it ends within 5 s.
-    timeval limit{5, 0};
-    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
-    sockaddr_in a = loopback(port);
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) < 0) {
-        ::close(fd);
-        return -1;
-    }
+    int fd = loopback(port, true);
+    timeval limit{5, 0};  // every read a test makes on it ends within 5 s
+    if (fd >= 0) ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
     return fd;
 }
 
 unsigned int unusedPort() {
-    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a = loopback(0);
-    ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    int fd = loopback(0, false);
     unsigned int port = localPort(fd);
     ::close(fd);
     return port;

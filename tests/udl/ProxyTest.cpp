@@ -31,8 +31,7 @@ using Clock = std::chrono::steady_clock;
 using TestSupport::readFor;
 
 // Records each call of the relays as a line; tests wait on it instead of sleeping.
-class Recorder : public UDL::ProxyDumper {
-public:
+struct Recorder : UDL::ProxyDumper {
     void opened(const Base::String& self, const Base::String&) override { note("opened " + self.str()); }
     void dump(const Base::String& self, const Base::String& other, const Base::ByteArray& data) override {
         note(self.str() + ">" + other.str() + ":" + (data.size() > 64 ? "many" : data.toString().str()));
@@ -41,24 +40,21 @@ public:
     void openFailed(const Base::String&, const Base::String&, const Base::Exception& e) override {
         note(std::string("failed ") + e.what());
     }
+    void note(const std::string& line) {
+        std::lock_guard<std::mutex> lock(mutex);
+        lines.push_back(line);
+        changed.notify_all();
+    }
     /// Waits up to 5 s until n lines start with prefix (lines are read only here or after the relays).
     bool waitFor(const std::string& prefix, long n = 1) {
-        std::unique_lock<std::mutex> lock(mMutex);
-        return mChanged.wait_for(lock, std::chrono::seconds(5), [&] {
+        std::unique_lock<std::mutex> lock(mutex);
+        return changed.wait_for(lock, std::chrono::seconds(5), [&] {
             return std::count_if(lines.begin(), lines.end(), [&](auto& l) { return l.rfind(prefix, 0) == 0; }) >= n;
         });
     }
-
     std::vector<std::string> lines;
-
-private:
-    void note(const std::string& line) {
-        std::lock_guard<std::mutex> lock(mMutex);
-        lines.push_back(line);
-        mChanged.notify_all();
-    }
-    std::mutex mMutex;
-    std::condition_variable mChanged;
+    std::mutex mutex;
+    std::condition_variable changed;
 };
 
 // The test's far end of a side that waits for callers: "server:tcpip:Port=0"
@@ -66,11 +62,9 @@ private:
 // before the side's thread starts; they queue.
 std::unique_ptr<IO::Device> call(UDL::Proxy& side, const char* pipe = nullptr) {
     auto* server = static_cast<IO::ServerDevice*>(side.getDevice())->getServer();
-    std::unique_ptr<IO::Device> caller;
-    if (pipe) caller = std::make_unique<Net::DomainDevice>(pipe);
-    else
-        caller = std::make_unique<Net::TcpIp4Device>("127.0.0.1",
-                                                     static_cast<Net::TcpIp4Server*>(server)->getLocalPort(), 0);
+    std::unique_ptr<IO::Device> caller(
+        pipe ? static_cast<IO::Device*>(new Net::DomainDevice(pipe))
+             : new Net::TcpIp4Device("127.0.0.1", static_cast<Net::TcpIp4Server*>(server)->getLocalPort(), 0));
     caller->open();
     return caller;
 }

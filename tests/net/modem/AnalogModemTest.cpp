@@ -47,25 +47,6 @@ TEST(AnalogModemDialogue, OnAPseudoTerminalHangsUpWithEscapeAndAth) {
     EXPECT_TRUE(log.contains("S:+++") && log.contains("E:768"));
 }
 
-TEST(AnalogModemDialogue, RetriedBlacklistedDialMarksTheModemAndOnlyRowOneAddsAFragment) {
-    for (unsigned int row : {1u, 0u, 2u}) {
-        SimulatedLine line;
-        line.sim().setEcho(false);
-        line.sim().setDialOutcomes("555", {{ModemSimulator::Blacklisted}, {ModemSimulator::Connect}});
-        auto modem = onRow(row, line.makePort().release());
-        modem->setNumber("555");
-        modem->setAttempts(2);
-        modem->setPreinitialized(true);
-        modem->setWaitOnConnect(0);
-        modem->setDelayToDisconnect(0);
-        modem->open();
-        EXPECT_TRUE(modem->isBlacklisted());
-        EXPECT_EQ(line.sim().received(), "ATDT555\rATDT555\r") << "the retry repeats the dial command as built";
-        modem->close();
-        EXPECT_EQ(modem->getConnectCommand(), row == 1 ? "%TCBDT555" : "DT555") << row;
-    }
-}
-
 TEST(AnalogModemCommands, DialStringIsBuiltFromTheSettings) {
     using M = Net::AnalogModem;
     // clang-format off

@@ -67,13 +67,11 @@ TEST(CapiDevice, FarEndTalksLargeWritesGoInPiecesAndDeletingClearsTheCall) {
 }
 
 TEST(CapiDevice, RefusedOrBusyCallsAreTriedAttemptsTimesWithTheRedialWaitAfterEach) {
-    const struct {
-        SimulatedExchange::EAnswer answer;
-        int attempts, redialWait;
-        unsigned int minMs, maxMs;
-    } cases[] = {{SimulatedExchange::Refuse, 3, 0, 0, 1500},
-                 {SimulatedExchange::Busy, 1, 0, 0, 1500},
-                 {SimulatedExchange::Refuse, 2, 1, 2000, 3500}};  // the wait follows the last attempt too
+    // clang-format off
+    const struct { SimulatedExchange::EAnswer answer; int attempts, redialWait; unsigned int minMs, maxMs; } cases[] = {
+        {SimulatedExchange::Refuse, 3, 0, 0, 1500}, {SimulatedExchange::Busy, 1, 0, 0, 1500},
+        {SimulatedExchange::Refuse, 2, 1, 2000, 3500}};  // the wait follows the last attempt too
+    // clang-format on
     for (const auto& c : cases) {
         TestSupport::ExchangeScope exchange;
         exchange->addNumber("777", c.answer);
@@ -92,14 +90,11 @@ TEST(CapiDevice, RefusedOrBusyCallsAreTriedAttemptsTimesWithTheRedialWaitAfterEa
 }
 
 TEST(CapiDevice, ProtocolAndAddressingReachTheExchange) {
-    const struct {
-        Net::EIsdnProtocol protocol;
-        const char *text, *logicalNumber, *userData;
-    } cases[] = {{Net::IsdnX75, "X75", "", ""},
-                 {Net::IsdnX25BChannel, "X25", "1234", "ud"},
-                 {Net::IsdnX31DChannel, "X25D", "", "ud"},
-                 {Net::IsdnPPP, "X75", "", "ud"},
-                 {Net::IsdnV110, "V110", "", "ud"}};
+    // clang-format off
+    const struct { Net::EIsdnProtocol protocol; const char *text, *logicalNumber, *userData; } cases[] = {
+        {Net::IsdnX75, "X75", "", ""}, {Net::IsdnX25BChannel, "X25", "1234", "ud"}, {Net::IsdnX31DChannel, "X25D", "", "ud"},
+        {Net::IsdnPPP, "X75", "", "ud"}, {Net::IsdnV110, "V110", "", "ud"}};
+    // clang-format on
     for (const auto& c : cases) {
         TestSupport::ExchangeScope exchange;
         exchange->addNumber("9", SimulatedExchange::AnswerEcho);

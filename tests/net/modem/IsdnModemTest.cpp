@@ -11,11 +11,8 @@ auto onRow(unsigned int row) { return TestSupport::onRow<Net::IsdnModem>(row); }
 }  // namespace
 
 TEST(IsdnModemCommands, InitAndPreconnectCommandsPerProtocolAndRow) {
-    const struct {
-        unsigned int row;
-        Net::EIsdnProtocol protocol;
-        const char *tei, *msn, *init, *expected;
-    } cases[] = {
+    // clang-format off
+    const struct { unsigned int row; Net::EIsdnProtocol protocol; const char *tei, *msn, *init, *expected; } cases[] = {
         {1, Net::IsdnX31DChannel, "0", "555", "", "B21 **tei=0 #Z=555"},
         {2, Net::IsdnX31DChannel, "", "", "", "B21"},
         {1, Net::IsdnX75, "7", "", "", "B10"},  // the TEI belongs to X.31 only
@@ -25,6 +22,7 @@ TEST(IsdnModemCommands, InitAndPreconnectCommandsPerProtocolAndRow) {
         {0, Net::IsdnX31DChannel, "0", "555", "", ""},
         {0, Net::IsdnPPP, "", "555", "&K3", " &K3"},
     };
+    // clang-format on
     for (const auto& c : cases) {
         auto modem = onRow(c.row);
         modem->setProtocol(c.protocol);
@@ -41,10 +39,8 @@ TEST(IsdnModemCommands, InitAndPreconnectCommandsPerProtocolAndRow) {
 }
 
 TEST(IsdnModemCommands, DialCommandCarriesTheX25AddressingAndSetProtocolClearsTheRest) {
-    const struct {
-        Net::EIsdnProtocol protocol;
-        const char *outside, *prefix, *number, *logical, *userData, *expected;
-    } cases[] = {
+    // clang-format off
+    const struct { Net::EIsdnProtocol protocol; const char *outside, *prefix, *number, *logical, *userData, *expected; } cases[] = {
         {Net::IsdnX75, "0", "01019", "4711", "", "", "D0010194711"},
         {Net::IsdnX25BChannel, "", "", "45000", "123", "ud", "D45000X123Pud"},
         {Net::IsdnX25BChannel, "", "", "45000", "", "", "D45000"},
@@ -53,6 +49,7 @@ TEST(IsdnModemCommands, DialCommandCarriesTheX25AddressingAndSetProtocolClearsTh
         {Net::IsdnPPP, "9", "", "555", "", "ud", "D9555"},
         {Net::IsdnV110, "", "", "555", "", "", "D555"},
     };
+    // clang-format on
     for (const auto& c : cases) {
         auto modem = onRow(1);
         modem->setNumber(c.number);

@@ -23,9 +23,10 @@ namespace {
 // A modem (analog unless told) on a simulated line with echo off, calling "555" without waits.
 template <class ModemClass = Net::AnalogModem>
 struct Dial {
-    explicit Dial(bool preinitialized = true, Net::EModemtypes type = Net::ModemUnchecked) {
+    explicit Dial(bool preinitialized = true, Net::EModemtypes type = Net::ModemUnchecked, unsigned int row = 0) {
         line.sim().setEcho(false);  // as the modem's set-up (or ATZ's stored profile) leaves it
         stateful->setModemType(type);
+        stateful->setInterfaceType(row);
         modem->setNumber("555");
         modem->setPreinitialized(preinitialized);  // a set-up line: open dials at once
         modem->setWaitOnConnect(0);
@@ -52,12 +53,8 @@ struct Dial {
 }  // namespace
 
 TEST(ModemIdentification, FindsTheTableRowOncePerLine) {
-    const struct {
-        const char* name;
-        TestSupport::Identity identity;
-        Net::EModemtypes type;
-        unsigned int row;
-    } cases[] = {
+    // clang-format off
+    const struct { const char* name; TestSupport::Identity identity; Net::EModemtypes type; unsigned int row; } cases[] = {
         {"isdn row 1 even with 56000", TestSupport::isdnTaPlus(), Net::ModemIsdn, 1},
         {"isdn row 2", TestSupport::isdnAl5068(), Net::ModemIsdn, 2},
         {"analog row 1", TestSupport::conexant56k(), Net::ModemAnalog, 1},
@@ -67,6 +64,7 @@ TEST(ModemIdentification, FindsTheTableRowOncePerLine) {
         {"empty and + lines skipped", {{"", "+CME: ERROR", "Agere OCM V.92"}, {"Agere OCM V.92"}}, Net::ModemAnalog, 2},
         {"chip name on the second line", {{"Modem Inc.", "Agere OCM V.92"}, {"Agere OCM V.92"}}, Net::ModemUnknown, 0},
     };
+    // clang-format on
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         Dial<> f(false);
@@ -100,25 +98,19 @@ TEST(ModemIdentification, SilentModemIsNotRespondingAndPreconfiguredOneIsNotAske
 }
 
 TEST(ModemDialling, OutcomesOfTheDialWithRetries) {
-    const struct {
-        ModemSimulator::EOutcome outcome;
-        int attempts;
-        bool dcdWired;
-        unsigned int code;
-        long dials, logged;
-        bool commandMode;
-        unsigned int minMs;
-    } cases[] = {
-        {ModemSimulator::Busy, 3, true, Net::ErrModemBusy, 3, 2, true, 2000},  // retried after 1 s, the last one thrown
-        {ModemSimulator::NoDialtone, 3, true, Net::ErrModemNoDialtone, 1, 0, true, 0},  // never retried
-        {ModemSimulator::NoCarrier, 2, true, Net::ErrModemNoCarrier, 2, 1, true, 1000},
-        {ModemSimulator::Error, 1, true, Net::ErrModemDialFailed, 1, 0, true, 0},
-        {ModemSimulator::Blacklisted, 1, true, Net::ErrModemBlacklisted, 1, 0, true,
-         0},  // only a retried one marks the modem
-        {ModemSimulator::Silence, 1, true, Base::TimeoutException::Code, 1, 0, false,
-         300},  // no reply inverts the command mode
-        {ModemSimulator::Connect, 1, false, Net::ErrModemNotOpenAfterDial, 1, 0, true, 1000},  // CONNECT without DCD
+    using S = ModemSimulator;
+    // clang-format off
+    const struct { S::EOutcome outcome; int attempts; bool dcdWired; unsigned int code; long dials, logged;
+                   bool commandMode; unsigned int minMs; } cases[] = {
+        {S::Busy,        3, true,  Net::ErrModemBusy,               3, 2, true,  2000},  // retried after 1 s, the last one thrown
+        {S::NoDialtone,  3, true,  Net::ErrModemNoDialtone,         1, 0, true,  0},     // never retried
+        {S::NoCarrier,   2, true,  Net::ErrModemNoCarrier,          2, 1, true,  1000},
+        {S::Error,       1, true,  Net::ErrModemDialFailed,         1, 0, true,  0},
+        {S::Blacklisted, 1, true,  Net::ErrModemBlacklisted,        1, 0, true,  0},     // only a retried one marks the modem
+        {S::Silence,     1, true,  Base::TimeoutException::Code,    1, 0, false, 300},   // no reply inverts the command mode
+        {S::Connect,     1, false, Net::ErrModemNotOpenAfterDial,   1, 0, true,  1000},  // CONNECT without DCD
     };
+    // clang-format on
     for (const auto& c : cases) {
         SCOPED_TRACE(c.outcome);
         Dial<> f;
@@ -135,6 +127,20 @@ TEST(ModemDialling, OutcomesOfTheDialWithRetries) {
         EXPECT_TRUE(long(f.line.sim().commandLines().size()) == c.dials && long(f.log.errors().size()) == c.logged);
         EXPECT_EQ(f.modem->isCommandMode(), c.commandMode);
         EXPECT_FALSE(f.modem->isOpen() || f.modem->isBlacklisted());
+    }
+}
+
+TEST(ModemDialling, RetriedBlacklistedDialMarksTheModemAndOnlyRowOneAddsAFragment) {
+    for (unsigned int row : {1u, 0u, 2u}) {
+        Dial<TestSupport::CommandsOf<Net::AnalogModem>> f(true, row ? Net::ModemAnalog : Net::ModemUnknown, row);
+        f.line.sim().setDialOutcomes("555", {{ModemSimulator::Blacklisted}, {ModemSimulator::Connect}});
+        f.modem->setAttempts(2);
+        f.modem->checkModemType();  // takes the row the line was identified as
+        f.modem->open();
+        EXPECT_TRUE(f.modem->isBlacklisted());
+        EXPECT_EQ(f.line.sim().received(), "ATDT555\rATDT555\r") << "the retry repeats the dial command as built";
+        f.modem->close();
+        EXPECT_EQ(f.modem->getConnectCommand(), row == 1 ? "%TCBDT555" : "DT555") << row;
     }
 }
 
@@ -206,17 +212,14 @@ TEST(ModemCommands, InitStringPiecesEscapeAndResultLines) {
         << "the escape does not reach the far end";
     f.line.sim().setIdentity({}, {"LOOKUP TABLE"});
     Base::String response;
-    const struct {
-        const char* command;
-        bool acceptAny, echo;
-        const char* response;
-        bool connected, commandMode;
-    } steps[] = {
+    // clang-format off
+    const struct { const char* command; bool acceptAny, echo; const char* response; bool connected, commandMode; } steps[] = {
         {"Y9", false, false, "ERROR\r\n", true, true},         // a reply with ERROR counts as connected
         {"I0", true, false, "OK\r\n", true, true},             // an empty first line is skipped
         {"I3", false, false, "LOOKUP TABLE\r\n", true, true},  // any line with the letters OK counts as OK
         {"Q0", false, true, "ATQ0\r\r\n", true, false},        // an echoed command is an unknown reply: inverted
     };
+    // clang-format on
     for (const auto& s : steps) {
         f.line.sim().setEcho(s.echo);
         f.modem->sendCommand(s.command, 0, true, 1, false, &response, s.acceptAny);

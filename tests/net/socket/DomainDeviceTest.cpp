@@ -24,8 +24,6 @@
 namespace {
 
 using TestSupport::codeOf;
-using TestSupport::codeWhenWoken;
-using TestSupport::readExactly;
 
 // Every test gets its own pipe directory (created by the first server, mode 0700).
 class DomainDeviceTest : public ::testing::Test {
@@ -51,39 +49,9 @@ TEST(DomainAddressTest, NamesMapIntoThePerUserDirectoryUpToTheLongestThatFits) {
     Net::DomainAddress::setDirectory("");
 }
 
-TEST_F(DomainDeviceTest, ServesCallersOneAfterAnotherAndCopiesShareAConnection) {
+TEST_F(DomainDeviceTest, OneServerPerNameInAPrivateDirectory) {
     EXPECT_EQ(codeOf([&] { mClient.open(); }), unsigned(ENOENT));  // no server has ever listened there
     EXPECT_TRUE(mClient.isEOF());
-    Net::DomainServer server("gateway");
-    EXPECT_EQ(codeWhenWoken([&] { delete server.acceptInternal(); }, [&] { server.wakeUp(); }), Net::ErrPipeAcceptWait);
-    server.setBlocking(false);
-    EXPECT_THROW(delete server.acceptInternal(), IO::WouldBlockException);  // nobody waits
-    mClient.open();
-    std::unique_ptr<IO::Device> served(server.acceptInternal());
-    EXPECT_EQ(served->getName(), "domain:");
-    OS::StopWatch watch;
-    EXPECT_FALSE(served->waitForData(80));
-    EXPECT_GE(watch.getElapsed(), 75u);
-    char c;
-    EXPECT_EQ(codeWhenWoken([&] { mClient.readInternal(&c, 1); }, [&] { mClient.wakeUp(); }), unsigned(EINTR));
-    Net::DomainDevice copy(mClient);
-    copy.write("abc", 3);
-    copy.close();  // closes the shared connection
-    EXPECT_FALSE(mClient.isOpen());
-    EXPECT_TRUE(served->waitForData(0));  // the other end has gone, its last bytes have not
-    EXPECT_EQ(readExactly(*served, 3), "abc");
-    EXPECT_EQ(codeOf([&] { served->size(); }), unsigned(EPIPE));
-    mClient.open();  // a closed device opens again, and the server takes the next caller at once
-    ASSERT_TRUE(server.waitForConnection(0));
-    delete server.acceptInternal();  // whose other end then goes
-    std::vector<char> block(65536, 'w');
-    unsigned int code = codeOf([&] {
-        for (int i = 0; i < 64; ++i) mClient.write(block.data(), static_cast<long>(block.size()));
-    });
-    EXPECT_TRUE(code == EPIPE || code == ECONNRESET) << code;  // and no SIGPIPE
-}
-
-TEST_F(DomainDeviceTest, OneServerPerNameInAPrivateDirectory) {
     auto server = std::make_unique<Net::DomainServer>("gateway");
     auto copy = std::make_unique<Net::DomainServer>(*server);
     server.reset();  // the copy keeps the name
