@@ -86,23 +86,6 @@ TEST(ProtocolRecovery, RecoverableFaultsEndInAnIntactFrame) {
     }
 }
 
-TEST(ProtocolRecovery, SilentNodeGetsRThenResynchThen3842) {
-    TestSupport::T1NodeLink link;
-    link.start([](T1Peer::T1Node& node) {
-        T1Peer::WireBlock block;
-        for (int i = 0; i < 4 && node.readBlock(block, 5000) == T1Peer::T1Node::ReadStatus::Block;) ++i;
-    });
-    TestSupport::RecordingLogger logger;
-    T1::Protocol protocol(&link.faults(), 60, 20, 0, 77, 3, &logger);
-    unsigned int recoveries = 77;
-    EXPECT_EQ(codeOf([&] { protocol.receive(T1::NodeAddress(0x12), &recoveries, false, true); }), 3842u);
-    link.finish();
-    EXPECT_EQ(recoveries, 77u) << "not written when the call throws";
-    ASSERT_EQ(link.node().received().size(), 2u);
-    EXPECT_TRUE(link.node().received()[0].pcb == 0x82 && link.node().received()[1].pcb == 0xC0);
-    EXPECT_EQ(logger.errors().size(), 3u);
-}
-
 // A resend request for a block no longer stored (after reset, or after a
 // RESYNCH the host answered) ends in 3843 with the pending input discarded.
 TEST(ProtocolRecovery, ResendRequestForAnEmptySlotDiscardsInputAnd3843) {

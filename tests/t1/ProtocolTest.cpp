@@ -76,28 +76,6 @@ TEST_P(ProtocolExchangeOver, TenKiBEachWayInShortBlocksAndChunksFromAStreamInExt
 INSTANTIATE_TEST_SUITE_P(Link, ProtocolExchangeOver, testing::Values(Kind::SocketPair, Kind::Pty),
                          [](const auto& info) { return info.param == Kind::Pty ? "Pty" : "SocketPair"; });
 
-TEST(ProtocolExchange, EmptyFramePartialReceiveAndReceiveWithoutRecovery) {
-    Served s([](const Bytes& r) { return r.empty() ? Bytes() : r.size() == 3 ? bytes(600, 5) : r; });
-    s.protocol.send(T1::Frame(T1::NodeAddress(0x12), Base::ByteArray()));
-    EXPECT_TRUE(s.protocol.receive(T1::NodeAddress(0x12)).getData().isEmpty());
-    EXPECT_EQ(s.link.outbound()[0], T1Peer::encode(0x12, 0x00, {})) << "one empty last block";
-
-    s.protocol.send(T1::Frame(T1::NodeAddress(0x12), array({1, 2, 3})));
-    Bytes joined;
-    for (std::size_t expected : {254u, 254u, 92u}) {  // one block per partial receive
-        const Bytes piece = toBytes(s.protocol.receive(T1::NodeAddress(0x12), nullptr, true, true).getData());
-        EXPECT_EQ(piece.size(), expected);
-        joined.insert(joined.end(), piece.begin(), piece.end());
-    }
-    EXPECT_EQ(joined, bytes(600, 5));
-
-    s.protocol.send(T1::Frame(T1::NodeAddress(0x12), array(bytes(300, 9))));
-    unsigned int recoveries = 0;
-    EXPECT_EQ(toBytes(s.protocol.receive(T1::NodeAddress(0x12), &recoveries, false, false).getData()), bytes(300, 9));
-    EXPECT_EQ(recoveries, 2u) << "without recovery a faultless receive reports 2";
-    s.link.finish();
-}
-
 // A copy carries every setting and owns copies of the stored blocks: each can
 // answer a resend request on its own, and destroying all deletes nothing twice.
 TEST(ProtocolSettings, CopiesCarryEverySettingAndTheirOwnStoredBlocks) {

@@ -11,7 +11,6 @@
 #include <varonet/net/modem/IsdnModem.h>
 #include <varonet/udl/UDLErrors.h>
 
-#include "support/CountingDeviceManager.h"
 #include "support/ModemTestKit.h"
 #include "support/RecordingLogger.h"
 #include "support/TestCalls.h"
@@ -72,29 +71,6 @@ TEST(ModemResolver, IsdnModemLocatorWithAndWithoutItsOptions) {
     modem.reset();
     auto x75 = resolveAs<Net::IsdnModem>("isdnmodem:" + target(line) + ":Number=1,UserData=u,Preconfigured");
     EXPECT_TRUE(x75->getProtocol() == Net::IsdnX75 && x75->getUserData() == "") << "set after the addressing";
-}
-
-TEST(ModemResolver, ManagerGetsNestedDeviceLineAndModemInThatOrderThroughTheVirtualResolve) {
-    struct Counting : UDL::BaseDeviceResolver {
-        int calls = 0;
-        IO::Device* resolve(const Base::String& locator, Log::Logger* logger, IO::DeviceManager* manager) override {
-            return ++calls, UDL::BaseDeviceResolver::resolve(locator, logger, manager);
-        }
-    } resolver;
-    SimulatedLine line;
-    TestSupport::CountingDeviceManager manager;
-    auto* modem =
-        dynamic_cast<Net::AnalogModem*>(resolver.resolve("modem:" + target(line) + ":Number=555", nullptr, &manager));
-    EXPECT_EQ(resolver.calls, 2) << "the nested locator goes through the virtual resolve";
-    ASSERT_TRUE(modem && manager.managed.size() == 3 && manager.managed[2] == modem);
-    EXPECT_TRUE(dynamic_cast<IO::SerialDevice*>(manager.managed[0]) &&
-                dynamic_cast<Net::StatefulDevice*>(manager.managed[1]));
-    EXPECT_FALSE(modem->ownsUnderlying()) << "every device of a managed chain is the manager's";
-    EXPECT_EQ(lineOf(*modem)->getModemType(), Net::ModemUnchecked) << "a managed modem is not initialised";
-    modem->setNumber("999");
-    modem->setUserData("u");
-    EXPECT_EQ(manager.renames,
-              (std::vector<Base::String>{"modem:" + line.hostName() + ":555", "modem:" + line.hostName() + ":999"}));
 }
 
 TEST(ModemResolver, EmptyNestedTargetGivesAModemThatCannotOpen) {
