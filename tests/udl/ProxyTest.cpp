@@ -7,20 +7,16 @@
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
-#include <fstream>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include <varonet/net/socket/DomainAddress.h>
 #include <varonet/net/socket/DomainDevice.h>
 #include <varonet/net/socket/TcpIp4Device.h>
 #include <varonet/net/socket/TcpIp4Server.h>
 #include <varonet/udl/ServerDevice.h>
-#include <varonet/udl/UDLErrors.h>
-#include "support/Files.h"
 #include "support/Loopback.h"
 #include "support/Process.h"
 #include "support/TestCalls.h"
@@ -73,34 +69,6 @@ class ProxyTest : public ::testing::Test {
 protected:
     Recorder mSeen;
 };
-
-TEST_F(ProxyTest, PartnersRelayBothWaysShowingEachChunkAndReconnectAfterTheirPeerLeft) {
-    Net::TcpIp4Server bServer(0);  // b is a TCP client of the test
-    const std::string a = "server:tcpip:Port=0", b = "tcpip:127.0.0.1@" + std::to_string(bServer.getLocalPort());
-    {
-        UDL::Proxy pa(a, &mSeen), pb(b, &mSeen);
-        pa.partner(pb);
-        auto farA = call(pa);
-        pa.start();
-        pb.start();
-        ASSERT_TRUE(bServer.waitForConnection(5000));
-        std::unique_ptr<IO::Device> farB(bServer.accept());
-        farA->write(Base::String("to B"));
-        EXPECT_EQ(readFor(*farB, 4, 5000), "to B");
-        farB->write(Base::String("!"));  // a single byte is a chunk too
-        EXPECT_EQ(readFor(*farA, 1, 5000), "!");
-        farB.reset();  // b's peer goes away: b reports it and connects again
-        ASSERT_TRUE(bServer.waitForConnection(5000));
-        farB.reset(bServer.accept());
-        farA->write(Base::String("again"));
-        EXPECT_EQ(readFor(*farB, 5, 5000), "again");
-        EXPECT_TRUE(mSeen.waitFor("opened " + b, 2));
-    }
-    std::erase_if(mSeen.lines, [](auto& line) { return line.rfind("opened", 0) == 0; });
-    mSeen.lines.resize(4);  // what the far ends' going away at the end brought is not of interest
-    EXPECT_EQ(mSeen.lines, (std::vector<std::string>{a + ">" + b + ":to B", b + ">" + a + ":!", "closed " + b,
-                                                     a + ">" + b + ":again"}));
-}
 
 TEST_F(ProxyTest, OneWayRelayDropsWhatAClosedReceiverCannotTakeAndCopiesShareASide) {
     EXPECT_EQ(TestSupport::messageOf([] { UDL::Proxy("none:", nullptr); }),
@@ -196,46 +164,6 @@ TEST_F(ProxyTest, BulkBothWaysThroughAnEchoingPeerDoesNotStall) {
         return same ? 0 : 1;
     });
     EXPECT_EQ(relay.wait(10000), 0);
-}
-
-// The writer closes right after its last byte, and the consumer is slower than
-// the producer: every byte arrives in order, and the relay's memory stays
-// within a few chunks whatever is offered.
-TEST_F(ProxyTest, StreamsABurstWhoseWriterClosesAtOnceInBoundedMemory) {
-    const long kBlock = 128 * 1024, kTotal = 64L << 20;
-    const std::vector<char> period = TestSupport::pattern(kBlock + 251);
-    TestSupport::TempDir temp;
-    Net::DomainAddress::setDirectory(temp.file("pipes"));
-    for (bool pipes : {false, true}) {
-        SCOPED_TRACE(pipes ? "pipes" : "TCP");
-        Recorder seen;
-        UDL::Proxy source(pipes ? "server:domain:in" : "server:tcpip:Port=0", &seen),
-            sink(pipes ? "server:domain:out" : "server:tcpip:Port=0", &seen);
-        source.partner(sink);
-        auto producerEnd = call(source, pipes ? "in" : nullptr), consumerEnd = call(sink, pipes ? "out" : nullptr);
-        source.start();
-        sink.start();
-        ASSERT_TRUE(seen.waitFor("opened", 2));  // what comes before the sink is open would be dropped
-        TestSupport::resetMemoryPeak();
-        const long before = TestSupport::memoryKiB("VmRSS");
-        std::thread producer([&] {
-            for (long sent = 0; sent < kTotal; sent += kBlock) producerEnd->write(period.data() + sent % 251, kBlock);
-            producerEnd->close();
-        });
-        std::vector<char> buffer(kBlock);
-        long got = 0, wrong = 0;
-        while (got < kTotal && consumerEnd->waitForData(5000)) {
-            long n = consumerEnd->readInternal(buffer.data(), kBlock);
-            for (long i = 0; i < n; ++i) wrong += buffer[i] != period[(got + i) % 251];
-            // A slow consumer: a pause each time another 512 KiB came.
-            if ((got += n) % (512 * 1024) < n) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        }
-        producer.join();
-        EXPECT_EQ(got, kTotal);
-        EXPECT_EQ(wrong, 0);
-        EXPECT_LT(TestSupport::memoryKiB("VmHWM") - before, 16 * 1024) << before;
-    }
-    Net::DomainAddress::setDirectory("");
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 #include <string>
 
@@ -23,28 +24,57 @@ auto onRow(unsigned int row, IO::Device* device = new Base::FifoDevice(0)) {
 }
 }  // namespace
 
-TEST(AnalogModemDialogue, OnAPseudoTerminalHangsUpWithEscapeAndAth) {
+// A modem without modem lines on a pseudo-terminal, then the simulator as any program sees it there.
+TEST(AnalogModemDialogue, OnAPseudoTerminalHangsUpWithEscapeAndAthAndTheSimulatorAnswersCommands) {
     auto sim = ModemSimulator::onPseudoTerminal();
     TestSupport::apply(*sim, TestSupport::agereV92());
     sim->setGuardTime(300);
     TestSupport::RecordingLogger log;
-    Net::AnalogModem modem(
-        new Net::StatefulDevice(new IO::SerialDevice(sim->getPortPath(), IO::SerialDevice::Baud115200)), &log);
-    modem.setNumber("555");
-    modem.setWaitOnConnect(0);
-    modem.open();
-    EXPECT_FALSE(modem.supportsDTR() || modem.supportsDCD());
-    EXPECT_EQ(sim->received(), "AT\rATE0\rATI0\rATI3\rAT&FE0S0=0&K0&D0&C0s95=61\rATX3+ms=V92,1\rATDT555\r");
-    EXPECT_TRUE(modem.isOpen() && modem.isConnected()) << "the carrier comes from the CONNECT line";
-    OS::StopWatch sinceWrite;  // the guard time counts from the last write
-    EXPECT_EQ(modem.write(Base::String("ping")), 4);
-    EXPECT_EQ(TestSupport::readFor(modem, 4, 2000), "ping");
-    modem.close();
-    EXPECT_GE(sinceWrite.getElapsed(), 1100u + 300u) << "guard before and after the escape";
-    EXPECT_TRUE(sim->received().endsWith("ping+++ATH\r"));
-    EXPECT_FALSE(sim->hasCarrier() || modem.isOpen() || modem.isConnected());
-    EXPECT_EQ(sim->farEndReceived(), "ping") << "the escape did not reach the far end";
-    EXPECT_TRUE(log.contains("S:+++") && log.contains("E:768"));
+    {
+        Net::AnalogModem modem(
+            new Net::StatefulDevice(new IO::SerialDevice(sim->getPortPath(), IO::SerialDevice::Baud115200)), &log);
+        modem.setNumber("555");
+        modem.setWaitOnConnect(0);
+        modem.open();
+        EXPECT_FALSE(modem.supportsDTR() || modem.supportsDCD());
+        EXPECT_EQ(sim->received(), "AT\rATE0\rATI0\rATI3\rAT&FE0S0=0&K0&D0&C0s95=61\rATX3+ms=V92,1\rATDT555\r");
+        EXPECT_TRUE(modem.isOpen() && modem.isConnected()) << "the carrier comes from the CONNECT line";
+        OS::StopWatch sinceWrite;  // the guard time counts from the last write
+        EXPECT_EQ(modem.write(Base::String("ping")), 4);
+        EXPECT_EQ(TestSupport::readFor(modem, 4, 2000), "ping");
+        modem.close();
+        EXPECT_GE(sinceWrite.getElapsed(), 1100u + 300u) << "guard before and after the escape";
+        EXPECT_TRUE(sim->received().endsWith("ping+++ATH\r"));
+        EXPECT_FALSE(sim->hasCarrier() || modem.isOpen() || modem.isConnected());
+        EXPECT_EQ(sim->farEndReceived(), "ping") << "the escape did not reach the far end";
+        EXPECT_TRUE(log.contains("S:+++") && log.contains("E:768"));
+    }  // the port is free again
+    sim->setConnectSpeed("9600");
+    sim->setFarEnd(ModemSimulator::FarEndSink);
+    sim->setDialOutcomes("12", {{ModemSimulator::Busy, 0}, {ModemSimulator::Connect, 0}});
+    IO::SerialDevice port(sim->getPortPath(), IO::SerialDevice::Baud115200);
+    port.open();
+    const std::string ok = "\r\nOK\r\n", connect = "\r\nCONNECT 9600\r\n";
+    // clang-format off
+    const struct { const char* send; std::string reply; } steps[] = {
+        {"ATE0 S7? &K3\r", "\r\n7\r\n" + ok}, {"AT&Q\r", "\r\nERROR\r\n"},
+        {"ATZ\r", ok}, {"AT&F\r", "AT&F\r" + ok},  // the profile ATZ restores has echo on
+        {"ATE0\r", ok},                                 // the line that turns echo off is not echoed
+        {"ATDT12\r", "\r\nBUSY\r\n"}, {"ATDP12\r", connect},
+        {"x+y++", ""},                                  // plus signs without a guard time are data; a sink answers nothing
+        {"+++", ok}, {"ATO\r", connect},                 // after a guard time of silence; back online
+    };
+    // clang-format on
+    for (const auto& s : steps) {
+        port.write(Base::String(s.send));
+        EXPECT_EQ(TestSupport::readFor(port, std::max<std::size_t>(s.reply.size(), 1), s.reply.empty() ? 400 : 2000),
+                  s.reply)
+            << s.send;
+    }
+    EXPECT_TRUE(sim->isOnline() && sim->hasCarrier() &&
+                sim->farEndReceived() ==
+                    "ping"
+                    "x+y++");
 }
 
 TEST(AnalogModemCommands, DialStringIsBuiltFromTheSettings) {

@@ -54,18 +54,10 @@ struct ForgettingManager : TestSupport::CountingDeviceManager {
 TEST(ModemServer, RingIsAnsweredOneCallAtATimeAndTheEndOfACallFreesTheLine) {
     Served f;
     f.server.setInitString("ATM0");
-    f.server.setModulationType(Net::ModulationV34);
-    f.server.setConnectTimeout(4000);
     f.setUp();
-    EXPECT_TRUE(f.modem->getInitString() == "ATM0" && f.modem->getModulationType() == Net::ModulationV34 &&
-                f.modem->getConnectTimeout() == 4000u && f.count("ATM0") == 1)
-        << "answering settings reach the template modem";
     auto call = f.answer();
     ASSERT_TRUE(call && call->isOpen() && dynamic_cast<Net::AnalogModem*>(call.get()));
     EXPECT_TRUE(f.server.isCallActive() && f.stateful->isLocked()) << "the call keeps the line";
-    EXPECT_TRUE(call->getUnderlying() == f.stateful && !call->ownsUnderlying())
-        << "the call shares the template's line";
-    EXPECT_TRUE(call->getConfigurationID() == f.modem->getConfigurationID() && call->getDeviceManager() == &f.server);
     call->setWaitOnConnect(0);
     call->open();         // answered calls do not dial
     f.line.sim().ring();  // more rings, and ring text in the call's data: the server must not touch the line
@@ -77,7 +69,7 @@ TEST(ModemServer, RingIsAnsweredOneCallAtATimeAndTheEndOfACallFreesTheLine) {
     f.modem->setRingDetected(true);
     EXPECT_EQ(f.server.accept(), nullptr) << "no second answer while a call is active";
     EXPECT_EQ(TestSupport::readFor(*call, 8, 2000), "\r\nRING\r\n") << "the call's data stays the call's";
-    EXPECT_TRUE(f.count("ATA") == 1 && f.count("ATDT") == 0 && f.count("ATM0") == 1) << "a set-up line is listened to";
+    EXPECT_TRUE(f.count("ATA") == 1 && f.count("ATDT") == 0 && f.count("ATM0") == 1) << "the set-up, then listening";
     call.reset();  // the end of the call
     EXPECT_FALSE(f.line.sim().hasCarrier() || f.server.isCallActive() || f.stateful->isLocked())
         << "hung up, line free";
@@ -124,11 +116,10 @@ TEST(ModemServer, LocksOfCallModemsGoToTheTemplatesManagerOrTheirOwnLock) {
     f.modem->setDeviceManager(&outer);
     Base::FifoDevice device;
     f.server.lockDevice(&device);
-    EXPECT_TRUE(outer.lockCalls == 1 && f.server.isDeviceLocked(&device));
-    EXPECT_TRUE(f.server.trylockDevice(&device, 10) && outer.lastTrylockMs == 10) << "re-entrant for the holder";
+    EXPECT_TRUE(f.server.trylockDevice(&device, 10) && f.server.isDeviceLocked(&device)) << "re-entrant for the holder";
     f.server.unlockDevice(&device);
     f.server.unlockDevice(&device);
-    EXPECT_TRUE(outer.unlockCalls == 2 && !f.server.isDeviceLocked(&device));
+    EXPECT_TRUE(outer.lockCalls == 1 && outer.unlockCalls == 2 && !f.server.isDeviceLocked(&device));
     f.modem->setDeviceManager(nullptr);
     device.Base::Lockable::lock();
     f.server.unlockDevice(&device);

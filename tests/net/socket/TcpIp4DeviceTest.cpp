@@ -75,7 +75,6 @@ TEST(TcpIp4DeviceTest, ConnectToAFullAcceptQueueTimesOutAndAWakeUpEndsItEarly) {
     ASSERT_TRUE(listener.fillAcceptQueue());
     Net::TcpIp4Device device("127.0.0.1", listener.getPort(), 0);
     device.setConnectTimeout(300);  // applies at the next open
-    EXPECT_EQ(device.getConnectTimeout(), 300u);
     OS::StopWatch watch;
     EXPECT_THROW(device.open(), Base::TimeoutException);
     EXPECT_GE(watch.getElapsed(), 290u);
@@ -102,55 +101,46 @@ TEST(TcpIp4DeviceTest, ReachesAHostByNameSendsSmallWritesAtOnceAndNeverBlocksWhe
         ::getsockopt(Peek::socketOf(device).getHandle(), IPPROTO_TCP, TCP_NODELAY, &flag, &length);
         return flag;
     };
-    EXPECT_EQ(noDelay(client), 1);
-    EXPECT_EQ(noDelay(*accepted), 1);
+    EXPECT_TRUE(noDelay(client) == 1 && noDelay(*accepted) == 1);
     client.setNoDelay(false);
-    EXPECT_EQ(noDelay(client), 0);
     server->setNoDelay(false);  // for the connections it accepts from now on
     int fd = TestSupport::connectRaw(server->getLocalPort());
-    EXPECT_EQ(noDelay(*acceptDevice(*server)), 0);
+    EXPECT_TRUE(noDelay(client) == 0 && noDelay(*acceptDevice(*server)) == 0);
     ::close(fd);
     server.reset();  // an accepted connection outlives its server
     client.setBlocking(false);
     char buffer[8];
     EXPECT_THROW(client.readInternal(buffer, 8), IO::WouldBlockException);
-    EXPECT_TRUE(client.isOpen());
     accepted->write("abc", 3);
-    ASSERT_TRUE(client.waitForData(5000));
-    EXPECT_EQ(client.size(), 3);
-    EXPECT_EQ(client.readInternal(buffer, 0), 0);  // a zero-length read never closes
-    EXPECT_EQ(client.readInternal(buffer, 8), 3);
+    ASSERT_TRUE(client.waitForData(5000) && client.size() == 3);
+    EXPECT_TRUE(client.readInternal(buffer, 0) == 0 &&
+                client.readInternal(buffer, 8) == 3);  // a zero-length read never closes
 }
 
-TEST(TcpIp4ServerTest, RejectsNamesItsAddressSharesItsListenerWithCopiesAndARestartBindsAtOnce) {
+TEST(TcpIp4ServerTest, RejectsNamesItsAddressAndARestartBindsAtOnce) {
     auto server = std::make_unique<Net::TcpIp4Server>(0);
     const unsigned int port = server->getLocalPort();
     EXPECT_EQ(codeOf([&] { Net::TcpIp4Server second(port); }), unsigned(EADDRINUSE));
     server->setBlocking(false);  // nobody waits: the failure names the address as bound
     EXPECT_EQ(TestSupport::messageOf([&] { delete server->acceptInternal(); }),
               "accept on 0.0.0.0:" + std::to_string(port) + ": Resource temporarily unavailable (errno 11)");
-    auto copy = std::make_unique<Net::TcpIp4Server>(*server);  // shares the listener
     Net::TcpIp4Device first("127.0.0.1", port, 0);
     first.open();
     const int fd = TestSupport::connectRaw(port);
-    Net::TcpIp4Device second(fd, 0), assigned("127.0.0.1", 1, 0);
+    Net::TcpIp4Device second(fd, 0);
     EXPECT_EQ(second.getName(), ":0");  // a wrapped descriptor has neither address nor port
     ASSERT_TRUE(server->waitForConnection(5000));
     server->rejectInternal();
     EXPECT_EQ(codeOf([&] { first.waitForData(5000); }), Net::ErrReadEventNoData);  // reset, not data
     EXPECT_FALSE(first.isOpen());                                                  // and the liveness probe closes it
-    ASSERT_TRUE(copy->waitForConnection(5000));
-    auto device = acceptDevice(*copy);
-    EXPECT_FALSE(server->waitForConnection(0));
+    ASSERT_TRUE(server->waitForConnection(5000));
+    auto device = acceptDevice(*server);
     EXPECT_EQ(device->getName(), "127.0.0.1:" + std::to_string(TestSupport::localPort(fd)));
-    assigned = second;  // an assigned device shares the connection
-    assigned.write("raw", 3);
+    second.write("raw", 3);
     EXPECT_EQ(readExactly(*device, 3), "raw");
     device->close();  // the server side closes first and keeps TIME_WAIT
     second.close();
     server.reset();
-    EXPECT_EQ(codeOf([&] { Net::TcpIp4Server again(port); }), unsigned(EADDRINUSE));  // the copy still listens
-    copy.reset();
     EXPECT_EQ(codeOf([&] { Net::TcpIp4Server again(port); }), 0u);
     EXPECT_NE(codeOf([] { Net::TcpIp4Server highest(65535); }), Net::ErrBadPort);
 }
