@@ -12,11 +12,11 @@
 #include "support/Files.h"
 #include "support/TestCalls.h"
 
-using TestSupport::readExactly;
+using TestSupport::readFor;
 
 TEST(FifoDevice, ABlockedReaderWakesForAWriterOrAClose) {
     Base::FifoDevice fifo(10000);
-    auto reader = TestSupport::startBlocked([&] { return readExactly(fifo, 4); });
+    auto reader = TestSupport::startBlocked([&] { return readFor(fifo, 4, 5000); });
     fifo.write(Base::String("wake"));
     EXPECT_EQ(reader.get(), "wake");
     auto last = TestSupport::startBlocked([&] {
@@ -58,7 +58,7 @@ TEST(CombinedDevice, TwoCrossedFifosMakeADevicePairAndOwnedOnesGoWithIt) {
     IO::CombinedDevice a(&bToA, &aToB), b(&aToB, &bToA);
     a.write(Base::String("ping"));
     b.write(Base::String("pong"));
-    EXPECT_TRUE(readExactly(b, 4) == "ping" && readExactly(a, 4) == "pong");
+    EXPECT_TRUE(readFor(b, 4, 5000) == "ping" && readFor(a, 4, 5000) == "pong");
     EXPECT_EQ(a.getName(), "loopback:/loopback:");
     auto* one = new Base::FifoDevice(0);
     EXPECT_EQ(IO::CombinedDevice(one, one, true).getName(), "loopback:") << "one device both ways, deleted once";

@@ -71,10 +71,4 @@ unsigned int unusedPort() {
     return port;
 }
 
-std::vector<char> pattern(std::size_t count) {
-    std::vector<char> bytes(count);
-    for (std::size_t i = 0; i < count; ++i) bytes[i] = static_cast<char>(i % 251);
-    return bytes;
-}
-
 }  // namespace TestSupport

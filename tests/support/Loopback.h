@@ -31,7 +31,5 @@ int connectRaw(unsigned int port);
 unsigned int unusedPort();
 /// The local port of a socket.
 unsigned int localPort(int fd);
-/// A byte pattern of period 251 (a prime), so a lost, doubled or reordered chunk shows up.
-std::vector<char> pattern(std::size_t count);
 
 }  // namespace TestSupport

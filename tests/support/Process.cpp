@@ -1,13 +1,11 @@
 #include "support/Process.h"
 
 #include <fcntl.h>
-#include <poll.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
-#include <fstream>
 #include <thread>
 
 #include "support/Files.h"
@@ -26,8 +24,6 @@ ChildProcess::ChildProcess(const std::vector<std::string>& argv, const Options& 
     std::vector<char*> raw;
     for (auto& a : args) raw.push_back(a.data());
     raw.push_back(nullptr);
-    int output[2] = {-1, -1};
-    if (options.captureOutput && ::pipe2(output, O_CLOEXEC) != 0) return;
     int err = options.stderrPath.empty()
                   ? -1
                   : ::open(options.stderrPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
@@ -37,14 +33,11 @@ ChildProcess::ChildProcess(const std::vector<std::string>& argv, const Options& 
         if (!options.directory.empty() && ::chdir(options.directory.c_str()) != 0) ::_exit(126);
         if (options.stdinFd >= 0) ::dup2(options.stdinFd, 0);
         if (options.stdoutFd >= 0) ::dup2(options.stdoutFd, 1);
-        if (output[1] >= 0) ::dup2(output[1], 1);
         if (err >= 0) ::dup2(err, 2);
         ::execv(program.c_str(), raw.data());
         ::_exit(127);
     }
     if (err >= 0) ::close(err);
-    if (output[1] >= 0) ::close(output[1]);
-    miOutput = output[0];
 }
 
 ChildProcess::ChildProcess(const std::function<int()>& body) {
@@ -64,33 +57,6 @@ ChildProcess::~ChildProcess() {
         int raw = 0;
         ::waitpid(miPid, &raw, 0);
     }
-    if (miOutput >= 0) ::close(miOutput);
-}
-
-std::string ChildProcess::readLine(unsigned int ms) {
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-    for (;;) {
-        auto at = msBuffer.find('\n');
-        if (at != std::string::npos) {
-            std::string line = msBuffer.substr(0, at);
-            msBuffer.erase(0, at + 1);
-            return line;
-        }
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-        if (miOutput < 0 || left.count() <= 0) return "";
-        pollfd p{miOutput, POLLIN, 0};
-        if (::poll(&p, 1, static_cast<int>(left.count())) <= 0) return "";
-        char chunk[256];
-        ssize_t n = ::read(miOutput, chunk, sizeof chunk);
-        if (n <= 0) return "";
-        msBuffer.append(chunk, static_cast<std::size_t>(n));
-    }
-}
-
-unsigned int ChildProcess::waitReady(unsigned int ms) {
-    std::string line = readLine(ms);
-    if (line.rfind("READY ", 0) != 0) return 0;
-    return static_cast<unsigned int>(std::stoul(line.substr(6)));
 }
 
 int ChildProcess::wait(unsigned int ms) {
@@ -113,18 +79,5 @@ int ChildProcess::wait(unsigned int ms) {
         std::this_thread::sleep_for(std::chrono::milliseconds(2));  // polling a child's exit
     }
 }
-
-void ChildProcess::signal(int sig) {
-    if (miPid > 0) ::kill(miPid, sig);
-}
-
-long memoryKiB(const std::string& field) {
-    std::ifstream status("/proc/self/status");
-    for (std::string line; std::getline(status, line);)
-        if (line.rfind(field + ":", 0) == 0) return std::stol(line.substr(field.size() + 1));
-    return -1;
-}
-
-void resetMemoryPeak() { std::ofstream("/proc/self/clear_refs") << "5"; }
 
 }  // namespace TestSupport

@@ -13,15 +13,14 @@ namespace TestSupport {
 class ChildProcess {
 public:
     struct Options {
-        std::string directory{};     ///< working folder; "" keeps the test's
-        int stdinFd = -1;            ///< becomes the child's standard input (the caller keeps it)
-        int stdoutFd = -1;           ///< becomes its standard output (the caller keeps it)
-        std::string stderrPath{};    ///< its standard error goes to this file
-        bool captureOutput = false;  ///< standard output to a pipe read by readLine
+        std::string directory{};   ///< working folder; "" keeps the test's
+        int stdinFd = -1;          ///< becomes the child's standard input (the caller keeps it)
+        int stdoutFd = -1;         ///< becomes its standard output (the caller keeps it)
+        std::string stderrPath{};  ///< its standard error goes to this file
     };
 
     /// Starts argv[0] (looked up on PATH when it holds no "/") with the other
-    /// arguments. isStarted() is false when the program cannot be found.
+    /// arguments. wait() gives -1 when the program cannot be found.
     explicit ChildProcess(const std::vector<std::string>& argv, const Options& options);
     explicit ChildProcess(const std::vector<std::string>& argv) : ChildProcess(argv, Options()) {}
     /// Runs body in a forked child that exits with body's result (99 when it
@@ -32,29 +31,14 @@ public:
     ChildProcess(const ChildProcess&) = delete;
     ChildProcess& operator=(const ChildProcess&) = delete;
 
-    bool isStarted() const { return miPid > 0 || miStatus != kNotStarted; }
-    pid_t pid() const { return miPid; }
-    /// The next line of captured output (without newline); "" when none came within ms.
-    std::string readLine(unsigned int ms);
-    /// Waits up to ms for a first line "READY <port>"; the port, or 0.
-    unsigned int waitReady(unsigned int ms);
     /// Waits up to ms for the end: the exit status (128 + the signal when a
     /// signal ended it), or -1 when it did not end in time (it is killed then).
     int wait(unsigned int ms);
-    void signal(int sig);
 
 private:
     static constexpr int kNotStarted = -2;
     pid_t miPid = -1;
     int miStatus = kNotStarted;
-    int miOutput = -1;
-    std::string msBuffer;
 };
-
-/// A figure of this process's memory from /proc/self/status in KiB: "VmRSS"
-/// (resident now) or "VmHWM" (the peak); -1 when there is no such line.
-long memoryKiB(const std::string& field);
-/// Starts the peak (VmHWM) again from the present resident size.
-void resetMemoryPeak();
 
 }  // namespace TestSupport

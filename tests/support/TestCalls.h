@@ -105,16 +105,4 @@ inline std::string readFor(IO::Device& device, std::size_t count, unsigned int m
     return out;
 }
 
-/// Reads until count bytes came or the stream ended, each wait bounded by waitMs.
-inline std::string readExactly(IO::Device& device, std::size_t count, unsigned int waitMs = 5000) {
-    std::string out;
-    char buffer[65536];
-    while (out.size() < count && device.waitForData(waitMs)) {
-        long n = device.readInternal(buffer, static_cast<long>(std::min(sizeof buffer, count - out.size())));
-        if (n <= 0) break;
-        out.append(buffer, static_cast<std::size_t>(n));
-    }
-    return out;
-}
-
 }  // namespace TestSupport

@@ -20,7 +20,7 @@
 namespace {
 
 using TestSupport::codeOf;
-using TestSupport::readExactly;
+using TestSupport::readFor;
 
 class ServerDeviceTest : public ::testing::Test {
 protected:
@@ -52,9 +52,9 @@ TEST_F(ServerDeviceTest, SerialCallerIsTheFirstBytesOnTheLineAndComesOnce) {
     EXPECT_TRUE(server->getConnection()->isLocked());                   // the port is handed out locked
     EXPECT_TRUE(device->trylock() && server->getServer()->isLocked());  // the device's lock is the server's
     device->unlock();
-    EXPECT_EQ(readExactly(*device, 5), "hello");
+    EXPECT_EQ(readFor(*device, 5, 5000), "hello");
     device->write(Base::String("welcome"));
-    EXPECT_EQ(readExactly(mFar, 7), "welcome");
+    EXPECT_EQ(readFor(mFar, 7, 5000), "welcome");
     device->close();  // the port was the one connection: the server is empty now
     EXPECT_FALSE(device->isOpen());
     EXPECT_THROW(device->open(), Base::TimeoutException);
@@ -86,7 +86,7 @@ TEST_F(ServerDeviceTest, WakeUpAfterTheCallerLeftEndsTheWaitForTheNext) {
     int second = TestSupport::connectRaw(server->getLocalPort());
     device.open();
     EXPECT_EQ(::write(second, "2", 1), 1);
-    EXPECT_EQ(readExactly(device, 1), "2");
+    EXPECT_EQ(readFor(device, 1, 5000), "2");
     ::close(second);
 }
 

@@ -22,7 +22,7 @@ namespace {
 
 using TestSupport::codeOf;
 using TestSupport::codeWhenWoken;
-using TestSupport::readExactly;
+using TestSupport::readFor;
 
 // The parameter: true for local pipes, false for TCP.
 class SocketContract : public ::testing::TestWithParam<bool> {
@@ -62,13 +62,13 @@ TEST_P(SocketContract, ServesCallersInTurnCarriesBytesAndShowsThePeerGone) {
     char c;
     EXPECT_EQ(codeWhenWoken([&] { client->readInternal(&c, 1); }, [&] { client->wakeUp(); }), unsigned(EINTR));
     served->write("to client", 9);
-    EXPECT_EQ(readExactly(*client, 9), "to client");
+    EXPECT_EQ(readFor(*client, 9, 5000), "to client");
     copy()->write("abc", 3);
     EXPECT_TRUE(client->isOpen());  // a copy going away keeps the connection open
     copy()->close();                // closing one closes it for all
     EXPECT_FALSE(client->isOpen());
     EXPECT_TRUE(served->waitForData(0));  // the other end has gone, its last bytes have not
-    EXPECT_EQ(readExactly(*served, 3), "abc");
+    EXPECT_EQ(readFor(*served, 3, 5000), "abc");
     EXPECT_EQ(codeOf([&] { served->waitForData(5000), served->size(); }),
               pipe ? unsigned(EPIPE) : Net::ErrReadEventNoData);
     EXPECT_TRUE(served->isEOF());

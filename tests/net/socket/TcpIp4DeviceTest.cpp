@@ -24,7 +24,7 @@
 namespace {
 
 using TestSupport::codeOf;
-using TestSupport::readExactly;
+using TestSupport::readFor;
 
 // The socket under a device (protected), for a look at its descriptor and blocking mode.
 struct Peek : Net::TcpIp4Device {
@@ -137,7 +137,7 @@ TEST(TcpIp4ServerTest, RejectsNamesItsAddressAndARestartBindsAtOnce) {
     auto device = acceptDevice(*server);
     EXPECT_EQ(device->getName(), "127.0.0.1:" + std::to_string(TestSupport::localPort(fd)));
     second.write("raw", 3);
-    EXPECT_EQ(readExactly(*device, 3), "raw");
+    EXPECT_EQ(readFor(*device, 3, 5000), "raw");
     device->close();  // the server side closes first and keeps TIME_WAIT
     second.close();
     server.reset();
