@@ -38,8 +38,6 @@ void CountingDeviceManager::releaseServer(IO::DeviceServer* server) {
     delete server;
 }
 
-void CountingDeviceManager::deviceRenamed(const Base::String& oldName, IO::Device*) { renames.push_back(oldName); }
-
 Base::Lockable& CountingDeviceManager::lockOf(IO::Device* device) {
     std::lock_guard<std::mutex> guard(mMutex);
     auto& slot = mLocks[device];

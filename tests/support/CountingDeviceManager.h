@@ -24,7 +24,7 @@ public:
     IO::Device* manageDevice(IO::Device* device) override;
     void releaseDevice(IO::Device* device) override;
     void releaseServer(IO::DeviceServer* server) override;
-    void deviceRenamed(const Base::String& oldName, IO::Device* device) override;
+    void deviceRenamed(const Base::String&, IO::Device*) override {}
     void unlockDevice(IO::Device* device) override;
     void lockDevice(IO::Device* device) override;
     bool trylockDevice(IO::Device* device, unsigned int ms) override;
@@ -35,7 +35,6 @@ public:
 
     std::vector<IO::Device*> managed;  // in the order handed over
     std::vector<IO::DeviceServer*> servers;
-    std::vector<Base::String> renames;
     int manageDeviceCalls = 0, manageServerCalls = 0, lockCalls = 0, trylockCalls = 0, unlockCalls = 0;
     unsigned int lastTrylockMs = 0;
 

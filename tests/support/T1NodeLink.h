@@ -31,8 +31,8 @@ public:
     /// The host's device: a scripted device cutting the node's stream into
     /// blocks, over the descriptor device.
     ScriptedDevice& faults() { return *mpFaults; }
-    /// The descriptor device without the scripted device in front.
-    DescriptorDevice& plain() { return *mpHost; }
+    /// The host's device without the scripted device in front.
+    IO::Device& plain() { return *mpHost; }
     /// Every write of the host, as the host made it (before any fault).
     std::vector<T1Peer::Bytes> outbound() const;
     T1Peer::T1Node& node() { return *mpNode; }
@@ -40,7 +40,7 @@ public:
 private:
     int mFds[2] = {-1, -1};
     bool mbPty = false;
-    std::unique_ptr<DescriptorDevice> mpHost;
+    std::unique_ptr<IO::Device> mpHost;
     std::unique_ptr<ScriptedDevice> mpFaults;
     std::unique_ptr<T1Peer::T1Node> mpNode;
     std::thread mThread;

@@ -27,19 +27,15 @@ Device resolve(const Base::String& locator) { return TestSupport::resolveAs(loca
 }  // namespace
 
 TEST(BaseDeviceResolver, NullResultsSayWhyAndUnknownWordsThrow9729) {
-    const struct {
-        const char* locator;
-        const char* reason;
-    } nulls[] = {
-        {"none:anything", "none: names no device"},
-        {"serial:COM3", "no baud rate given"},
+    // clang-format off
+    const struct { const char *locator, *reason; } nulls[] = {
+        {"none:anything", "none: names no device"}, {"serial:COM3", "no baud rate given"},
         {"serial:COM3@1234", "the baud rate 1234 is not one of the listed rates"},
         {"serial:COM3@9600baud", "the baud rate 9600baud is not one of the listed rates"},
-        {"server:none", "server:none: names no server"},
-        {"server:bogus:x", "unknown server kind 'bogus'"},
+        {"server:none", "server:none: names no server"}, {"server:bogus:x", "unknown server kind 'bogus'"},
         {"server:serial:Device=loopback:", "the Device of a serial server is not a serial port"},
-        {"server:serial:Device=none:", "none: names no device"},
-    };
+        {"server:serial:Device=none:", "none: names no device"}};
+    // clang-format on
     UDL::BaseDeviceResolver resolver;
     for (const auto& row : nulls) {
         EXPECT_EQ(Device(resolver.resolve(row.locator, nullptr, nullptr)), nullptr) << row.locator;
@@ -56,21 +52,17 @@ TEST(BaseDeviceResolver, NullResultsSayWhyAndUnknownWordsThrow9729) {
 TEST(BaseDeviceResolver, SerialTargetsBaudTableAndFlowControl) {
     IO::PseudoTerminal pty;  // an existing device path is used as it stands
     const std::string path = pty.getSlavePath().str();
-    const struct {
-        std::string locator;
-        unsigned int number;
-        std::string name;
-        IO::SerialDevice::EFlowControl flow;
-    } rows[] = {
-        {"serial:COM3@115k", 0, "COM3", IO::SerialDevice::FlowNone},
-        {"serial:3:baudrate=115200", 3, "COM3", IO::SerialDevice::FlowNone},
-        {"serial:/x/y/COM4@115k", 0, "/x/y/COM4", IO::SerialDevice::FlowNone},  // a path, even of no file
-        {"serial:x/COM2@115k", 0, "COM2", IO::SerialDevice::FlowNone},
-        {"serial:" + path + "@115k", 0, path, IO::SerialDevice::FlowNone},
-        {"serial:COM1:baudrate=115k,FlowControl=Hardware", 0, "COM1", IO::SerialDevice::FlowHardware},
-        {"serial:COM1@115k:FlowControl=Software", 0, "COM1", IO::SerialDevice::FlowSoftware},
-        {"serial:COM1@115k:FlowControl=hardware", 0, "COM1", IO::SerialDevice::FlowNone},  // the value has case
-    };
+    using F = IO::SerialDevice;
+    // clang-format off
+    const struct { std::string locator; unsigned int number; std::string name; F::EFlowControl flow; } rows[] = {
+        {"serial:COM3@115k", 0, "COM3", F::FlowNone}, {"serial:3:baudrate=115200", 3, "COM3", F::FlowNone},
+        {"serial:/x/y/COM4@115k", 0, "/x/y/COM4", F::FlowNone},  // a path, even of no file
+        {"serial:x/COM2@115k", 0, "COM2", F::FlowNone}, {"serial:" + path + "@115k", 0, path, F::FlowNone},
+        {"serial:COM1:baudrate=115k,FlowControl=Hardware", 0, "COM1", F::FlowHardware},
+        {"serial:COM1@115k:FlowControl=Software", 0, "COM1", F::FlowSoftware},
+        {"serial:COM1@115k:FlowControl=hardware", 0, "COM1", F::FlowNone}};  // the value has case
+    const char* words[] = {"110", "300", "1200", "2400", "4800", "9600", "19200", "38400", "57k", "115200", "230400", "460800", "921600"};
+    // clang-format on
     for (const auto& row : rows) {
         Device device = resolve(row.locator);
         auto* serial = dynamic_cast<IO::SerialDevice*>(device.get());
@@ -80,8 +72,6 @@ TEST(BaseDeviceResolver, SerialTargetsBaudTableAndFlowControl) {
             << row.locator;
         EXPECT_FALSE(serial->isOpen()) << "the resolver configures; the caller opens";
     }
-    const char* words[] = {"110",   "300", "1200",   "2400",   "4800",   "9600",  "19200",
-                           "38400", "57k", "115200", "230400", "460800", "921600"};
     for (int rate = 0; rate <= IO::SerialDevice::Baud921600; ++rate)
         EXPECT_EQ(dynamic_cast<IO::SerialDevice&>(*resolve(std::string("serial:COM1@") + words[rate])).getBaudrate(),
                   rate)
