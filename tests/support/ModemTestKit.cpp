@@ -26,11 +26,6 @@ std::unique_ptr<IO::SerialDevice> SimulatedLine::makePort(IO::SerialDevice::EFlo
     return port;
 }
 
-Identity agereV92() { return {{"Agere OCM V.92"}, {"Agere OCM V.92"}}; }
-Identity conexant56k() { return {{"56000"}, {"CX81802"}}; }
-Identity isdnTaPlus() { return {{"TA+ 56000 ISDN"}, {"V2.41"}}; }
-Identity isdnAl5068() { return {{"AL5068S"}, {"V 1.33"}}; }
-
 void apply(Net::ModemSimulator& sim, const Identity& identity) { sim.setIdentity(identity.i0, identity.i3); }
 
 }  // namespace TestSupport

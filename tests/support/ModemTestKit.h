@@ -33,10 +33,10 @@ private:
 struct Identity {
     std::vector<Base::String> i0, i3;
 };
-Identity agereV92();     ///< analog row 2
-Identity conexant56k();  ///< analog row 1
-Identity isdnTaPlus();   ///< ISDN row 1 (its I0 also says 56000)
-Identity isdnAl5068();   ///< ISDN row 2
+inline Identity agereV92() { return {{"Agere OCM V.92"}, {"Agere OCM V.92"}}; }  ///< analog row 2
+inline Identity conexant56k() { return {{"56000"}, {"CX81802"}}; }               ///< analog row 1
+inline Identity isdnTaPlus() { return {{"TA+ 56000 ISDN"}, {"V2.41"}}; }  ///< ISDN row 1 (its I0 also says 56000)
+inline Identity isdnAl5068() { return {{"AL5068S"}, {"V 1.33"}}; }        ///< ISDN row 2
 void apply(Net::ModemSimulator& sim, const Identity& identity);
 
 /// A modem of class M with its command builders exposed.

@@ -41,12 +41,8 @@ std::unique_ptr<Block> decode(const Bytes& wire, unsigned int bwt = 0, unsigned 
 // Every block kind against the independent node's encoder, written in one write.
 TEST(BlockEncoding, WireBytesOfEveryKind) {
     const NodeAddress node(0x12);
-    const struct {
-        const char* name;
-        std::shared_ptr<Block> block;
-        Bytes wire;
-    } cases[] = {
-        // clang-format off
+    // clang-format off
+    const struct { const char* name; std::shared_ptr<Block> block; Bytes wire; } cases[] = {
         {"empty I", std::make_shared<InformationBlock>(node, Base::ByteArray(), false, true, 254), {0x12, 0x00, 0x00, 0x12}},
         {"I seq 1 more", std::make_shared<InformationBlock>(node, Base::ByteArray{0xAA}, true, false, 254),
          {0x12, 0x60, 0x01, 0xAA, 0x12 ^ 0x60 ^ 0x01 ^ 0xAA}},
@@ -59,8 +55,8 @@ TEST(BlockEncoding, WireBytesOfEveryKind) {
         {"size 300", std::make_shared<InformationBlock>(node, array(bytes(10)), false, true, 300), T1Peer::encode(0x12, 0x00, bytes(10), true)},
         {"size 254", std::make_shared<InformationBlock>(node, array(bytes(254)), false, true, 254), T1Peer::encode(0x12, 0x00, bytes(254), false)},
         {"300 bytes", std::make_shared<InformationBlock>(node, array(bytes(300)), true, true, 10), T1Peer::encode(0x12, 0x40, bytes(300), true)},
-        // clang-format on
     };
+    // clang-format on
     for (const auto& c : cases) {
         TestSupport::ScriptedDevice out;
         c.block->writeTo(&out);
@@ -75,19 +71,15 @@ TEST(BlockEncoding, WireBytesOfEveryKind) {
 }
 
 TEST(BlockReader, ClassifiesAndRendersByPcb) {
-    const struct {
-        std::uint8_t pcb;
-        unsigned int type;
-        const char* text;
-    } cases[] = {
-        // clang-format off
+    // clang-format off
+    const struct { std::uint8_t pcb; unsigned int type; const char* text; } cases[] = {
         {0x00, Block::Information, "12 I[more=0,seq=0]:\n"}, {0x60, Block::Information, "12 I[more=1,seq=1]:\n"},
         {0x1F, Block::Information, "12 I[more=0,seq=0]:\n"}, {0x80, Block::ReceiveReady, "12 R[seq=0,ok]\n"},
         {0xA0, Block::ReceiveReady, "12 R[seq=0,ok]\n"}, {0x91, Block::ReceiveReady, "12 R[seq=1,parity/edc error]\n"},
         {0x83, Block::ReceiveReady, "12 R[seq=0,error]\n"}, {0xC0, Block::Supervisory, "12 S[resynch,request]\n"},
         {0xE0, Block::Supervisory, "12 S[resynch,response]\n"}, {0xC3, Block::Supervisory, "12 S[unsupported,request]\n"},
-        // clang-format on
     };
+    // clang-format on
     for (const auto& c : cases) {
         auto block = decode(T1Peer::encode(0x12, c.pcb, {}));
         EXPECT_EQ(block->getType(), c.type) << int(c.pcb);

@@ -115,22 +115,15 @@ TEST(ProtocolRecovery, HandleErrorFollowsTheBudget) {
         explicit Steps(IO::Device* device) : T1::Protocol(device, 10, 10, 0, 0, 0, nullptr) {}
         using T1::Protocol::handleError;
     };
-    const struct {
-        std::uint32_t error;
-        unsigned int budget;
-        bool valid;
-        unsigned int thrown;
-        Bytes written;
-        unsigned int after;
-    } cases[] = {
-        // clang-format off
+    // clang-format off
+    const struct { std::uint32_t error; unsigned int budget; bool valid; unsigned int thrown; Bytes written; unsigned int after; } cases[] = {
         {0, 2, true, 0, wire(0x80), 2}, {0, 0, true, 0, wire(0x80), 0},  // acknowledgement: costs no budget, sent even without
         {1, 2, true, 0, wire(0x81), 1}, {3, 2, true, 0, wire(0x82), 1},  // first fault: R-block with the code (time-out as 2)
         {2, 1, true, 0, wire(0xC0), 0}, {3, 1, true, 0, wire(0xC0), 0},  // second fault: RESYNCH request
         {1, 0, true, 0, {}, 0}, {3, 0, true, 3842, {}, 0},               // no budget: no answer, and a time-out ends the call
         {1, 2, false, 3840, {}, 2}, {0, 0, false, 3840, {}, 0}, {1, 1, false, 3841, {}, 1},  // no node to answer
-        // clang-format on
     };
+    // clang-format on
     for (const auto& c : cases) {
         Base::MemoryDevice device;
         Steps steps(&device);

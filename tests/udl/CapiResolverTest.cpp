@@ -37,9 +37,8 @@ TEST(CapiResolver, ProtocolWordInAnyCaseGivesARegisteredDeviceWithItsDefaults) {
 }
 
 TEST(CapiResolver, PresentOptionsReachTheDeviceAndTheProtocolIsSetBeforeTheAddressing) {
-    const struct {
-        const char *options, *number, *protocol, *logicalNumber, *userData;
-    } cases[] = {
+    // clang-format off
+    const struct { const char *options, *number, *protocol, *logicalNumber, *userData; } cases[] = {
         {"Number=555,OutsideLineAccess=00,NetworkPrefix=1019,Protocol=X25BChannel,LogicalNumber=12,UserData=ud",
          "001019555", "X25", "12", "ud"},
         {"Number=9,Protocol=X75,UserData=ud", "9", "X75", "", "ud"},  // set after the protocol: not cleared
@@ -47,6 +46,7 @@ TEST(CapiResolver, PresentOptionsReachTheDeviceAndTheProtocolIsSetBeforeTheAddre
         {"Number=9,LogicalNumber=12", "9", "X25", "12", ""},  // a logical number alone means X.25
         {"Number=9,Protocol=ppp", "9", "X75", "", ""},        // the protocol word has case
     };
+    // clang-format on
     for (const auto& c : cases) {
         SCOPED_TRACE(c.options);
         ExchangeScope exchange;

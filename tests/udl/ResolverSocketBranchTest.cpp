@@ -33,12 +33,9 @@ TEST_F(ResolverSocketBranchTest, TcpIpLocatorForms) {
         {"tcpip:host@0:Port=80", "host:80", 0, true},                           // a 0 port falls back to the option
         {"tcpip:host@5000:ConnectTimeout=3000,NoDelay", "host:5000", 0, true},  // read in the second form only
         {"tcpip:host@65535:NoDelay=0", "host:65535", 0, false},
-        {"tcpip:host", nullptr, 0, true},
-        {"tcpip:host:Port=abc", nullptr, 0, true},
-        {"tcpip:host@0", nullptr, 0, true},
+        {"tcpip:host", nullptr, 0, true}, {"tcpip:host:Port=abc", nullptr, 0, true}, {"tcpip:host@0", nullptr, 0, true},
         {"tcpip:host@x:Port=0", nullptr, 0, true},  // port 0 names no peer
-        {"tcpip:127.0.0.1@101799", nullptr, 0, true},
-        {"tcpip:host:Port=65536", nullptr, 0, true},
+        {"tcpip:127.0.0.1@101799", nullptr, 0, true}, {"tcpip:host:Port=65536", nullptr, 0, true},
     };
     // clang-format on
     for (const auto& row : rows) {

@@ -141,25 +141,20 @@ TEST(CZModemCoreFraming, ReadersOnDamagedForeignAndEscapedInput) {
     damaged[100] = static_cast<char>(damaged[100] == 'a' ? 'b' : 'a');
     // clang-format off
     const struct { Reader reader; std::string wire; int escapeAll, result, current; } rows[] = {
-        {Dle, kZdle + "l", 0, 0, 0x7F},
-        {Dle, kZdle + "m", 0, 0, 0xFF},
-        {Dle, kZdle + "X", 0, 0, 0x18},
-        {Dle, kZdle + "h", 0, E::ResultSpecial, 'h'},
-        {Dle, kZdle + "k", 0, E::ResultSpecial, 'k'},
+        {Dle, kZdle + "l", 0, 0, 0x7F}, {Dle, kZdle + "m", 0, 0, 0xFF}, {Dle, kZdle + "X", 0, 0, 0x18},
+        {Dle, kZdle + "h", 0, E::ResultSpecial, 'h'}, {Dle, kZdle + "k", 0, E::ResultSpecial, 'k'},
         {Dle, std::string(5, '\x18'), 0, E::ResultSpecial, 0x18},
         {Dle, kZdle + "\x11\x93X", 0, 0, 0x18},  // XON / XOFF inside an escape are dropped
         {Dle, "\021\221\023\223A", 0, 0, 'A'},   // and outside
         {Dle, "\005A", 1, 0, 'A'},               // with escape-all a bare control character too
         {Dle, kZdle + "\005C", 1, 0, 0x03},      // ... also inside an escape
-        {Dle, kZdle + "\x05", 0, E::ErrProtocol, -1},
-        {Dle, kZdle, 0, E::ErrLinkTimeout, -1},
+        {Dle, kZdle + "\x05", 0, E::ErrProtocol, -1}, {Dle, kZdle, 0, E::ErrLinkTimeout, -1},
         {HexCh, "0A", 0, E::ErrHexDigit, -1},     // uppercase hex is not hex ...
         {HexHeader, upper.substr(4), 0, E::ErrHexDigit, -1},
         {Header, upper, 0, E::ErrLinkTimeout, -1},  // ... and a header spelled with it is never found
         {Header, "*" + kZdle + "A" + bytesOf({1, 0, 0, 0, 0x23, 0x12, 0x34}), 0, E::ErrLinkTimeout, -1},  // CRC-16 binary
         {HexHeader, "0100000023be51\r\n\x11", 0, E::ErrHexCrc, -1},
-        {Bin32Header, bin.substr(3), 0, E::ErrBinCrc, -1},
-        {Data, damaged, 0, E::ErrBinCrc, -1},
+        {Bin32Header, bin.substr(3), 0, E::ErrBinCrc, -1}, {Data, damaged, 0, E::ErrBinCrc, -1},
         {Data, "abc" + std::string(5, '\x18'), 0, E::ErrProtocol, -1},  // five ZDLE cancel a subpacket
         {Data, "\005" + sub("A\001", Core::ZCRCW, 1), 1, E::ResultFrameEnd + Core::ZCRCW, Core::ZCRCW},  // noise dropped
     };

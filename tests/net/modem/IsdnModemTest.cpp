@@ -13,14 +13,10 @@ auto onRow(unsigned int row) { return TestSupport::onRow<Net::IsdnModem>(row); }
 TEST(IsdnModemCommands, InitAndPreconnectCommandsPerProtocolAndRow) {
     // clang-format off
     const struct { unsigned int row; Net::EIsdnProtocol protocol; const char *tei, *msn, *init, *expected; } cases[] = {
-        {1, Net::IsdnX31DChannel, "0", "555", "", "B21 **tei=0 #Z=555"},
-        {2, Net::IsdnX31DChannel, "", "", "", "B21"},
-        {1, Net::IsdnX75, "7", "", "", "B10"},  // the TEI belongs to X.31 only
-        {1, Net::IsdnX25BChannel, "", "", "ATS0=1", "B20 ATS0=1"},
-        {2, Net::IsdnPPP, "", "*", "", "B31 #Z=*"},
-        {1, Net::IsdnV110, "", "", "", "B10"},
-        {0, Net::IsdnX31DChannel, "0", "555", "", ""},
-        {0, Net::IsdnPPP, "", "555", "&K3", " &K3"},
+        {1, Net::IsdnX31DChannel, "0", "555", "", "B21 **tei=0 #Z=555"}, {2, Net::IsdnX31DChannel, "", "", "", "B21"},
+        {1, Net::IsdnX75, "7", "", "", "B10"} /* the TEI belongs to X.31 only */, {1, Net::IsdnX25BChannel, "", "", "ATS0=1", "B20 ATS0=1"},
+        {2, Net::IsdnPPP, "", "*", "", "B31 #Z=*"}, {1, Net::IsdnV110, "", "", "", "B10"},
+        {0, Net::IsdnX31DChannel, "0", "555", "", ""}, {0, Net::IsdnPPP, "", "555", "&K3", " &K3"},
     };
     // clang-format on
     for (const auto& c : cases) {
@@ -41,12 +37,9 @@ TEST(IsdnModemCommands, InitAndPreconnectCommandsPerProtocolAndRow) {
 TEST(IsdnModemCommands, DialCommandCarriesTheX25AddressingAndSetProtocolClearsTheRest) {
     // clang-format off
     const struct { Net::EIsdnProtocol protocol; const char *outside, *prefix, *number, *logical, *userData, *expected; } cases[] = {
-        {Net::IsdnX75, "0", "01019", "4711", "", "", "D0010194711"},
-        {Net::IsdnX25BChannel, "", "", "45000", "123", "ud", "D45000X123Pud"},
-        {Net::IsdnX25BChannel, "", "", "45000", "", "", "D45000"},
-        {Net::IsdnX31DChannel, "", "", "", "262045", "ud", "D262045Dud"},
-        {Net::IsdnX31DChannel, "", "", "112", "262045", "", "D112"},
-        {Net::IsdnPPP, "9", "", "555", "", "ud", "D9555"},
+        {Net::IsdnX75, "0", "01019", "4711", "", "", "D0010194711"}, {Net::IsdnX25BChannel, "", "", "45000", "123", "ud", "D45000X123Pud"},
+        {Net::IsdnX25BChannel, "", "", "45000", "", "", "D45000"}, {Net::IsdnX31DChannel, "", "", "", "262045", "ud", "D262045Dud"},
+        {Net::IsdnX31DChannel, "", "", "112", "262045", "", "D112"}, {Net::IsdnPPP, "9", "", "555", "", "ud", "D9555"},
         {Net::IsdnV110, "", "", "555", "", "", "D555"},
     };
     // clang-format on
