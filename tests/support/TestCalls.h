@@ -14,6 +14,7 @@
 #include <memory>
 #include <string>
 #include <thread>
+#include <type_traits>
 
 #include <varonet/base/Device.h>
 #include <varonet/base/Exception.h>
@@ -51,20 +52,16 @@ inline unsigned int codeWhenWoken(const std::function<void()>& blocked, const st
     return code;
 }
 
-/// The device a locator resolves to, as a T; null when it names none or another kind.
+/// The device (or, for a T that is a server, the server) a locator resolves
+/// to, as a T; null when it names none or another kind.
 template <class T = IO::Device>
 std::unique_ptr<T> resolveAs(const Base::String& locator, Log::Logger* logger = nullptr) {
+    constexpr bool server = std::is_base_of_v<IO::DeviceServer, T>;
     UDL::BaseDeviceResolver resolver;
-    std::unique_ptr<IO::Device> device(resolver.resolve(locator, logger, nullptr));
-    return std::unique_ptr<T>(dynamic_cast<T*>(device.get()) ? dynamic_cast<T*>(device.release()) : nullptr);
-}
-
-/// The same for a server locator.
-template <class T = IO::DeviceServer>
-std::unique_ptr<T> resolveServerAs(const Base::String& locator, Log::Logger* logger = nullptr) {
-    UDL::BaseDeviceResolver resolver;
-    std::unique_ptr<IO::DeviceServer> server(resolver.resolveServer(locator, logger, nullptr));
-    return std::unique_ptr<T>(dynamic_cast<T*>(server.get()) ? dynamic_cast<T*>(server.release()) : nullptr);
+    std::unique_ptr<std::conditional_t<server, IO::DeviceServer, IO::Device>> made;
+    if constexpr (server) made.reset(resolver.resolveServer(locator, logger, nullptr));
+    else made.reset(resolver.resolve(locator, logger, nullptr));
+    return std::unique_ptr<T>(dynamic_cast<T*>(made.get()) ? dynamic_cast<T*>(made.release()) : nullptr);
 }
 
 /// True while the thread tid of this process sleeps in the kernel (blocked in a wait).

@@ -64,15 +64,12 @@ class CommandLine(unittest.TestCase):
     def test_usage_and_failures_give_one_clear_line_and_the_documented_status(self):
         refused = free_port()
         rows = [  # arguments, exit status, text on standard error
-            (["frob"], 2, "'frob' is not a subcommand"),
-            (["cat", "--frob", "loopback:"], 2, "--frob"),
-            (["cat"], 2, "locator is required"),
-            (["term", "--enter", "xx", "loopback:"], 2, "--enter"),
+            (["frob"], 2, "'frob' is not a subcommand"), (["cat", "--frob", "loopback:"], 2, "--frob"),
+            (["cat"], 2, "locator is required"), (["term", "--enter", "xx", "loopback:"], 2, "--enter"),
             (["t1", "loopback:", "0G"], 2, "'0G' is not hex"),
             (["cat", "serial:ttyS0@1000000"], 1, "varonet cat: the locator 'serial:ttyS0@1000000' names no device"),
             (["cat", "bogus:x"], 1, "(code 9729 = 0x2601: unknown protocol word"),
-            (["cat", "tcpip:127.0.0.1@%d" % refused], 1, "127.0.0.1:%d" % refused),
-            (["cat", "tcpip:127.0.0.1@%d" % refused], 1, "Connection refused (errno 111)"),
+            (["cat", "tcpip:127.0.0.1@%d" % refused], 1, "127.0.0.1:%d: Connection refused (errno 111)" % refused),
             (["cat", "file:/nonexistent/x@ro"], 1, "No such file or directory (errno 2)"),
             (["--log", "/nonexistent/x.log", "cat", "loopback:"], 1, "cannot open the log file /nonexistent/x.log"),
             (["print", "nothing"], 1, "'nothing' is not a locator"),

@@ -14,7 +14,7 @@
 #include "support/RecordingLogger.h"
 #include "support/TestCalls.h"
 
-using TestSupport::resolveServerAs;
+using TestSupport::resolveAs;
 using TestSupport::SimulatedLine;
 
 namespace {
@@ -27,7 +27,7 @@ TEST(ModemServerResolver, ServersGetTheirAnsweringSettings) {
     SimulatedLine line;
     TestSupport::apply(line.sim(), TestSupport::agereV92());
     TestSupport::RecordingLogger log;
-    auto analog = resolveServerAs<Net::AnalogModemServer>(
+    auto analog = resolveAs<Net::AnalogModemServer>(
         "server:modem:" + device(line) + ",Modulation=V34,InitString2=ATM0 ATL1,ConnectTimeout=5000", &log);
     EXPECT_TRUE(analog->getModulationType() == Net::ModulationV34 && analog->getInitString() == "ATM0 ATL1");
     EXPECT_EQ(analog->getConnectTimeout(), 5000u);
@@ -35,10 +35,10 @@ TEST(ModemServerResolver, ServersGetTheirAnsweringSettings) {
                 analog->getTemplateModem()->getLogger() == &log);
     EXPECT_TRUE(log.contains("S:AT&FE0S0=0&K0&D2&C1s95=61\r")) << "the template modem was initialised";
     analog.reset();
-    auto isdn = resolveServerAs<Net::IsdnModemServer>("server:isdnmodem:" + device(line) + ",Protocol=PPP,OwnMSN=42");
+    auto isdn = resolveAs<Net::IsdnModemServer>("server:isdnmodem:" + device(line) + ",Protocol=PPP,OwnMSN=42");
     EXPECT_TRUE(isdn->getProtocol() == Net::IsdnPPP && isdn->getOwnMSN() == "42" && isdn->getConnectTimeout() == 0);
     isdn.reset();
-    auto plain = resolveServerAs<Net::IsdnModemServer>("server:isdnmodem:" + device(line) + ",LogicalNumber=12");
+    auto plain = resolveAs<Net::IsdnModemServer>("server:isdnmodem:" + device(line) + ",LogicalNumber=12");
     EXPECT_EQ(plain->getProtocol(), Net::IsdnX75) << "a server ignores the logical number";
     UDL::BaseDeviceResolver resolver;
     for (const char* kind : {"MODEM", "analogmodem"})  // the kind is compared with case

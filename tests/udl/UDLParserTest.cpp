@@ -86,10 +86,9 @@ TEST(UDLParser, TypedReaders) {
     UDLParser p("x:t:a=True,b=7,c=true,d=false,e=0,f,g=,h=12abc,i=4294967295", "");
     for (const char* key : {"b", "c", "f"}) EXPECT_TRUE(p.getBool(key)) << key;  // a bare word reads as 1
     for (const char* key : {"a", "d", "e", "g", "absent"}) EXPECT_FALSE(p.getBool(key)) << key;
-    const struct {
-        const char* key;
-        unsigned int value;
-    } numbers[] = {{"b", 7}, {"g", 0}, {"absent", 0}, {"h", 0}, {"i", 4294967295u}};
+    // clang-format off
+    const struct { const char* key; unsigned int value; } numbers[] = {{"b", 7}, {"g", 0}, {"absent", 0}, {"h", 0}, {"i", 4294967295u}};
+    // clang-format on
     for (const auto& n : numbers) EXPECT_EQ(p.getUnsigned(n.key), n.value) << n.key;
     EXPECT_TRUE(p.getString("absent").isNull());
     EXPECT_TRUE(p.hasOption("g") && !p.getString("g").isNull() && p.getString("g").isEmpty());

@@ -71,10 +71,7 @@ TEST(AnalogModemDialogue, OnAPseudoTerminalHangsUpWithEscapeAndAthAndTheSimulato
                   s.reply)
             << s.send;
     }
-    EXPECT_TRUE(sim->isOnline() && sim->hasCarrier() &&
-                sim->farEndReceived() ==
-                    "ping"
-                    "x+y++");
+    EXPECT_TRUE(sim->isOnline() && sim->hasCarrier() && sim->farEndReceived() == "pingx+y++");
 }
 
 TEST(AnalogModemCommands, DialStringIsBuiltFromTheSettings) {
