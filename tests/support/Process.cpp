@@ -80,4 +80,8 @@ int ChildProcess::wait(unsigned int ms) {
     }
 }
 
+void ChildProcess::signal(int sig) {
+    if (miPid > 0) ::kill(miPid, sig);
+}
+
 }  // namespace TestSupport

@@ -34,6 +34,8 @@ public:
     /// Waits up to ms for the end: the exit status (128 + the signal when a
     /// signal ended it), or -1 when it did not end in time (it is killed then).
     int wait(unsigned int ms);
+    pid_t pid() const { return miPid; }
+    void signal(int sig);
 
 private:
     static constexpr int kNotStarted = -2;
