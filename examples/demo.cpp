@@ -12,7 +12,7 @@
 #include <varonet/base/Device.h>
 #include <varonet/base/Exception.h>
 #include <varonet/base/Logger.h>
-#include <varonet/net/capi/SimulatedExchange.h>
+#include <varonet/sim/CapiExchange.h>
 #include <varonet/udl/BaseDeviceResolver.h>
 
 int main(int argc, char** argv) {
@@ -21,8 +21,8 @@ int main(int argc, char** argv) {
     try {
         Log::StreamLogger logger(std::cerr);
         // There is no ISDN card here: CAPI locators reach the simulated exchange.
-        auto exchange = std::make_shared<Capi::SimulatedExchange>();
-        exchange->addNumber("555", Capi::SimulatedExchange::AnswerEcho);
+        auto exchange = std::make_shared<Sim::CapiExchange>();
+        exchange->addNumber("555", Sim::CapiExchange::AnswerEcho);
         Capi::CapiBackend::setDefault(exchange);
         UDL::BaseDeviceResolver resolver;
         std::unique_ptr<IO::Device> device(resolver.resolve(locator, &logger, nullptr));

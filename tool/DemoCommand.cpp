@@ -17,7 +17,7 @@
 
 #include <CLI/CLI.hpp>
 
-#include <varonet/base/VirtualSerialPair.h>
+#include <varonet/sim/VirtualSerialPair.h>
 #include <varonet/zmodem/CZModem.h>
 
 #include "Transfer.h"
@@ -62,7 +62,7 @@ public:
         std::ofstream(base / "sent" / "sample.txt", std::ios::binary) << original;
 
         const std::string a = "serial:DEMO-A@115200", b = "serial:DEMO-B@115200";
-        IO::VirtualSerialPair::create("DEMO-A", "DEMO-B");
+        Sim::VirtualSerialPair::create("DEMO-A", "DEMO-B");
         std::cout << "A ZMODEM transfer over an in-process null-modem cable:\n"
                   << "  sender   " << a << "  sends   " << (base / "sent" / "sample.txt").string() << "\n"
                   << "  receiver " << b << "  writes into " << (base / "received").string() << "\n"

@@ -1,9 +1,9 @@
-#include <varonet/base/Crc.h>
+#include <varonet/base/detail/Crc.h>
 
 #include <gtest/gtest.h>
 
-#include <varonet/base/Bcd.h>
-#include <varonet/base/HexDump.h>
+#include <varonet/base/detail/Bcd.h>
+#include <varonet/base/detail/HexDump.h>
 
 #include "support/Files.h"
 

@@ -14,7 +14,7 @@
 #include <varonet/base/IOException.h>
 #include <varonet/base/PseudoTerminal.h>
 #include <varonet/base/StopWatch.h>
-#include <varonet/base/VirtualSerialPair.h>
+#include <varonet/sim/VirtualSerialPair.h>
 
 #include "support/Files.h"
 #include "support/TestCalls.h"
@@ -130,7 +130,7 @@ TEST(SerialDevice, ReadTimeOutNonBlockingReadAndTheFarSideGoing) {
 }
 
 TEST(VirtualSerialPair, WiredLikeANullModemCable) {
-    IO::VirtualSerialPair::create("VNULL1", "VNULL2");
+    Sim::VirtualSerialPair::create("VNULL1", "VNULL2");
     auto a = TestSupport::resolveAs<IO::SerialDevice>("serial:VNULL1@115k");
     auto b = TestSupport::resolveAs<IO::SerialDevice>("serial:VNULL2@115k:FlowControl=Hardware");
     a->open();
@@ -148,6 +148,6 @@ TEST(VirtualSerialPair, WiredLikeANullModemCable) {
     b->open();
     EXPECT_FALSE(b->waitForData(0));
     EXPECT_EQ(codeOf([] { IO::SerialDevice("VNULL1", IO::SerialDevice::Baud9600).open(); }), Base::ErrPortInUse);
-    IO::VirtualSerialPair::remove("VNULL1");
-    EXPECT_FALSE(IO::VirtualSerialPair::exists("VNULL2"));
+    Sim::VirtualSerialPair::remove("VNULL1");
+    EXPECT_FALSE(Sim::VirtualSerialPair::exists("VNULL2"));
 }

@@ -2,7 +2,7 @@
 
 namespace TestSupport {
 
-ExchangeScope::ExchangeScope() : mpExchange(std::make_shared<Capi::SimulatedExchange>()) {
+ExchangeScope::ExchangeScope() : mpExchange(std::make_shared<Sim::CapiExchange>()) {
     Capi::CapiBackend::setDefault(mpExchange);
 }
 

@@ -4,7 +4,7 @@
 
 #include <memory>
 
-#include <varonet/net/capi/SimulatedExchange.h>
+#include <varonet/sim/CapiExchange.h>
 
 namespace TestSupport {
 
@@ -13,11 +13,11 @@ class ExchangeScope {
 public:
     ExchangeScope();
     ~ExchangeScope();
-    Capi::SimulatedExchange& operator*() { return *mpExchange; }
-    Capi::SimulatedExchange* operator->() { return mpExchange.get(); }
+    Sim::CapiExchange& operator*() { return *mpExchange; }
+    Sim::CapiExchange* operator->() { return mpExchange.get(); }
 
 private:
-    std::shared_ptr<Capi::SimulatedExchange> mpExchange;
+    std::shared_ptr<Sim::CapiExchange> mpExchange;
 };
 
 }  // namespace TestSupport

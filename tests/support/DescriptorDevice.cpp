@@ -6,19 +6,35 @@
 
 #include <stdexcept>
 
+#include <varonet/base/detail/FileInternal.h>
+
 namespace TestSupport {
 
-DescriptorDevice::DescriptorDevice(int fd, bool owns) : mFile(fd, owns) {}
+DescriptorDevice::DescriptorDevice(int fd, bool owns) : mpFile(std::make_unique<IO::FileInternal>(fd, owns)) {}
+
+DescriptorDevice::~DescriptorDevice() = default;
+
+bool DescriptorDevice::isOpen() { return mpFile->isOpen(); }
+
+void DescriptorDevice::close() { mpFile->close(); }
+
+long DescriptorDevice::size() { return mpFile->isOpen() ? mpFile->available() : 0; }
+
+bool DescriptorDevice::waitForData(unsigned int ms) { return mpFile->isOpen() && mpFile->waitReadable(ms); }
+
+long DescriptorDevice::write(const char* buffer, long length) { return mpFile->write(buffer, length); }
+
+int DescriptorDevice::getHandle() const { return mpFile->getHandle(); }
 
 bool DescriptorDevice::isEOF() {
-    if (!mFile.isOpen()) return true;
-    if (!mbEOF && mFile.waitReadable(0) && mFile.available() == 0) mbEOF = true;
+    if (!mpFile->isOpen()) return true;
+    if (!mbEOF && mpFile->waitReadable(0) && mpFile->available() == 0) mbEOF = true;
     return mbEOF;
 }
 
 long DescriptorDevice::readInternal(char* buffer, long length) {
     if (length <= 0) return 0;
-    long n = mFile.read(buffer, length);
+    long n = mpFile->read(buffer, length);
     if (n == 0) mbEOF = true;
     return n;
 }

@@ -3,8 +3,13 @@
 // for tests that put a real kernel byte stream under a protocol.
 // SocketPair: two connected AF_UNIX stream sockets.
 
+#include <memory>
+
 #include <varonet/base/Device.h>
-#include <varonet/base/FileInternal.h>
+
+namespace IO {
+class FileInternal;
+}
 
 namespace TestSupport {
 
@@ -12,23 +17,24 @@ class DescriptorDevice : public IO::Device {
 public:
     /// Adopts fd; with owns true it is closed with the device.
     DescriptorDevice(int fd, bool owns);
+    ~DescriptorDevice() override;
 
-    bool isOpen() override { return mFile.isOpen(); }
+    bool isOpen() override;
     void open() override {}
-    void close() override { mFile.close(); }
+    void close() override;
     Base::String getName() override { return "descriptor:"; }
-    long size() override { return mFile.isOpen() ? mFile.available() : 0; }
+    long size() override;
     /// True once a read met the end of the stream, or the peer hung up with nothing left.
     bool isEOF() override;
-    bool waitForData(unsigned int ms) override { return mFile.isOpen() && mFile.waitReadable(ms); }
+    bool waitForData(unsigned int ms) override;
     long readInternal(char* buffer, long length) override;
-    long write(const char* buffer, long length) override { return mFile.write(buffer, length); }
+    long write(const char* buffer, long length) override;
     using IO::OutputDevice::write;
     bool isReliable() override { return true; }
-    int getHandle() const { return mFile.getHandle(); }
+    int getHandle() const;
 
 private:
-    IO::FileInternal mFile;
+    std::unique_ptr<IO::FileInternal> mpFile;
     bool mbEOF = false;
 };
 

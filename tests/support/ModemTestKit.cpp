@@ -2,7 +2,7 @@
 
 #include <atomic>
 
-#include <varonet/base/VirtualSerialPair.h>
+#include <varonet/sim/VirtualSerialPair.h>
 
 namespace TestSupport {
 
@@ -11,13 +11,13 @@ SimulatedLine::SimulatedLine() {
     int n = ++counter;
     msHost = "VMODEMH" + std::to_string(n);
     msFar = "VMODEMF" + std::to_string(n);
-    IO::VirtualSerialPair::create(msHost, msFar);
-    mpSim = Net::ModemSimulator::onVirtualPort(msFar);
+    Sim::VirtualSerialPair::create(msHost, msFar);
+    mpSim = Sim::ModemSimulator::onVirtualPort(msFar);
 }
 
 SimulatedLine::~SimulatedLine() {
     mpSim.reset();
-    IO::VirtualSerialPair::remove(msHost);
+    Sim::VirtualSerialPair::remove(msHost);
 }
 
 std::unique_ptr<IO::SerialDevice> SimulatedLine::makePort(IO::SerialDevice::EFlowControl flow) {
@@ -26,6 +26,6 @@ std::unique_ptr<IO::SerialDevice> SimulatedLine::makePort(IO::SerialDevice::EFlo
     return port;
 }
 
-void apply(Net::ModemSimulator& sim, const Identity& identity) { sim.setIdentity(identity.i0, identity.i3); }
+void apply(Sim::ModemSimulator& sim, const Identity& identity) { sim.setIdentity(identity.i0, identity.i3); }
 
 }  // namespace TestSupport

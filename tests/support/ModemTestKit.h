@@ -10,7 +10,7 @@
 #include <varonet/base/FifoDevice.h>
 #include <varonet/base/SerialDevice.h>
 #include <varonet/net/modem/IsdnModem.h>
-#include <varonet/net/modem/ModemSimulator.h>
+#include <varonet/sim/ModemSimulator.h>
 
 namespace TestSupport {
 
@@ -21,13 +21,13 @@ public:
     SimulatedLine();
     ~SimulatedLine();
     const std::string& hostName() const { return msHost; }
-    Net::ModemSimulator& sim() { return *mpSim; }
+    Sim::ModemSimulator& sim() { return *mpSim; }
     /// A serial device on the host end (closed), with the given flow control.
     std::unique_ptr<IO::SerialDevice> makePort(IO::SerialDevice::EFlowControl flow = IO::SerialDevice::FlowNone);
 
 private:
     std::string msHost, msFar;
-    std::unique_ptr<Net::ModemSimulator> mpSim;
+    std::unique_ptr<Sim::ModemSimulator> mpSim;
 };
 
 struct Identity {
@@ -37,7 +37,7 @@ inline Identity agereV92() { return {{"Agere OCM V.92"}, {"Agere OCM V.92"}}; } 
 inline Identity conexant56k() { return {{"56000"}, {"CX81802"}}; }               ///< analog row 1
 inline Identity isdnTaPlus() { return {{"TA+ 56000 ISDN"}, {"V2.41"}}; }  ///< ISDN row 1 (its I0 also says 56000)
 inline Identity isdnAl5068() { return {{"AL5068S"}, {"V 1.33"}}; }        ///< ISDN row 2
-void apply(Net::ModemSimulator& sim, const Identity& identity);
+void apply(Sim::ModemSimulator& sim, const Identity& identity);
 
 /// A modem of class M with its command builders exposed.
 template <class M>

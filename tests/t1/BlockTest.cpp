@@ -4,8 +4,8 @@
 
 #include <string>
 
-#include <varonet/base/HexDump.h>
 #include <varonet/base/MemoryDevice.h>
+#include <varonet/base/detail/HexDump.h>
 #include <varonet/t1/EDCException.h>
 #include <varonet/t1/InformationBlock.h>
 #include <varonet/t1/ReceiveReadyBlock.h>

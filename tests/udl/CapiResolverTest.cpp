@@ -6,15 +6,15 @@
 #include <memory>
 #include <string>
 
-#include <varonet/net/capi/SimulatedExchange.h>
 #include <varonet/net/modem/CapiDevice.h>
+#include <varonet/sim/CapiExchange.h>
 #include <varonet/udl/UDLErrors.h>
 
 #include "support/CapiTestKit.h"
 #include "support/CountingDeviceManager.h"
 #include "support/TestCalls.h"
 
-using Capi::SimulatedExchange;
+using Sim::CapiExchange;
 using TestSupport::codeOf;
 using TestSupport::ExchangeScope;
 
@@ -24,7 +24,7 @@ auto resolveCapi(const std::string& locator) { return TestSupport::resolveAs<Net
 
 TEST(CapiResolver, ProtocolWordInAnyCaseGivesARegisteredDeviceWithItsDefaults) {
     ExchangeScope exchange;
-    exchange->addNumber("1", SimulatedExchange::AnswerEcho);
+    exchange->addNumber("1", Sim::CapiExchange::AnswerEcho);
     for (const char* locator : {"capi::Number=1", "CAPI::Number=1", "cApI:anything:Number=1"}) {
         auto device = resolveCapi(locator);
         ASSERT_TRUE(device);
@@ -50,7 +50,7 @@ TEST(CapiResolver, PresentOptionsReachTheDeviceAndTheProtocolIsSetBeforeTheAddre
     for (const auto& c : cases) {
         SCOPED_TRACE(c.options);
         ExchangeScope exchange;
-        exchange->addNumber(c.number, SimulatedExchange::AnswerEcho);
+        exchange->addNumber(c.number, Sim::CapiExchange::AnswerEcho);
         auto device = resolveCapi(std::string("capi::") + c.options +
                                   ",OwnMSN=42,LogicalConnections=2,DataBlocks=3,BlockSize=1024,"
                                   "Attempts=3,RedialWaitingTime=2");

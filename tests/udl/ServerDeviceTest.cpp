@@ -8,8 +8,8 @@
 
 #include <varonet/base/SerialDevice.h>
 #include <varonet/base/StopWatch.h>
-#include <varonet/base/VirtualSerialPair.h>
 #include <varonet/net/socket/TcpIp4Server.h>
+#include <varonet/sim/VirtualSerialPair.h>
 #include <varonet/udl/BaseDeviceResolver.h>
 #include <varonet/udl/SerialServer.h>
 #include <varonet/udl/UDLErrors.h>
@@ -25,10 +25,10 @@ using TestSupport::readFor;
 class ServerDeviceTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        IO::VirtualSerialPair::create("VSRV", "VSRV-far");
+        Sim::VirtualSerialPair::create("VSRV", "VSRV-far");
         mFar.open();
     }
-    void TearDown() override { IO::VirtualSerialPair::remove("VSRV"); }
+    void TearDown() override { Sim::VirtualSerialPair::remove("VSRV"); }
 
     UDL::BaseDeviceResolver mResolver;
     IO::SerialDevice mFar{"VSRV-far", IO::SerialDevice::Baud9600};

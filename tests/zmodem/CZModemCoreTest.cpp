@@ -5,10 +5,10 @@
 #include <cstring>
 #include <random>
 
-#include <varonet/base/Crc.h>
-#include <varonet/base/HexDump.h>
+#include <varonet/base/detail/Crc.h>
+#include <varonet/base/detail/HexDump.h>
 #include <varonet/zmodem/CZModem.h>
-#include <varonet/zmodem/CZModemComm.h>
+#include <varonet/zmodem/detail/CZModemComm.h>
 
 #include "support/Files.h"
 #include "zmodem/ZModemTestKit.h"

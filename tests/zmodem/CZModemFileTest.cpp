@@ -1,4 +1,4 @@
-#include <varonet/zmodem/CZModemFile.h>
+#include <varonet/zmodem/detail/CZModemFile.h>
 
 #include <gtest/gtest.h>
 #include <unistd.h>

@@ -1,4 +1,4 @@
-#include <varonet/base/Bcd.h>
+#include <varonet/base/detail/Bcd.h>
 
 namespace Math {
 

@@ -1,4 +1,4 @@
-#include <varonet/base/Crc.h>
+#include <varonet/base/detail/Crc.h>
 
 #include <array>
 

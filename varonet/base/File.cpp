@@ -3,8 +3,8 @@
 #include <fcntl.h>
 
 #include <varonet/base/Errors.h>
-#include <varonet/base/FileInternal.h>
 #include <varonet/base/IOException.h>
+#include <varonet/base/detail/FileInternal.h>
 
 namespace IO {
 

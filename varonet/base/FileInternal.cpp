@@ -1,5 +1,5 @@
 // Unix bodies for the descriptor layer.
-#include <varonet/base/FileInternal.h>
+#include <varonet/base/detail/FileInternal.h>
 
 #include <fcntl.h>
 #include <poll.h>

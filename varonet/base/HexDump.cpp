@@ -1,4 +1,4 @@
-#include <varonet/base/HexDump.h>
+#include <varonet/base/detail/HexDump.h>
 
 namespace Base {
 

@@ -2,7 +2,7 @@
 
 #include <ostream>
 
-#include <varonet/base/HexDump.h>
+#include <varonet/base/detail/HexDump.h>
 
 namespace Log {
 

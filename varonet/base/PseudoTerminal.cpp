@@ -8,8 +8,8 @@
 #include <cerrno>
 
 #include <varonet/base/Errors.h>
-#include <varonet/base/FileInternal.h>
 #include <varonet/base/IOException.h>
+#include <varonet/base/detail/FileInternal.h>
 
 namespace IO {
 

@@ -5,8 +5,7 @@
 
 #include <varonet/base/Errors.h>
 #include <varonet/base/IOException.h>
-#include <varonet/base/TermiosPort.h>
-#include <varonet/base/VirtualSerialPair.h>
+#include <varonet/base/detail/TermiosPort.h>
 
 namespace IO {
 
@@ -14,6 +13,7 @@ namespace {
 struct AliasTable {
     std::mutex mutex;
     std::map<Base::String, Base::String> paths;
+    std::map<Base::String, SerialDevice::PortMaker> makers;
 };
 
 AliasTable& aliases() {
@@ -26,6 +26,25 @@ Base::String lookupAlias(const Base::String& name) {
     std::lock_guard<std::mutex> guard(t.mutex);
     auto it = t.paths.find(name);
     return it == t.paths.end() ? Base::String() : it->second;
+}
+
+// A new port from the maker registered under name, or null when none is.
+std::unique_ptr<SerialPort> makeRegisteredPort(const Base::String& name) {
+    SerialDevice::PortMaker maker;
+    {
+        AliasTable& t = aliases();
+        std::lock_guard<std::mutex> guard(t.mutex);
+        auto it = t.makers.find(name);
+        if (it == t.makers.end()) return nullptr;
+        maker = it->second;
+    }
+    return maker();
+}
+
+bool hasPortMaker(const Base::String& name) {
+    AliasTable& t = aliases();
+    std::lock_guard<std::mutex> guard(t.mutex);
+    return t.makers.count(name) > 0;
 }
 
 constexpr unsigned int kRates[] = {110,   300,   1200,   2400,   4800,   9600,  19200,
@@ -56,6 +75,18 @@ void SerialDevice::removePortAlias(const Base::String& name) {
     t.paths.erase(name);
 }
 
+void SerialDevice::setPortMaker(const Base::String& name, PortMaker maker) {
+    AliasTable& t = aliases();
+    std::lock_guard<std::mutex> guard(t.mutex);
+    t.makers[name] = std::move(maker);
+}
+
+void SerialDevice::removePortMaker(const Base::String& name) {
+    AliasTable& t = aliases();
+    std::lock_guard<std::mutex> guard(t.mutex);
+    t.makers.erase(name);
+}
+
 Base::String SerialDevice::mapPortName(const Base::String& name) {
     Base::String alias = lookupAlias(name);
     if (!alias.isNull()) return alias;
@@ -76,7 +107,7 @@ Base::String SerialDevice::getPath() const {
     }
     Base::String alias = lookupAlias(msName);
     if (!alias.isNull()) return alias;
-    if (VirtualSerialPair::exists(msName)) return msName;
+    if (hasPortMaker(msName)) return msName;
     return mapPortName(msName);
 }
 
@@ -87,7 +118,7 @@ void SerialDevice::open() {
     if (msName.isEmpty() || msName.find('\0') >= 0)
         throw Exception(ErrNoSuchPort, ".", __LINE__, "no such serial port: " + msName);
     Base::String path = getPath();
-    std::unique_ptr<SerialPort> port = VirtualSerialPair::makePort(path);
+    std::unique_ptr<SerialPort> port = makeRegisteredPort(path);
     if (!port) {
         if (path == "/dev/" || path.isEmpty())
             throw Exception(ErrNoSuchPort, ".", __LINE__, "no such serial port: " + msName);

@@ -2,8 +2,9 @@
 // IO::SerialDevice: a serial port.
 //
 // Port names map to device paths in this order: the process-wide alias table
-// (filled by the application), the in-process virtual ports
-// (IO::VirtualSerialPair), then COMn -> /dev/ttyS(n-1), a port number N ->
+// (filled by the application), the port makers registered under a name (the
+// simulator's virtual null-modem pairs register theirs), then
+// COMn -> /dev/ttyS(n-1), a port number N ->
 // /dev/ttyS(N-1), and any other name -> /dev/NAME (a name with "/" is taken
 // as a path). Settings made while the port is closed are applied when it opens.
 //
@@ -11,6 +12,7 @@
 // IO::WouldBlockException when not blocking); read with a read time-out
 // collects bytes until the count or the time-out.
 
+#include <functional>
 #include <memory>
 
 #include <varonet/base/Export.h>
@@ -88,7 +90,7 @@ public:
     void resetLines();
 
     unsigned int getPortNumber() const { return muPortNumber; }
-    /// The path (or virtual port name) the port name maps to now.
+    /// The path (or the name of a registered port maker) the port name maps to now.
     Base::String getPath() const;
 
     /// Maps a port name (or the decimal text of a port number) to a path for this process.
@@ -96,6 +98,13 @@ public:
     static void removePortAlias(const Base::String& name);
     /// The path a port name maps to (alias, COMn, /dev/NAME).
     static Base::String mapPortName(const Base::String& name);
+
+    /// Makes a new, closed port for a name served by something other than a /dev path.
+    using PortMaker = std::function<std::unique_ptr<SerialPort>()>;
+    /// Serves a port name (after the alias table, before any /dev path) with maker,
+    /// for every process-wide open from now on; a second registration replaces the first.
+    static void setPortMaker(const Base::String& name, PortMaker maker);
+    static void removePortMaker(const Base::String& name);
     /// True when text is an absolute path (/dev/ttyUSB0, /dev/serial/by-id/...,
     /// /dev/pts/3): a serial locator then opens it as it stands.
     static bool isDevicePath(const Base::String& text);

@@ -2,7 +2,7 @@
 
 #include <unistd.h>
 
-#include <varonet/base/FileInternal.h>
+#include <varonet/base/detail/FileInternal.h>
 
 namespace IO {
 

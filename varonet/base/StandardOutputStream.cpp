@@ -1,4 +1,4 @@
-#include <varonet/base/StandardOutputStream.h>
+#include <varonet/base/detail/StandardOutputStream.h>
 
 #include <cstdio>
 

@@ -1,5 +1,5 @@
 // Unix bodies for termios serial ports.
-#include <varonet/base/TermiosPort.h>
+#include <varonet/base/detail/TermiosPort.h>
 
 #include <fcntl.h>
 #include <sys/file.h>

@@ -3,10 +3,10 @@
 #include <algorithm>
 #include <memory>
 
-#include <varonet/base/Bcd.h>
-#include <varonet/base/Crc.h>
 #include <varonet/base/Errors.h>
 #include <varonet/base/Exception.h>
+#include <varonet/base/detail/Bcd.h>
+#include <varonet/base/detail/Crc.h>
 #include <varonet/t1/EDCException.h>
 #include <varonet/t1/InformationBlock.h>
 #include <varonet/t1/ReceiveReadyBlock.h>

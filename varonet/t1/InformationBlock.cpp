@@ -1,6 +1,6 @@
 #include <varonet/t1/InformationBlock.h>
 
-#include <varonet/base/HexDump.h>
+#include <varonet/base/detail/HexDump.h>
 
 namespace T1 {
 

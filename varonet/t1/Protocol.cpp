@@ -24,7 +24,7 @@
 #include <varonet/base/Errors.h>
 #include <varonet/base/Exception.h>
 #include <varonet/base/MemoryDevice.h>
-#include <varonet/base/StandardOutputStream.h>
+#include <varonet/base/detail/StandardOutputStream.h>
 #include <varonet/t1/EDCException.h>
 #include <varonet/t1/InformationBlock.h>
 #include <varonet/t1/ReceiveReadyBlock.h>

@@ -15,7 +15,7 @@
 #include <memory>
 
 #include <varonet/base/Exception.h>
-#include <varonet/net/capi/CCapi.h>
+#include <varonet/net/capi/detail/CCapi.h>
 #include <varonet/net/modem/AnalogModem.h>
 #include <varonet/net/modem/CapiDevice.h>
 #include <varonet/net/modem/IsdnModem.h>

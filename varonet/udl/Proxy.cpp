@@ -4,8 +4,8 @@
 
 #include <varonet/base/Exception.h>
 #include <varonet/udl/BaseDeviceResolver.h>
-#include <varonet/udl/ProxyInternal.h>
 #include <varonet/udl/UDLErrors.h>
+#include <varonet/udl/detail/ProxyInternal.h>
 
 // One pass of a side's thread:
 //

@@ -5,8 +5,8 @@
 #include <cstring>
 #include <optional>
 
-#include <varonet/zmodem/CZModemComm.h>
-#include <varonet/zmodem/CZModemFile.h>
+#include <varonet/zmodem/detail/CZModemComm.h>
+#include <varonet/zmodem/detail/CZModemFile.h>
 
 namespace ZModem {
 

@@ -1,4 +1,4 @@
-#include <varonet/zmodem/CZModemComm.h>
+#include <varonet/zmodem/detail/CZModemComm.h>
 
 #include <algorithm>
 #include <exception>

@@ -5,12 +5,12 @@
 #include <bit>
 #include <cstring>
 
-#include <varonet/base/Crc.h>
 #include <varonet/base/Exception.h>
-#include <varonet/base/HexDump.h>
-#include <varonet/zmodem/CZModemComm.h>
-#include <varonet/zmodem/CZModemFile.h>
+#include <varonet/base/detail/Crc.h>
+#include <varonet/base/detail/HexDump.h>
 #include <varonet/zmodem/ZModemDebugSink.h>
+#include <varonet/zmodem/detail/CZModemComm.h>
+#include <varonet/zmodem/detail/CZModemFile.h>
 
 namespace ZModem {
 

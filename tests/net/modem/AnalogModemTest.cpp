@@ -8,14 +8,14 @@
 
 #include <varonet/base/FifoDevice.h>
 #include <varonet/base/StopWatch.h>
-#include <varonet/base/VirtualSerialPair.h>
 #include <varonet/net/modem/ModemErrors.h>
+#include <varonet/sim/VirtualSerialPair.h>
 
 #include "support/ModemTestKit.h"
 #include "support/RecordingLogger.h"
 #include "support/TestCalls.h"
 
-using Net::ModemSimulator;
+using Sim::ModemSimulator;
 using TestSupport::SimulatedLine;
 
 namespace {
@@ -123,8 +123,8 @@ TEST(AnalogModemCommands, InitAndPreconnectFollowTheRowTheSettingsAndTheSerialPo
         EXPECT_EQ(modem->getPreconnectCommands(), c.expectedPreconnect) << c.row;
         EXPECT_EQ(modem->getInitCommands(), c.expectedInit) << c.row;
     }
-    IO::VirtualSerialPair::create("VMODEMINIT1",
-                                  "VMODEMINIT2");  // a closed port is asked once whether it has modem lines
+    Sim::VirtualSerialPair::create("VMODEMINIT1",
+                                   "VMODEMINIT2");  // a closed port is asked once whether it has modem lines
     for (const auto& [flow, k] :
          {std::pair{IO::SerialDevice::FlowHardware, "&K3"}, std::pair{IO::SerialDevice::FlowSoftware, "&K4"}}) {
         auto* port = new IO::SerialDevice("VMODEMINIT1", IO::SerialDevice::Baud9600);
@@ -133,5 +133,5 @@ TEST(AnalogModemCommands, InitAndPreconnectFollowTheRowTheSettingsAndTheSerialPo
         EXPECT_EQ(modem->getInitCommands(), std::string("&FE0S0=0") + k + "&D2&C1s95=61");
         EXPECT_FALSE(port->isOpen()) << "asking leaves a closed port closed";
     }
-    IO::VirtualSerialPair::remove("VMODEMINIT1");
+    Sim::VirtualSerialPair::remove("VMODEMINIT1");
 }

@@ -5,21 +5,21 @@
 #include <string>
 
 #include <varonet/base/StopWatch.h>
-#include <varonet/net/capi/CCapi.h>
-#include <varonet/net/capi/SimulatedExchange.h>
+#include <varonet/net/capi/detail/CCapi.h>
 #include <varonet/net/modem/ModemErrors.h>
+#include <varonet/sim/CapiExchange.h>
 
 #include "support/CapiTestKit.h"
 #include "support/Files.h"
 #include "support/TestCalls.h"
 
-using Capi::SimulatedExchange;
+using Sim::CapiExchange;
 using TestSupport::codeOf;
 using TestSupport::readFor;
 
 TEST(CapiDevice, EchoCallCarriesDataBothWaysAndClears) {
     TestSupport::ExchangeScope exchange;
-    exchange->addNumber("555", SimulatedExchange::AnswerEcho);
+    exchange->addNumber("555", Sim::CapiExchange::AnswerEcho);
     Net::CapiDevice device;
     EXPECT_EQ(codeOf([&] { device.waitForData(10); }), Net::ErrModemNotConnected);
     device.setNumber("555");
@@ -42,7 +42,7 @@ TEST(CapiDevice, EchoCallCarriesDataBothWaysAndClears) {
 
 TEST(CapiDevice, FarEndTalksLargeWritesGoInPiecesAndDeletingClearsTheCall) {
     TestSupport::ExchangeScope exchange;
-    exchange->addNumber("0101955", SimulatedExchange::AnswerHandOver);
+    exchange->addNumber("0101955", Sim::CapiExchange::AnswerHandOver);
     std::unique_ptr<IO::Device> far;
     {
         Net::CapiDevice device;
@@ -68,9 +68,9 @@ TEST(CapiDevice, FarEndTalksLargeWritesGoInPiecesAndDeletingClearsTheCall) {
 
 TEST(CapiDevice, RefusedOrBusyCallsAreTriedAttemptsTimesWithTheRedialWaitAfterEach) {
     // clang-format off
-    const struct { SimulatedExchange::EAnswer answer; int attempts, redialWait; unsigned int minMs, maxMs; } cases[] = {
-        {SimulatedExchange::Refuse, 3, 0, 0, 1500}, {SimulatedExchange::Busy, 1, 0, 0, 1500},
-        {SimulatedExchange::Refuse, 2, 1, 2000, 3500}};  // the wait follows the last attempt too
+    const struct { Sim::CapiExchange::EAnswer answer; int attempts, redialWait; unsigned int minMs, maxMs; } cases[] = {
+        {Sim::CapiExchange::Refuse, 3, 0, 0, 1500}, {Sim::CapiExchange::Busy, 1, 0, 0, 1500},
+        {Sim::CapiExchange::Refuse, 2, 1, 2000, 3500}};  // the wait follows the last attempt too
     // clang-format on
     for (const auto& c : cases) {
         TestSupport::ExchangeScope exchange;
@@ -97,7 +97,7 @@ TEST(CapiDevice, ProtocolAndAddressingReachTheExchange) {
     // clang-format on
     for (const auto& c : cases) {
         TestSupport::ExchangeScope exchange;
-        exchange->addNumber("9", SimulatedExchange::AnswerEcho);
+        exchange->addNumber("9", Sim::CapiExchange::AnswerEcho);
         Net::CapiDevice device;
         device.setNumber("9");
         device.setLogicalNumber("1234");

@@ -15,7 +15,7 @@
 #include "support/RecordingLogger.h"
 #include "support/TestCalls.h"
 
-using Net::ModemSimulator;
+using Sim::ModemSimulator;
 using TestSupport::codeOf;
 
 namespace {

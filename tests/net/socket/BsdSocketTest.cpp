@@ -1,4 +1,4 @@
-#include <varonet/net/socket/BsdSocket.h>
+#include <varonet/net/socket/detail/BsdSocket.h>
 
 #include <dirent.h>
 

@@ -15,9 +15,9 @@
 
 #include <varonet/base/IOException.h>
 #include <varonet/base/StopWatch.h>
-#include <varonet/net/socket/BsdSocketAddressIPv4.h>
 #include <varonet/net/socket/SocketErrors.h>
 #include <varonet/net/socket/TcpIp4Server.h>
+#include <varonet/net/socket/detail/BsdSocketAddressIPv4.h>
 #include "support/Loopback.h"
 #include "support/TestCalls.h"
 

@@ -1,4 +1,4 @@
-#include <varonet/net/capi/CCapi.h>
+#include <varonet/net/capi/detail/CCapi.h>
 
 #include <algorithm>
 #include <chrono>

@@ -7,8 +7,8 @@
 #include <varonet/base/Mutex.h>
 #include <varonet/base/StopWatch.h>
 #include <varonet/base/Thread.h>
-#include <varonet/net/capi/CCapi.h>
 #include <varonet/net/capi/CapiErrors.h>
+#include <varonet/net/capi/detail/CCapi.h>
 #include <varonet/net/modem/ModemErrors.h>
 
 namespace Net {

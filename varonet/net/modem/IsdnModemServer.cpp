@@ -1,6 +1,6 @@
 #include <varonet/net/modem/IsdnModemServer.h>
 
-#include <varonet/net/modem/CallModem.h>
+#include <varonet/net/modem/detail/CallModem.h>
 
 namespace Net {
 

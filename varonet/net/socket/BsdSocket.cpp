@@ -1,6 +1,6 @@
 // Unix bodies of the socket layer: every socket system call of the library
 // is made in this file or in DomainServer.cpp / DomainDevice.cpp.
-#include <varonet/net/socket/BsdSocket.h>
+#include <varonet/net/socket/detail/BsdSocket.h>
 
 #include <arpa/inet.h>
 #include <netinet/in.h>

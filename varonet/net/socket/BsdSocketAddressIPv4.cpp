@@ -1,4 +1,4 @@
-#include <varonet/net/socket/BsdSocketAddressIPv4.h>
+#include <varonet/net/socket/detail/BsdSocketAddressIPv4.h>
 
 #include <arpa/inet.h>
 #include <netdb.h>

@@ -1,6 +1,6 @@
 #include <varonet/net/socket/BsdSocketDevice.h>
 
-#include <varonet/net/socket/BsdSocketDeviceInternal.h>
+#include <varonet/net/socket/detail/BsdSocketDeviceInternal.h>
 
 namespace Net {
 

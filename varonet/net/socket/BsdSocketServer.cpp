@@ -1,6 +1,6 @@
 #include <varonet/net/socket/BsdSocketServer.h>
 
-#include <varonet/net/socket/BsdSocket.h>
+#include <varonet/net/socket/detail/BsdSocket.h>
 
 namespace Net {
 

@@ -6,9 +6,9 @@
 #include <cerrno>
 
 #include <varonet/base/IOException.h>
-#include <varonet/net/socket/BsdSocket.h>
 #include <varonet/net/socket/DomainAddress.h>
 #include <varonet/net/socket/SocketErrors.h>
+#include <varonet/net/socket/detail/BsdSocket.h>
 
 namespace Net {
 

@@ -9,10 +9,10 @@
 #include <cstring>
 
 #include <varonet/base/IOException.h>
-#include <varonet/net/socket/BsdSocket.h>
 #include <varonet/net/socket/DomainAddress.h>
 #include <varonet/net/socket/DomainDevice.h>
 #include <varonet/net/socket/SocketErrors.h>
+#include <varonet/net/socket/detail/BsdSocket.h>
 
 namespace Net {
 

@@ -3,9 +3,9 @@
 #include <cerrno>
 
 #include <varonet/base/IOException.h>
-#include <varonet/net/socket/BsdSocketAddressIPv4.h>
-#include <varonet/net/socket/BsdSocketDeviceInternal.h>
 #include <varonet/net/socket/SocketErrors.h>
+#include <varonet/net/socket/detail/BsdSocketAddressIPv4.h>
+#include <varonet/net/socket/detail/BsdSocketDeviceInternal.h>
 
 namespace Net {
 

@@ -3,10 +3,10 @@
 #include <memory>
 
 #include <varonet/base/Exception.h>
-#include <varonet/net/socket/BsdSocketAddressIPv4.h>
-#include <varonet/net/socket/BsdSocketDeviceInternal.h>
 #include <varonet/net/socket/SocketErrors.h>
 #include <varonet/net/socket/TcpIp4Device.h>
+#include <varonet/net/socket/detail/BsdSocketAddressIPv4.h>
+#include <varonet/net/socket/detail/BsdSocketDeviceInternal.h>
 
 namespace Net {
 

@@ -1,5 +1,5 @@
 #pragma once
-// Capi::SimulatedExchange: an ISDN exchange inside the process, as a CAPI backend.
+// Sim::CapiExchange: an ISDN exchange inside the process, as a CAPI backend.
 //
 // Numbers are registered with what the called party does: answer and echo
 // every data block, answer and hand the far end out as a device (takeCall),
@@ -23,9 +23,9 @@
 #include <varonet/base/Export.h>
 #include <varonet/net/capi/CapiBackend.h>
 
-namespace Capi {
+namespace Sim {
 
-class VARONET_API SimulatedExchange : public CapiBackend, public std::enable_shared_from_this<SimulatedExchange> {
+class VARONET_API CapiExchange : public Capi::CapiBackend, public std::enable_shared_from_this<CapiExchange> {
 public:
     enum EAnswer {
         AnswerEcho,      ///< answers and sends every data block back
@@ -35,7 +35,7 @@ public:
     };
 
     struct CallRecord {
-        CallRequest request;
+        Capi::CallRequest request;
         unsigned int application;
         int result;  ///< what connect returned
     };
@@ -63,12 +63,12 @@ public:
     int registerApplication(unsigned int maxLogicalConnections, unsigned int dataBlocks, unsigned int blockSize,
                             unsigned int& applicationId, std::string& reason) override;
     void releaseApplication(unsigned int applicationId) override;
-    int connect(unsigned int applicationId, const CallRequest& request, int& connection) override;
+    int connect(unsigned int applicationId, const Capi::CallRequest& request, int& connection) override;
     int disconnect(unsigned int applicationId, int connection) override;
     int sendData(unsigned int applicationId, int connection, const char* data, std::size_t length) override;
-    bool waitForEvent(unsigned int applicationId, CapiEvent& event, unsigned int ms) override;
+    bool waitForEvent(unsigned int applicationId, Capi::CapiEvent& event, unsigned int ms) override;
 
-    // --- the far end of a handed-out call (Capi::SimulatedCallEnd) ---
+    // --- the far end of a handed-out call (Sim::CapiCallEnd) ---
     /// Waits at most ms for the first byte, then takes what is there; 0 when the call is down and drained.
     long farEndRead(int connection, char* buffer, long length, unsigned int ms);
     bool farEndWait(int connection, unsigned int ms);
@@ -82,7 +82,7 @@ private:
     struct Application {
         unsigned int maxConnections = 1;
         unsigned int blockSize = 0;
-        std::deque<CapiEvent> events;
+        std::deque<Capi::CapiEvent> events;
         bool released = false;
     };
     struct Call {
@@ -92,7 +92,7 @@ private:
         bool up = true;
     };
 
-    void post(unsigned int application, const CapiEvent& event);
+    void post(unsigned int application, const Capi::CapiEvent& event);
     Application* liveApplication(unsigned int applicationId);
 
     mutable std::mutex mMutex;
@@ -107,4 +107,4 @@ private:
     std::vector<CallRecord> mRecords;
 };
 
-}  // namespace Capi
+}  // namespace Sim

@@ -2,9 +2,9 @@
 // Net::BsdSocketAddressIPv4: an IPv4 address and port, with text conversions.
 
 #include <varonet/base/String.h>
-#include <varonet/net/socket/BsdIPv4AddressInternal.h>
-#include <varonet/net/socket/BsdSocket.h>
-#include <varonet/net/socket/BsdSocketAddress.h>
+#include <varonet/net/socket/detail/BsdIPv4AddressInternal.h>
+#include <varonet/net/socket/detail/BsdSocket.h>
+#include <varonet/net/socket/detail/BsdSocketAddress.h>
 
 namespace Net {
 

@@ -9,7 +9,7 @@
 //     <------------------- "OK"          (online command mode)
 //     "ATH" CR ----------------------->  carrier down
 
-#include <varonet/net/modem/ModemSimulator.h>
+#include <varonet/sim/ModemSimulator.h>
 
 #include <algorithm>
 #include <cctype>
@@ -18,7 +18,7 @@
 #include <varonet/base/PseudoTerminal.h>
 #include <varonet/base/SerialDevice.h>
 
-namespace Net {
+namespace Sim {
 
 namespace {
 
@@ -478,4 +478,4 @@ void ModemSimulator::finishDial(EOutcome outcome) {
     }
 }
 
-}  // namespace Net
+}  // namespace Sim

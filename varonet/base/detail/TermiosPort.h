@@ -5,8 +5,8 @@
 // tools respect, and TIOCEXCL against plain opens. A port that another
 // process holds either way throws IO::Exception ErrPortInUse.
 
-#include <varonet/base/FileInternal.h>
 #include <varonet/base/SerialPort.h>
+#include <varonet/base/detail/FileInternal.h>
 
 namespace IO {
 

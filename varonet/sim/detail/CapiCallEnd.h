@@ -1,6 +1,6 @@
 #pragma once
-// Capi::SimulatedCallEnd: the called party's side of a call through a
-// Capi::SimulatedExchange, as a device. Reads give what the caller sent
+// Sim::CapiCallEnd: the called party's side of a call through a
+// Sim::CapiExchange, as a device. Reads give what the caller sent
 // (waiting up to the read time-out for the first byte); writes go to the
 // caller; closing or deleting it clears the call, and a call the caller
 // cleared reads as the end of the stream.
@@ -9,16 +9,16 @@
 
 #include <varonet/base/Device.h>
 
-namespace Capi {
+namespace Sim {
 
-class SimulatedExchange;
+class CapiExchange;
 
-class SimulatedCallEnd : public IO::Device {
+class CapiCallEnd : public IO::Device {
 public:
-    SimulatedCallEnd(std::shared_ptr<SimulatedExchange> exchange, int connection, unsigned int timeoutMs = 2000);
-    SimulatedCallEnd(const SimulatedCallEnd&) = delete;
-    SimulatedCallEnd& operator=(const SimulatedCallEnd&) = delete;
-    ~SimulatedCallEnd() override;
+    CapiCallEnd(std::shared_ptr<CapiExchange> exchange, int connection, unsigned int timeoutMs = 2000);
+    CapiCallEnd(const CapiCallEnd&) = delete;
+    CapiCallEnd& operator=(const CapiCallEnd&) = delete;
+    ~CapiCallEnd() override;
 
     /// True while the call stands.
     bool isOpen() override;
@@ -39,9 +39,9 @@ public:
     using IO::OutputDevice::write;
 
 private:
-    std::shared_ptr<SimulatedExchange> mpExchange;
+    std::shared_ptr<CapiExchange> mpExchange;
     int miConnection;
     unsigned int muTimeout;
 };
 
-}  // namespace Capi
+}  // namespace Sim

@@ -1,13 +1,15 @@
-#include <varonet/net/capi/SimulatedExchange.h>
+#include <varonet/sim/CapiExchange.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstring>
 
 #include <varonet/net/capi/CapiErrors.h>
-#include <varonet/net/capi/SimulatedCallEnd.h>
+#include <varonet/sim/detail/CapiCallEnd.h>
 
-namespace Capi {
+namespace Sim {
+
+using namespace Capi;  // the backend's events, requests and result codes
 
 namespace {
 constexpr unsigned int kMaxDataBlocks = 7;
@@ -19,43 +21,43 @@ bool knownProtocol(const std::string& protocol) {
 }
 }  // namespace
 
-void SimulatedExchange::addNumber(const std::string& number, EAnswer answer) {
+void CapiExchange::addNumber(const std::string& number, EAnswer answer) {
     std::lock_guard<std::mutex> guard(mMutex);
     mNumbers[number] = answer;
 }
 
-void SimulatedExchange::setRegistrationFails(bool fails) {
+void CapiExchange::setRegistrationFails(bool fails) {
     std::lock_guard<std::mutex> guard(mMutex);
     mbRegistrationFails = fails;
 }
 
-std::unique_ptr<IO::Device> SimulatedExchange::takeCall(unsigned int ms) {
+std::unique_ptr<IO::Device> CapiExchange::takeCall(unsigned int ms) {
     std::unique_lock<std::mutex> guard(mMutex);
     if (!mChanged.wait_for(guard, std::chrono::milliseconds(ms), [&] { return !mHandedOver.empty(); })) return nullptr;
     int connection = mHandedOver.front();
     mHandedOver.pop_front();
     guard.unlock();
-    return std::make_unique<SimulatedCallEnd>(shared_from_this(), connection);
+    return std::make_unique<CapiCallEnd>(shared_from_this(), connection);
 }
 
-std::vector<SimulatedExchange::CallRecord> SimulatedExchange::calls() const {
+std::vector<CapiExchange::CallRecord> CapiExchange::calls() const {
     std::lock_guard<std::mutex> guard(mMutex);
     return mRecords;
 }
 
-std::size_t SimulatedExchange::countCalls(const std::string& number) const {
+std::size_t CapiExchange::countCalls(const std::string& number) const {
     std::lock_guard<std::mutex> guard(mMutex);
     return static_cast<std::size_t>(std::count_if(mRecords.begin(), mRecords.end(),
                                                   [&](const CallRecord& r) { return r.request.number == number; }));
 }
 
-std::size_t SimulatedExchange::activeCalls() const {
+std::size_t CapiExchange::activeCalls() const {
     std::lock_guard<std::mutex> guard(mMutex);
     return static_cast<std::size_t>(
         std::count_if(mCalls.begin(), mCalls.end(), [](const auto& entry) { return entry.second.up; }));
 }
 
-std::size_t SimulatedExchange::registeredApplications() const {
+std::size_t CapiExchange::registeredApplications() const {
     std::lock_guard<std::mutex> guard(mMutex);
     return static_cast<std::size_t>(std::count_if(mApplications.begin(), mApplications.end(),
                                                   [](const auto& entry) { return !entry.second.released; }));
@@ -63,18 +65,18 @@ std::size_t SimulatedExchange::registeredApplications() const {
 
 // --- the backend ------------------------------------------------------------------------
 
-SimulatedExchange::Application* SimulatedExchange::liveApplication(unsigned int applicationId) {
+CapiExchange::Application* CapiExchange::liveApplication(unsigned int applicationId) {
     auto it = mApplications.find(applicationId);
     return it == mApplications.end() || it->second.released ? nullptr : &it->second;
 }
 
-void SimulatedExchange::post(unsigned int application, const CapiEvent& event) {
+void CapiExchange::post(unsigned int application, const CapiEvent& event) {
     if (Application* app = liveApplication(application)) app->events.push_back(event);
     mChanged.notify_all();
 }
 
-int SimulatedExchange::registerApplication(unsigned int maxLogicalConnections, unsigned int dataBlocks,
-                                           unsigned int blockSize, unsigned int& applicationId, std::string& reason) {
+int CapiExchange::registerApplication(unsigned int maxLogicalConnections, unsigned int dataBlocks,
+                                      unsigned int blockSize, unsigned int& applicationId, std::string& reason) {
     std::lock_guard<std::mutex> guard(mMutex);
     if (mbRegistrationFails) {
         reason = "the exchange refused the registration";
@@ -93,7 +95,7 @@ int SimulatedExchange::registerApplication(unsigned int maxLogicalConnections, u
     return CapiOk;
 }
 
-void SimulatedExchange::releaseApplication(unsigned int applicationId) {
+void CapiExchange::releaseApplication(unsigned int applicationId) {
     std::lock_guard<std::mutex> guard(mMutex);
     auto it = mApplications.find(applicationId);
     if (it == mApplications.end()) return;
@@ -104,7 +106,7 @@ void SimulatedExchange::releaseApplication(unsigned int applicationId) {
     mChanged.notify_all();
 }
 
-int SimulatedExchange::connect(unsigned int applicationId, const CallRequest& request, int& connection) {
+int CapiExchange::connect(unsigned int applicationId, const CallRequest& request, int& connection) {
     std::lock_guard<std::mutex> guard(mMutex);
     int result = CapiOk;
     Application* app = liveApplication(applicationId);
@@ -133,7 +135,7 @@ int SimulatedExchange::connect(unsigned int applicationId, const CallRequest& re
     return CapiOk;
 }
 
-int SimulatedExchange::disconnect(unsigned int applicationId, int connection) {
+int CapiExchange::disconnect(unsigned int applicationId, int connection) {
     std::lock_guard<std::mutex> guard(mMutex);
     auto it = mCalls.find(connection);
     if (!liveApplication(applicationId)) return CapiErrNotRegistered;
@@ -143,7 +145,7 @@ int SimulatedExchange::disconnect(unsigned int applicationId, int connection) {
     return CapiOk;
 }
 
-int SimulatedExchange::sendData(unsigned int applicationId, int connection, const char* data, std::size_t length) {
+int CapiExchange::sendData(unsigned int applicationId, int connection, const char* data, std::size_t length) {
     std::lock_guard<std::mutex> guard(mMutex);
     Application* app = liveApplication(applicationId);
     if (!app) return CapiErrNotRegistered;
@@ -160,7 +162,7 @@ int SimulatedExchange::sendData(unsigned int applicationId, int connection, cons
     return CapiOk;
 }
 
-bool SimulatedExchange::waitForEvent(unsigned int applicationId, CapiEvent& event, unsigned int ms) {
+bool CapiExchange::waitForEvent(unsigned int applicationId, CapiEvent& event, unsigned int ms) {
     std::unique_lock<std::mutex> guard(mMutex);
     auto ready = [&] {
         auto it = mApplications.find(applicationId);
@@ -179,7 +181,7 @@ bool SimulatedExchange::waitForEvent(unsigned int applicationId, CapiEvent& even
 
 // --- the far end ------------------------------------------------------------------------------
 
-long SimulatedExchange::farEndRead(int connection, char* buffer, long length, unsigned int ms) {
+long CapiExchange::farEndRead(int connection, char* buffer, long length, unsigned int ms) {
     if (length <= 0) return 0;
     std::unique_lock<std::mutex> guard(mMutex);
     Call& call = mCalls[connection];
@@ -190,25 +192,25 @@ long SimulatedExchange::farEndRead(int connection, char* buffer, long length, un
     return static_cast<long>(n);
 }
 
-bool SimulatedExchange::farEndWait(int connection, unsigned int ms) {
+bool CapiExchange::farEndWait(int connection, unsigned int ms) {
     std::unique_lock<std::mutex> guard(mMutex);
     Call& call = mCalls[connection];
     return mChanged.wait_for(guard, std::chrono::milliseconds(ms), [&] { return !call.toFarEnd.empty(); });
 }
 
-long SimulatedExchange::farEndSize(int connection) {
+long CapiExchange::farEndSize(int connection) {
     std::lock_guard<std::mutex> guard(mMutex);
     auto it = mCalls.find(connection);
     return it == mCalls.end() ? 0 : static_cast<long>(it->second.toFarEnd.size());
 }
 
-bool SimulatedExchange::farEndIsUp(int connection) {
+bool CapiExchange::farEndIsUp(int connection) {
     std::lock_guard<std::mutex> guard(mMutex);
     auto it = mCalls.find(connection);
     return it != mCalls.end() && it->second.up;
 }
 
-long SimulatedExchange::farEndWrite(int connection, const char* data, long length) {
+long CapiExchange::farEndWrite(int connection, const char* data, long length) {
     std::lock_guard<std::mutex> guard(mMutex);
     auto it = mCalls.find(connection);
     if (it == mCalls.end() || !it->second.up || length <= 0) return 0;
@@ -217,7 +219,7 @@ long SimulatedExchange::farEndWrite(int connection, const char* data, long lengt
     return length;
 }
 
-void SimulatedExchange::farEndHangUp(int connection) {
+void CapiExchange::farEndHangUp(int connection) {
     std::lock_guard<std::mutex> guard(mMutex);
     auto it = mCalls.find(connection);
     if (it == mCalls.end() || !it->second.up) return;
@@ -225,4 +227,4 @@ void SimulatedExchange::farEndHangUp(int connection) {
     post(it->second.application, CapiEvent{CapiEvent::Disconnected, connection, std::string()});
 }
 
-}  // namespace Capi
+}  // namespace Sim

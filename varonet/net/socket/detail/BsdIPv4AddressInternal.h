@@ -5,7 +5,7 @@
 
 #include <cstring>
 
-#include <varonet/net/socket/BsdSocketAddressInternal.h>
+#include <varonet/net/socket/detail/BsdSocketAddressInternal.h>
 
 namespace Net {
 

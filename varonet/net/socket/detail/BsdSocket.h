@@ -14,8 +14,8 @@
 #include <sys/socket.h>
 
 #include <varonet/base/SharedHandle.h>
-#include <varonet/net/socket/BsdSocketState.h>
 #include <varonet/net/socket/BsdSocketType.h>
+#include <varonet/net/socket/detail/BsdSocketState.h>
 
 namespace Net {
 

@@ -3,7 +3,7 @@
 
 #include <memory>
 
-#include <varonet/net/socket/BsdSocketAddressInternal.h>
+#include <varonet/net/socket/detail/BsdSocketAddressInternal.h>
 
 namespace Net {
 

@@ -1,4 +1,4 @@
-#include <varonet/base/VirtualSerialPair.h>
+#include <varonet/sim/VirtualSerialPair.h>
 
 #include <chrono>
 #include <condition_variable>
@@ -9,8 +9,12 @@
 
 #include <varonet/base/Errors.h>
 #include <varonet/base/IOException.h>
+#include <varonet/base/SerialDevice.h>
 
-namespace IO {
+namespace Sim {
+
+using IO::Exception;
+using IO::SerialPort;
 
 namespace {
 
@@ -47,7 +51,7 @@ public:
         std::lock_guard<std::mutex> guard(mWire->mutex);
         if (mbOpen) return;
         Wire::End& me = mine();
-        if (me.open) throw Exception(ErrPortInUse, ".", __LINE__, "virtual port in use: " + msName);
+        if (me.open) throw Exception(IO::ErrPortInUse, ".", __LINE__, "virtual port in use: " + msName);
         me.open = true;
         me.dtr = me.rts = true;
         me.inbound.clear();
@@ -147,7 +151,7 @@ private:
     Wire::End& mine() { return mWire->ends[miSide]; }
     Wire::End& theirs() { return mWire->ends[1 - miSide]; }
     Wire::End& openEnd() {
-        if (!mbOpen) throw Exception(ErrNotOpen, ".", __LINE__, "serial port not open: " + msName);
+        if (!mbOpen) throw Exception(IO::ErrNotOpen, ".", __LINE__, "serial port not open: " + msName);
         return mine();
     }
 
@@ -163,10 +167,12 @@ void VirtualSerialPair::create(const Base::String& nameA, const Base::String& na
     Registry& r = registry();
     std::lock_guard<std::mutex> guard(r.mutex);
     if (nameA == nameB || r.ports.count(nameA) || r.ports.count(nameB))
-        throw Exception(ErrBadArgument, ".", __LINE__, "virtual port name taken");
+        throw Exception(IO::ErrBadArgument, ".", __LINE__, "virtual port name taken");
     auto wire = std::make_shared<Wire>();
     r.ports[nameA] = {wire, 0};
     r.ports[nameB] = {wire, 1};
+    IO::SerialDevice::setPortMaker(nameA, [wire, nameA] { return std::make_unique<VirtualPort>(wire, 0, nameA); });
+    IO::SerialDevice::setPortMaker(nameB, [wire, nameB] { return std::make_unique<VirtualPort>(wire, 1, nameB); });
 }
 
 void VirtualSerialPair::remove(const Base::String& name) {
@@ -175,7 +181,14 @@ void VirtualSerialPair::remove(const Base::String& name) {
     auto it = r.ports.find(name);
     if (it == r.ports.end()) return;
     auto wire = it->second.first;
-    for (auto i = r.ports.begin(); i != r.ports.end();) i = i->second.first == wire ? r.ports.erase(i) : std::next(i);
+    for (auto i = r.ports.begin(); i != r.ports.end();) {
+        if (i->second.first != wire) {
+            ++i;
+            continue;
+        }
+        IO::SerialDevice::removePortMaker(i->first);
+        i = r.ports.erase(i);
+    }
 }
 
 bool VirtualSerialPair::exists(const Base::String& name) {
@@ -192,4 +205,4 @@ std::unique_ptr<SerialPort> VirtualSerialPair::makePort(const Base::String& name
     return std::make_unique<VirtualPort>(it->second.first, it->second.second, name);
 }
 
-}  // namespace IO
+}  // namespace Sim

@@ -1,5 +1,5 @@
 #pragma once
-// Net::ModemSimulator: a Hayes modem simulated in the process, for testing
+// Sim::ModemSimulator: a Hayes modem simulated in the process, for testing
 // applications without modem hardware.
 //
 // The simulator sits on the far end of a serial line and answers what an
@@ -52,7 +52,7 @@ namespace IO {
 class SerialDevice;
 }
 
-namespace Net {
+namespace Sim {
 
 class VARONET_API ModemSimulator {
 public:
@@ -70,7 +70,7 @@ public:
     /// A simulator on a new pseudo-terminal; the application opens getPortPath().
     /// Throws IO::SystemException when the system gives no pseudo-terminal.
     static std::unique_ptr<ModemSimulator> onPseudoTerminal();
-    /// A simulator on the named end of a virtual null-modem pair (IO::VirtualSerialPair),
+    /// A simulator on the named end of a virtual null-modem pair (Sim::VirtualSerialPair),
     /// opened now with the carrier low. Throws IO::Exception when the end is in use.
     static std::unique_ptr<ModemSimulator> onVirtualPort(const Base::String& portName);
     /// A simulator on line, which it takes over (and opens when closed). On a
@@ -206,4 +206,4 @@ private:
     std::thread mThread;  // last: it starts once everything above is set up
 };
 
-}  // namespace Net
+}  // namespace Sim

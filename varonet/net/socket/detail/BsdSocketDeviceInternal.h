@@ -1,7 +1,7 @@
 #pragma once
 // Net::BsdSocketDeviceInternal: the heap handle that a socket device owns.
 
-#include <varonet/net/socket/BsdSocket.h>
+#include <varonet/net/socket/detail/BsdSocket.h>
 
 namespace Net {
 
