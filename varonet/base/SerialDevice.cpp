@@ -1,7 +1,9 @@
 #include <varonet/base/SerialDevice.h>
 
+#include <chrono>
 #include <map>
 #include <mutex>
+#include <thread>
 
 #include <varonet/base/Errors.h>
 #include <varonet/base/IOException.h>
@@ -151,6 +153,14 @@ void SerialDevice::applySpeed() {
     unsigned int bps = toBitsPerSecond(meBaudrate);
     if (bps == 0) throw Exception(ErrBadArgument, ".", __LINE__, "bad baud rate value");
     port().setSpeed(bps);
+}
+
+bool SerialDevice::sendBreak(unsigned int ms) {
+    SerialPort& p = port();
+    if (!p.setBreak(true)) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+    p.setBreak(false);
+    return true;
 }
 
 long SerialDevice::size() { return port().available(); }

@@ -88,6 +88,10 @@ public:
     bool readRI();
     /// Drops what is queued in both directions and raises RTS.
     void resetLines();
+    /// Holds the line in the break state for ms, then ends it; false (at once) when
+    /// the port cannot send a break (a pseudo-terminal, a virtual port). Throws
+    /// IO::Exception (ErrNotOpen) when the port is closed.
+    bool sendBreak(unsigned int ms);
 
     unsigned int getPortNumber() const { return muPortNumber; }
     /// The path (or the name of a registered port maker) the port name maps to now.

@@ -34,6 +34,8 @@ public:
     virtual void setLine(ELine line, bool on) = 0;
     /// The ELine bits that are on.
     virtual unsigned int getLines() = 0;
+    /// Holds the line in the break state (on) or ends it; false when the port cannot send a break.
+    virtual bool setBreak(bool on) = 0;
     /// Drops what is queued in both directions.
     virtual void discard() = 0;
     /// Waits until everything written has left.

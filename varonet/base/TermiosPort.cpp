@@ -173,6 +173,12 @@ unsigned int TermiosPort::getLines() {
     return out;
 }
 
+bool TermiosPort::setBreak(bool on) {
+    if (::ioctl(handle(), on ? TIOCSBRK : TIOCCBRK) == 0) return true;
+    if (errno == EINVAL || errno == ENOTTY) return false;  // a pty, or a driver without breaks
+    throwLastSystemError("break " + msPath);
+}
+
 void TermiosPort::discard() { ::tcflush(handle(), TCIOFLUSH); }
 
 void TermiosPort::drain() { ::tcdrain(handle()); }

@@ -146,6 +146,8 @@ public:
     }
 
     void drain() override {}
+    /// A cable without a UART: there is no break state to hold.
+    bool setBreak(bool) override { return false; }
 
 private:
     Wire::End& mine() { return mWire->ends[miSide]; }

@@ -26,6 +26,7 @@ public:
     bool hasModemLines() override;
     void setLine(ELine line, bool on) override;
     unsigned int getLines() override;
+    bool setBreak(bool on) override;
     void discard() override;
     void drain() override;
 
