@@ -280,46 +280,109 @@ class Transfer(unittest.TestCase):
 
 
 class Relay(unittest.TestCase):
+    def start(self, *args):
+        self.relay = subprocess.Popen([TOOL, "relay", *args], stderr=subprocess.PIPE, bufsize=0)
+        self.addCleanup(self.relay.kill)
+        self.said = []
+        return self.relay
+
+    def wait_line(self, text, seconds=5):
+        """The first line of the relay's standard error that holds text (lines before it are kept)."""
+        end = time.monotonic() + seconds
+        while time.monotonic() < end and select.select([self.relay.stderr], [], [], end - time.monotonic())[0]:
+            self.said.append(self.relay.stderr.readline().decode().rstrip("\n"))
+            if text in self.said[-1]:
+                return self.said[-1]
+        self.fail("the relay never said %r; it said %r" % (text, self.said))
+
+    def stop(self, sig=signal.SIGTERM):
+        started = time.monotonic()
+        self.relay.send_signal(sig)
+        self.assertEqual(self.relay.wait(5), 0)
+        self.assertLess(time.monotonic() - started, 1.5)
+        return self.said + self.relay.stderr.read().decode().splitlines()
+
     def client(self, port, count):
         data = pattern(count)
         with socket.create_connection(("127.0.0.1", port), timeout=20) as connection:
             threading.Thread(target=connection.sendall, args=(data,), daemon=True).start()
             return connection.makefile("rb").read(count) == data
 
-    def connect_when_listening(self, port, count):
-        for _ in range(100):
-            try:
-                return self.client(port, count)
-            except ConnectionRefusedError:
-                time.sleep(0.05)
-        self.fail("the relay never listened")
+    def test_relay_serves_two_callers_in_turn_and_says_where_it_listens_and_who_called(self):
+        peer = EchoServer()
+        self.start("server:tcpip:Port=0", "tcpip:127.0.0.1@%d" % peer.port)
+        port = int(self.wait_line("listening on").split(":")[-1].split()[0])
+        self.assertTrue(self.said[0].endswith("server:tcpip:Port=0 listening on 0.0.0.0:%d (all interfaces)" % port))
+        self.assertTrue(self.client(port, 10 << 20))
+        with socket.create_connection(("127.0.0.1", port)) as caller:
+            self.wait_line("server:tcpip:Port=0: caller 127.0.0.1:%d" % caller.getsockname()[1])
+            with socket.create_connection(("127.0.0.1", port)) as extra:  # told no while one is served
+                extra.sendall(b"extra")
+                self.assertRaises(ConnectionResetError, extra.recv, 1)
+            caller.sendall(b"x")
+            self.assertEqual(caller.recv(1), b"x")
+        self.assertEqual(self.stop(signal.SIGINT)[-1],
+                         "varonet relay: %d bytes A to B, %d bytes B to A" % (((10 << 20) + 1,) * 2))
 
-    def test_relay_serves_two_callers_in_turn_and_stops_promptly_on_sigterm(self):
-        peer, port = EchoServer(), free_port()
-        relay = subprocess.Popen([TOOL, "relay", "server:tcpip:%d" % port, "tcpip:127.0.0.1@%d" % peer.port],
-                                 stderr=subprocess.PIPE)
-        try:
-            self.assertTrue(self.connect_when_listening(port, 10 << 20))
-            self.assertTrue(self.client(port, 1000))  # a second caller, after the first left
-            started = time.monotonic()
-            relay.send_signal(signal.SIGTERM)
-            self.assertEqual(relay.wait(5), 0)
-            self.assertLess(time.monotonic() - started, 1.5)
-            self.assertEqual(relay.stderr.read().decode(),
-                             "varonet relay: %d bytes A to B, %d bytes B to A\n" % (((10 << 20) + 1000,) * 2))
-        finally:
-            relay.kill()
+    def test_relay_ends_promptly_on_a_signal_in_every_state(self):
+        for state in ["no caller", "caller connected", "caller gone, the far end speaks", "a side retrying",
+                      "a side that never opens"]:
+            with self.subTest(state=state):
+                far = socket.create_server(("127.0.0.1", 0))
+                b = {"a side retrying": "tcpip:127.0.0.1@%d" % free_port(),
+                     "a side that never opens": "serial:/dev/nonexistent@9600"}.get(
+                    state, "tcpip:127.0.0.1@%d" % far.getsockname()[1])
+                self.start("-v", "server:tcpip:Port=0", b)
+                port = int(self.wait_line("listening on").split(":")[-1].split()[0])
+                if "caller" in state:
+                    caller = socket.create_connection(("127.0.0.1", port))
+                    self.wait_line("caller 127.0.0.1")
+                    far_end = far.accept()[0]
+                    if "gone" in state:
+                        caller.close()
+                        self.wait_line("closed")
+                        far_end.sendall(b"late")  # read and written while the server side waits for a caller
+                elif state != "no caller":
+                    self.wait_line("cannot open " + b)
+                lines = self.stop(signal.SIGTERM if len(state) % 2 else signal.SIGINT)
+                self.assertEqual(sum("cannot open" in line for line in lines), 0 if "caller" in state else 1)
+                self.assertRegex(lines[-1], "^varonet relay: 0 bytes A to B, 0 bytes B to A")
+                far.close()
+
+    def test_relay_delivers_what_a_caller_sent_before_the_other_side_opened_or_drops_it_only_when_asked(self):
+        for drop in [False, True]:
+            with self.subTest(drop=drop):
+                back = free_port()
+                self.start(*(["--drop"] if drop else []), "-v", "server:tcpip:Port=0", "tcpip:127.0.0.1@%d" % back)
+                port = int(self.wait_line("listening on").split(":")[-1].split()[0])
+                caller = socket.create_connection(("127.0.0.1", port))
+                caller.sendall(b"early-bytes;")
+                self.wait_line("dropped" if drop else "cannot open")
+                with socket.create_server(("127.0.0.1", back)) as listener:
+                    far = listener.accept()[0]
+                    far.settimeout(0.3 if drop else 5)
+                    self.assertEqual(read_some(far), b"" if drop else b"early-bytes;")
+                    far.close()
+                caller.close()
+                counts = "0 bytes A to B, 0 bytes B to A; dropped 12 bytes A to B, 0" if drop else "12 bytes A to B, 0"
+                self.assertIn(counts, self.stop()[-1])
 
     def test_relay_once_ends_when_the_caller_leaves(self):
-        port = free_port()
-        relay = subprocess.Popen([TOOL, "relay", "--once", "-v", "server:tcpip:%d" % port, "loopback:"],
-                                 stderr=subprocess.PIPE)
-        self.assertTrue(self.connect_when_listening(port, 3))
-        self.assertEqual(relay.wait(5), 0)
-        lines = relay.stderr.read().decode().splitlines()
+        self.start("--once", "-v", "server:tcpip:Port=0", "loopback:")
+        port = int(self.wait_line("listening on").split(":")[-1].split()[0])
+        self.assertTrue(self.client(port, 3))
+        self.assertEqual(self.relay.wait(5), 0)
+        lines = self.relay.stderr.read().decode().splitlines()
         self.assertIn("> 00000000  \\x00\\x01\\x02", lines)
-        self.assertIn("varonet relay: server:tcpip:%d closed" % port, lines)
+        self.assertIn("varonet relay: server:tcpip:Port=0 closed", lines)
         self.assertEqual(lines[-1], "varonet relay: 3 bytes A to B, 3 bytes B to A")
+
+
+def read_some(connection):
+    try:
+        return connection.recv(100)
+    except socket.timeout:
+        return b""
 
 
 if __name__ == "__main__":

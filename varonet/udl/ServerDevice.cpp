@@ -55,7 +55,15 @@ void ServerDevice::skip(long count) { connection().skip(count); }
 long ServerDevice::size() { return connection().size(); }
 bool ServerDevice::isEOF() { return connection().isEOF(); }
 unsigned int ServerDevice::getTimeout() { return mpConnection ? mpConnection->getTimeout() : 0; }
-bool ServerDevice::waitForData(unsigned int ms) { return connection().waitForData(ms); }
+bool ServerDevice::waitForData(unsigned int ms) {
+    if (connection().waitForData(ms)) return true;
+    // The connection stood through the wait: a caller waiting now is one too many. The
+    // server is only looked at (a wait of 0), so a caller who comes back at once after
+    // leaving is not mistaken for one.
+    if (meExtraCallers == RejectExtraCallers)
+        while (mpServer->waitForConnection(0)) mpServer->reject();
+    return false;
+}
 long ServerDevice::readInternal(char* buffer, long length) { return connection().readInternal(buffer, length); }
 long ServerDevice::write(const char* buffer, long length) { return connection().write(buffer, length); }
 void ServerDevice::flush() { connection().flush(); }

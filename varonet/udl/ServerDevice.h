@@ -17,6 +17,16 @@ namespace IO {
 
 class VARONET_API ServerDevice : public Device {
 public:
+    /// What happens to a caller who comes while another one is connected.
+    enum EExtraCallers {
+        /// It waits in the server's queue and is accepted by the next open
+        /// (what it sends meanwhile reaches the device then). The default.
+        QueueExtraCallers,
+        /// It is turned away (the server's reject) as soon as the device next
+        /// waits for data.
+        RejectExtraCallers,
+    };
+
     /// Takes ownership of server (deleted with the device, or given back to
     /// the device's manager). connectTimeoutMs = 0: open waits as long as the server does.
     ServerDevice(DeviceServer* server, unsigned int connectTimeoutMs);
@@ -49,6 +59,7 @@ public:
     /// on the connection ends, and so does open() waiting for a caller, now or
     /// the next time it waits.
     void wakeUp() override;
+    void setExtraCallers(EExtraCallers how) { meExtraCallers = how; }
     /// As the connection (false without one).
     bool isFullDuplex() override;
 
@@ -71,6 +82,7 @@ private:
     std::unique_ptr<Device> mpConnection;
     std::unique_ptr<DeviceServer> mpServer;
     unsigned int muConnectTimeout;
+    EExtraCallers meExtraCallers = QueueExtraCallers;
     // Guards replacing the connection against wakeUp from another thread.
     std::mutex mConnectionMutex;
 };
