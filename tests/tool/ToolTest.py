@@ -145,9 +145,11 @@ class Cat(unittest.TestCase):
             "> 00000000  68 65 6c 6c 6f" + " " * 35 + "hello",
             "< 00000000  68 65 6c 6c 6f" + " " * 35 + "hello"])
 
-    def test_cat_over_a_pty_both_ways_and_a_text_dump(self):
+    def test_cat_over_a_pty_both_ways_a_text_dump_and_a_session_log_with_timestamps(self):
         master, slave = os.openpty()
-        process = subprocess.Popen([TOOL, "cat", "-v", "--linger", "200", "serial:%s@9600" % os.ttyname(slave)],
+        log = tempfile.NamedTemporaryFile()
+        process = subprocess.Popen([TOOL, "cat", "-v", "--linger", "200", "--log-file", log.name, "--timestamps",
+                                    "serial:%s@9600" % os.ttyname(slave)],
                                    stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
         process.stdin.write(b"ping\r\n")
         process.stdin.flush()
@@ -157,6 +159,7 @@ class Cat(unittest.TestCase):
         process.stdin.close()
         self.assertEqual(process.wait(5), 0)
         self.assertEqual(process.stderr.read().decode(), "> 00000000  ping\\r\\n\n< 00000000  pong\\n\n")
+        self.assertRegex(log.read().decode(), r"^\[\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3}\] pong\n$")
 
 
 class T1(unittest.TestCase):
@@ -175,17 +178,44 @@ class Term(unittest.TestCase):
     def start(self, *args):
         self.master, self.slave = os.openpty()
         self.modes = termios.tcgetattr(self.slave)
-        return subprocess.Popen([TOOL, "term", *args], stdin=self.slave, stdout=self.slave, stderr=subprocess.PIPE)
+        process = subprocess.Popen([TOOL, "term", *args], stdin=self.slave, stdout=self.slave, stderr=subprocess.PIPE)
+        self.addCleanup(process.kill)
+        return process
+
+    def command(self, keys, answer):
+        os.write(self.master, b"\x1d" + keys)
+        self.assertIn(answer, read_until(self.master, answer))
 
     def test_keys_go_to_the_device_and_the_escape_key_restores_the_terminal(self):
         process = self.start("--enter", "crlf", "loopback:")
-        self.assertIn(b"Ctrl-] quits", process.stderr.readline() + process.stderr.readline())
+        self.assertIn(b"Ctrl-] q quits, Ctrl-] ? lists commands", process.stderr.readline() + process.stderr.readline())
         self.assertEqual(termios.tcgetattr(self.slave)[3] & (termios.ICANON | termios.ECHO | termios.ISIG), 0)
-        os.write(self.master, b"AT\r\x03")  # Ctrl-C is a key like any other
-        self.assertEqual(read_until(self.master, b"AT\r\n\x03"), b"AT\r\n\x03")
-        os.write(self.master, b"\x1d")
+        os.write(self.master, b"AT\r\x03\x1d\x1d")  # Ctrl-C is a key like any other; the escape key twice sends it
+        self.assertEqual(read_until(self.master, b"AT\r\n\x03\x1d"), b"AT\r\n\x03\x1d")
+        self.command(b"b", b"\r\n*** not a serial port")
+        os.write(self.master, b"\x1dq")
         self.assertEqual(process.wait(5), 0)
+        self.assertEqual(process.stderr.read(), b"varonet term: disconnected from loopback:\r\n")
         self.assertEqual(termios.tcgetattr(self.slave), self.modes)
+
+    def test_escape_commands_reach_the_serial_port_and_a_hang_up_is_told_at_once(self):
+        port, device = os.openpty()
+        locator = "serial:%s@9600" % os.ttyname(device)
+        process = self.start(locator)
+        self.assertIn(b"quits", process.stderr.readline() + process.stderr.readline())
+        self.command(b"u", b"*** baud rate 19200\r\n")
+        self.assertEqual(termios.tcgetattr(device)[4:6], [termios.B19200] * 2)
+        self.command(b"d", b"*** baud rate 9600\r\n")
+        self.command(b"f", b"*** flow control hardware\r\n")
+        self.assertTrue(termios.tcgetattr(device)[2] & termios.CRTSCTS)
+        for keys, answer in [(b"t", b"DTR off"), (b"r", b"RTS off"), (b"l", b"no modem lines"),
+                             (b"b", b"break"), (b"?", b"l  show the modem lines")]:
+            self.command(keys, answer)
+        os.write(port, b"partial")
+        read_until(self.master, b"partial")
+        os.close(port)
+        self.assertEqual(process.wait(2), 0)
+        self.assertEqual(process.stderr.read().decode(), "\r\nvaronet term: %s hung up\r\n" % locator)
 
     def test_sigterm_while_waiting_for_a_caller_restores_the_terminal(self):
         process = self.start("server:tcpip:%d" % free_port())
@@ -194,6 +224,26 @@ class Term(unittest.TestCase):
         self.assertEqual(process.wait(2), 1)
         self.assertIn(b"stopped while opening", process.stderr.read())
         self.assertEqual(termios.tcgetattr(self.slave), self.modes)
+
+
+class Modem(unittest.TestCase):
+    def test_cat_and_term_over_a_modem(self):
+        peer = subprocess.Popen([os.environ["VARONET_MODEM_PEER"]], stdin=subprocess.PIPE, stdout=subprocess.PIPE)
+        self.addCleanup(peer.wait, 5)
+        self.addCleanup(peer.stdin.close)
+        locator = r"modem:serial\:%s\@115200:Number=555" % peer.stdout.readline().decode().strip()
+        result = run("cat", "--linger", "300", locator, input=b"ping", stdin=None)
+        self.assertEqual((result.returncode, result.stdout), (0, b"ping"), result.stderr)
+        term = Term()
+        process = term.start(locator)
+        self.assertIn(b"quits", process.stderr.readline() + process.stderr.readline())
+        os.write(term.master, b"hello")
+        self.assertEqual(read_until(term.master, b"hello"), b"hello")
+        os.write(term.master, b"\x1db")
+        self.assertIn(b"not a serial port", read_until(term.master, b"port"))
+        os.write(term.master, b"\x1dq")
+        self.assertEqual(process.wait(10), 0)
+        term.doCleanups()
 
 
 class ZmodemPeer:

@@ -30,7 +30,7 @@ private:
 };
 }  // namespace
 
-SharedDevice::SharedDevice(IO::Device& device) : mrDevice(device) {}
+SharedDevice::SharedDevice(IO::Device& device) : mrDevice(device), mbWritable(device.isOpen()) {}
 
 void SharedDevice::setWritable(bool writable) {
     // Under the write lock: a write in progress ends before the device is opened or closed.

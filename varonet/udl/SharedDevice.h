@@ -28,7 +28,8 @@ namespace UDL {
 
 class VARONET_API SharedDevice {
 public:
-    /// Borrows device, which must outlive this object.
+    /// Borrows device, which must outlive this object; asks it whether it is
+    /// open (before the threads start).
     explicit SharedDevice(IO::Device& device);
     SharedDevice(const SharedDevice&) = delete;
     SharedDevice& operator=(const SharedDevice&) = delete;
