@@ -67,20 +67,21 @@ std::string TerminalCommands::run(char key) {
         try {
             int rate = static_cast<int>(port->getBaudrate());
             switch (key) {
-            case 'b': said = port->sendBreak(kBreakMs) ? "break sent" : "the port cannot send a break"; break;
-            case 'u':
-            case 'd':
-                rate = key == 'u' ? std::min(rate + 1, static_cast<int>(Serial::Baud921600)) : std::max(rate - 1, 0);
-                port->setBaudrate(static_cast<Serial::EBaudRate>(rate));
-                said = "baud rate " + std::to_string(Serial::toBitsPerSecond(port->getBaudrate()));
-                break;
-            case 'f':
-                port->setFlowControl(static_cast<Serial::EFlowControl>((port->getFlowControl() + 1) % 3));
-                said = "flow control " + flowName(port->getFlowControl());
-                break;
-            case 't': port->toggleDTR(mbDTR = !mbDTR), said = "DTR " + onOff(mbDTR); break;
-            case 'r': port->setRTS(mbRTS = !mbRTS), said = "RTS " + onOff(mbRTS); break;
-            default: said = lines(*port);
+                case 'b': said = port->sendBreak(kBreakMs) ? "break sent" : "the port cannot send a break"; break;
+                case 'u':
+                case 'd':
+                    rate =
+                        key == 'u' ? std::min(rate + 1, static_cast<int>(Serial::Baud921600)) : std::max(rate - 1, 0);
+                    port->setBaudrate(static_cast<Serial::EBaudRate>(rate));
+                    said = "baud rate " + std::to_string(Serial::toBitsPerSecond(port->getBaudrate()));
+                    break;
+                case 'f':
+                    port->setFlowControl(static_cast<Serial::EFlowControl>((port->getFlowControl() + 1) % 3));
+                    said = "flow control " + flowName(port->getFlowControl());
+                    break;
+                case 't': port->toggleDTR(mbDTR = !mbDTR), said = "DTR " + onOff(mbDTR); break;
+                case 'r': port->setRTS(mbRTS = !mbRTS), said = "RTS " + onOff(mbRTS); break;
+                default: said = lines(*port);
             }
         } catch (const Base::Exception& e) {
             said = UDL::ErrorText::describe(e).str();

@@ -68,7 +68,11 @@ class CommandLine(unittest.TestCase):
             (["cat"], 2, "locator is required"), (["term", "--enter", "xx", "loopback:"], 2, "--enter"),
             (["t1", "loopback:", "0G"], 2, "'0G' is not hex"),
             (["cat", "serial:ttyS0@1000000"], 1, "varonet cat: the locator 'serial:ttyS0@1000000' names no device"),
-            (["cat", "bogus:x"], 1, "(code 9729 = 0x2601: unknown protocol word"),
+            (["cat", "bogus:x"], 1, "'bogus:x' (code 9729 = 0x2601: the resolver cannot use the locator)"),
+            (["cat", "nocolon"], 1, "(code 9728 = 0x2600"), (["cat", "file:/@ro"], 1, "Is a directory (errno 21)"),
+            (["print", "none:"], 1, "'none:' names no device: none: names no device"),
+            (["demo", "--size", "99999999999"], 2, "varonet: --size: Value 99999999999 not in range"),
+            (["demo", "--keep", "/nonexistent/x"], 1, "cannot make the folder /nonexistent/x: No such file"),
             (["cat", "tcpip:127.0.0.1@%d" % refused], 1, "127.0.0.1:%d: Connection refused (errno 111)" % refused),
             (["cat", "file:/nonexistent/x@ro"], 1, "No such file or directory (errno 2)"),
             (["--log", "/nonexistent/x.log", "cat", "loopback:"], 1, "cannot open the log file /nonexistent/x.log"),
@@ -80,8 +84,9 @@ class CommandLine(unittest.TestCase):
                 result = run(*args)
                 self.assertEqual(result.returncode, status, result.stderr)
                 self.assertIn(text, result.stderr.decode())
-                if status == 1:
-                    self.assertEqual(len(result.stderr.splitlines()), 1)
+                self.assertEqual(len(result.stderr.splitlines()), 1)
+                self.assertTrue(status == 1 or result.stderr.startswith(b"varonet: "))
+        self.assertFalse(os.path.exists("/nonexistent"))
 
     def test_help_on_the_tool_and_every_subcommand_and_the_version(self):
         for sub in ["", "cat", "term", "send", "receive", "relay", "print", "ports", "t1", "explain", "demo"]:
@@ -95,7 +100,7 @@ class CommandLine(unittest.TestCase):
         self.assertEqual(result.stdout.decode().splitlines(), [
             "1559 = 0x617: no modem answered the call (NO CARRIER)",
             "536870924 = 0x2000000C: ZMODEM: the receiver never answered, the file send did not start",
-            "9729 = 0x2601: unknown protocol word, an option value the resolver cannot use, or a port outside 1..65535",
+            "9729 = 0x2601: the resolver cannot use the locator",
             "3842 = 0xF02: T=1: the node did not answer in time (recovery exhausted)",
             "-1: ZMODEM: a file could not be opened, read or written"])
         self.assertEqual(run("explain", "--errno", "111").stdout, b"111 = 0x6F: Connection refused\n")
@@ -108,11 +113,12 @@ class CommandLine(unittest.TestCase):
         self.assertEqual((result.returncode, result.stderr), (0, b""))
         self.assertEqual(result.stdout.decode(), "Protocol:              modem\n"
                                                  "Target:\n"
-                                                 "  Protocol: serial\n"
-                                                 "  Target:   COM1\n"
-                                                 "  Baudrate: 9600\n"
+                                                 "  Protocol:  serial\n"
+                                                 "  Target:    COM1\n"
+                                                 "  Baud rate: 9600\n"
                                                  "Connect time-out (ms): 60000\n"
                                                  "Number:                555\n")
+        self.assertIn(b"\nPort:     7\n", run("print", "tcpip:localhost@7").stdout)
         raw = run("print", "--raw", "--trace", locator)
         self.assertTrue(raw.stdout.decode().startswith("Protocol:\\#modem\nTarget:\\#\\h\n  Protocol:\\#serial\n"))
         self.assertIn(b"UDL : 'serial:COM1@9600'", raw.stderr)
