@@ -50,7 +50,7 @@ void say(const std::string& text, bool named = true) {
 class TermCommand : public Command {
 public:
     explicit TermCommand(CLI::App& tool) {
-        mpApp = tool.add_subcommand("term", "Interactive terminal on a device (Ctrl-] quits)");
+        mpApp = tool.add_subcommand("term", "Interactive terminal on a device (Ctrl-] q quits)");
         mpApp->footer(
             "The escape key (Ctrl-] unless --escape says otherwise), then:\n"
             "q  quit (or .)\n" +

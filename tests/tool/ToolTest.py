@@ -94,6 +94,16 @@ class CommandLine(unittest.TestCase):
             self.assertEqual((result.returncode, b"Usage:" in result.stdout), (0, True), sub)
         self.assertRegex(run("--version").stdout.decode(), r"^varonet \d+\.\d+\.\d+")
 
+    def test_the_man_page_and_the_bash_completion_are_installed_and_work(self):
+        prefix = pathlib.Path(TOOL).parent.parent
+        page = (prefix / "share/man/man1/varonet.1").read_text()
+        self.assertIn(".SS varonet relay", page)
+        script = ("source /usr/share/bash-completion/bash_completion; source %s; COMP_WORDS=(%s relay --d); "
+                  "COMP_CWORD=2; COMP_LINE='varonet relay --d'; COMP_POINT=${#COMP_LINE}; _varonet; echo ${COMPREPLY[@]}")
+        completed = subprocess.run(["bash", "-c", script % (prefix / "share/bash-completion/completions/varonet", TOOL)],
+                                   capture_output=True, timeout=20)
+        self.assertEqual(completed.stdout, b"--drop\n")
+
     def test_explain_names_every_kind_of_code(self):
         result = run("explain", "1559", "0x2000000C", "9729", "3842", "-1")
         self.assertEqual(result.returncode, 0)
