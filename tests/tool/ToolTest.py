@@ -347,10 +347,12 @@ class Transfer(unittest.TestCase):
 
 class Relay(unittest.TestCase):
     def start(self, *args):
-        self.relay = subprocess.Popen([TOOL, "relay", *args], stderr=subprocess.PIPE, bufsize=0)
+        """Starts a relay whose side A is server:tcpip:Port=0; the port it listens on."""
+        self.relay = subprocess.Popen([TOOL, "relay", *args[:-1], "server:tcpip:Port=0", args[-1]],
+                                      stderr=subprocess.PIPE, bufsize=0)
         self.addCleanup(self.relay.kill)
         self.said = []
-        return self.relay
+        return int(self.wait_line("listening on").split(":")[-1].split()[0])
 
     def wait_line(self, text, seconds=5):
         """The first line of the relay's standard error that holds text (lines before it are kept)."""
@@ -376,8 +378,7 @@ class Relay(unittest.TestCase):
 
     def test_relay_serves_two_callers_in_turn_and_says_where_it_listens_and_who_called(self):
         peer = EchoServer()
-        self.start("server:tcpip:Port=0", "tcpip:127.0.0.1@%d" % peer.port)
-        port = int(self.wait_line("listening on").split(":")[-1].split()[0])
+        port = self.start("tcpip:127.0.0.1@%d" % peer.port)
         self.assertTrue(self.said[0].endswith("server:tcpip:Port=0 listening on 0.0.0.0:%d (all interfaces)" % port))
         self.assertTrue(self.client(port, 10 << 20))
         with socket.create_connection(("127.0.0.1", port)) as caller:
@@ -398,8 +399,7 @@ class Relay(unittest.TestCase):
                 b = {"a side retrying": "tcpip:127.0.0.1@%d" % free_port(),
                      "a side that never opens": "serial:/dev/nonexistent@9600"}.get(
                     state, "tcpip:127.0.0.1@%d" % far.getsockname()[1])
-                self.start("-v", "server:tcpip:Port=0", b)
-                port = int(self.wait_line("listening on").split(":")[-1].split()[0])
+                port = self.start("-v", b)
                 if "caller" in state:
                     caller = socket.create_connection(("127.0.0.1", port))
                     self.wait_line("caller 127.0.0.1")
@@ -419,36 +419,29 @@ class Relay(unittest.TestCase):
         for drop in [False, True]:
             with self.subTest(drop=drop):
                 back = free_port()
-                self.start(*(["--drop"] if drop else []), "-v", "server:tcpip:Port=0", "tcpip:127.0.0.1@%d" % back)
-                port = int(self.wait_line("listening on").split(":")[-1].split()[0])
+                port = self.start(*(["--drop"] if drop else []), "-v", "tcpip:127.0.0.1@%d" % back)
                 caller = socket.create_connection(("127.0.0.1", port))
                 caller.sendall(b"early-bytes;")
                 self.wait_line("dropped" if drop else "cannot open")
                 with socket.create_server(("127.0.0.1", back)) as listener:
                     far = listener.accept()[0]
-                    far.settimeout(0.3 if drop else 5)
-                    self.assertEqual(read_some(far), b"" if drop else b"early-bytes;")
+                    far.settimeout(5)
+                    self.wait_line("%d is open" % back)
+                    caller.sendall(b"more" if drop else b"")
+                    self.assertEqual(far.recv(100), b"more" if drop else b"early-bytes;")
                     far.close()
                 caller.close()
-                counts = "0 bytes A to B, 0 bytes B to A; dropped 12 bytes A to B, 0" if drop else "12 bytes A to B, 0"
+                counts = "4 bytes A to B, 0 bytes B to A; dropped 12 bytes A to B, 0" if drop else "12 bytes A to B, 0"
                 self.assertIn(counts, self.stop()[-1])
 
     def test_relay_once_ends_when_the_caller_leaves(self):
-        self.start("--once", "-v", "server:tcpip:Port=0", "loopback:")
-        port = int(self.wait_line("listening on").split(":")[-1].split()[0])
+        port = self.start("--once", "-v", "loopback:")
         self.assertTrue(self.client(port, 3))
         self.assertEqual(self.relay.wait(5), 0)
         lines = self.relay.stderr.read().decode().splitlines()
         self.assertIn("> 00000000  \\x00\\x01\\x02", lines)
         self.assertIn("varonet relay: server:tcpip:Port=0 closed", lines)
         self.assertEqual(lines[-1], "varonet relay: 3 bytes A to B, 3 bytes B to A")
-
-
-def read_some(connection):
-    try:
-        return connection.recv(100)
-    except socket.timeout:
-        return b""
 
 
 if __name__ == "__main__":
