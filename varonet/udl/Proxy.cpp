@@ -144,8 +144,10 @@ void Proxy::deliver(long length) {
     long done = receiver.mpShared->write(self.mBuffer.chars(), length);
     // Waiting for the receiver: the rest goes out once it is open again.
     while (done < length && self.meReceiverClosed == WaitForReceiver && !isStopRequested()) {
-        if (!receiver.mpShared->isWritable()) waitForStop(kStopCheckMs);
-        else done += receiver.mpShared->write(self.mBuffer.chars() + done, length - done);
+        long n =
+            receiver.mpShared->isWritable() ? receiver.mpShared->write(self.mBuffer.chars() + done, length - done) : 0;
+        if (n == 0) waitForStop(kStopCheckMs);  // closed, or failing until its thread finds out
+        done += n;
     }
     if (done < length && self.mpObserver) self.mpObserver->dropped(self.msLocator, receiver.msLocator, length - done);
 }
