@@ -112,8 +112,8 @@ public:
             "Runs until SIGINT or SIGTERM, then prints the byte counts each way.\n"
             "A server side accepts its caller, and a side is read, only while the other side is open\n"
             "(--drop reads on and drops what the closed side cannot take). A caller who comes while\n"
-            "another is served is turned away. Failed opens, callers and listening addresses are told\n"
-            "on standard error.\n"
+            "another is served is turned away (--share lets them all in). Failed opens, callers and\n"
+            "listening addresses are told on standard error.\n"
             "Example: varonet relay server:tcpip:4000 serial:ttyUSB0@115200");
         mpApp->add_option("a", msA, "Side A, e.g. server:tcpip:4000")->required();
         mpApp->add_option("b", msB, "Side B, e.g. serial:ttyUSB0@115200")->required();
@@ -121,6 +121,9 @@ public:
         mpApp->add_flag("--drop", mbDrop,
                         "Read a side while the other is closed and drop (and count) what it reads, "
                         "as the library's relay does by default");
+        mpApp->add_flag("--share", mbShare,
+                        "Let several callers share a server side: the other side's output goes to all of them, "
+                        "their input is merged");
         mpApp->add_flag("-x,--hex", mbHex, "Hex dump of the traffic on standard error ('>' A to B, '<' B to A)");
         mpApp->add_flag("-v,--verbose", mbText,
                         "Text dump of the traffic, the sides' opens and closes and dropped bytes");
@@ -165,13 +168,15 @@ private:
         if (!where.listening.empty())
             say(locator + " listening on " + where.listening + (where.allInterfaces ? " (all interfaces)" : ""));
         if (auto* server = dynamic_cast<IO::ServerDevice*>(proxy->getDevice()))
-            server->setExtraCallers(IO::ServerDevice::RejectExtraCallers);
+            server->setExtraCallers(mbShare ? IO::ServerDevice::ShareWithExtraCallers
+                                            : IO::ServerDevice::RejectExtraCallers);
         return proxy;
     }
 
     std::string msA, msB;
     bool mbOnce = false;
     bool mbDrop = false;
+    bool mbShare = false;
     bool mbHex = false;
     bool mbText = false;
 };

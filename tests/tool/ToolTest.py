@@ -391,6 +391,18 @@ class Relay(unittest.TestCase):
         self.assertEqual(self.stop(signal.SIGINT)[-1],
                          "varonet relay: %d bytes A to B, %d bytes B to A" % (((10 << 20) + 1,) * 2))
 
+    def test_relay_share_lets_several_callers_in_with_output_to_all_and_input_merged(self):
+        port = self.start("--share", "loopback:")
+        callers = [socket.create_connection(("127.0.0.1", port), timeout=5) for _ in range(3)]
+        self.wait_line("caller")
+        for i, caller in enumerate(callers):
+            caller.sendall(b"%d;" % i)  # the loopback sends it back: to every caller
+            self.assertEqual([c.recv(2) for c in callers], [b"%d;" % i] * 3)
+        callers.pop(0).close()  # the first caller leaves: the others go on
+        callers[1].sendall(b"x;")
+        self.assertEqual([c.recv(2) for c in callers], [b"x;"] * 2)
+        self.assertEqual(self.stop()[-1], "varonet relay: 8 bytes A to B, 8 bytes B to A")
+
     def test_relay_ends_promptly_on_a_signal_in_every_state(self):
         for state in ["no caller", "caller connected", "caller gone, the far end speaks", "a side retrying",
                       "a side that never opens"]:
