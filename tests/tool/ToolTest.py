@@ -401,7 +401,10 @@ class Relay(unittest.TestCase):
         callers.pop(0).close()  # the first caller leaves: the others go on
         callers[1].sendall(b"x;")
         self.assertEqual([c.recv(2) for c in callers], [b"x;"] * 2)
-        self.assertEqual(self.stop()[-1], "varonet relay: 8 bytes A to B, 8 bytes B to A")
+        callers.pop(1).close()  # and so does one of the others
+        callers[0].sendall(b"y;")
+        self.assertEqual(callers[0].recv(2), b"y;")
+        self.assertEqual(self.stop()[-1], "varonet relay: 10 bytes A to B, 10 bytes B to A")
 
     def test_relay_ends_promptly_on_a_signal_in_every_state(self):
         for state in ["no caller", "caller connected", "caller gone, the far end speaks", "a side retrying",

@@ -40,11 +40,7 @@ void SharedDevice::setWritable(bool writable) {
 
 bool SharedDevice::open() {
     ::Thread::Synchronized reading(mReadLock);
-    if (mrDevice.isOpen()) {
-        if (!mbWritable) setWritable(true);
-        return false;
-    }
-    setWritable(false);
+    if (isOpen()) return false;  // which refused writes from here on, had they been taken
     // Only the read lock is held while the device opens, which may take as long as a
     // caller takes to come: writers find it not writable and return at once.
     mrDevice.open();
@@ -54,8 +50,9 @@ bool SharedDevice::open() {
 
 bool SharedDevice::isOpen() {
     ::Thread::Synchronized reading(mReadLock);
+    // A device opened by someone else (the resolver opens some) takes writes from now on.
     bool open = mrDevice.isOpen();
-    if (!open && mbWritable) setWritable(false);
+    if (open != mbWritable) setWritable(open);
     return open;
 }
 
@@ -79,12 +76,6 @@ long SharedDevice::read(char* buffer, long most) {
     long queued = mrDevice.size();
     if (queued <= 0) return 0;
     return mrDevice.read(buffer, std::min(queued, most));
-}
-
-void SharedDevice::close() {
-    ::Thread::Synchronized reading(mReadLock);
-    setWritable(false);
-    mrDevice.close();
 }
 
 long SharedDevice::inWriteTurn(const std::function<long()>& f) {
@@ -133,14 +124,12 @@ void SharedDevice::flush() {
 void SharedDevice::withDevice(const std::function<void(IO::Device&)>& f) {
     ::Thread::Synchronized reading(mReadLock);
     ::Thread::Synchronized writing(mWriteLock);
-    // f may open or close the device: writes follow what it did.
-    try {
-        f(mrDevice);
-    } catch (...) {
-        mbWritable = mrDevice.isOpen();
-        throw;
-    }
-    mbWritable = mrDevice.isOpen();
+    // f may open or close the device: writes follow what it did, however f ends.
+    struct Follow {
+        SharedDevice& shared;
+        ~Follow() { shared.mbWritable = shared.mrDevice.isOpen(); }
+    } follow{*this};
+    f(mrDevice);
 }
 
 }  // namespace UDL

@@ -1,7 +1,7 @@
 #pragma once
 // UDL::SharedDevice: one device driven by two threads, a reader and a writer.
 //
-//   reading thread: open, isOpen, waitForData, read, close
+//   reading thread: open, isOpen, waitForData, read
 //   writing thread: write (and flush)
 //
 // It keeps IO::Device's full-duplex contract: a device that is
@@ -40,13 +40,13 @@ public:
     /// Opens the device when it is closed; true when it did, false when it was
     /// open already. Throws what the device's open throws.
     bool open();
-    /// Asks the device; a device found closed refuses writes from then on.
+    /// Asks the device; a device found closed refuses writes from then on, one
+    /// found open (opened by someone else) takes them.
     bool isOpen();
     /// Waits at most ms for data; throws what the device's wait throws.
     bool waitForData(unsigned int ms);
     /// Reads what is queued, at most most bytes; 0 when nothing is.
     long read(char* buffer, long most);
-    void close();
 
     // ---- the writing thread
     /// Writes all of data unless the device is closed, being opened or fails
