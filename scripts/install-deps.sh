@@ -4,10 +4,11 @@
 #   scripts/install-deps.sh --build   only what building the library and the tool needs
 set -euo pipefail
 
-# Compilers and build tools, and what the command-line tool builds on; then
+# Compilers and build tools, and what the command-line tool builds on (help2man
+# writes its man page); then
 # clang 14 with its sanitizer runtimes and formatter, test libraries and peers,
 # ccache and gcovr for developers (scripts/coverage.sh).
-packages=(cmake ninja-build g++ make pkg-config libcli11-dev libudev-dev)
+packages=(cmake ninja-build g++ make pkg-config libcli11-dev libudev-dev help2man)
 if [ "${1:-}" != "--build" ]; then
   packages+=(binutils ccache clang-14 libclang-rt-14-dev clang-format-14
              libgtest-dev libgmock-dev googletest libbenchmark-dev python3 lrzsz socat gcovr)

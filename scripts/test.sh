@@ -127,7 +127,9 @@ shared() {
     grep -q "$want" "$tmp/deb.txt" || { echo "$(basename "$deb") lacks $want"; return 1; }
   done
   if [ -e tool/CMakeLists.txt ]; then
-    grep -q 'usr/bin/varonet$' "$tmp/deb.txt" || { echo "$(basename "$deb") lacks the varonet tool"; return 1; }
+    for want in 'usr/bin/varonet$' 'man/man1/varonet.1$' 'bash-completion/completions/varonet$'; do
+      grep -q "$want" "$tmp/deb.txt" || { echo "$(basename "$deb") lacks $want"; return 1; }
+    done
   fi
   echo "$(basename "$deb"): $(grep -c -v '/$' "$tmp/deb.txt") files"
 }

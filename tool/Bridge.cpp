@@ -1,3 +1,4 @@
+// Tool::Bridge: standard input and output joined with a device, for cat and term.
 #include "Bridge.h"
 
 #include <poll.h>
@@ -6,8 +7,6 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
-#include <exception>
-#include <mutex>
 #include <thread>
 
 namespace Tool {
@@ -34,160 +33,141 @@ bool writeAll(int fd, const char* data, std::size_t length) {
     return true;
 }
 
-std::string mapNewlines(const char* data, std::size_t length, bool lfToCrLf) {
+std::string mapNewlines(const std::string& text, bool lfToCrLf) {
     std::string out;
-    for (std::size_t i = 0; i < length; ++i) {
-        if (lfToCrLf && data[i] == '\n') out += '\r';
-        out += data[i];
+    for (char c : text) {
+        if (lfToCrLf && c == '\n') out += '\r';
+        out += c;
     }
     return out;
 }
 
 }  // namespace
 
-Bridge::EEnd Bridge::run() {
-    std::mutex deviceLock;
-    std::atomic<bool> inputEnded{false}, escaped{false}, quit{false};
-    std::exception_ptr inputFailure;
-    std::atomic<long long> inputEndedAt{0};
-    int wake[2];
-    if (::pipe(wake) != 0) throw Failure(std::string("pipe: ") + std::strerror(errno));
+Bridge::Bridge(IO::Device& device, const Options& options) : mShared(device), mOptions(options), mCommands(mShared) {}
 
-    std::thread input([&] {
-        char buffer[4096];
-        try {
-            while (!quit) {
-                pollfd p[3] = {{mOptions.inFd, POLLIN, 0}, {Signals::stopFd(), POLLIN, 0}, {wake[0], POLLIN, 0}};
-                if (::poll(p, 3, -1) < 0) {
-                    if (errno == EINTR) continue;
-                    throw Failure(std::string("poll: ") + std::strerror(errno));
-                }
-                if (p[1].revents || p[2].revents) return;
-                ssize_t n = ::read(mOptions.inFd, buffer, sizeof buffer);
-                if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
-                if (n < 0) throw Failure(std::string("reading standard input: ") + std::strerror(errno));
-                if (n == 0) {
-                    inputEndedAt = Clock::now().time_since_epoch().count();
-                    inputEnded = true;
-                    return;
-                }
-                std::string keys(buffer, static_cast<std::size_t>(n));
-                if (mOptions.escape >= 0) {
-                    std::size_t at = keys.find(static_cast<char>(mOptions.escape));
-                    if (at != std::string::npos) {
-                        keys.resize(at);
-                        escaped = true;
-                    }
-                }
-                std::string out;
-                for (char c : keys) {
-                    if (c == '\r' && !mOptions.enter.empty()) out += mOptions.enter;
-                    else out += c;
-                }
-                if (mOptions.echo) {
-                    std::string shown = mapNewlines(out.data(), out.size(), true);
-                    writeAll(mOptions.outFd, shown.data(), shown.size());
-                }
-                if (mOptions.dump) mOptions.dump->show('>', out.data(), out.size());
-                {
-                    std::lock_guard<std::mutex> guard(deviceLock);
-                    long done = 0, length = static_cast<long>(out.size());
-                    while (done < length) {
-                        long written = mrDevice.write(out.data() + done, length - done);
-                        if (written <= 0) break;
-                        done += written;
-                    }
-                    mrDevice.flush();
-                }
-                if (escaped) return;
-            }
-        } catch (...) {
-            inputFailure = std::current_exception();
-            inputEnded = true;
+bool Bridge::show(const std::string& text) {
+    if (!text.empty()) mbAtLineStart = text.back() == '\n';
+    return writeAll(mOptions.outFd, text.data(), text.size());
+}
+
+// The typed keys as they go to the device: the escape key and the command key
+// after it are taken out (and the command run), Enter is mapped.
+std::string Bridge::keysToSend(const char* typed, std::size_t length) {
+    std::string out;
+    for (std::size_t i = 0; i < length && !mbEscaped; ++i) {
+        char c = typed[i];
+        if (mbCommandNext) {
+            mbCommandNext = false;
+            if (c == 'q' || c == '.') mbEscaped = true;
+            else if (c == static_cast<char>(mOptions.escape)) out += c;
+            else show(mapNewlines((mbAtLineStart ? "*** " : "\n*** ") + mCommands.run(c) + "\n", true));
+        } else if (mOptions.escape >= 0 && c == static_cast<char>(mOptions.escape)) {
+            mbCommandNext = true;
+        } else if (c == '\r' && !mOptions.enter.empty()) {
+            out += mOptions.enter;
+        } else {
+            out += c;
         }
-    });
+    }
+    return out;
+}
 
-    EEnd end = Stopped;
-    std::exception_ptr failure;
+// The input thread: keys (or standard input) to the device, until the input
+// ends, the escape command quits, or the bridge ends.
+void Bridge::pumpInput() {
+    char buffer[4096];
+    try {
+        while (!mbQuit && !mbEscaped) {
+            pollfd p[3] = {{mOptions.inFd, POLLIN, 0}, {Signals::stopFd(), POLLIN, 0}, {mWake[0], POLLIN, 0}};
+            if (::poll(p, 3, -1) < 0) {
+                if (errno == EINTR) continue;
+                throw Failure(std::string("poll: ") + std::strerror(errno));
+            }
+            if (p[1].revents || p[2].revents) return;
+            ssize_t n = ::read(mOptions.inFd, buffer, sizeof buffer);
+            if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
+            if (n < 0) throw Failure(std::string("reading standard input: ") + std::strerror(errno));
+            if (n == 0) {
+                mInputEndedAt = Clock::now().time_since_epoch().count();
+                mbInputEnded = true;
+                return;
+            }
+            std::string out = keysToSend(buffer, static_cast<std::size_t>(n));
+            if (out.empty()) continue;
+            if (mOptions.echo) show(mapNewlines(out, true));
+            if (mOptions.dump) mOptions.dump->show('>', out.data(), out.size());
+            mShared.write(out.data(), static_cast<long>(out.size()));
+            mShared.flush();
+        }
+    } catch (...) {
+        mInputFailure = std::current_exception();
+        mbInputEnded = true;
+    }
+}
+
+// Readable, but nothing came: a device that closed or ended, or a serial line
+// whose far side hung up (a pty whose other end closed keeps saying readable).
+Bridge::EEnd Bridge::afterNothingRead() {
+    if (!mShared.isOpen() || mShared.device().isEOF()) return DeviceClosed;
+    return HungUp;
+}
+
+// The caller's thread: the device to the output, until one of the ends.
+Bridge::EEnd Bridge::pumpOutput() {
     Clock::time_point lastData = Clock::now();
     char buffer[65536];
-    try {
-        for (;;) {
-            if (Signals::stopRequested()) {
-                end = Stopped;
-                break;
-            }
-            if (escaped) {
-                end = EscapeKey;
-                break;
-            }
-            if (inputEnded && inputFailure) {  // written before inputEnded
-                if (!mrDevice.isOpen()) {
-                    end = DeviceClosed;
-                    break;
-                }
-                std::rethrow_exception(inputFailure);
-            }
-            auto now = Clock::now();
-            unsigned int slice = kSliceMs;
-            if (inputEnded) {
-                Clock::time_point since = std::max(lastData, Clock::time_point(Clock::duration(inputEndedAt.load())));
-                auto quiet = std::chrono::duration_cast<std::chrono::milliseconds>(now - since).count();
-                if (quiet >= static_cast<long long>(mOptions.lingerMs)) {
-                    end = InputEnded;
-                    break;
-                }
-                slice = std::min<unsigned int>(slice, static_cast<unsigned int>(mOptions.lingerMs - quiet));
-            }
-            bool ready = false;
-            try {
-                ready = mrDevice.waitForData(slice);
-            } catch (const Base::Exception&) {
-                // A peer that closed shows up here (readable, but no bytes).
-                if (!mrDevice.isOpen() || mrDevice.isEOF()) {
-                    end = DeviceClosed;
-                    break;
-                }
-                throw;
-            }
-            if (!ready) {
-                if (!mrDevice.isOpen()) {
-                    end = DeviceClosed;
-                    break;
-                }
-                continue;
-            }
-            long n = 0;
-            {
-                std::lock_guard<std::mutex> guard(deviceLock);
-                long available = mrDevice.size();
-                if (available > 0) n = mrDevice.read(buffer, std::min<long>(available, sizeof buffer));
-                else if (mrDevice.isOpen() && !mrDevice.isEOF()) n = mrDevice.read(buffer, sizeof buffer);
-            }
-            if (n <= 0) {
-                if (!mrDevice.isOpen() || mrDevice.isEOF()) {
-                    end = DeviceClosed;
-                    break;
-                }
-                continue;
-            }
-            lastData = Clock::now();
-            if (mOptions.dump) mOptions.dump->show('<', buffer, static_cast<std::size_t>(n));
-            std::string shown = mapNewlines(buffer, static_cast<std::size_t>(n), mOptions.inCrLf);
-            if (!writeAll(mOptions.outFd, shown.data(), shown.size())) {
-                end = OutputClosed;
-                break;
-            }
+    for (;;) {
+        if (Signals::stopRequested()) return Stopped;
+        if (mbEscaped) return EscapeKey;
+        if (mbInputEnded && mInputFailure) {
+            if (!mShared.isOpen()) return DeviceClosed;
+            std::rethrow_exception(mInputFailure);
         }
+        unsigned int slice = kSliceMs;
+        if (mbInputEnded) {
+            Clock::time_point since = std::max(lastData, Clock::time_point(Clock::duration(mInputEndedAt.load())));
+            auto quiet = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - since).count();
+            if (quiet >= static_cast<long long>(mOptions.lingerMs)) return InputEnded;
+            slice = std::min<unsigned int>(slice, static_cast<unsigned int>(mOptions.lingerMs - quiet));
+        }
+        bool ready = false;
+        try {
+            ready = mShared.waitForData(slice);
+        } catch (const Base::Exception&) {
+            // A peer that closed shows up here (readable, but no bytes).
+            if (!mShared.isOpen() || mShared.device().isEOF()) return DeviceClosed;
+            throw;
+        }
+        if (!ready) {
+            if (!mShared.isOpen()) return DeviceClosed;
+            continue;
+        }
+        long n = mShared.read(buffer, sizeof buffer);
+        if (n <= 0) return afterNothingRead();
+        lastData = Clock::now();
+        if (mOptions.dump) mOptions.dump->show('<', buffer, static_cast<std::size_t>(n));
+        if (mOptions.log) mOptions.log->record(buffer, static_cast<std::size_t>(n));
+        if (!show(mapNewlines(std::string(buffer, static_cast<std::size_t>(n)), mOptions.inCrLf))) return OutputClosed;
+    }
+}
+
+Bridge::EEnd Bridge::run() {
+    if (::pipe(mWake) != 0) throw Failure(std::string("pipe: ") + std::strerror(errno));
+    std::thread input([this] { pumpInput(); });
+    EEnd end = Stopped;
+    std::exception_ptr failure;
+    try {
+        end = pumpOutput();
     } catch (...) {
         failure = std::current_exception();
     }
-    quit = true;
+    mbQuit = true;
     char byte = 1;
-    [[maybe_unused]] ssize_t w = ::write(wake[1], &byte, 1);
+    [[maybe_unused]] ssize_t w = ::write(mWake[1], &byte, 1);
     input.join();
-    ::close(wake[0]);
-    ::close(wake[1]);
+    ::close(mWake[0]);
+    ::close(mWake[1]);
     if (failure) std::rethrow_exception(failure);
     return end;
 }

@@ -22,15 +22,20 @@ public:
             ->default_val(500);
         mpApp->add_flag("-x,--hex", mbHex, "Hex dump of the traffic on standard error");
         mpApp->add_flag("-v,--verbose", mbText, "Text dump of the traffic on standard error");
+        mpApp->add_option("--log-file", msLogFile, "Append what the device sends to FILE")->type_name("FILE");
+        mpApp->add_flag("--timestamps", mbTimestamps, "Start each line in the --log-file with the time it came");
     }
 
     int run() override {
         TrafficDump dump(TrafficDump::modeOf(mbHex, mbText));
+        std::unique_ptr<SessionLog> log;
+        if (!msLogFile.empty()) log = std::make_unique<SessionLog>(msLogFile, mbTimestamps);
         std::unique_ptr<IO::Device> device = resolveDevice(msLocator);
         openDevice(*device, msLocator);
         Bridge::Options options;
         options.lingerMs = muLingerMs;
         options.dump = dump.isOn() ? &dump : nullptr;
+        options.log = log.get();
         Bridge bridge(*device, options);
         Bridge::EEnd end = bridge.run();
         device->close();
@@ -42,6 +47,8 @@ private:
     unsigned int muLingerMs = 500;
     bool mbHex = false;
     bool mbText = false;
+    std::string msLogFile;
+    bool mbTimestamps = false;
 };
 
 }  // namespace

@@ -45,19 +45,29 @@ std::string readAll(const std::filesystem::path& path) {
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
+// The sample and its copy are held in memory.
+constexpr std::size_t kMostBytes = std::size_t{256} << 20;
+
 class DemoCommand : public Command {
 public:
     explicit DemoCommand(CLI::App& tool) {
         mpApp = tool.add_subcommand("demo", "Send a built-in sample by ZMODEM over an in-process null-modem cable");
         mpApp->footer("Example: varonet demo --size 1048576");
-        mpApp->add_option("--size", muSize, "Bytes in the sample")->default_val(262144);
-        mpApp->add_option("--keep", msKeep, "Keep the sample and its copy in this folder");
+        mpApp->add_option("--size", muSize, "Bytes in the sample (at most 256 MiB: it is held in memory)")
+            ->default_val(262144)
+            ->check(CLI::Range(std::size_t{1}, kMostBytes));
+        mpApp->add_option("--keep", msKeep,
+                          "Keep the sample and its copy in this folder (made if missing, its parent is not)");
     }
 
     int run() override {
         std::filesystem::path base = msKeep.empty() ? makeTemporaryFolder() : std::filesystem::path(msKeep);
-        std::filesystem::create_directories(base / "sent");
-        std::filesystem::create_directories(base / "received");
+        // Only the folder asked for and the two inside it are made, never a parent.
+        for (const auto& folder : {base, base / "sent", base / "received"}) {
+            std::error_code error;
+            if (!std::filesystem::create_directory(folder, error) && error)
+                throw Failure("cannot make the folder " + folder.string() + ": " + error.message());
+        }
         const std::string original = sample(muSize);
         std::ofstream(base / "sent" / "sample.txt", std::ios::binary) << original;
 

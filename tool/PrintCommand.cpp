@@ -5,11 +5,14 @@
 
 #include <iostream>
 #include <map>
+#include <memory>
 #include <vector>
 
 #include <CLI/CLI.hpp>
 
 #include <varonet/base/Translator.h>
+#include <varonet/udl/BaseDeviceResolver.h>
+#include <varonet/udl/UDLParser.h>
 #include <varonet/udl/UDLPrinter.h>
 
 #include "Tool.h"
@@ -34,9 +37,36 @@ const std::pair<unsigned int, const char*> kTexts[] = {
     {1182, "(ms)"},
 };
 
+/// What the value after "@" is for a protocol (the printer calls it "Baudrate" for all).
+std::string atValueLabel(const std::string& protocol) {
+    if (protocol == "serial" || protocol == "fastserial") return "Baud rate:";
+    if (protocol == "tcpip") return "Port:";
+    if (protocol == "file") return "Mode:";
+    return "Baudrate:";
+}
+
+/// Why the locator names no device, in the resolver's words; empty when it
+/// names one or cannot tell without using a device. Only locators whose
+/// resolving touches nothing are resolved (none:, serial:); a modem's is
+/// looked at through its nested locator.
+std::string noDeviceReason(const std::string& locator) {
+    try {
+        UDL::UDLParser parsed(locator, "");
+        std::string protocol = parsed.getProtocol().str();
+        if (protocol == "modem" || protocol == "isdnmodem") return noDeviceReason(parsed.getTarget().str());
+        if (protocol != "none" && protocol != "serial") return "";
+        UDL::BaseDeviceResolver resolver;
+        std::unique_ptr<IO::Device> device(resolver.resolve(locator, nullptr, nullptr));
+        return device ? "" : resolver.getReason().str();
+    } catch (const Base::Exception&) {
+        return "";  // not for print to judge: the printer shows what it can
+    }
+}
+
 /// The printer's markers for a terminal: ":\#" becomes ":" and the values of
 /// one block line up; "\h" (the start of a nested block) is dropped, since
-/// the block's indentation already shows it.
+/// the block's indentation already shows it; the value after "@" is labelled
+/// by what it is for the block's protocol.
 std::string render(const std::string& printed) {
     struct Line {
         std::string label, value;
@@ -56,6 +86,14 @@ std::string render(const std::string& printed) {
     }
     std::map<std::size_t, std::size_t> width;  // per indentation
     auto indentOf = [](const std::string& label) { return label.find_first_not_of(' '); };
+    std::map<std::size_t, std::string> protocol;  // of the block at each indentation
+    for (Line& line : lines) {
+        std::size_t indent = indentOf(line.label);
+        if (indent == std::string::npos) continue;
+        if (line.label.compare(indent, std::string::npos, "Protocol:") == 0) protocol[indent] = line.value;
+        if (line.label.compare(indent, std::string::npos, "Baudrate:") == 0)
+            line.label = line.label.substr(0, indent) + atValueLabel(protocol[indent]);
+    }
     for (const Line& line : lines)
         if (line.split) width[indentOf(line.label)] = std::max(width[indentOf(line.label)], line.label.size());
     std::string out;
@@ -100,6 +138,8 @@ public:
         if (printed == msLocator)
             throw Failure("'" + msLocator + "' is not a locator (it has no protocol word and \":\")");
         std::cout << (mbRaw ? printed : render(printed));
+        std::string reason = noDeviceReason(msLocator);
+        if (!reason.empty()) throw Failure("'" + msLocator + "' names no device: " + reason);
         return ExitDone;
     }
 

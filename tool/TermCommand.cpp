@@ -42,20 +42,26 @@ int parseKey(const std::string& text) {
     throw Failure("--escape takes a key such as ^] or ^A, not '" + text + "'", ExitUsage);
 }
 
-void say(const std::string& text) {
-    std::string line = "varonet term: " + text + "\r\n";
+void say(const std::string& text, bool named = true) {
+    std::string line = (named ? "varonet term: " : "") + text + "\r\n";
     [[maybe_unused]] ssize_t n = ::write(2, line.data(), line.size());
 }
 
 class TermCommand : public Command {
 public:
     explicit TermCommand(CLI::App& tool) {
-        mpApp = tool.add_subcommand("term", "Interactive terminal on a device (Ctrl-] quits)");
+        mpApp = tool.add_subcommand("term", "Interactive terminal on a device (Ctrl-] q quits)");
         mpApp->footer(
+            "The escape key (Ctrl-] unless --escape says otherwise), then:\n"
+            "q  quit (or .)\n" +
+            TerminalCommands::list() +
+            "the escape key again sends it.\n"
+            "Serial-port commands on another device say that it is not a serial port.\n"
             "A modem locator dials when the terminal starts and hangs up when it ends.\n"
-            "Example: varonet term serial:ttyUSB0@115200 --enter crlf");
+            "Example: varonet term serial:ttyUSB0@115200 --enter crlf --log-file session.log");
         mpApp->add_option("locator", msLocator, "The device, e.g. serial:ttyUSB0@115200")->required();
-        mpApp->add_option("--escape", msEscape, "The key that quits, ^X style")->default_val("^]");
+        mpApp->add_option("--escape", msEscape, "The key that starts a command (then q quits), ^X style")
+            ->default_val("^]");
         mpApp->add_flag("--echo", mbEcho, "Show typed keys locally");
         mpApp->add_option("--enter", msEnter, "What the Enter key sends")
             ->check(CLI::IsMember({"cr", "lf", "crlf"}))
@@ -63,12 +69,16 @@ public:
         mpApp->add_flag("--in-crlf", mbInCrLf, "Show a received LF as CR LF");
         mpApp->add_flag("-x,--hex", mbHex, "Hex dump of the traffic on standard error");
         mpApp->add_flag("-v,--verbose", mbText, "Text dump of the traffic on standard error");
+        mpApp->add_option("--log-file", msLogFile, "Append what the device sends to FILE")->type_name("FILE");
+        mpApp->add_flag("--timestamps", mbTimestamps, "Start each line in the --log-file with the time it came");
     }
 
     int run() override {
         int escape = parseKey(msEscape);
         if (!::isatty(0)) throw Failure("term needs a terminal on standard input (use cat)", ExitUsage);
         TrafficDump dump(TrafficDump::modeOf(mbHex, mbText));
+        std::unique_ptr<SessionLog> log;
+        if (!msLogFile.empty()) log = std::make_unique<SessionLog>(msLogFile, mbTimestamps);
         std::unique_ptr<IO::Device> device = resolveDevice(msLocator);
         // Dialling or waiting for a caller can take a while: say what is going on.
         say("opening " + msLocator);
@@ -80,16 +90,22 @@ public:
         options.inCrLf = mbInCrLf;
         options.lingerMs = 0;
         options.dump = dump.isOn() ? &dump : nullptr;
+        options.log = log.get();
         Bridge::EEnd end;
         {
             RawTerminal raw(0);
             std::string name = device->getName().str();
             if (!name.empty() && msLocator.find(name) == std::string::npos) name = " (" + name + ")";
             else name.clear();
-            say("connected to " + msLocator + name + "; " + keyName(escape) + " quits");
+            say("connected to " + msLocator + name + "; " + keyName(escape) + " q quits, " + keyName(escape) +
+                " ? lists commands");
             Bridge bridge(*device, options);
             end = bridge.run();
-            say(end == Bridge::DeviceClosed ? "the device closed" : "disconnected");
+            // The last message starts on a line of its own, whatever the device sent last.
+            std::string ending = end == Bridge::HungUp         ? msLocator + " hung up"
+                                 : end == Bridge::DeviceClosed ? msLocator + " closed"
+                                                               : "disconnected from " + msLocator;
+            say((bridge.atLineStart() ? "" : "\r\n") + std::string("varonet term: ") + ending, false);
         }
         device->close();
         return end == Bridge::Stopped ? ExitFailed : ExitDone;
@@ -108,6 +124,8 @@ private:
     bool mbInCrLf = false;
     bool mbHex = false;
     bool mbText = false;
+    std::string msLogFile;
+    bool mbTimestamps = false;
 };
 
 }  // namespace

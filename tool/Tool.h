@@ -63,6 +63,15 @@ std::unique_ptr<IO::Device> resolveDevice(const std::string& locator);
 /// locator (and the peer's address when the device knows it).
 void openDevice(IO::Device& device, const std::string& locator);
 
+/// Where a server device listens and who called it ("ADDRESS:PORT"); empty
+/// texts when the device does not tell (not a server, or not over TCP).
+struct Endpoints {
+    std::string listening;
+    bool allInterfaces = false;
+    std::string caller;
+};
+Endpoints endpointsOf(IO::Device& device);
+
 /// Registers a subcommand on the tool. Each one lives in its own source file.
 std::unique_ptr<Command> makeCatCommand(CLI::App& tool);
 std::unique_ptr<Command> makeTermCommand(CLI::App& tool);

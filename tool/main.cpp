@@ -3,6 +3,7 @@
 // Exit statuses: 0 done, 1 failed, 2 usage (an unknown subcommand or option,
 // a missing or malformed argument).
 
+#include <algorithm>
 #include <iostream>
 #include <vector>
 
@@ -41,7 +42,8 @@ int main(int argc, char** argv) {
     } catch (const CLI::Success& e) {
         return tool.exit(e);  // --help, --version
     } catch (const CLI::ParseError& e) {
-        // The first word that is not an option names the subcommand.
+        // One line, as every error of the tool: the first word that is not an option names the subcommand.
+        std::string help = "varonet --help";
         for (int i = 1; i < argc; ++i) {
             std::string word = argv[i];
             if (word == "--log") ++i;
@@ -50,10 +52,13 @@ int main(int argc, char** argv) {
                     std::cerr << "varonet: '" << word << "' is not a subcommand; 'varonet --help' lists them\n";
                     return Tool::ExitUsage;
                 }
+                help = "varonet " + word + " --help";
                 break;
             }
         }
-        tool.exit(e);
+        std::string message = e.what();
+        std::replace(message.begin(), message.end(), '\n', ' ');
+        std::cerr << "varonet: " << message << " ('" << help << "' tells more)\n";
         return Tool::ExitUsage;
     }
 
@@ -66,7 +71,10 @@ int main(int argc, char** argv) {
         if (!logTarget.empty()) Tool::LogTarget::open(logTarget);
         return chosen->run();
     } catch (const Tool::Failure& e) {
-        std::cerr << name << ": " << e.what() << "\n";
+        // Usage errors all start alike, whichever subcommand found them.
+        if (e.status() == Tool::ExitUsage)
+            std::cerr << "varonet: " << chosen->app()->get_name() << ": " << e.what() << "\n";
+        else std::cerr << name << ": " << e.what() << "\n";
         return e.status();
     } catch (const Base::Exception& e) {
         std::cerr << name << ": " << UDL::ErrorText::describe(e).str() << "\n";

@@ -68,7 +68,11 @@ class CommandLine(unittest.TestCase):
             (["cat"], 2, "locator is required"), (["term", "--enter", "xx", "loopback:"], 2, "--enter"),
             (["t1", "loopback:", "0G"], 2, "'0G' is not hex"),
             (["cat", "serial:ttyS0@1000000"], 1, "varonet cat: the locator 'serial:ttyS0@1000000' names no device"),
-            (["cat", "bogus:x"], 1, "(code 9729 = 0x2601: unknown protocol word"),
+            (["cat", "bogus:x"], 1, "'bogus:x' (code 9729 = 0x2601: the resolver cannot use the locator)"),
+            (["cat", "nocolon"], 1, "(code 9728 = 0x2600"), (["cat", "file:/@ro"], 1, "Is a directory (errno 21)"),
+            (["print", "none:"], 1, "'none:' names no device: none: names no device"),
+            (["demo", "--size", "99999999999"], 2, "varonet: --size: Value 99999999999 not in range"),
+            (["demo", "--keep", "/nonexistent/x"], 1, "cannot make the folder /nonexistent/x: No such file"),
             (["cat", "tcpip:127.0.0.1@%d" % refused], 1, "127.0.0.1:%d: Connection refused (errno 111)" % refused),
             (["cat", "file:/nonexistent/x@ro"], 1, "No such file or directory (errno 2)"),
             (["--log", "/nonexistent/x.log", "cat", "loopback:"], 1, "cannot open the log file /nonexistent/x.log"),
@@ -80,8 +84,9 @@ class CommandLine(unittest.TestCase):
                 result = run(*args)
                 self.assertEqual(result.returncode, status, result.stderr)
                 self.assertIn(text, result.stderr.decode())
-                if status == 1:
-                    self.assertEqual(len(result.stderr.splitlines()), 1)
+                self.assertEqual(len(result.stderr.splitlines()), 1)
+                self.assertTrue(status == 1 or result.stderr.startswith(b"varonet: "))
+        self.assertFalse(os.path.exists("/nonexistent"))
 
     def test_help_on_the_tool_and_every_subcommand_and_the_version(self):
         for sub in ["", "cat", "term", "send", "receive", "relay", "print", "ports", "t1", "explain", "demo"]:
@@ -89,13 +94,23 @@ class CommandLine(unittest.TestCase):
             self.assertEqual((result.returncode, b"Usage:" in result.stdout), (0, True), sub)
         self.assertRegex(run("--version").stdout.decode(), r"^varonet \d+\.\d+\.\d+")
 
+    def test_the_man_page_and_the_bash_completion_are_installed_and_work(self):
+        prefix = pathlib.Path(TOOL).parent.parent
+        page = (prefix / "share/man/man1/varonet.1").read_text()
+        self.assertIn(".SS varonet relay", page)
+        script = ("source /usr/share/bash-completion/bash_completion; source %s; COMP_WORDS=(%s relay --d); "
+                  "COMP_CWORD=2; COMP_LINE='varonet relay --d'; COMP_POINT=${#COMP_LINE}; _varonet; echo ${COMPREPLY[@]}")
+        completed = subprocess.run(["bash", "-c", script % (prefix / "share/bash-completion/completions/varonet", TOOL)],
+                                   capture_output=True, timeout=20)
+        self.assertEqual(completed.stdout, b"--drop\n")
+
     def test_explain_names_every_kind_of_code(self):
         result = run("explain", "1559", "0x2000000C", "9729", "3842", "-1")
         self.assertEqual(result.returncode, 0)
         self.assertEqual(result.stdout.decode().splitlines(), [
             "1559 = 0x617: no modem answered the call (NO CARRIER)",
             "536870924 = 0x2000000C: ZMODEM: the receiver never answered, the file send did not start",
-            "9729 = 0x2601: unknown protocol word, an option value the resolver cannot use, or a port outside 1..65535",
+            "9729 = 0x2601: the resolver cannot use the locator",
             "3842 = 0xF02: T=1: the node did not answer in time (recovery exhausted)",
             "-1: ZMODEM: a file could not be opened, read or written"])
         self.assertEqual(run("explain", "--errno", "111").stdout, b"111 = 0x6F: Connection refused\n")
@@ -108,11 +123,12 @@ class CommandLine(unittest.TestCase):
         self.assertEqual((result.returncode, result.stderr), (0, b""))
         self.assertEqual(result.stdout.decode(), "Protocol:              modem\n"
                                                  "Target:\n"
-                                                 "  Protocol: serial\n"
-                                                 "  Target:   COM1\n"
-                                                 "  Baudrate: 9600\n"
+                                                 "  Protocol:  serial\n"
+                                                 "  Target:    COM1\n"
+                                                 "  Baud rate: 9600\n"
                                                  "Connect time-out (ms): 60000\n"
                                                  "Number:                555\n")
+        self.assertIn(b"\nPort:     7\n", run("print", "tcpip:localhost@7").stdout)
         raw = run("print", "--raw", "--trace", locator)
         self.assertTrue(raw.stdout.decode().startswith("Protocol:\\#modem\nTarget:\\#\\h\n  Protocol:\\#serial\n"))
         self.assertIn(b"UDL : 'serial:COM1@9600'", raw.stderr)
@@ -145,9 +161,11 @@ class Cat(unittest.TestCase):
             "> 00000000  68 65 6c 6c 6f" + " " * 35 + "hello",
             "< 00000000  68 65 6c 6c 6f" + " " * 35 + "hello"])
 
-    def test_cat_over_a_pty_both_ways_and_a_text_dump(self):
+    def test_cat_over_a_pty_both_ways_a_text_dump_and_a_session_log_with_timestamps(self):
         master, slave = os.openpty()
-        process = subprocess.Popen([TOOL, "cat", "-v", "--linger", "200", "serial:%s@9600" % os.ttyname(slave)],
+        log = tempfile.NamedTemporaryFile()
+        process = subprocess.Popen([TOOL, "cat", "-v", "--linger", "200", "--log-file", log.name, "--timestamps",
+                                    "serial:%s@9600" % os.ttyname(slave)],
                                    stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
         process.stdin.write(b"ping\r\n")
         process.stdin.flush()
@@ -157,6 +175,7 @@ class Cat(unittest.TestCase):
         process.stdin.close()
         self.assertEqual(process.wait(5), 0)
         self.assertEqual(process.stderr.read().decode(), "> 00000000  ping\\r\\n\n< 00000000  pong\\n\n")
+        self.assertRegex(log.read().decode(), r"^\[\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3}\] pong\n$")
 
 
 class T1(unittest.TestCase):
@@ -175,17 +194,44 @@ class Term(unittest.TestCase):
     def start(self, *args):
         self.master, self.slave = os.openpty()
         self.modes = termios.tcgetattr(self.slave)
-        return subprocess.Popen([TOOL, "term", *args], stdin=self.slave, stdout=self.slave, stderr=subprocess.PIPE)
+        process = subprocess.Popen([TOOL, "term", *args], stdin=self.slave, stdout=self.slave, stderr=subprocess.PIPE)
+        self.addCleanup(process.kill)
+        return process
+
+    def command(self, keys, answer):
+        os.write(self.master, b"\x1d" + keys)
+        self.assertIn(answer, read_until(self.master, answer))
 
     def test_keys_go_to_the_device_and_the_escape_key_restores_the_terminal(self):
         process = self.start("--enter", "crlf", "loopback:")
-        self.assertIn(b"Ctrl-] quits", process.stderr.readline() + process.stderr.readline())
+        self.assertIn(b"Ctrl-] q quits, Ctrl-] ? lists commands", process.stderr.readline() + process.stderr.readline())
         self.assertEqual(termios.tcgetattr(self.slave)[3] & (termios.ICANON | termios.ECHO | termios.ISIG), 0)
-        os.write(self.master, b"AT\r\x03")  # Ctrl-C is a key like any other
-        self.assertEqual(read_until(self.master, b"AT\r\n\x03"), b"AT\r\n\x03")
-        os.write(self.master, b"\x1d")
+        os.write(self.master, b"AT\r\x03\x1d\x1d")  # Ctrl-C is a key like any other; the escape key twice sends it
+        self.assertEqual(read_until(self.master, b"AT\r\n\x03\x1d"), b"AT\r\n\x03\x1d")
+        self.command(b"b", b"\r\n*** not a serial port")
+        os.write(self.master, b"\x1dq")
         self.assertEqual(process.wait(5), 0)
+        self.assertEqual(process.stderr.read(), b"varonet term: disconnected from loopback:\r\n")
         self.assertEqual(termios.tcgetattr(self.slave), self.modes)
+
+    def test_escape_commands_reach_the_serial_port_and_a_hang_up_is_told_at_once(self):
+        port, device = os.openpty()
+        locator = "serial:%s@9600" % os.ttyname(device)
+        process = self.start(locator)
+        self.assertIn(b"quits", process.stderr.readline() + process.stderr.readline())
+        self.command(b"u", b"*** baud rate 19200\r\n")
+        self.assertEqual(termios.tcgetattr(device)[4:6], [termios.B19200] * 2)
+        self.command(b"d", b"*** baud rate 9600\r\n")
+        self.command(b"f", b"*** flow control hardware\r\n")
+        self.assertTrue(termios.tcgetattr(device)[2] & termios.CRTSCTS)
+        for keys, answer in [(b"t", b"DTR off"), (b"r", b"RTS off"), (b"l", b"no modem lines"),
+                             (b"b", b"break"), (b"?", b"l  show the modem lines")]:
+            self.command(keys, answer)
+        os.write(port, b"partial")
+        read_until(self.master, b"partial")
+        os.close(port)
+        self.assertEqual(process.wait(2), 0)
+        self.assertEqual(process.stderr.read().decode(), "\r\nvaronet term: %s hung up\r\n" % locator)
 
     def test_sigterm_while_waiting_for_a_caller_restores_the_terminal(self):
         process = self.start("server:tcpip:%d" % free_port())
@@ -194,6 +240,26 @@ class Term(unittest.TestCase):
         self.assertEqual(process.wait(2), 1)
         self.assertIn(b"stopped while opening", process.stderr.read())
         self.assertEqual(termios.tcgetattr(self.slave), self.modes)
+
+
+class Modem(unittest.TestCase):
+    def test_cat_and_term_over_a_modem(self):
+        peer = subprocess.Popen([os.environ["VARONET_MODEM_PEER"]], stdin=subprocess.PIPE, stdout=subprocess.PIPE)
+        self.addCleanup(peer.wait, 5)
+        self.addCleanup(peer.stdin.close)
+        locator = r"modem:serial\:%s\@115200:Number=555" % peer.stdout.readline().decode().strip()
+        result = run("cat", "--linger", "300", locator, input=b"ping", stdin=None)
+        self.assertEqual((result.returncode, result.stdout), (0, b"ping"), result.stderr)
+        term = Term()
+        process = term.start(locator)
+        self.assertIn(b"quits", process.stderr.readline() + process.stderr.readline())
+        os.write(term.master, b"hello")
+        self.assertEqual(read_until(term.master, b"hello"), b"hello")
+        os.write(term.master, b"\x1db")
+        self.assertIn(b"not a serial port", read_until(term.master, b"port"))
+        os.write(term.master, b"\x1dq")
+        self.assertEqual(process.wait(10), 0)
+        term.doCleanups()
 
 
 class ZmodemPeer:
@@ -280,45 +346,116 @@ class Transfer(unittest.TestCase):
 
 
 class Relay(unittest.TestCase):
+    def start(self, *args):
+        """Starts a relay whose side A is server:tcpip:Port=0; the port it listens on."""
+        self.relay = subprocess.Popen([TOOL, "relay", *args[:-1], "server:tcpip:Port=0", args[-1]],
+                                      stderr=subprocess.PIPE, bufsize=0)
+        self.addCleanup(self.relay.kill)
+        self.said = []
+        return int(self.wait_line("listening on").split(":")[-1].split()[0])
+
+    def wait_line(self, text, seconds=5):
+        """The first line of the relay's standard error that holds text (lines before it are kept)."""
+        end = time.monotonic() + seconds
+        while time.monotonic() < end and select.select([self.relay.stderr], [], [], end - time.monotonic())[0]:
+            self.said.append(self.relay.stderr.readline().decode().rstrip("\n"))
+            if text in self.said[-1]:
+                return self.said[-1]
+        self.fail("the relay never said %r; it said %r" % (text, self.said))
+
+    def stop(self, sig=signal.SIGTERM):
+        started = time.monotonic()
+        self.relay.send_signal(sig)
+        self.assertEqual(self.relay.wait(5), 0)
+        self.assertLess(time.monotonic() - started, 1.5)
+        return self.said + self.relay.stderr.read().decode().splitlines()
+
     def client(self, port, count):
         data = pattern(count)
         with socket.create_connection(("127.0.0.1", port), timeout=20) as connection:
             threading.Thread(target=connection.sendall, args=(data,), daemon=True).start()
             return connection.makefile("rb").read(count) == data
 
-    def connect_when_listening(self, port, count):
-        for _ in range(100):
-            try:
-                return self.client(port, count)
-            except ConnectionRefusedError:
-                time.sleep(0.05)
-        self.fail("the relay never listened")
+    def test_relay_serves_two_callers_in_turn_and_says_where_it_listens_and_who_called(self):
+        peer = EchoServer()
+        port = self.start("tcpip:127.0.0.1@%d" % peer.port)
+        self.assertTrue(self.said[0].endswith("server:tcpip:Port=0 listening on 0.0.0.0:%d (all interfaces)" % port))
+        self.assertTrue(self.client(port, 10 << 20))
+        with socket.create_connection(("127.0.0.1", port)) as caller:
+            self.wait_line("server:tcpip:Port=0: caller 127.0.0.1:%d" % caller.getsockname()[1])
+            with socket.create_connection(("127.0.0.1", port)) as extra:  # told no while one is served
+                extra.sendall(b"extra")
+                self.assertRaises(ConnectionResetError, extra.recv, 1)
+            caller.sendall(b"x")
+            self.assertEqual(caller.recv(1), b"x")
+        self.assertEqual(self.stop(signal.SIGINT)[-1],
+                         "varonet relay: %d bytes A to B, %d bytes B to A" % (((10 << 20) + 1,) * 2))
 
-    def test_relay_serves_two_callers_in_turn_and_stops_promptly_on_sigterm(self):
-        peer, port = EchoServer(), free_port()
-        relay = subprocess.Popen([TOOL, "relay", "server:tcpip:%d" % port, "tcpip:127.0.0.1@%d" % peer.port],
-                                 stderr=subprocess.PIPE)
-        try:
-            self.assertTrue(self.connect_when_listening(port, 10 << 20))
-            self.assertTrue(self.client(port, 1000))  # a second caller, after the first left
-            started = time.monotonic()
-            relay.send_signal(signal.SIGTERM)
-            self.assertEqual(relay.wait(5), 0)
-            self.assertLess(time.monotonic() - started, 1.5)
-            self.assertEqual(relay.stderr.read().decode(),
-                             "varonet relay: %d bytes A to B, %d bytes B to A\n" % (((10 << 20) + 1000,) * 2))
-        finally:
-            relay.kill()
+    def test_relay_share_lets_several_callers_in_with_output_to_all_and_input_merged(self):
+        port = self.start("--share", "loopback:")
+        callers = [socket.create_connection(("127.0.0.1", port), timeout=5) for _ in range(3)]
+        self.wait_line("caller")
+        for i, caller in enumerate(callers):
+            caller.sendall(b"%d;" % i)  # the loopback sends it back: to every caller
+            self.assertEqual([c.recv(2) for c in callers], [b"%d;" % i] * 3)
+        callers.pop(0).close()  # the first caller leaves: the others go on
+        callers[1].sendall(b"x;")
+        self.assertEqual([c.recv(2) for c in callers], [b"x;"] * 2)
+        callers.pop(1).close()  # and so does one of the others
+        callers[0].sendall(b"y;")
+        self.assertEqual(callers[0].recv(2), b"y;")
+        self.assertEqual(self.stop()[-1], "varonet relay: 10 bytes A to B, 10 bytes B to A")
+
+    def test_relay_ends_promptly_on_a_signal_in_every_state(self):
+        for state in ["no caller", "caller connected", "caller gone, the far end speaks", "a side retrying",
+                      "a side that never opens"]:
+            with self.subTest(state=state):
+                far = socket.create_server(("127.0.0.1", 0))
+                b = {"a side retrying": "tcpip:127.0.0.1@%d" % free_port(),
+                     "a side that never opens": "serial:/dev/nonexistent@9600"}.get(
+                    state, "tcpip:127.0.0.1@%d" % far.getsockname()[1])
+                port = self.start("-v", b)
+                if "caller" in state:
+                    caller = socket.create_connection(("127.0.0.1", port))
+                    self.wait_line("caller 127.0.0.1")
+                    far_end = far.accept()[0]
+                    if "gone" in state:
+                        caller.close()
+                        self.wait_line("closed")
+                        far_end.sendall(b"late")  # read and written while the server side waits for a caller
+                elif state != "no caller":
+                    self.wait_line("cannot open " + b)
+                lines = self.stop(signal.SIGTERM if len(state) % 2 else signal.SIGINT)
+                self.assertEqual(sum("cannot open" in line for line in lines), 0 if "caller" in state else 1)
+                self.assertRegex(lines[-1], "^varonet relay: 0 bytes A to B, 0 bytes B to A")
+                far.close()
+
+    def test_relay_delivers_what_a_caller_sent_before_the_other_side_opened_or_drops_it_only_when_asked(self):
+        for drop in [False, True]:
+            with self.subTest(drop=drop):
+                back = free_port()
+                port = self.start(*(["--drop"] if drop else []), "-v", "tcpip:127.0.0.1@%d" % back)
+                caller = socket.create_connection(("127.0.0.1", port))
+                caller.sendall(b"early-bytes;")
+                self.wait_line("dropped" if drop else "cannot open")
+                with socket.create_server(("127.0.0.1", back)) as listener:
+                    far = listener.accept()[0]
+                    far.settimeout(5)
+                    self.wait_line("%d is open" % back)
+                    caller.sendall(b"more" if drop else b"")
+                    self.assertEqual(far.recv(100), b"more" if drop else b"early-bytes;")
+                    far.close()
+                caller.close()
+                counts = "4 bytes A to B, 0 bytes B to A; dropped 12 bytes A to B, 0" if drop else "12 bytes A to B, 0"
+                self.assertIn(counts, self.stop()[-1])
 
     def test_relay_once_ends_when_the_caller_leaves(self):
-        port = free_port()
-        relay = subprocess.Popen([TOOL, "relay", "--once", "-v", "server:tcpip:%d" % port, "loopback:"],
-                                 stderr=subprocess.PIPE)
-        self.assertTrue(self.connect_when_listening(port, 3))
-        self.assertEqual(relay.wait(5), 0)
-        lines = relay.stderr.read().decode().splitlines()
+        port = self.start("--once", "-v", "loopback:")
+        self.assertTrue(self.client(port, 3))
+        self.assertEqual(self.relay.wait(5), 0)
+        lines = self.relay.stderr.read().decode().splitlines()
         self.assertIn("> 00000000  \\x00\\x01\\x02", lines)
-        self.assertIn("varonet relay: server:tcpip:%d closed" % port, lines)
+        self.assertIn("varonet relay: server:tcpip:Port=0 closed", lines)
         self.assertEqual(lines[-1], "varonet relay: 3 bytes A to B, 3 bytes B to A")
 
 

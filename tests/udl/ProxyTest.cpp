@@ -37,6 +37,9 @@ struct Recorder : UDL::ProxyDumper {
     void openFailed(const Base::String&, const Base::String&, const Base::Exception& e) override {
         note(std::string("failed ") + e.what());
     }
+    void dropped(const Base::String& self, const Base::String&, long n) override {
+        note("dropped " + std::to_string(n) + " from " + self.str());
+    }
     void note(const std::string& line) {
         std::lock_guard<std::mutex> lock(mutex);
         lines.push_back(line);
@@ -118,6 +121,47 @@ TEST_F(ProxyTest, DeletingAServerSideEndsWithinASecondInEveryState) {
         side.reset();
         EXPECT_LT(Clock::now() - start, std::chrono::seconds(1));
     }
+}
+
+// The partner writes into a side that waits for its next caller: the write is
+// refused at once (and reported), so neither proxy is held when deleted.
+TEST_F(ProxyTest, AWriteToASideWaitingForItsCallerIsDroppedAtOnce) {
+    auto side = std::make_unique<UDL::Proxy>("server:tcpip:Port=0", &mSeen);
+    auto partner = std::make_unique<UDL::Proxy>("server:tcpip:Port=0", &mSeen);
+    side->partner(*partner);
+    auto caller = call(*side), far = call(*partner);
+    side->start();
+    partner->start();
+    ASSERT_TRUE(mSeen.waitFor("opened", 2));
+    caller.reset();
+    ASSERT_TRUE(mSeen.waitFor("closed"));
+    far->write(Base::String("late"));
+    ASSERT_TRUE(mSeen.waitFor("dropped 4 from"));
+    auto start = Clock::now();
+    partner.reset();
+    side.reset();
+    EXPECT_LT(Clock::now() - start, std::chrono::seconds(1));
+}
+
+// Waiting for the receiver: the server side accepts its caller only once the
+// receiver is open, so the caller's early bytes reach it instead of being dropped.
+TEST_F(ProxyTest, WaitingForTheReceiverDeliversWhatACallerSentBeforeItOpened) {
+    const unsigned int port = TestSupport::unusedPort();
+    {
+        UDL::Proxy side("server:tcpip:Port=0", &mSeen), backEnd("tcpip:127.0.0.1@" + std::to_string(port), &mSeen);
+        side.partner(backEnd);
+        side.setReceiverClosed(UDL::Proxy::WaitForReceiver);
+        backEnd.setRetryPause(20, 20);
+        auto caller = call(side);
+        caller->write(Base::String("early"));
+        side.start();
+        backEnd.start();
+        ASSERT_TRUE(mSeen.waitFor("failed", 2));
+        Net::TcpIp4Server listener(port);
+        std::unique_ptr<IO::Device> far(listener.accept());
+        EXPECT_EQ(readFor(*far, 5, 5000), "early");
+    }
+    EXPECT_EQ(mSeen.lines.front().rfind("failed", 0), 0u);  // nothing opened before the back end
 }
 
 TEST_F(ProxyTest, RetryPauseDoublesBetweenFailedOpensUpToItsMost) {

@@ -1,6 +1,9 @@
 #include <varonet/base/File.h>
 
 #include <fcntl.h>
+#include <sys/stat.h>
+
+#include <cerrno>
 
 #include <varonet/base/Errors.h>
 #include <varonet/base/IOException.h>
@@ -24,6 +27,12 @@ void File::open() {
     if (meMode == ReadWrite) flags = O_RDWR | O_CREAT;
     else if (meMode == Write) flags = O_WRONLY | O_CREAT | (mbTruncate ? O_TRUNC : O_APPEND);
     mpFile->openPath(msPath, flags, muCreateMode);
+    // A folder opens for reading, and only the first read would fail: refuse it here.
+    struct stat status {};
+    if (::fstat(mpFile->getHandle(), &status) == 0 && S_ISDIR(status.st_mode)) {
+        mpFile->close();
+        checkSystemError(EISDIR, "open " + msPath);
+    }
 }
 
 FileInternal& File::openFile() {

@@ -96,6 +96,7 @@ IO::Device* BaseDeviceResolver::resolveBranch(const Base::String& locator, Log::
     if (startsWith(locator, "file:")) return resolveFile(locator, manager);
     if (startsWith(locator, "stdio:")) return resolveStdio(manager);
     if (startsWith(locator.toLower(), "capi:")) return resolveCapi(locator, manager);
+    UDLParser(locator, "");  // a text without a protocol word is the parser's error (9728)
     throw Base::Exception(ErrBadLocator, ".", __LINE__, "unknown protocol word in locator '" + locator + "'");
 }
 

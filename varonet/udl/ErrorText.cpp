@@ -27,7 +27,7 @@ constexpr Entry kTable[] = {
     {ErrProxy, "the relay could not start: a locator that names no device, or no partner"},
     // Locator parser and resolvers, server devices.
     {ErrNoProtocol, "the locator has no protocol word (no unescaped \":\")"},
-    {ErrBadLocator, "unknown protocol word, an option value the resolver cannot use, or a port outside 1..65535"},
+    {ErrBadLocator, "the resolver cannot use the locator"},
     {ErrPortLockTimeout, "a managed serial port stayed locked for 3000 ms"},
     {ErrNotConnected, "no caller is connected to the server device"},
     {ErrNoConnection, "the server handed out no connection"},

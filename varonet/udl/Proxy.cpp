@@ -4,25 +4,26 @@
 
 #include <varonet/base/Exception.h>
 #include <varonet/udl/BaseDeviceResolver.h>
+#include <varonet/udl/ServerDevice.h>
 #include <varonet/udl/UDLErrors.h>
 #include <varonet/udl/detail/ProxyInternal.h>
 
 // One pass of a side's thread:
 //
-//   side's thread                         receiver's locks
-//     [own read + write lock] open when closed (paused after failures, when asked)
+//   side's thread                         receiver
+//     open when closed (paused after failures, when asked; with WaitForReceiver
+//       a server side opens only once the receiver is open)
 //     observer: opened
-//     wait for data (outside the locks, in slices a stop ends)
-//     [own read lock] size, read at most ChunkBytes into the side's buffer
+//     wait for data (in slices a stop ends)
+//     read at most ChunkBytes into the side's buffer
 //     observer: dump(chunk)
-//     [receiver's write lock] write the chunk -------> receiver device
+//     write the chunk ----------------------> receiver device (SharedDevice::write)
+//     observer: dropped(bytes it did not take)
 //     ... next chunk, until the device is closed or fails
 //     observer: closed (once per close)
 //
-// A full-duplex receiver is written while its own thread reads it: a write that
-// blocks until the far end reads can never hold up that side's reading, which
-// is what lets an echoing far end drain (it is blocked sending back to us). A
-// receiver that is not full-duplex is written under its read lock too.
+// A receiver that is closed, or being opened, refuses the write at once: a
+// writer never waits for a server side to get its caller.
 
 namespace UDL {
 
@@ -33,10 +34,11 @@ constexpr unsigned int kStopCheckMs = 100;  // how quickly a waiting relay notic
 
 ProxyInternal::ProxyInternal(const Base::String& locator, ProxyDumper* observer)
     : msLocator(locator), mpObserver(observer) {
-    ::Thread::Synchronized guard(mReadLock);
     BaseDeviceResolver resolver;
     mpDevice.reset(resolver.resolve(locator, nullptr, nullptr));
     if (!mpDevice) throw Base::Exception(ErrProxy, ".", __LINE__, "the locator names no device: '" + locator + "'");
+    mpShared = std::make_unique<SharedDevice>(*mpDevice);
+    mbServer = dynamic_cast<IO::ServerDevice*>(mpDevice.get()) != nullptr;
 }
 
 ProxyInternal::~ProxyInternal() = default;
@@ -69,11 +71,7 @@ IO::Device* Proxy::getDevice() const { return side().mpDevice.get(); }
 
 const Base::String& Proxy::getLocator() const { return side().msLocator; }
 
-void Proxy::withDevice(const std::function<void(IO::Device&)>& f) {
-    ::Thread::Synchronized reading(side().mReadLock);
-    ::Thread::Synchronized writing(side().mWriteLock);
-    f(*side().mpDevice);
-}
+void Proxy::withDevice(const std::function<void(IO::Device&)>& f) { side().mpShared->withDevice(f); }
 
 void Proxy::partner(Proxy& other) {
     side().mpReceiver = other.mpHandle->mpSide;
@@ -92,37 +90,43 @@ void Proxy::setRetryPause(unsigned int firstMs, unsigned int maxMs) {
     side().muRetryMaxMs = std::max(firstMs, maxMs);
 }
 
+void Proxy::setReceiverClosed(EReceiverClosed how) { side().meReceiverClosed = how; }
+
 void Proxy::ensureOpen() {
-    ::Thread::Synchronized reading(side().mReadLock);
-    if (side().mpDevice->isOpen()) return;
-    // Closed: a partner's write fails at once, so the write lock is never waited for long.
-    ::Thread::Synchronized writing(side().mWriteLock);
+    if (side().mpShared->isOpen()) return;
     side().mbOpened = false;
-    side().mpDevice->open();
+    side().mpShared->open();
     side().mbOpened = true;
 }
 
-bool Proxy::isDeviceOpen() {
-    ::Thread::Synchronized guard(side().mReadLock);
-    return side().mpDevice->isOpen();
+bool Proxy::isDeviceOpen() { return side().mpShared->isOpen(); }
+
+// True when this side may read: the receiver takes what it reads, or what it
+// reads may be dropped.
+bool Proxy::receiverIsReady() {
+    return side().meReceiverClosed == DropWhileClosed || side().mpReceiver->mpShared->isWritable();
+}
+
+// A server side that waits for its receiver accepts no caller before it is open.
+// Two server sides open each on their own: waiting for each other, neither would.
+bool Proxy::mayOpen() {
+    const ProxyInternal& self = side();
+    if (!self.mbServer || self.mpReceiver->mbServer) return true;
+    return receiverIsReady();
 }
 
 // At most one chunk, read into the side's buffer; 0 when nothing came.
 long Proxy::readChunk() {
-    IO::Device& device = *side().mpDevice;
+    SharedDevice& device = *side().mpShared;
     // The data wait is cut into slices so that a stop request ends it early.
     bool ready = false;
     for (unsigned int waited = 0; !ready && waited < kDataWaitMs && !isStopRequested(); waited += kStopCheckMs)
         ready = device.waitForData(kStopCheckMs);
     if (!ready) return 0;
-    ::Thread::Synchronized guard(side().mReadLock);
     // One read of what is queued, bounded by the buffer: the chunk is passed on before
     // the device is asked anything else, so a close or error it reports next loses nothing.
-    long queued = device.size();
-    if (queued > 0) {
-        long n = device.read(side().mBuffer.chars(), std::min(queued, ChunkBytes));
-        if (n > 0) return n;
-    }
+    long n = device.read(side().mBuffer.chars(), ChunkBytes);
+    if (n > 0) return n;
     // Readable but nothing to read (a peer that went away): do not spin.
     waitForStop(kDataWaitMs);
     return 0;
@@ -130,43 +134,39 @@ long Proxy::readChunk() {
 
 void Proxy::deliver(long length) {
     ProxyInternal& self = side();
+    ProxyInternal& receiver = *self.mpReceiver;
     if (self.mpObserver) {
         // The observer sees exactly the chunk; the buffer keeps its memory for the next one.
         self.mBuffer.resize(static_cast<std::size_t>(length));
-        self.mpObserver->dump(self.msLocator, self.mpReceiver->msLocator, self.mBuffer);
+        self.mpObserver->dump(self.msLocator, receiver.msLocator, self.mBuffer);
         self.mBuffer.resize(static_cast<std::size_t>(ChunkBytes));
     }
-    writeToReceiver(self.mBuffer.chars(), length);
+    long done = receiver.mpShared->write(self.mBuffer.chars(), length);
+    // Waiting for the receiver: the rest goes out once it is open again.
+    while (done < length && self.meReceiverClosed == WaitForReceiver && !isStopRequested()) {
+        long n =
+            receiver.mpShared->isWritable() ? receiver.mpShared->write(self.mBuffer.chars() + done, length - done) : 0;
+        if (n == 0) waitForStop(kStopCheckMs);  // closed, or failing until its thread finds out
+        done += n;
+    }
+    if (done < length && self.mpObserver) self.mpObserver->dropped(self.msLocator, receiver.msLocator, length - done);
 }
 
-namespace {
-void writeAll(IO::Device& device, const char* data, long length) {
-    try {
-        long done = 0;
-        while (done < length) {
-            long n = device.write(data + done, length - done);
-            if (n <= 0) break;
-            done += n;
+// Relays chunk by chunk until the device is closed. The stop request is read
+// before every chunk, so that a relay over a device that stays open ends within
+// one data wait. Whether the device is still open is asked only when a wait
+// brought nothing: a device that closes says so then, or fails its next wait.
+void Proxy::relayWhileOpen() {
+    while (!isStopRequested()) {
+        if (!receiverIsReady()) {
+            waitForStop(kStopCheckMs);
+            if (!isDeviceOpen()) return;
+            continue;
         }
-    } catch (const Base::Exception&) {
-        // The receiver is closed or failed: the rest of this chunk is dropped.
+        long n = readChunk();
+        if (n > 0) deliver(n);
+        else if (!isDeviceOpen()) return;
     }
-}
-}  // namespace
-
-void Proxy::writeToReceiver(const char* data, long length) {
-    ProxyInternal& receiver = *side().mpReceiver;
-    {
-        // Asked under the write lock, which keeps the receiver from being opened or closed meanwhile.
-        ::Thread::Synchronized writing(receiver.mWriteLock);
-        if (receiver.mpDevice->isFullDuplex()) {
-            writeAll(*receiver.mpDevice, data, length);
-            return;
-        }
-    }
-    ::Thread::Synchronized reading(receiver.mReadLock);
-    ::Thread::Synchronized writing(receiver.mWriteLock);
-    writeAll(*receiver.mpDevice, data, length);
 }
 
 unsigned int Proxy::pauseAfterFailedOpen(unsigned int lastPause) {
@@ -184,6 +184,10 @@ void Proxy::run() {
     unsigned int pause = 0;
     while (!isStopRequested()) {
         bool failedOpen = false;
+        if (!mayOpen()) {
+            waitForStop(kStopCheckMs);
+            continue;
+        }
         try {
             try {
                 ensureOpen();
@@ -196,15 +200,7 @@ void Proxy::run() {
             }
             pause = 0;
             if (self.mpObserver) self.mpObserver->opened(self.msLocator, self.mpReceiver->msLocator);
-            // The stop request is read before every chunk too, so that a relay over a
-            // device that stays open ends within one data wait. Whether the device is
-            // still open is asked only when a wait brought nothing: a device that closes
-            // says so then, or fails its next wait.
-            while (!isStopRequested()) {
-                long n = readChunk();
-                if (n > 0) deliver(n);
-                else if (!isDeviceOpen()) break;
-            }
+            relayWhileOpen();
         } catch (const Base::Exception&) {
             // Opening or reading failed: try again (after the retry pause, when one is set).
         }

@@ -9,17 +9,16 @@
 // reads what arrives and writes it to its receiver's device. Two partnered
 // proxies relay both ways. Each side has a read lock, held by its own thread
 // while it reads, asks or opens the device, and a write lock, held by the
-// partner while it writes and by its own thread while it opens. A full-duplex
-// device (IO::Device::isFullDuplex: sockets, pipes, serial ports) is read and
-// written at once, so a write that waits for the far end to read never stops
-// this side from reading; any other device is written under both locks and is
-// never read and written at once. No device is opened under a read or write.
+// partner while it writes; each device is used as UDL::SharedDevice says: a
+// full-duplex device (sockets, pipes, serial ports) is read and written at
+// once, any other device never, and a write never waits for an open.
 //
 // The relay streams: each pass reads at most one chunk (ChunkBytes) into the
 // side's one buffer, shows it to the observer, writes it to the receiver and
 // goes on, so memory stays the same whatever the two ends' speeds. Bytes in
 // hand are always passed on before a close or an error of the device is
-// handled. Data read while the receiver is closed is dropped.
+// handled. Data read while the receiver is closed is dropped (and reported to
+// the observer), unless setReceiverClosed(WaitForReceiver) asks otherwise.
 
 #include <functional>
 
@@ -38,6 +37,17 @@ class VARONET_API Proxy : public Thread::Thread {
 public:
     /// The most one pass reads (and so the most one write to the receiver carries).
     static constexpr long ChunkBytes = 128 * 1024;
+
+    /// What a side does while its receiver is closed.
+    enum EReceiverClosed {
+        /// Reads on and drops what it reads (the observer hears of it through
+        /// dropped). The default.
+        DropWhileClosed,
+        /// Reads nothing until the receiver is open; a server side does not
+        /// even accept its caller until then (unless the receiver is a server
+        /// side too). A chunk the receiver did not take waits for it to reopen.
+        WaitForReceiver,
+    };
 
     /// Resolves the locator; throws Base::Exception ErrProxy when it names no
     /// device. observer may be null and is never deleted.
@@ -65,9 +75,11 @@ public:
     /// (0, 0), the default, retries at once, paced only by the device's own
     /// time-outs. Copies share the setting.
     void setRetryPause(unsigned int firstMs, unsigned int maxMs);
+    /// What this side does while its receiver is closed; copies share the setting.
+    void setReceiverClosed(EReceiverClosed how);
 
-    /// Runs f(IO::Device&) on this side's device under both of the side's
-    /// locks, so no relay thread reads, writes, opens or closes it meanwhile.
+    /// Runs f(IO::Device&) on this side's device with no relay thread
+    /// reading, writing, opening or closing it meanwhile.
     /// The way to touch a running side's device.
     void withDevice(const std::function<void(IO::Device&)>& f);
     /// This side's device, borrowed (the proxy owns it). While the relay runs,
@@ -79,9 +91,11 @@ private:
     ProxyInternal& side() const;
     void ensureOpen();
     bool isDeviceOpen();
+    bool receiverIsReady();
+    bool mayOpen();
+    void relayWhileOpen();
     long readChunk();
     void deliver(long length);
-    void writeToReceiver(const char* data, long length);
     unsigned int pauseAfterFailedOpen(unsigned int lastPause);
 
     Base::SharedHandle<ProxyHandle> mpHandle;

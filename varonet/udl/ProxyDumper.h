@@ -23,6 +23,11 @@ public:
     virtual void openFailed(const Base::String& self, const Base::String& other, const Base::Exception& error) {
         (void)self, (void)other, (void)error;
     }
+    /// bytes of a chunk read from this side (and shown to dump) were not
+    /// delivered: the other side was closed, or failed during the write.
+    virtual void dropped(const Base::String& self, const Base::String& other, long bytes) {
+        (void)self, (void)other, (void)bytes;
+    }
 };
 
 }  // namespace UDL

@@ -15,8 +15,24 @@
 
 namespace IO {
 
+class CallerGroup;
+
 class VARONET_API ServerDevice : public Device {
 public:
+    /// What happens to a caller who comes while another one is connected.
+    enum EExtraCallers {
+        /// It waits in the server's queue and is accepted by the next open
+        /// (what it sends meanwhile reaches the device then). The default.
+        QueueExtraCallers,
+        /// It is turned away (the server's reject) as soon as the device next
+        /// waits for data.
+        RejectExtraCallers,
+        /// It joins: what is written goes to every caller, what any caller
+        /// sends is read (the device's waits look at each caller in turn).
+        /// The device closes when the last caller has gone.
+        ShareWithExtraCallers,
+    };
+
     /// Takes ownership of server (deleted with the device, or given back to
     /// the device's manager). connectTimeoutMs = 0: open waits as long as the server does.
     ServerDevice(DeviceServer* server, unsigned int connectTimeoutMs);
@@ -49,6 +65,8 @@ public:
     /// on the connection ends, and so does open() waiting for a caller, now or
     /// the next time it waits.
     void wakeUp() override;
+    /// Set before the device is opened.
+    void setExtraCallers(EExtraCallers how);
     /// As the connection (false without one).
     bool isFullDuplex() override;
 
@@ -66,11 +84,18 @@ public:
 
 private:
     Device& connection();
+    Device& reading();
+    bool waitShared(unsigned int ms);
+    bool nextCallerTakesOver();
     void setConnection(std::unique_ptr<Device> connection);
 
     std::unique_ptr<Device> mpConnection;
     std::unique_ptr<DeviceServer> mpServer;
     unsigned int muConnectTimeout;
+    EExtraCallers meExtraCallers = QueueExtraCallers;
+    // Sharing: the callers beside the first one, and the one the last wait found data on.
+    std::unique_ptr<CallerGroup> mpOthers;
+    Device* mpReading = nullptr;
     // Guards replacing the connection against wakeUp from another thread.
     std::mutex mConnectionMutex;
 };

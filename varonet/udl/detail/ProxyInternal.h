@@ -7,10 +7,10 @@
 
 #include <varonet/base/ByteArray.h>
 #include <varonet/base/Device.h>
-#include <varonet/base/Mutex.h>
 #include <varonet/base/Reference.h>
 #include <varonet/base/SharedHandle.h>
 #include <varonet/udl/ProxyDumper.h>
+#include <varonet/udl/SharedDevice.h>
 
 namespace UDL {
 
@@ -24,12 +24,10 @@ public:
     ProxyInternal& operator=(const ProxyInternal&) = delete;
 
     std::unique_ptr<IO::Device> mpDevice;
-    // The read lock: this side's thread while it asks, reads, opens or closes the
-    // device. The write lock: the partner's thread while it writes, and this side's
-    // thread while it opens. A writer to a device that is not full-duplex takes
-    // both (read lock first, the one order every holder of both uses).
-    Thread::Mutex mReadLock;
-    Thread::Mutex mWriteLock;
+    // This side's thread reads, opens and closes through it; the partner's thread writes.
+    std::unique_ptr<SharedDevice> mpShared;
+    // A server side (one that waits for a caller when it opens).
+    bool mbServer = false;
     Base::String msLocator;
     // Held, not borrowed, so that deleting one partner while the other still
     // writes into it is safe; see ProxyHandle for how the cycle is broken.
@@ -40,6 +38,7 @@ public:
     // The pause after a failed open: first, then doubled up to max (0, 0: none).
     std::atomic<unsigned int> muRetryFirstMs{0};
     std::atomic<unsigned int> muRetryMaxMs{0};
+    std::atomic<int> meReceiverClosed{0};  // a Proxy::EReceiverClosed
     // The one buffer this side reads into, used by this side's thread only.
     Base::ByteArray mBuffer;
 };
