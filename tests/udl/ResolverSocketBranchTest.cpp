@@ -5,9 +5,12 @@
 #include <memory>
 #include <string>
 
+#include <varonet/base/SerialDevice.h>
+#include <varonet/net/rfc2217/Rfc2217Server.h>
 #include <varonet/net/socket/DomainAddress.h>
 #include <varonet/net/socket/DomainDevice.h>
 #include <varonet/net/socket/DomainServer.h>
+#include <varonet/net/socket/SocketErrors.h>
 #include <varonet/net/socket/TcpDevice.h>
 #include <varonet/net/socket/TcpServer.h>
 #include <varonet/udl/UDLErrors.h>
@@ -67,10 +70,10 @@ TEST_F(ResolverSocketBranchTest, ServerLocatorForms) {
     const unsigned int port = TestSupport::unusedPort();
     const std::string p = std::to_string(port);
     // clang-format off
-    const struct { std::string locator; unsigned int code; const char* listens; } rows[] = {  // listens nullptr: no server
+    const struct { std::string locator; unsigned int code; const char* listens; bool rfc2217 = false; } rows[] = {  // listens nullptr: no server
         {"server:tcpip:" + p, 0, "[::]"}, {"server:tcpip:Port=" + p + ",ConnectTimeout=5000", 0, "[::]"},
         {"server:tcpip:Port=" + p + ",Bind=127.0.0.1", 0, "127.0.0.1"}, {"server:tcpip:Port=" + p + ",Family=IPv4", 0, "0.0.0.0"},
-        {"server:tcpip:Port=" + p + ",Bind=localhost,Family=IPv4", 0, "127.0.0.1"},
+        {"server:rfc2217:" + p, 0, "[::]", true}, {"server:rfc2217:Port=" + p + ",Bind=localhost,Family=IPv4", 0, "127.0.0.1", true},
         {"server:tcpip:0", 0, nullptr}, {"server:tcpip:4000,ConnectTimeout=5000", 0, nullptr}, {"server:tcpip:Port=x", 0, nullptr},
         {"server:tcpip:70000", UDL::ErrBadLocator, nullptr}, {"server:tcpip:Port=65536", UDL::ErrBadLocator, nullptr},
         {"server:tcpip:Port=1,Family=IP6", UDL::ErrBadLocator, nullptr},
@@ -87,11 +90,38 @@ TEST_F(ResolverSocketBranchTest, ServerLocatorForms) {
         ASSERT_EQ(tcp != nullptr, row.listens != nullptr) << row.locator;
         if (!tcp) continue;
         EXPECT_EQ(tcp->getListenAddress(), row.listens + (":" + p)) << row.locator;
+        EXPECT_EQ(dynamic_cast<Net::Rfc2217Server*>(tcp) != nullptr, row.rfc2217) << row.locator;
     }
     // A 0 through Port is passed on: the system picks the port.
     std::unique_ptr<IO::DeviceServer> any(mResolver.resolveServer("server:tcpip:Port=0,NoDelay=0", nullptr, nullptr));
     EXPECT_NE(static_cast<Net::TcpServer&>(*any).getLocalPort(), 0u);
     EXPECT_FALSE(static_cast<Net::TcpServer&>(*any).getNoDelay());
+}
+
+TEST_F(ResolverSocketBranchTest, RemoteSerialLocatorForms) {
+    // clang-format off
+    const struct { const char *locator, *name; unsigned int code = 0; const char* reason = ""; } rows[] = {  // name nullptr: no device
+        {"rfc2217:host@2217", "host:2217"}, {"rfc2217:[::1]:Port=2217,baudrate=115k,Parity=Even", "[::1]:2217"},
+        {"rfc2217:host@1:DataBits=9", nullptr, 0, "DataBits is 9, not 5, 6, 7 or 8"},
+        {"rfc2217:host@1:baudrate=1000000", nullptr, 0, "the baud rate 1000000 is not one of the listed rates"},
+        {"rfc2217:host@1:BitRate=fast", nullptr, 0, "the bit rate fast is not a number of bits per second"},
+        {"rfc2217:host", nullptr, UDL::ErrBadLocator}, {"rfc2217:host@70000", nullptr, UDL::ErrBadLocator},
+        {"rfc2217:host@1:Family=any", nullptr, UDL::ErrBadLocator},
+    };
+    // clang-format on
+    for (const auto& row : rows) {
+        std::unique_ptr<IO::Device> device;
+        EXPECT_EQ(codeOf([&] { device.reset(mResolver.resolve(row.locator, nullptr, nullptr)); }), row.code)
+            << row.locator;
+        auto* port = dynamic_cast<IO::SerialDevice*>(device.get());
+        ASSERT_EQ(port != nullptr, row.name != nullptr) << row.locator;
+        EXPECT_EQ(port ? port->getName().str() : mResolver.getReason().str(), port ? row.name : row.reason)
+            << row.locator;
+    }
+    // A name that has no address: the open says which, and the port stays closed.
+    auto nowhere = TestSupport::resolveAs<IO::SerialDevice>("rfc2217:no.such.host.invalid@2217:ConnectTimeout=500");
+    EXPECT_EQ(codeOf([&] { nowhere->open(); }), Net::ErrHostNotFound);
+    EXPECT_FALSE(nowhere->isOpen());
 }
 
 TEST_F(ResolverSocketBranchTest, PipesByNameAndSocketDevicesThroughAManager) {

@@ -71,6 +71,7 @@ IO::Device* BaseDeviceResolver::resolveBranch(const Base::String& locator, Log::
     if (startsWith(locator, "fastserial:")) return resolveFastSerial(manager);
     if (startsWith(locator, "serial:")) return resolveSerial(locator, manager);
     if (startsWith(locator, "tcpip:")) return resolveTcpIp(locator, manager);
+    if (startsWith(locator, "rfc2217:")) return resolveRemoteSerial(locator, logger, manager);
     if (startsWith(locator, "domain:")) return resolveDomain(locator, manager);
     if (startsWith(locator, "loopback:")) return resolveLoopback(locator, manager);
     if (startsWith(locator, "file:")) return resolveFile(locator, manager);
