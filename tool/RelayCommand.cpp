@@ -9,6 +9,7 @@
 #include <CLI/CLI.hpp>
 
 #include <varonet/udl/Proxy.h>
+#include <varonet/udl/SerialPortLink.h>
 #include <varonet/udl/UDLErrors.h>
 
 #include "Tool.h"
@@ -60,7 +61,10 @@ public:
         mpApp = tool.add_subcommand("relay", "Relay two devices both ways, reopening either side when it closes");
         mpApp->footer(
             "Runs until SIGINT or SIGTERM, then prints the byte counts each way.\n"
-            "Example: varonet relay server:tcpip:4000 serial:ttyUSB0@115200");
+            "A server:rfc2217: side lets its caller control the other side's serial port\n"
+            "(speed, format, flow control, DTR, RTS, break; modem lines reported).\n"
+            "Example: varonet relay server:tcpip:4000 serial:ttyUSB0@115200\n"
+            "         varonet relay server:rfc2217:4000 serial:ttyUSB0@115200");
         mpApp->add_option("a", msA, "Side A, e.g. server:tcpip:4000")->required();
         mpApp->add_option("b", msB, "Side B, e.g. serial:ttyUSB0@115200")->required();
         mpApp->add_flag("--once", mbOnce, "End when a side that was open closes, instead of reopening it");
@@ -75,6 +79,8 @@ public:
             std::unique_ptr<UDL::Proxy> a = makeProxy(msA, fromA);
             std::unique_ptr<UDL::Proxy> b = makeProxy(msB, fromB);
             a->partner(*b);
+            // A server:rfc2217: side controls the other side's serial port (ended before the proxies).
+            UDL::SerialPortLink aControlsB(*a, *b), bControlsA(*b, *a);
             a->start();
             b->start();
             pollfd stop{Signals::stopFd(), POLLIN, 0};
