@@ -16,6 +16,7 @@ public:
     /// it did not listen within 5 s.
     Ser2net(const std::string& device, const std::string& folder);
     unsigned int port() const { return muPort; }
+    const ChildProcess& process() const { return *mpProcess; }
 
 private:
     unsigned int muPort = 0;
