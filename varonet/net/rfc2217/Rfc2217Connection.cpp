@@ -125,8 +125,7 @@ void Rfc2217Connection::onSubnegotiation(unsigned char option, const unsigned ch
             answer(SetModemStateMask, std::string(1, char(byte)));
             break;
         case PurgeData:
-            if (byte >= 1 && byte <= 3)
-                mpAccess->run([&](IO::SerialDevice& port) { port.purge(byte != 2, byte != 1); });
+            if (byte >= 1 && byte <= 3) change([&](IO::SerialDevice& port) { port.purge(byte != 2, byte != 1); });
             answer(PurgeData, std::string(1, char(byte)));
             break;
         default: break;  // not a command of RFC 2217: no answer
@@ -140,8 +139,18 @@ bool Rfc2217Connection::hasPort() {
     return mpAccess->run([](IO::SerialDevice&) {});
 }
 
+// A change is made on the open port: a port that is closed now (its relay has not
+// opened it yet, or waits to open it again) is opened first, so that the answer is
+// what the port takes, not what it might refuse at its next open.
+bool Rfc2217Connection::change(const std::function<void(IO::SerialDevice&)>& f) {
+    return mpAccess->run([&f](IO::SerialDevice& port) {
+        port.open();
+        f(port);
+    });
+}
+
 unsigned int Rfc2217Connection::speed(unsigned int asked) {
-    if (asked != 0 && !mpAccess->run([&](IO::SerialDevice& port) { port.setBitRate(asked); }) && !hasPort())
+    if (asked != 0 && !change([&](IO::SerialDevice& port) { port.setBitRate(asked); }) && !hasPort())
         mSettings.bitRate = asked;
     mpAccess->run([&](IO::SerialDevice& port) {
         if (port.getBitRate() != 0) mSettings.bitRate = port.getBitRate();
@@ -150,8 +159,7 @@ unsigned int Rfc2217Connection::speed(unsigned int asked) {
 }
 
 void Rfc2217Connection::setFormat(const IO::SerialPort::Format& format) {
-    if (!mpAccess->run([&](IO::SerialDevice& port) { port.setFormat(format); }) && !hasPort())
-        mSettings.format = format;
+    if (!change([&](IO::SerialDevice& port) { port.setFormat(format); }) && !hasPort()) mSettings.format = format;
     mpAccess->run([&](IO::SerialDevice& port) { mSettings.format = port.getFormat(); });
 }
 
@@ -187,8 +195,7 @@ unsigned char Rfc2217Connection::flowControl(unsigned char asked) {
     static const unsigned char codes[] = {ControlFlowNone, ControlFlowHardware, ControlFlowXonXoff};
     if (asked >= ControlFlowNone && asked <= ControlFlowHardware) {
         const IO::SerialDevice::EFlowControl flow = flows[asked - ControlFlowNone];
-        if (!mpAccess->run([&](IO::SerialDevice& port) { port.setFlowControl(flow); }) && !hasPort())
-            mSettings.flow = asked;
+        if (!change([&](IO::SerialDevice& port) { port.setFlowControl(flow); }) && !hasPort()) mSettings.flow = asked;
     }
     mpAccess->run([&](IO::SerialDevice& port) { mSettings.flow = codes[port.getFlowControl()]; });
     return mSettings.flow;
@@ -221,7 +228,7 @@ unsigned char Rfc2217Connection::control(unsigned char asked) {
         const bool on = asked == line.on;
         bool taken = false;
         if (asked != line.ask &&
-            (mpAccess->run([&](IO::SerialDevice& port) { taken = line.set(port, on); }) ? taken : !hasPort()))
+            (change([&](IO::SerialDevice& port) { taken = line.set(port, on); }) ? taken : !hasPort()))
             mSettings.*line.state = on;
         return mSettings.*line.state ? line.on : line.off;
     }

@@ -9,6 +9,7 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -59,6 +60,8 @@ private:
     void onSubnegotiation(unsigned char option, const unsigned char* payload, std::size_t length) override;
     void answer(unsigned char command, const std::string& value);
     bool hasPort();
+    /// Runs f on the port, opened first when closed; false without a port or when it fails.
+    bool change(const std::function<void(IO::SerialDevice&)>& f);
     void setFormat(const IO::SerialPort::Format& format);
     unsigned int speed(unsigned int asked);
     unsigned char dataSize(unsigned char asked);
