@@ -82,6 +82,12 @@ TEST_F(Rfc2217PortTest, Ser2netServesThePtyWithTheSettingsAtOpenAndLater) {
     // ser2net cannot set DTR on a pty and leaves the command unanswered: the log says so, the port goes on.
     EXPECT_TRUE(mLog.contains(logged(ser2net.port(), "the server did not answer DTR on within 300 ms")));
     EXPECT_EQ(port->getName(), "127.0.0.1:" + std::to_string(ser2net.port()));
+    port->close();  // a new connection negotiates afresh, and its settings arrive as the first ones did
+    port->open();
+    port->setBaudrate(IO::SerialDevice::Baud19200);
+    EXPECT_EQ(speed(), speed_t(B19200));
+    mPty.write(Base::String("!"));
+    EXPECT_EQ(readFor(*port, 1, 5000), "!") << "one byte is data enough to wait for";
 }
 
 TEST_F(Rfc2217PortTest, OurServerAppliesEverySettingToThePortAndReportsItsLines) {
@@ -105,6 +111,12 @@ TEST_F(Rfc2217PortTest, OurServerAppliesEverySettingToThePortAndReportsItsLines)
     port->setRTS(false);
     EXPECT_FALSE(farEnd->readCTS());
     EXPECT_FALSE(port->sendBreak(5)) << "a virtual port has no break: the server says so";
+    port->setStopBits(IO::SerialPort::StopOne);
+    served.onPort([](IO::SerialDevice& p) { EXPECT_EQ(p.getFormat().stopBits, IO::SerialPort::StopOne); });
+    farEnd->write(Base::String("stale"));
+    EXPECT_TRUE(eventually([&] { return port->size() == 5; }));
+    port->purge(true, false);  // what came and was not read is dropped, here and at the served port
+    EXPECT_EQ(port->size(), 0);
     port->write(kAllBytes.data(), 256);
     EXPECT_EQ(readFor(*farEnd, 256, 5000), kAllBytes);
     farEnd->write(kAllBytes.data(), 256);
@@ -142,6 +154,8 @@ TEST_F(Rfc2217PortTest, AServerThatSpeaksGarbageCostsOnlyTheReplyTimeOut) {
         mLog.contains(logged(server.getLocalPort(), "the server did not answer the speed 9600 bit/s within 100 ms")));
     EXPECT_EQ(readFor(*caller, 9, 5000), std::string("\xff\xfb\0\xff\xfd\0\xff\xfb,", 9))
         << "it asked for binary data both ways and for port control";
+    caller->close();
+    EXPECT_TRUE(eventually([&] { return !port->isOpen(); })) << "the server has gone: a relay opens it again";
 }
 
 }  // namespace

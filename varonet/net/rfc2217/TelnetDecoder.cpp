@@ -9,10 +9,7 @@ namespace Net {
 
 using namespace Telnet;
 
-void TelnetDecoder::reset() {
-    meState = Data;
-    muLength = 0;
-}
+void TelnetDecoder::reset() { meState = Data; }
 
 void TelnetDecoder::drop() {
     ++mulDropped;
