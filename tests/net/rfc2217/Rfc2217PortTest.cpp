@@ -95,11 +95,13 @@ TEST_F(Rfc2217PortTest, OurServerAppliesEverySettingToThePortAndReportsItsLines)
     auto farEnd = TestSupport::resolveAs<IO::SerialDevice>("serial:RFC2@9600");
     farEnd->open();
     TestSupport::ServedPort served("serial:RFC1@9600");
-    auto port = remote(served.port(), ":baudrate=19200,DataBits=7,Parity=Even,StopBits=2,FlowControl=Hardware", &mLog);
+    auto port =
+        remote(served.port(), ":baudrate=19200,DataBits=5,Parity=Mark,StopBits=1.5,FlowControl=Hardware", &mLog);
     port->open();
     served.onPort([](IO::SerialDevice& p) {
         EXPECT_EQ(p.getBitRate(), 19200u);
-        EXPECT_EQ(p.getFormat(), (IO::SerialPort::Format{7, IO::SerialPort::ParityEven, IO::SerialPort::StopTwo}));
+        EXPECT_EQ(p.getFormat(),
+                  (IO::SerialPort::Format{5, IO::SerialPort::ParityMark, IO::SerialPort::StopOneAndHalf}));
         EXPECT_EQ(p.getFlowControl(), IO::SerialDevice::FlowHardware);
     });
     EXPECT_TRUE(eventually([&] { return port->readDCD(); })) << "the far end's DTR, reported as it came";
@@ -113,7 +115,8 @@ TEST_F(Rfc2217PortTest, OurServerAppliesEverySettingToThePortAndReportsItsLines)
     EXPECT_FALSE(port->sendBreak(5)) << "a virtual port has no break: the server says so";
     port->setStopBits(IO::SerialPort::StopOne);
     served.onPort([](IO::SerialDevice& p) { EXPECT_EQ(p.getFormat().stopBits, IO::SerialPort::StopOne); });
-    farEnd->write(Base::String("stale"));
+    farEnd->write(Base::String("read stale"));
+    EXPECT_EQ(readFor(*port, 5, 5000), "read ");
     EXPECT_TRUE(eventually([&] { return port->size() == 5; }));
     port->purge(true, false);  // what came and was not read is dropped, here and at the served port
     EXPECT_EQ(port->size(), 0);
@@ -154,6 +157,9 @@ TEST_F(Rfc2217PortTest, AServerThatSpeaksGarbageCostsOnlyTheReplyTimeOut) {
         mLog.contains(logged(server.getLocalPort(), "the server did not answer the speed 9600 bit/s within 100 ms")));
     EXPECT_EQ(readFor(*caller, 9, 5000), std::string("\xff\xfb\0\xff\xfd\0\xff\xfb,", 9))
         << "it asked for binary data both ways and for port control";
+    auto waiting = TestSupport::startBlocked([&] { return long(port->waitForData(60000)); });
+    port->wakeUp();  // from another thread: the wait ends at once
+    EXPECT_EQ(waiting.get(), 0);
     caller->close();
     EXPECT_TRUE(eventually([&] { return !port->isOpen(); })) << "the server has gone: a relay opens it again";
 }
