@@ -27,9 +27,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <memory>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -47,29 +45,6 @@ namespace {
 constexpr long kBlock = 128 * 1024;
 constexpr double kMB = 1e6;
 constexpr double kGiB = 1024.0 * 1024.0 * 1024.0;
-
-// CPU seconds (user + system, all threads) and peak RSS of a running process.
-struct Usage {
-    double cpu = 0;
-    double peakMiB = 0;
-};
-
-Usage usageOf(pid_t pid) {
-    Usage usage;
-    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-    std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
-    // Fields after the command name (which may hold spaces) start after the last ')'.
-    std::istringstream fields(text.substr(text.rfind(')') + 2));
-    std::string field;
-    unsigned long long ticks = 0;
-    for (int i = 3; i <= 15 && fields >> field; ++i)
-        if (i == 14 || i == 15) ticks += std::stoull(field);
-    usage.cpu = static_cast<double>(ticks) / static_cast<double>(::sysconf(_SC_CLK_TCK));
-    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
-    for (std::string line; std::getline(status, line);)
-        if (line.rfind("VmHWM:", 0) == 0) usage.peakMiB = std::stod(line.substr(6)) / 1024.0;
-    return usage;
-}
 
 // Where the relay's two ends are: the listeners the producer and consumer
 // serve, and the locators / socat addresses that reach them.
@@ -147,7 +122,7 @@ Result transfer(Transport& t, const std::string& program, long long total, doubl
     auto child = startRelay(program, t);
     auto source = acceptWithin(*t.source, 10000);
     auto sink = acceptWithin(*t.sink, 10000);
-    Usage before = usageOf(child->pid());
+    TestSupport::ChildProcess::Usage before = child->usage();
     std::atomic<bool> stop{false};
     auto start = std::chrono::steady_clock::now();
     std::thread producer([&] {
@@ -181,7 +156,7 @@ Result transfer(Transport& t, const std::string& program, long long total, doubl
         if (n <= 0) break;
         got += n;
     }
-    Usage after = usageOf(child->pid());
+    TestSupport::ChildProcess::Usage after = child->usage();
     child->signal(SIGTERM);
     child->wait(5000);
     stop = true;

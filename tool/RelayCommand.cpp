@@ -12,6 +12,7 @@
 
 #include <varonet/udl/ErrorText.h>
 #include <varonet/udl/Proxy.h>
+#include <varonet/udl/SerialPortLink.h>
 #include <varonet/udl/ServerDevice.h>
 #include <varonet/udl/UDLErrors.h>
 
@@ -114,7 +115,10 @@ public:
             "(--drop reads on and drops what the closed side cannot take). A caller who comes while\n"
             "another is served is turned away (--share lets them all in). Failed opens, callers and\n"
             "listening addresses are told on standard error.\n"
-            "Example: varonet relay server:tcpip:4000 serial:ttyUSB0@115200");
+            "A server:rfc2217: side lets its caller control the other side's serial port\n"
+            "(speed, format, flow control, DTR, RTS, break; modem lines reported).\n"
+            "Example: varonet relay server:tcpip:4000 serial:ttyUSB0@115200\n"
+            "         varonet relay server:rfc2217:4000 serial:ttyUSB0@115200");
         mpApp->add_option("a", msA, "Side A, e.g. server:tcpip:4000")->required();
         mpApp->add_option("b", msB, "Side B, e.g. serial:ttyUSB0@115200")->required();
         mpApp->add_flag("--once", mbOnce, "End when a side that was open closes, instead of reopening it");
@@ -136,6 +140,8 @@ public:
             std::unique_ptr<UDL::Proxy> a = makeProxy(msA, fromA);
             std::unique_ptr<UDL::Proxy> b = makeProxy(msB, fromB);
             a->partner(*b);
+            // A server:rfc2217: side controls the other side's serial port (ended before the proxies).
+            UDL::SerialPortLink aControlsB(*a, *b), bControlsA(*b, *a);
             a->start();
             b->start();
             pollfd stop{Signals::stopFd(), POLLIN, 0};

@@ -8,6 +8,12 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
 
 namespace TestSupport {
 
@@ -62,6 +68,33 @@ int connectRaw(unsigned int port) {
     timeval limit{5, 0};  // every read a test makes on it ends within 5 s
     if (fd >= 0) ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
     return fd;
+}
+
+bool waitListening(unsigned int port, unsigned int ms) {
+    char wanted[8];
+    std::snprintf(wanted, sizeof wanted, ":%04X", port);
+    for (unsigned int waited = 0; waited <= ms; waited += 10) {
+        for (const char* table : {"/proc/net/tcp", "/proc/net/tcp6"}) {
+            std::ifstream lines(table);
+            // "sl local_address rem_address st ...": st 0A is LISTEN
+            for (std::string line, sl, local, remote, st; std::getline(lines, line);) {
+                std::istringstream(line) >> sl >> local >> remote >> st;
+                if (st == "0A" && local.size() > 5 && local.compare(local.size() - 5, 5, wanted) == 0) return true;
+            }
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return false;
+}
+
+bool hasIPv6Loopback() {
+    int fd = ::socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in6 a{};
+    a.sin6_family = AF_INET6;
+    a.sin6_addr = in6addr_loopback;
+    const bool bound = fd >= 0 && ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+    if (fd >= 0) ::close(fd);
+    return bound;
 }
 
 unsigned int unusedPort() {

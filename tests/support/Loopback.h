@@ -31,5 +31,10 @@ int connectRaw(unsigned int port);
 unsigned int unusedPort();
 /// The local port of a socket.
 unsigned int localPort(int fd);
+/// True once a TCP socket of this machine listens on port (any address), asked
+/// of /proc/net/tcp and tcp6 every 10 ms for at most ms: a peer's readiness.
+bool waitListening(unsigned int port, unsigned int ms);
+/// True when this machine has the IPv6 loopback address ::1.
+bool hasIPv6Loopback();
 
 }  // namespace TestSupport

@@ -6,6 +6,10 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+#include <string>
 #include <thread>
 
 #include "support/Files.h"
@@ -38,6 +42,23 @@ ChildProcess::ChildProcess(const std::vector<std::string>& argv, const Options& 
         ::_exit(127);
     }
     if (err >= 0) ::close(err);
+}
+
+ChildProcess::Usage ChildProcess::usage() const {
+    Usage usage;
+    std::ifstream stat("/proc/" + std::to_string(miPid) + "/stat");
+    std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+    // Fields after the command name (which may hold spaces) start after the last ')'.
+    std::istringstream fields(text.substr(text.rfind(')') + 2));
+    std::string field;
+    unsigned long long ticks = 0;
+    for (int i = 3; i <= 15 && fields >> field; ++i)
+        if (i == 14 || i == 15) ticks += std::stoull(field);
+    usage.cpu = static_cast<double>(ticks) / static_cast<double>(::sysconf(_SC_CLK_TCK));
+    std::ifstream status("/proc/" + std::to_string(miPid) + "/status");
+    for (std::string line; std::getline(status, line);)
+        if (line.rfind("VmHWM:", 0) == 0) usage.peakMiB = std::stod(line.substr(6)) / 1024.0;
+    return usage;
 }
 
 ChildProcess::ChildProcess(const std::function<int()>& body) {

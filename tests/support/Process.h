@@ -35,6 +35,13 @@ public:
     /// signal ended it), or -1 when it did not end in time (it is killed then).
     int wait(unsigned int ms);
     pid_t pid() const { return miPid; }
+    /// CPU seconds (user + system, all threads) and peak resident memory (MiB)
+    /// of the running child, from /proc: how benchmarks measure a peer.
+    struct Usage {
+        double cpu = 0;
+        double peakMiB = 0;
+    };
+    Usage usage() const;
     void signal(int sig);
 
 private:

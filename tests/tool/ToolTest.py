@@ -379,7 +379,7 @@ class Relay(unittest.TestCase):
     def test_relay_serves_two_callers_in_turn_and_says_where_it_listens_and_who_called(self):
         peer = EchoServer()
         port = self.start("tcpip:127.0.0.1@%d" % peer.port)
-        self.assertTrue(self.said[0].endswith("server:tcpip:Port=0 listening on 0.0.0.0:%d (all interfaces)" % port))
+        self.assertTrue(self.said[0].endswith("server:tcpip:Port=0 listening on [::]:%d (all interfaces)" % port))
         self.assertTrue(self.client(port, 10 << 20))
         with socket.create_connection(("127.0.0.1", port)) as caller:
             self.wait_line("server:tcpip:Port=0: caller 127.0.0.1:%d" % caller.getsockname()[1])

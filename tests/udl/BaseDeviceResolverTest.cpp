@@ -32,6 +32,8 @@ TEST(BaseDeviceResolver, NullResultsSayWhyAndUnknownWordsThrow9729) {
         {"none:anything", "none: names no device"}, {"serial:COM3", "no baud rate given"},
         {"serial:COM3@1234", "the baud rate 1234 is not one of the listed rates"},
         {"serial:COM3@9600baud", "the baud rate 9600baud is not one of the listed rates"},
+        {"serial:COM3@9600:Parity=even", "Parity is even, not None, Odd, Even, Mark or Space"},
+        {"serial:COM3:StopBits=3,BitRate=9600", "StopBits is 3, not 1, 1.5 or 2"},
         {"server:none", "server:none: names no server"}, {"server:bogus:x", "unknown server kind 'bogus'"},
         {"server:serial:Device=loopback:", "the Device of a serial server is not a serial port"},
         {"server:serial:Device=none:", "none: names no device"}};
@@ -78,6 +80,13 @@ TEST(BaseDeviceResolver, SerialTargetsBaudTableAndFlowControl) {
             << words[rate];
     EXPECT_EQ(dynamic_cast<IO::SerialDevice&>(*resolve("serial:COM1@57600")).getBaudrate(),
               IO::SerialDevice::Baud57600);
+    // Beside the table: any bit rate (a listed one sets the baud rate too) and the character format.
+    Device custom = resolve("serial:COM1:BitRate=250000,DataBits=7,Parity=Odd,StopBits=1.5,FlowControl=None");
+    auto& port = dynamic_cast<IO::SerialDevice&>(*custom);
+    EXPECT_EQ(port.getBitRate(), 250000u);
+    EXPECT_EQ(port.getFormat(), (IO::SerialPort::Format{7, IO::SerialPort::ParityOdd, IO::SerialPort::StopOneAndHalf}));
+    EXPECT_EQ(dynamic_cast<IO::SerialDevice&>(*resolve("serial:COM1:BitRate=19200")).getBaudrate(),
+              IO::SerialDevice::Baud19200);
 }
 
 TEST(BaseDeviceResolver, FastSerialOpensPortTwoAndConfiguresIt) {

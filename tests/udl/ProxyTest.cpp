@@ -15,7 +15,7 @@
 
 #include <varonet/net/socket/DomainDevice.h>
 #include <varonet/net/socket/TcpIp4Device.h>
-#include <varonet/net/socket/TcpIp4Server.h>
+#include <varonet/net/socket/TcpServer.h>
 #include <varonet/udl/ServerDevice.h>
 #include "support/Files.h"
 #include "support/Loopback.h"
@@ -64,7 +64,7 @@ std::unique_ptr<IO::Device> call(UDL::Proxy& side, const char* pipe = nullptr) {
     auto* server = static_cast<IO::ServerDevice*>(side.getDevice())->getServer();
     std::unique_ptr<IO::Device> caller(
         pipe ? static_cast<IO::Device*>(new Net::DomainDevice(pipe))
-             : new Net::TcpIp4Device("127.0.0.1", static_cast<Net::TcpIp4Server*>(server)->getLocalPort(), 0));
+             : new Net::TcpIp4Device("127.0.0.1", static_cast<Net::TcpServer*>(server)->getLocalPort(), 0));
     caller->open();
     return caller;
 }
@@ -157,7 +157,7 @@ TEST_F(ProxyTest, WaitingForTheReceiverDeliversWhatACallerSentBeforeItOpened) {
         side.start();
         backEnd.start();
         ASSERT_TRUE(mSeen.waitFor("failed", 2));
-        Net::TcpIp4Server listener(port);
+        Net::TcpServer listener(port);
         std::unique_ptr<IO::Device> far(listener.accept());
         EXPECT_EQ(readFor(*far, 5, 5000), "early");
     }
@@ -177,7 +177,7 @@ TEST_F(ProxyTest, RetryPauseDoublesBetweenFailedOpensUpToItsMost) {
     // Five attempts take at least the pauses between them: 40 + 80 + 120 + 120 ms.
     EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(360));
     EXPECT_EQ(mSeen.lines[0],
-              "failed connect to 127.0.0.1:" + std::to_string(port) + ": Connection refused (errno 111)");
+              "failed connect to IPv4 127.0.0.1:" + std::to_string(port) + ": Connection refused (errno 111)");
 }
 
 // The far end of b echoes each MiB it reads before reading on, through small

@@ -35,6 +35,7 @@ TEST(UDLPrinter, NestedLocatorsWithTraceLines) {
     EXPECT_EQ(print("just words", Base::Translator::English, true, &trace), "just words");
     EXPECT_EQ(trace, "UDL : 'just words'\n");
     EXPECT_EQ(print("stdio:"), "P:\\#stdio\nT:\\#\n");
+    EXPECT_EQ(print("tcpip:[::1]:Port=7000"), "P:\\#tcpip\nT:\\#[::1]\nPort:\\#7000\n") << "an IPv6 host is no locator";
 }
 
 TEST(UDLPrinter, UnitsEmptyValuesAndMissingTexts) {

@@ -1,6 +1,8 @@
 #include <varonet/base/SerialDevice.h>
 
+#include <algorithm>
 #include <chrono>
+#include <iterator>
 #include <map>
 #include <mutex>
 #include <thread>
@@ -54,9 +56,17 @@ constexpr unsigned int kRates[] = {110,   300,   1200,   2400,   4800,   9600,  
 }  // namespace
 
 SerialDevice::SerialDevice(unsigned int portNumber, EBaudRate baudrate)
-    : msName("COM" + Base::String::fromInteger(portNumber)), muPortNumber(portNumber), meBaudrate(baudrate) {}
+    : msName("COM" + Base::String::fromInteger(portNumber)), muPortNumber(portNumber), meBaudrate(baudrate),
+      muBitRate(toBitsPerSecond(baudrate)) {}
 
-SerialDevice::SerialDevice(const Base::String& portName, EBaudRate baudrate) : msName(portName), meBaudrate(baudrate) {}
+SerialDevice::SerialDevice(const Base::String& portName, EBaudRate baudrate)
+    : msName(portName), meBaudrate(baudrate), muBitRate(toBitsPerSecond(baudrate)) {}
+
+SerialDevice::SerialDevice(const Base::String& name, std::unique_ptr<SerialPort> port)
+    : msName(name), meBaudrate(Baud9600), muBitRate(0), mbSpeedSet(false), mbFlowSet(false), mbOwnPort(true),
+      mpPort(std::move(port)) {
+    if (!mpPort) throw Exception(ErrBadArgument, ".", __LINE__, "no port for serial device " + name);
+}
 
 SerialDevice::~SerialDevice() = default;
 
@@ -117,6 +127,20 @@ bool SerialDevice::isOpen() { return mpPort && mpPort->isOpen(); }
 
 void SerialDevice::open() {
     if (isOpen()) return;
+    if (mbOwnPort) {
+        mpPort->open();
+        try {
+            if (mbSpeedSet) applySpeed();
+            if (mbFormatSet) applyFormat(mFormat);
+            if (mbFlowSet) mpPort->setFlow(static_cast<SerialPort::EFlow>(meFlow));
+            mpPort->setLine(SerialPort::LineDTR, true);
+            mpPort->setLine(SerialPort::LineRTS, true);
+        } catch (...) {
+            mpPort->close();
+            throw;
+        }
+        return;
+    }
     if (msName.isEmpty() || msName.find('\0') >= 0)
         throw Exception(ErrNoSuchPort, ".", __LINE__, "no such serial port: " + msName);
     Base::String path = getPath();
@@ -130,6 +154,7 @@ void SerialDevice::open() {
     mpPort = std::move(port);
     try {
         applySpeed();
+        if (mbFormatSet) applyFormat(mFormat);
         mpPort->setFlow(static_cast<SerialPort::EFlow>(meFlow));
         mpPort->setLine(SerialPort::LineDTR, true);
         mpPort->setLine(SerialPort::LineRTS, true);
@@ -141,7 +166,7 @@ void SerialDevice::open() {
 
 void SerialDevice::close() {
     if (mpPort) mpPort->close();
-    mpPort.reset();
+    if (!mbOwnPort) mpPort.reset();
 }
 
 SerialPort& SerialDevice::port() {
@@ -149,11 +174,69 @@ SerialPort& SerialDevice::port() {
     return *mpPort;
 }
 
-void SerialDevice::applySpeed() {
-    unsigned int bps = toBitsPerSecond(meBaudrate);
-    if (bps == 0) throw Exception(ErrBadArgument, ".", __LINE__, "bad baud rate value");
-    port().setSpeed(bps);
+void SerialDevice::applySpeed() { applyBitRate(muBitRate); }
+
+void SerialDevice::applyBitRate(unsigned int bitsPerSecond) {
+    if (bitsPerSecond == 0) throw Exception(ErrBadArgument, ".", __LINE__, "bad baud rate value");
+    if (std::find(std::begin(kRates), std::end(kRates), bitsPerSecond) != std::end(kRates))
+        port().setSpeed(bitsPerSecond);
+    else if (!port().setCustomSpeed(bitsPerSecond))
+        throw Exception(ErrBadArgument, ".", __LINE__,
+                        msName + " does not take " + Base::String::fromUnsigned(bitsPerSecond) + " bit/s");
 }
+
+void SerialDevice::setBitRate(unsigned int bitsPerSecond) {
+    if (isOpen()) applyBitRate(bitsPerSecond);
+    muBitRate = bitsPerSecond;
+    mbSpeedSet = true;
+    const auto* rate = std::find(std::begin(kRates), std::end(kRates), bitsPerSecond);
+    if (rate != std::end(kRates)) meBaudrate = static_cast<EBaudRate>(rate - std::begin(kRates));
+}
+
+void SerialDevice::applyFormat(const SerialPort::Format& format) {
+    if (!port().setFormat(format))
+        throw Exception(ErrBadArgument, ".", __LINE__,
+                        msName + " does not take " + Base::String::fromUnsigned(format.dataBits) + " data bits" +
+                            (format.parity != SerialPort::ParityNone ? " with parity" : "") +
+                            (format.stopBits != SerialPort::StopOne ? " and that many stop bits" : ""));
+}
+
+void SerialDevice::setFormat(const SerialPort::Format& format) {
+    if (format.dataBits < 5 || format.dataBits > 8 || format.parity > SerialPort::ParitySpace ||
+        format.stopBits > SerialPort::StopTwo)
+        throw Exception(ErrBadArgument, ".", __LINE__, "bad character format for " + msName);
+    if (isOpen()) applyFormat(format);
+    mFormat = format;
+    mbFormatSet = true;
+}
+
+void SerialDevice::setDataBits(unsigned int bits) {
+    SerialPort::Format format = mFormat;
+    format.dataBits = bits;
+    setFormat(format);
+}
+
+void SerialDevice::setParity(SerialPort::EParity parity) {
+    SerialPort::Format format = mFormat;
+    format.parity = parity;
+    setFormat(format);
+}
+
+void SerialDevice::setStopBits(SerialPort::EStopBits stopBits) {
+    SerialPort::Format format = mFormat;
+    format.stopBits = stopBits;
+    setFormat(format);
+}
+
+void SerialDevice::wakeUp() {
+    // Only a port of the application's own can be woken, and it stays for the device's life:
+    // a port found by name is made and dropped by open and close, maybe on another thread.
+    if (mbOwnPort) mpPort->wakeUp();
+}
+
+bool SerialDevice::setBreak(bool on) { return port().setBreak(on); }
+
+void SerialDevice::purge(bool input, bool output) { port().purge(input, output); }
 
 bool SerialDevice::sendBreak(unsigned int ms) {
     SerialPort& p = port();
@@ -195,11 +278,14 @@ void SerialDevice::flush() {
 void SerialDevice::setBaudrate(EBaudRate baudrate) {
     if (toBitsPerSecond(baudrate) == 0) throw Exception(ErrBadArgument, ".", __LINE__, "bad baud rate value");
     meBaudrate = baudrate;
+    muBitRate = toBitsPerSecond(baudrate);
+    mbSpeedSet = true;
     if (isOpen()) applySpeed();
 }
 
 void SerialDevice::setFlowControl(EFlowControl flow) {
     meFlow = flow;
+    mbFlowSet = true;
     if (isOpen()) mpPort->setFlow(static_cast<SerialPort::EFlow>(flow));
 }
 

@@ -11,6 +11,10 @@
 // Reads: readInternal blocks until at least one byte is there (or throws
 // IO::WouldBlockException when not blocking); read with a read time-out
 // collects bytes until the count or the time-out.
+//
+// Beside the listed baud rates, a port takes any bit rate its driver accepts
+// (setBitRate), a character format (data bits, parity, stop bits) and a port
+// of the application's own (a remote port, see Net::Rfc2217Port).
 
 #include <functional>
 #include <memory>
@@ -42,6 +46,11 @@ public:
 
     SerialDevice(unsigned int portNumber, EBaudRate baudrate);
     SerialDevice(const Base::String& portName, EBaudRate baudrate);
+    /// A device over port (owned, kept across close and open) instead of a
+    /// port found by name; name is what getName says. Speed, format and flow
+    /// control are sent to the port only once set: until then the port keeps
+    /// its own (a remote port keeps what its server has).
+    SerialDevice(const Base::String& name, std::unique_ptr<SerialPort> port);
     SerialDevice(const SerialDevice&) = delete;
     SerialDevice& operator=(const SerialDevice&) = delete;
     ~SerialDevice() override;
@@ -66,6 +75,8 @@ public:
     void flush() override;
     /// Reads and writes go to one descriptor (or a virtual port's guarded wire) and never close it.
     bool isFullDuplex() override { return true; }
+    /// Passed to the port (a remote port ends its wait or connect; a local one ignores it).
+    void wakeUp() override;
 
     void setBlocking(bool blocking) { mbBlocking = blocking; }
     bool isBlocking() const { return mbBlocking; }
@@ -76,6 +87,21 @@ public:
     EFlowControl getFlowControl() const { return meFlow; }
     /// Bits per second of a baud-rate value (0 for values out of range).
     static unsigned int toBitsPerSecond(EBaudRate baudrate);
+    /// Any bit rate: a listed one also sets the baud rate (getBaudrate), another
+    /// one goes to the driver as a custom speed. When open, a rate the port does
+    /// not take throws IO::Exception ErrBadArgument and the rate stays as it was;
+    /// when closed, it is tried at the next open (which then fails).
+    void setBitRate(unsigned int bitsPerSecond);
+    /// The rate set last (the baud rate's, unless setBitRate chose another).
+    unsigned int getBitRate() const { return muBitRate; }
+    /// Data bits (5 to 8), parity and stop bits. When open, a format the port
+    /// cannot take throws IO::Exception ErrBadArgument and the format stays as
+    /// it was; a value out of range always throws it.
+    void setFormat(const SerialPort::Format& format);
+    void setDataBits(unsigned int bits);
+    void setParity(SerialPort::EParity parity);
+    void setStopBits(SerialPort::EStopBits stopBits);
+    const SerialPort::Format& getFormat() const { return mFormat; }
 
     /// False for a port without modem-control lines (a pty): DTR changes are
     /// then ignored and DCD, DSR, CTS and RI read as low.
@@ -88,6 +114,10 @@ public:
     bool readRI();
     /// Drops what is queued in both directions and raises RTS.
     void resetLines();
+    /// Drops what was received (input) and what is not yet sent (output).
+    void purge(bool input, bool output);
+    /// Holds the line in the break state (true) or ends it; false when the port cannot send a break.
+    bool setBreak(bool on);
     /// Holds the line in the break state for ms, then ends it; false (at once) when
     /// the port cannot send a break (a pseudo-terminal, a virtual port). Throws
     /// IO::Exception (ErrNotOpen) when the port is closed.
@@ -121,12 +151,23 @@ protected:
 
 private:
     bool readLine(SerialPort::ELine line);
+    void applyBitRate(unsigned int bitsPerSecond);
+    void applyFormat(const SerialPort::Format& format);
 
     Base::String msName;
     unsigned int muPortNumber = 0;
     EBaudRate meBaudrate;
+    unsigned int muBitRate;
     EFlowControl meFlow = FlowNone;
+    SerialPort::Format mFormat;
+    // What open sends: a port found by name always gets speed and flow control
+    // (and a format once one was set); a port of the application's own only
+    // what was set.
+    bool mbSpeedSet = true;
+    bool mbFlowSet = true;
+    bool mbFormatSet = false;
     bool mbBlocking = true;
+    bool mbOwnPort = false;  // mpPort was given and stays across close
     std::unique_ptr<SerialPort> mpPort;
 };
 

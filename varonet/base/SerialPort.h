@@ -12,6 +12,15 @@ class VARONET_API SerialPort {
 public:
     enum EFlow { FlowNone = 0, FlowHardware = 1, FlowSoftware = 2 };
     enum ELine { LineDCD = 1, LineDSR = 2, LineCTS = 4, LineRI = 8, LineDTR = 16, LineRTS = 32 };
+    enum EParity { ParityNone = 0, ParityOdd = 1, ParityEven = 2, ParityMark = 3, ParitySpace = 4 };
+    enum EStopBits { StopOne = 0, StopOneAndHalf = 1, StopTwo = 2 };
+    /// The character format on the line: 8N1 unless set otherwise.
+    struct Format {
+        unsigned int dataBits = 8;  ///< 5 to 8
+        EParity parity = ParityNone;
+        EStopBits stopBits = StopOne;
+        bool operator==(const Format&) const = default;
+    };
 
     virtual ~SerialPort() = default;
     virtual void open() = 0;
@@ -38,8 +47,24 @@ public:
     virtual bool setBreak(bool on) = 0;
     /// Drops what is queued in both directions.
     virtual void discard() = 0;
+    /// Drops what is queued in one or both directions (received: input; not yet
+    /// sent: output). A port without the distinction drops both.
+    virtual void purge(bool input, bool output) {
+        if (input || output) discard();
+    }
+    /// Sets the character format; false when the port cannot take it (a pseudo-
+    /// terminal is always 8 bits without parity). A port without a format of
+    /// its own accepts every one.
+    virtual bool setFormat(const Format& format) {
+        (void)format;
+        return true;
+    }
     /// Waits until everything written has left.
     virtual void drain() = 0;
+    /// Ends a wait (waitReadable, or an open that connects somewhere) that
+    /// another thread is in, now or at its next start. Ports whose waits end
+    /// with their data ignore it.
+    virtual void wakeUp() {}
 };
 
 }  // namespace IO

@@ -181,6 +181,34 @@ bool TermiosPort::setBreak(bool on) {
 
 void TermiosPort::discard() { ::tcflush(handle(), TCIOFLUSH); }
 
+void TermiosPort::purge(bool input, bool output) {
+    if (input || output) ::tcflush(handle(), input && output ? TCIOFLUSH : (input ? TCIFLUSH : TCOFLUSH));
+}
+
+bool TermiosPort::setFormat(const Format& format) {
+    static constexpr tcflag_t kSizes[] = {CS5, CS6, CS7, CS8};
+    if (format.dataBits < 5 || format.dataBits > 8) return false;
+    if (format.stopBits == StopOneAndHalf && format.dataBits != 5) return false;
+    int fd = handle();
+    termios before{};
+    if (::tcgetattr(fd, &before) < 0) throwLastSystemError("tcgetattr " + msPath);
+    termios tio = before;
+    tio.c_cflag &= ~(CSIZE | PARENB | PARODD | CMSPAR | CSTOPB);
+    tio.c_cflag |= kSizes[format.dataBits - 5];
+    if (format.parity != ParityNone) tio.c_cflag |= PARENB;
+    if (format.parity == ParityOdd || format.parity == ParityMark) tio.c_cflag |= PARODD;
+    if (format.parity == ParityMark || format.parity == ParitySpace) tio.c_cflag |= CMSPAR;
+    if (format.stopBits != StopOne) tio.c_cflag |= CSTOPB;  // with 5 data bits the UART makes it 1.5
+    const tcflag_t wanted = tio.c_cflag & (CSIZE | PARENB | PARODD | CMSPAR | CSTOPB);
+    if (::tcsetattr(fd, TCSANOW, &tio) < 0) throwLastSystemError("tcsetattr " + msPath);
+    // tcsetattr succeeds when any part was taken: what the driver keeps is the answer, and a
+    // format taken in part is undone.
+    if (::tcgetattr(fd, &tio) < 0) throwLastSystemError("tcgetattr " + msPath);
+    if ((tio.c_cflag & (CSIZE | PARENB | PARODD | CMSPAR | CSTOPB)) == wanted) return true;
+    ::tcsetattr(fd, TCSANOW, &before);
+    return false;
+}
+
 void TermiosPort::drain() { ::tcdrain(handle()); }
 
 }  // namespace IO

@@ -1,7 +1,5 @@
 #include <varonet/udl/BaseDeviceResolver.h>
 
-#include <map>
-
 #include <varonet/base/CombinedDevice.h>
 #include <varonet/base/Errors.h>
 #include <varonet/base/FastSerialDevice.h>
@@ -12,6 +10,7 @@
 #include <varonet/base/StandardInput.h>
 #include <varonet/udl/UDLErrors.h>
 #include <varonet/udl/UDLParser.h>
+#include <varonet/udl/detail/SerialOptions.h>
 
 namespace UDL {
 
@@ -24,25 +23,6 @@ constexpr unsigned int kFastSerialTimeoutMs = 2000;
 constexpr unsigned int kLoopbackTimeoutMs = 0x7FFFFFFF;
 
 bool startsWith(const Base::String& text, const char* word) { return text.startsWith(word); }
-
-// Baud-rate words of a serial locator.
-bool mapBaudrate(const Base::String& word, IO::SerialDevice::EBaudRate& out) {
-    static const std::map<std::string, IO::SerialDevice::EBaudRate> table = {
-        {"110", IO::SerialDevice::Baud110},       {"300", IO::SerialDevice::Baud300},
-        {"1200", IO::SerialDevice::Baud1200},     {"2400", IO::SerialDevice::Baud2400},
-        {"4800", IO::SerialDevice::Baud4800},     {"9600", IO::SerialDevice::Baud9600},
-        {"19200", IO::SerialDevice::Baud19200},   {"38400", IO::SerialDevice::Baud38400},
-        {"57600", IO::SerialDevice::Baud57600},   {"57k", IO::SerialDevice::Baud57600},
-        {"115200", IO::SerialDevice::Baud115200}, {"115k", IO::SerialDevice::Baud115200},
-        {"230400", IO::SerialDevice::Baud230400}, {"460800", IO::SerialDevice::Baud460800},
-        {"921600", IO::SerialDevice::Baud921600},
-    };
-    if (word.isNull()) return false;
-    auto it = table.find(word.str());
-    if (it == table.end()) return false;
-    out = it->second;
-    return true;
-}
 
 // Releases a managed device's lock when the configuration step ends, however it ends.
 class ManagedLock {
@@ -91,6 +71,7 @@ IO::Device* BaseDeviceResolver::resolveBranch(const Base::String& locator, Log::
     if (startsWith(locator, "fastserial:")) return resolveFastSerial(manager);
     if (startsWith(locator, "serial:")) return resolveSerial(locator, manager);
     if (startsWith(locator, "tcpip:")) return resolveTcpIp(locator, manager);
+    if (startsWith(locator, "rfc2217:")) return resolveRemoteSerial(locator, logger, manager);
     if (startsWith(locator, "domain:")) return resolveDomain(locator, manager);
     if (startsWith(locator, "loopback:")) return resolveLoopback(locator, manager);
     if (startsWith(locator, "file:")) return resolveFile(locator, manager);
@@ -117,11 +98,10 @@ IO::Device* BaseDeviceResolver::resolveFastSerial(IO::DeviceManager* manager) {
 IO::Device* BaseDeviceResolver::resolveSerial(const Base::String& locator, IO::DeviceManager* manager) {
     UDLParser parser(locator, "baudrate");
     Base::String target = parser.getTarget();
-    IO::SerialDevice::EBaudRate baudrate;
-    const Base::String word = parser.getString("baudrate");
-    if (!mapBaudrate(word, baudrate)) {
-        setReason(word.isNull() ? Base::String("no baud rate given")
-                                : "the baud rate " + word + " is not one of the listed rates");
+    SerialOptions settings;
+    Base::String why;
+    if (!settings.read(parser, why) || !settings.hasSpeed()) {
+        setReason(why.isEmpty() ? Base::String("no baud rate given") : why);
         return nullptr;
     }
 
@@ -143,10 +123,7 @@ IO::Device* BaseDeviceResolver::resolveSerial(const Base::String& locator, IO::D
         if (manager && !port->trylock(kManagedLockMs))
             throw Base::Exception(ErrPortLockTimeout, ".", __LINE__, "managed serial port stayed locked");
         ManagedLock unlockLater(manager ? port : nullptr);
-        port->setBaudrate(baudrate);
-        Base::String flow = parser.getString("FlowControl");
-        if (flow == "Hardware") port->setFlowControl(IO::SerialDevice::FlowHardware);
-        else if (flow == "Software") port->setFlowControl(IO::SerialDevice::FlowSoftware);
+        settings.applyTo(*port);
     }
     owned.release();
     return port;

@@ -3,7 +3,7 @@
 //
 // The locator's protocol word picks the branch, tested in this order on the
 // start of the text: none: modem: isdnmodem: server: fastserial: serial:
-// tcpip: domain: loopback: file: stdio: and capi: (any case). Each device
+// tcpip: rfc2217: domain: loopback: file: stdio: and capi: (any case). Each device
 // built is handed over at once: to the manager when there is one (and the
 // device it returns is used), otherwise its initialize() runs. A device
 // still owned by the call when a later step throws is deleted.
@@ -64,6 +64,7 @@ private:
     IO::Device* resolveIsdnModem(const Base::String& locator, Log::Logger* logger, IO::DeviceManager* manager);
     IO::Device* resolveServerDevice(const Base::String& locator, Log::Logger* logger, IO::DeviceManager* manager);
     IO::Device* resolveTcpIp(const Base::String& locator, IO::DeviceManager* manager);
+    IO::Device* resolveRemoteSerial(const Base::String& locator, Log::Logger* logger, IO::DeviceManager* manager);
     IO::Device* resolveDomain(const Base::String& locator, IO::DeviceManager* manager);
     IO::Device* resolveCapi(const Base::String& locator, IO::DeviceManager* manager);
     // Server kinds of resolveServer.

@@ -55,7 +55,7 @@ IO::DeviceServer* BaseDeviceResolver::resolveServerKind(const Base::String& loca
         setReason("server:none: names no server");
         return nullptr;
     }
-    if (kind == "tcpip" || kind == "domain") return resolveSocketServer(locator, manager);
+    if (kind == "tcpip" || kind == "rfc2217" || kind == "domain") return resolveSocketServer(locator, manager);
     if (kind == "modem" || kind == "isdnmodem") return resolveModemServer(locator, logger, manager);
     if (kind == "serial") {
         UDLParser options(locator, "");

@@ -5,6 +5,7 @@
 
 #include <varonet/base/Exception.h>
 #include <varonet/udl/UDLParser.h>
+#include <varonet/udl/detail/LocatorText.h>
 
 namespace UDL {
 
@@ -27,8 +28,10 @@ unsigned int optionTextNumber(const Base::String& key) {
 }
 
 // True when text has a ":" not preceded by a backslash, the mark of a locator
-// (the parser's own rule for the end of the protocol word).
+// (the parser's own rule for the end of the protocol word). An IPv6 address in
+// brackets ("[::1]", a TCP locator's host) is no locator.
 bool hasProtocolWord(const std::string& text) {
+    if (text.size() >= 2 && text.front() == '[' && text.back() == ']') return false;
     for (std::size_t i = 0; i < text.size(); ++i)
         if (text[i] == ':' && (i == 0 || text[i - 1] != '\\')) return true;
     return false;
@@ -66,7 +69,7 @@ Base::String UDLPrinter::printInternal(const Base::String& locator, unsigned int
     if (!hasProtocolWord(locator.str())) return locator;
     try {
         const Base::String indent(std::string(2 * level, ' '));
-        UDLParser parser(locator, "Baudrate");
+        UDLParser parser(LocatorText::escapeBracketedHost(locator), "Baudrate");
         Base::String out("");
         if (level != 0) out += "\\h\n";
         out += indent + text(TextProtocolLabel, "<..>") + ":\\#" + parser.getProtocol() + "\n";

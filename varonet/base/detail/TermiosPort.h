@@ -28,6 +28,10 @@ public:
     unsigned int getLines() override;
     bool setBreak(bool on) override;
     void discard() override;
+    void purge(bool input, bool output) override;
+    /// False when the driver did not take the format (a pseudo-terminal stays
+    /// 8 bits without parity; 1.5 stop bits exist only with 5 data bits).
+    bool setFormat(const Format& format) override;
     void drain() override;
 
 private:

@@ -21,14 +21,16 @@
 #include <varonet/base/IOException.h>
 #include <varonet/base/StopWatch.h>
 #include <varonet/net/socket/SocketErrors.h>
+#include <varonet/net/socket/detail/InetAddress.h>
 
 namespace Net {
 
 namespace {
 constexpr unsigned int WaitForever = 0xFFFFFFFFu;
 
-// "127.0.0.1:7000" or a pipe's path: how failures name the other end.
+// "127.0.0.1:7000", "[::1]:7000" or a pipe's path: how failures name the other end.
 Base::String describe(const sockaddr* address, socklen_t length) {
+    if (address->sa_family == AF_INET6) return InetAddress::fromRaw(address, length).toString();
     if (address->sa_family == AF_INET && length >= static_cast<socklen_t>(sizeof(sockaddr_in))) {
         const auto* in = reinterpret_cast<const sockaddr_in*>(address);
         char text[INET_ADDRSTRLEN] = "";
@@ -174,10 +176,25 @@ void BsdSocket::setBlocking(bool blocking) { setBlockingMode(blocking); }
 
 bool BsdSocket::setNoDelay(bool on) {
     int handle = mpState->miHandle;
-    if (handle < 0 || mpState->miFamily != AF_INET || mpState->miType != SOCK_STREAM) return false;
+    const bool internet = mpState->miFamily == AF_INET || mpState->miFamily == AF_INET6;
+    if (handle < 0 || !internet || mpState->miType != SOCK_STREAM) return false;
     int flag = on ? 1 : 0;
     return ::setsockopt(handle, IPPROTO_TCP, TCP_NODELAY, &flag, sizeof flag) == 0;
 }
+
+void BsdSocket::setFamily(std::int32_t family) {
+    close();
+    mpState->miFamily = family;
+}
+
+bool BsdSocket::setV6Only(bool on) {
+    if (mpState->miFamily != AF_INET6) return false;
+    ensureSocket();
+    int flag = on ? 1 : 0;
+    return ::setsockopt(mpState->miHandle, IPPROTO_IPV6, IPV6_V6ONLY, &flag, sizeof flag) == 0;
+}
+
+bool BsdSocket::takeWakeUp() { return mpState->mbWoken.exchange(false); }
 
 void BsdSocket::wakeUp() {
     std::uint64_t one = 1;
@@ -204,6 +221,7 @@ int BsdSocket::pollWithWake(short events, unsigned int ms, short* revents) {
         if (fds[1].revents & POLLIN) {
             std::uint64_t count;
             [[maybe_unused]] ssize_t n = ::read(mpState->miWakeFd, &count, sizeof count);
+            mpState->mbWoken = true;
             return -1;
         }
         if (revents) *revents = fds[0].revents;
@@ -274,7 +292,7 @@ void BsdSocket::connect(const sockaddr* address, socklen_t length) {
 void BsdSocket::bind(const sockaddr* address, socklen_t length) {
     mpState->msPeer = describe(address, length);
     ensureSocket();
-    if (mpState->miFamily == AF_INET) {
+    if (mpState->miFamily == AF_INET || mpState->miFamily == AF_INET6) {
         // Must precede bind to take effect: a restarted server binds again at once while old
         // connections linger in TIME_WAIT. Linux still never lets two listeners share a port.
         int on = 1;

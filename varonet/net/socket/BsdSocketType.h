@@ -15,6 +15,8 @@ public:
 
     /// TCP over IPv4: AF_INET, SOCK_STREAM, protocol 0.
     static constexpr BsdSocketType tcpIp4() { return BsdSocketType(2, 1, 0); }
+    /// TCP over IPv6: AF_INET6, SOCK_STREAM, protocol 0.
+    static constexpr BsdSocketType tcpIp6() { return BsdSocketType(10, 1, 0); }
 
     constexpr std::int32_t getFamily() const { return miFamily; }
     constexpr std::int32_t getType() const { return miType; }

@@ -85,6 +85,15 @@ public:
     /// TCP_NODELAY on a TCP socket (small writes leave at once); nothing on
     /// other sockets or without a socket. True when the option is now as asked.
     bool setNoDelay(bool on);
+    /// The address family of the next socket created (AF_INET, AF_INET6); a
+    /// socket there is now is closed first.
+    void setFamily(std::int32_t family);
+    /// IPV6_V6ONLY on an IPv6 socket, created now when there is none: true
+    /// takes IPv6 callers only, false IPv4 callers too. Call before bind.
+    /// False when the option could not be set.
+    bool setV6Only(bool on);
+    /// True (once) when a wait since the last call ended because of wakeUp.
+    bool takeWakeUp();
     /// Closes the socket; the record stays, ready for a new connect. While a call
     /// on another thread uses it (a send beside a receive), the socket is shut
     /// down at once, which ends that call, and closed when the call returns.

@@ -26,7 +26,9 @@ struct BsdSocketState : Base::Reference {
     // "connected" without probing underneath the running call.
     std::atomic<bool> mbWaiting{false};
     std::atomic<bool> mbReading{false};
-    bool mbReadWaited = false;  // the last blocking receive came back short: wait first next time
+    bool mbReadWaited = false;
+    std::atomic<bool> mbWoken{
+        false};  // a wait ended because of wakeUp (see BsdSocket::takeWakeUp)  // the last blocking receive came back short: wait first next time
     std::atomic<int> miHandle{-1};
     // Calls that are using the descriptor now (a read on one thread, a write on
     // another). A close while any runs shuts the socket down and parks the
