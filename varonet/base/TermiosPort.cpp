@@ -174,8 +174,10 @@ unsigned int TermiosPort::getLines() {
 }
 
 bool TermiosPort::setBreak(bool on) {
+    // A pseudo-terminal (the port without modem lines) takes the request and sends nothing.
+    if (!hasModemLines()) return false;
     if (::ioctl(handle(), on ? TIOCSBRK : TIOCCBRK) == 0) return true;
-    if (errno == EINVAL || errno == ENOTTY) return false;  // a pty, or a driver without breaks
+    if (errno == EINVAL || errno == ENOTTY) return false;  // a driver without breaks
     throwLastSystemError("break " + msPath);
 }
 
