@@ -1,3 +1,4 @@
+// Published check values of every CRC, whole and in pieces, and BCD and hex conversions.
 #include <varonet/base/detail/Crc.h>
 
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// The in-memory devices: FIFO wake-ups and order, crossed FIFOs as a pair, and the memory device.
 #include <varonet/base/FifoDevice.h>
 
 #include <gtest/gtest.h>

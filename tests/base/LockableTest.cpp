@@ -1,3 +1,4 @@
+// The re-entrant lock across threads, and a thread's stop request and join.
 #include <varonet/base/Lockable.h>
 
 #include <gtest/gtest.h>

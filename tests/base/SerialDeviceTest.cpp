@@ -1,3 +1,4 @@
+// Serial ports on real pseudo-terminals: names, exclusive opening, settings, time-outs, and the virtual pair.
 #include <varonet/base/SerialDevice.h>
 
 #include <fcntl.h>

@@ -1,3 +1,4 @@
+// Base::String: the null state, Latin-1 case folding, and number conversions that report failure.
 #include <varonet/base/String.h>
 
 #include <gtest/gtest.h>

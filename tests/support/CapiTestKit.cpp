@@ -1,3 +1,4 @@
+// Installs a fresh simulated exchange as the default CAPI backend for a scope.
 #include "support/CapiTestKit.h"
 
 namespace TestSupport {

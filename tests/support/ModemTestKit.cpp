@@ -1,3 +1,4 @@
+// A virtual null-modem line with the modem simulator on its far end, and chip identities.
 #include "support/ModemTestKit.h"
 
 #include <atomic>

@@ -1,3 +1,4 @@
+// T=1 blocks: wire bytes of every kind, and the reader on both forms, any chunking and broken streams.
 #include <varonet/t1/Block.h>
 
 #include <gtest/gtest.h>

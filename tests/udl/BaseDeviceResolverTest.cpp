@@ -1,3 +1,4 @@
+// The resolver's simple branches: null results, serial, fastserial, files, standard streams and a device manager.
 #include <varonet/udl/BaseDeviceResolver.h>
 
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// Server devices: a serial caller, a managed server given back, and wake-ups while waiting for a caller.
 #include <varonet/udl/ServerDevice.h>
 
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// The locator parser: worked examples, escapes, typed readers and round trips through asString.
 #include <varonet/udl/UDLParser.h>
 
 #include <gtest/gtest.h>

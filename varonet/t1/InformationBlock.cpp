@@ -1,3 +1,4 @@
+// The information block's PCB (sequence and more-data bits) and its text for logs.
 #include <varonet/t1/InformationBlock.h>
 
 #include <varonet/base/detail/HexDump.h>

@@ -1,3 +1,4 @@
+// The serial line as a server: the first bytes on the line are the caller.
 #include <varonet/udl/SerialServer.h>
 
 #include <varonet/base/Exception.h>

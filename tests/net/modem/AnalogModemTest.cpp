@@ -1,3 +1,4 @@
+// The analog modem's commands per row and setting, and its dialogue with the simulator on a pseudo-terminal.
 #include <varonet/net/modem/AnalogModem.h>
 
 #include <gtest/gtest.h>

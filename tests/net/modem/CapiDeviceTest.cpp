@@ -1,3 +1,4 @@
+// The CAPI device against the simulated exchange: data both ways, redial, addressing, and no backend.
 #include <varonet/net/modem/CapiDevice.h>
 
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// The ISDN modem's commands per protocol and row, and the X.25 addressing of its dial command.
 #include <varonet/net/modem/IsdnModem.h>
 
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// Modem servers answering simulated rings: one call at a time, the line's lock, and the call modems' manager.
 #include <varonet/net/modem/ModemServer.h>
 
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// The AT command engine against the simulator: identification, dialling, hang-up, multi-step and shared lines.
 #include <varonet/net/modem/Modem.h>
 
 #include <gtest/gtest.h>

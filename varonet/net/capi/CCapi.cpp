@@ -1,3 +1,4 @@
+// The CAPI wrapper: registration, calls and data over the backend, and the receive thread that buffers data.
 #include <varonet/net/capi/detail/CCapi.h>
 
 #include <algorithm>

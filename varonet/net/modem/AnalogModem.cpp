@@ -1,3 +1,4 @@
+// The analog modem's set-up, preconnect and dial commands.
 #include <varonet/net/modem/AnalogModem.h>
 
 namespace Net {

@@ -1,3 +1,4 @@
+// An ISDN connection through the CAPI wrapper: registration, dialling with redial, B3 data and clearing.
 #include <varonet/net/modem/CapiDevice.h>
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// The ISDN terminal adapter's protocol, TEI and MSN commands, and the dial command with its X.25 addressing.
 #include <varonet/net/modem/IsdnModem.h>
 
 namespace Net {

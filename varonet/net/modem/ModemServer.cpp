@@ -1,3 +1,4 @@
+// Answering calls on a modem line: polling for RING, answering, the line's lock, and the call modems' manager.
 #include <varonet/net/modem/ModemServer.h>
 
 #include <memory>
