@@ -221,7 +221,7 @@ TEST(ModemCommands, InitStringPiecesEscapeAndResultLines) {
     // clang-format on
     for (const auto& s : steps) {
         f.line.sim().setEcho(s.echo);
-        f.modem->sendCommand(s.command, 0, true, 1, false, &response, s.acceptAny);
+        f.modem->sendCommand(s.command, {.attempts = 1, .acceptAny = s.acceptAny, .response = &response});
         EXPECT_TRUE(response == s.response && f.modem->isConnected() == s.connected &&
                     f.modem->isCommandMode() == s.commandMode)
             << s.command;
