@@ -63,11 +63,14 @@ TEST(ProtocolRecovery, RecoverableFaultsEndInAnIntactFrame) {
             node.serve([&](const Bytes& r) { return received.push_back(r), bytes(600, 4); }, 254, c.extended);
         });
         TestSupport::RecordingLogger logger;
-        T1::Protocol protocol(&link.faults(), 500, 100, 0, 77, 3, &logger);  // each injected time-out costs 500 ms
+        // Each injected time-out costs 500 ms.
+        T1::Protocol protocol(
+            &link.faults(),
+            {.blockWaitingTime = 500, .characterWaitingTime = 100, .logMessage = 77, .logLevel = 3, .logger = &logger});
         c.inject(link.faults());
         unsigned int recoveries = 99;
         protocol.send(T1::Frame(T1::NodeAddress(0x12), Base::ByteArray(c.request.data(), c.request.size())));
-        T1::Frame frame = protocol.receive(T1::NodeAddress(0x12), &recoveries, false, true);
+        T1::Frame frame = protocol.receive(T1::NodeAddress(0x12), {.recoveries = &recoveries});
         link.finish();
         EXPECT_EQ(frame.getData(), Base::ByteArray(bytes(600, 4).data(), 600));
         EXPECT_EQ(received, std::vector<Bytes>{c.request});
@@ -100,10 +103,10 @@ TEST(ProtocolRecovery, ResendRequestForAnEmptySlotDiscardsInputAnd3843) {
             node.writeRaw(reply);
             node.readBlock(block, 300);  // a resent block, if any
         });
-        T1::Protocol protocol(&link.plain(), 300, 50, 0, 77, 3, nullptr);
+        T1::Protocol protocol(&link.plain(), {.blockWaitingTime = 300, .characterWaitingTime = 50});
         protocol.send(T1::Frame(T1::NodeAddress(0x12), Base::ByteArray{5, 6, 7}));
         if (!resynch) protocol.reset();
-        EXPECT_EQ(codeOf([&] { protocol.receive(T1::NodeAddress(0x12), nullptr, false, true); }), 3843u) << resynch;
+        EXPECT_EQ(codeOf([&] { protocol.receive(T1::NodeAddress(0x12)); }), 3843u) << resynch;
         EXPECT_EQ(link.plain().size(), 0) << "pending input was discarded";
         link.finish();
         EXPECT_TRUE(!resynch || link.node().received().at(1).pcb == 0xE0) << "RESYNCH answered with a response";
@@ -112,7 +115,8 @@ TEST(ProtocolRecovery, ResendRequestForAnEmptySlotDiscardsInputAnd3843) {
 
 TEST(ProtocolRecovery, HandleErrorFollowsTheBudget) {
     struct Steps : T1::Protocol {
-        explicit Steps(IO::Device* device) : T1::Protocol(device, 10, 10, 0, 0, 0, nullptr) {}
+        explicit Steps(IO::Device* device)
+            : T1::Protocol(device, {.blockWaitingTime = 10, .characterWaitingTime = 10}) {}
         using T1::Protocol::handleError;
     };
     // clang-format off

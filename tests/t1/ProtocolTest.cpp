@@ -35,7 +35,7 @@ struct Served {
     }
     TestSupport::T1NodeLink link;
     std::vector<Bytes> requests;
-    T1::Protocol protocol{&link.faults(), 1000, 200, 0, 7, 1, nullptr};
+    T1::Protocol protocol{&link.faults(), {.characterWaitingTime = 200, .logMessage = 7, .logLevel = 1}};
 };
 
 }  // namespace
@@ -48,7 +48,7 @@ TEST_P(ProtocolExchangeOver, TenKiBEachWayInShortBlocksAndChunksFromAStreamInExt
     s.protocol.send(T1::Frame(T1::NodeAddress(0x12), array(request)));
     unsigned int recoveries = 99;
     T1::Frame answer =
-        s.protocol.receive(T1::NodeAddress(), &recoveries, false, true);  // the first block names the node
+        s.protocol.receive(T1::NodeAddress(), {.recoveries = &recoveries});  // the first block names the node
     EXPECT_TRUE(toBytes(answer.getData()) == answerFor(request) && recoveries == 0);
     EXPECT_TRUE(answer.getAddress() == T1::NodeAddress(0x12) && answer.getAddress().isValid());
     // 41 information blocks of at most 254 bytes out, 40 acknowledgements for the answer's 41 blocks.
@@ -62,7 +62,7 @@ TEST_P(ProtocolExchangeOver, TenKiBEachWayInShortBlocksAndChunksFromAStreamInExt
     Base::MemoryDevice source(reinterpret_cast<const char*>(streamed.data()), static_cast<long>(streamed.size()));
     source.close();  // send opens it
     testing::internal::CaptureStdout();
-    s.protocol.send(T1::NodeAddress(0x12), &source, 1000, true);
+    s.protocol.send(T1::NodeAddress(0x12), &source, {.chunkSize = 1000, .progress = true});
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "\rsent 1000\rsent 2000\rsent 2500");
     EXPECT_EQ(toBytes(s.protocol.receive(T1::NodeAddress(0x12)).getData()), answerFor(streamed));
     s.link.finish();
@@ -80,7 +80,10 @@ INSTANTIATE_TEST_SUITE_P(Link, ProtocolExchangeOver, testing::Values(Kind::Socke
 // answer a resend request on its own, and destroying all deletes nothing twice.
 TEST(ProtocolSettings, CopiesCarryEverySettingAndTheirOwnStoredBlocks) {
     Base::MemoryDevice device;
-    T1::Protocol protocol(&device, 100, 20, 5, 7, 1, nullptr);
+    T1::Protocol protocol(&device, 100, 20, 5, 7, 1, nullptr);  // the values in a row go where their names say
+    const T1::Protocol named(
+        &device, {.blockWaitingTime = 100, .characterWaitingTime = 20, .userValue = 5, .logMessage = 7, .logLevel = 1});
+    EXPECT_EQ(protocol.getSettings(), named.getSettings());
     EXPECT_EQ(protocol.setBlockWaitingTime(250), 100u);
     protocol.send(T1::Frame(T1::NodeAddress(0x12), array({1, 2, 3})));
     const Base::ByteArray sent = device.getBuffer();
