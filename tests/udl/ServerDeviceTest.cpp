@@ -9,6 +9,7 @@
 
 #include <varonet/base/SerialDevice.h>
 #include <varonet/base/StopWatch.h>
+#include <varonet/net/modem/AnalogModemServer.h>
 #include <varonet/net/socket/TcpIp4Server.h>
 #include <varonet/sim/VirtualSerialPair.h>
 #include <varonet/udl/BaseDeviceResolver.h>
@@ -16,6 +17,7 @@
 #include <varonet/udl/UDLErrors.h>
 #include "support/CountingDeviceManager.h"
 #include "support/Loopback.h"
+#include "support/ModemTestKit.h"
 #include "support/TestCalls.h"
 
 namespace {
@@ -89,6 +91,33 @@ TEST_F(ServerDeviceTest, WakeUpAfterTheCallerLeftEndsTheWaitForTheNext) {
     EXPECT_EQ(::write(second, "2", 1), 1);
     EXPECT_EQ(readFor(device, 1, 5000), "2");
     ::close(second);
+}
+
+// An open blocked on another thread for the first caller is woken, on a
+// serial line and a modem line alike: it ends with EINTR and leaves the line
+// unlocked (as does an open that fails), and the next caller is served.
+TEST_F(ServerDeviceTest, WakeUpEndsAWaitForASerialOrModemCallerAndLeavesTheLineFree) {
+    auto* port = new IO::SerialDevice("VSRV", IO::SerialDevice::Baud9600);
+    IO::ServerDevice serial(new Net::SerialServer(port), 0);
+    TestSupport::SimulatedLine line;
+    auto* modem = new Net::AnalogModem(new Net::StatefulDevice(line.makePort().release()), nullptr);
+    IO::ServerDevice answering(new Net::AnalogModemServer(modem), 0);
+    for (IO::ServerDevice* device : {&serial, &answering}) {
+        auto opened = TestSupport::startBlocked([device] { return long(codeOf([device] { device->open(); })); });
+        OS::StopWatch watch;
+        device->wakeUp();
+        EXPECT_EQ(opened.get(), long(EINTR));
+        EXPECT_LT(watch.getElapsed(), 1000u);
+    }
+    EXPECT_FALSE(port->isLocked());
+    EXPECT_FALSE(modem->isLocked());
+    mFar.write(Base::String("x"));
+    serial.open();
+    EXPECT_EQ(serial.getConnection(), port);
+    auto* missing = new IO::SerialDevice("varonet-no-such-port", IO::SerialDevice::Baud9600);
+    Net::SerialServer broken(missing);
+    EXPECT_EQ(codeOf([&] { broken.accept(); }), unsigned(ENOENT));
+    EXPECT_FALSE(missing->isLocked());
 }
 
 }  // namespace
