@@ -126,11 +126,11 @@ void base() {
 
 void net() {
     { Net::StatefulDevice stateful(new Base::FifoDevice(0), true); }
-    { Net::Modem modem(line(), nullptr, false, true); }
-    { Net::AnalogModem modem(line(), nullptr, true); }
-    { Net::IsdnModem modem(line(), nullptr, true); }
-    { Net::AnalogModemServer server(new Net::AnalogModem(line(), nullptr, true), true); }
-    { Net::IsdnModemServer server(new Net::IsdnModem(line(), nullptr, true), true); }
+    { Net::Modem modem(line(), nullptr, false, Net::Modem::OwnsLine); }
+    { Net::AnalogModem modem(line(), nullptr, Net::Modem::OwnsLine); }
+    { Net::IsdnModem modem(line(), nullptr, Net::Modem::OwnsLine); }
+    { Net::AnalogModemServer server(new Net::AnalogModem(line(), nullptr), true); }
+    { Net::IsdnModemServer server(new Net::IsdnModem(line(), nullptr), true); }
     { Net::CapiDevice device; }
     { Net::CapiDevice device(std::make_shared<Sim::CapiExchange>()); }
     { Capi::CallRequest request; }

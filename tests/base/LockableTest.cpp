@@ -8,6 +8,7 @@
 
 #include <varonet/base/StopWatch.h>
 #include <varonet/base/Thread.h>
+#include <varonet/base/WakeSignal.h>
 
 #include "support/TestCalls.h"
 
@@ -22,7 +23,8 @@ TEST(Lockable, ReentrantForTheHolderFreedByAnyThreadAndWakingAWaiter) {
     EXPECT_TRUE(lock.isLocked());
     std::thread([&] {
         OS::StopWatch watch;
-        EXPECT_FALSE(lock.trylock(50) || lock.trylock());
+        EXPECT_FALSE(lock.trylock(50));
+        EXPECT_FALSE(lock.trylock());
         EXPECT_GE(watch.getElapsed(), 45u);
     }).join();
     auto waiter = TestSupport::startBlocked([&] {
@@ -49,6 +51,20 @@ TEST(Thread, StopWakesWaitForStopAndJoinWaits) {
     OS::StopWatch watch;
     worker.stop();
     worker.join();
-    EXPECT_TRUE(!worker.isRunning() && worker.rounds == 0);
+    EXPECT_FALSE(worker.isRunning());
+    EXPECT_EQ(worker.rounds, 0);
     EXPECT_LT(watch.getElapsed(), 2000u);
+}
+
+// A wake-up ends the pause another thread is in, or the next one; a look leaves it pending.
+TEST(Thread, WakeSignalEndsOnePauseNowOrLater) {
+    Thread::WakeSignal wake;
+    auto paused = TestSupport::startBlocked([&] { return wake.pause(60000); });
+    wake.wake();
+    EXPECT_TRUE(paused.get());
+    EXPECT_FALSE(wake.take()) << "used up by the pause it ended";
+    wake.wake();
+    EXPECT_FALSE(wake.pause(0));
+    EXPECT_TRUE(wake.pause(60000)) << "pending after the look";
+    EXPECT_FALSE(wake.pause(1));
 }

@@ -68,7 +68,8 @@ TEST(BlockEncoding, WireBytesOfEveryKind) {
     TestSupport::ScriptedDevice shortWrite;
     shortWrite.shortenWrites(1);
     EXPECT_EQ(codeOf([&] { cases[1].block->writeTo(&shortWrite); }), unsigned(ErrShortBlockWrite));
-    EXPECT_TRUE(NodeAddress() == NodeAddress(0) && !NodeAddress().isValid()) << "equality ignores validity";
+    EXPECT_TRUE(NodeAddress() == NodeAddress(0)) << "equality ignores validity";
+    EXPECT_FALSE(NodeAddress().isValid());
 }
 
 TEST(BlockReader, ClassifiesAndRendersByPcb) {
@@ -103,7 +104,8 @@ TEST(BlockReader, InformationFieldsOfBothFormsInAnyChunking) {
                                                    chunk);
                 std::unique_ptr<Block> block(Block::readBlock(&device, 0, 0));
                 EXPECT_EQ(block->getData(), array(bytes(n))) << chunk << "/" << n;
-                EXPECT_TRUE(!static_cast<InformationBlock&>(*block).isLast() && device.size() == 0);
+                EXPECT_FALSE(static_cast<InformationBlock&>(*block).isLast());
+                EXPECT_EQ(device.size(), 0) << "the block and nothing more was read";
             }
 }
 
@@ -124,7 +126,8 @@ TEST(BlockReader, FailuresOfTheStream) {
             decode(bad);
             ADD_FAILURE() << "undetected";
         } catch (const EDCException& e) {
-            EXPECT_TRUE(e.getErrorCode() == unsigned(ErrEDC) && e.getData() == array(bad));
+            EXPECT_EQ(e.getErrorCode(), unsigned(ErrEDC));
+            EXPECT_EQ(e.getData(), array(bad));
         }
     }
 }

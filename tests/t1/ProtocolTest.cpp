@@ -49,13 +49,17 @@ TEST_P(ProtocolExchangeOver, TenKiBEachWayInShortBlocksAndChunksFromAStreamInExt
     unsigned int recoveries = 99;
     T1::Frame answer =
         s.protocol.receive(T1::NodeAddress(), {.recoveries = &recoveries});  // the first block names the node
-    EXPECT_TRUE(toBytes(answer.getData()) == answerFor(request) && recoveries == 0);
-    EXPECT_TRUE(answer.getAddress() == T1::NodeAddress(0x12) && answer.getAddress().isValid());
+    EXPECT_EQ(toBytes(answer.getData()), answerFor(request));
+    EXPECT_EQ(recoveries, 0u);
+    EXPECT_EQ(answer.getAddress().getNode(), 0x12);
+    EXPECT_TRUE(answer.getAddress().isValid());
     // 41 information blocks of at most 254 bytes out, 40 acknowledgements for the answer's 41 blocks.
     auto out = s.link.outbound();
     ASSERT_EQ(out.size(), 81u);
-    for (std::size_t i = 0; i < 41; ++i)
-        EXPECT_TRUE(out[i][1] == ((i % 2 ? 0x40 : 0x00) | (i < 40 ? 0x20 : 0x00)) && out[i][2] <= 254) << i;
+    for (std::size_t i = 0; i < 41; ++i) {
+        EXPECT_EQ(out[i][1], (i % 2 ? 0x40 : 0x00) | (i < 40 ? 0x20 : 0x00)) << "PCB of block " << i;
+        EXPECT_LE(out[i][2], 254) << "length of block " << i;
+    }
     for (std::size_t i = 41; i < 81; ++i) EXPECT_EQ(out[i], T1Peer::encode(0x12, i % 2 ? 0x90 : 0x80, {})) << i;
 
     const Bytes streamed = bytes(2500, 3);
@@ -90,7 +94,8 @@ TEST(ProtocolSettings, CopiesCarryEverySettingAndTheirOwnStoredBlocks) {
     T1::Protocol copy(protocol);
     T1::Protocol assigned(&device, 1, 1, 0, 0, 0, nullptr);
     assigned = copy;
-    EXPECT_TRUE(copy.getSettings() == protocol.getSettings() && assigned.getSettings() == protocol.getSettings());
+    EXPECT_EQ(copy.getSettings(), protocol.getSettings());
+    EXPECT_EQ(assigned.getSettings(), protocol.getSettings());
     EXPECT_TRUE(protocol.getSettings().sendSequence) << "the position in the exchange is carried too";
     protocol.reset();
     for (T1::Protocol* p : {&copy, &assigned}) {

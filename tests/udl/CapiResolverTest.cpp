@@ -24,45 +24,54 @@ auto resolveCapi(const std::string& locator) { return TestSupport::resolveAs<Net
 
 TEST(CapiResolver, ProtocolWordInAnyCaseGivesARegisteredDeviceWithItsDefaults) {
     ExchangeScope exchange;
-    exchange->addNumber("1", Sim::CapiExchange::AnswerEcho);
-    for (const char* locator : {"capi::Number=1", "CAPI::Number=1", "cApI:anything:Number=1"}) {
+    for (const char* locator : {"CAPI::Number=1", "cApI:anything:Number=1", "capi::Number=1"}) {
         auto device = resolveCapi(locator);
-        ASSERT_TRUE(device);
+        ASSERT_TRUE(device) << locator;
+        EXPECT_EQ(device->getNumber(), "1") << locator;
         EXPECT_EQ(exchange->registeredApplications(), 1u) << "registered during resolve";
-        EXPECT_TRUE(device->getNumber() == "1" && device->getMaxLogicalConnections() == 1 &&
-                    device->getDataBlocks() == 2);
-        EXPECT_TRUE(device->getBlockSize() == 2048 && device->getOwnMSN() == "" && device->getAttempts() == 1);
-        EXPECT_TRUE(device->getIsdnProtocol() == Net::IsdnX75 && !device->isOpen()) << "the call is placed by open";
     }
+    auto device = resolveCapi("capi::");
+    EXPECT_EQ(device->getMaxLogicalConnections(), 1u);
+    EXPECT_EQ(device->getDataBlocks(), 2u);
+    EXPECT_EQ(device->getBlockSize(), 2048u);
+    EXPECT_EQ(device->getAttempts(), 1);
+    EXPECT_EQ(device->getIsdnProtocol(), Net::IsdnX75);
+    EXPECT_FALSE(device->isOpen()) << "the call is placed by open";
 }
 
 TEST(CapiResolver, PresentOptionsReachTheDeviceAndTheProtocolIsSetBeforeTheAddressing) {
     // clang-format off
-    const struct { const char *options, *number, *protocol, *logicalNumber, *userData; } cases[] = {
-        {"Number=555,OutsideLineAccess=00,NetworkPrefix=1019,Protocol=X25BChannel,LogicalNumber=12,UserData=ud",
-         "001019555", "X25", "12", "ud"},
-        {"Number=9,Protocol=X75,UserData=ud", "9", "X75", "", "ud"},  // set after the protocol: not cleared
-        {"Number=9,Protocol=X75,LogicalNumber=12", "9", "X75", "12", ""},
-        {"Number=9,LogicalNumber=12", "9", "X25", "12", ""},  // a logical number alone means X.25
-        {"Number=9,Protocol=ppp", "9", "X75", "", ""},        // the protocol word has case
+    const struct { const char *options, *number, *protocol, *logicalNumber = "", *userData = ""; } cases[] = {
+        {.options = "Number=555,OutsideLineAccess=00,NetworkPrefix=1019,Protocol=X25BChannel,LogicalNumber=12,UserData=ud",
+         .number = "001019555", .protocol = "X25", .logicalNumber = "12", .userData = "ud"},
+        {.options = "Number=9,Protocol=X75,UserData=ud", .number = "9", .protocol = "X75", .userData = "ud"},  // set after
+        {.options = "Number=9,Protocol=X75,LogicalNumber=12", .number = "9", .protocol = "X75", .logicalNumber = "12"},
+        {.options = "Number=9,LogicalNumber=12", .number = "9", .protocol = "X25", .logicalNumber = "12"},  // means X.25
+        {.options = "Number=9,Protocol=ppp", .number = "9", .protocol = "X75"},  // the protocol word has case
     };
     // clang-format on
     for (const auto& c : cases) {
         SCOPED_TRACE(c.options);
         ExchangeScope exchange;
         exchange->addNumber(c.number, Sim::CapiExchange::AnswerEcho);
-        auto device = resolveCapi(std::string("capi::") + c.options +
-                                  ",OwnMSN=42,LogicalConnections=2,DataBlocks=3,BlockSize=1024,"
-                                  "Attempts=3,RedialWaitingTime=2");
-        EXPECT_TRUE(device->getMaxLogicalConnections() == 2 && device->getDataBlocks() == 3 &&
-                    device->getBlockSize() == 1024);
-        EXPECT_TRUE(device->getAttempts() == 3 && device->getRedialWaitingTime() == 2);
-        device->open();
+        resolveCapi(std::string("capi::") + c.options)->open();
         ASSERT_EQ(exchange->calls().size(), 1u);
         const Capi::CallRequest r = exchange->calls()[0].request;
-        EXPECT_TRUE(r.number == c.number && r.protocol == c.protocol && r.ownMSN == "42");
-        EXPECT_TRUE(r.logicalNumber == c.logicalNumber && r.userData == c.userData);
+        EXPECT_EQ(r.number, c.number);
+        EXPECT_EQ(r.protocol, c.protocol);
+        EXPECT_EQ(r.logicalNumber, c.logicalNumber);
+        EXPECT_EQ(r.userData, c.userData);
     }
+    ExchangeScope exchange;
+    auto device = resolveCapi(
+        "capi::OwnMSN=42,LogicalConnections=2,DataBlocks=3,BlockSize=1024,Attempts=3,"
+        "RedialWaitingTime=2");
+    EXPECT_EQ(device->getOwnMSN(), "42");
+    EXPECT_EQ(device->getMaxLogicalConnections(), 2u);
+    EXPECT_EQ(device->getDataBlocks(), 3u);
+    EXPECT_EQ(device->getBlockSize(), 1024u);
+    EXPECT_EQ(device->getAttempts(), 3);
+    EXPECT_EQ(device->getRedialWaitingTime(), 2);
 }
 
 TEST(CapiResolver, FailedRegistrationThrows9729AndOnlyARegisteredDeviceIsHandedOver) {
@@ -76,6 +85,6 @@ TEST(CapiResolver, FailedRegistrationThrows9729AndOnlyARegisteredDeviceIsHandedO
     EXPECT_EQ(exchange->registeredApplications(), 0u);
     exchange->setRegistrationFails(false);
     EXPECT_NE(dynamic_cast<Net::CapiDevice*>(resolver.resolve("capi::Number=1", nullptr, &manager)), nullptr);
-    EXPECT_TRUE(manager.manageDeviceCalls == 1 && exchange->registeredApplications() == 1)
-        << "a registered device is handed over";
+    EXPECT_EQ(manager.manageDeviceCalls, 1) << "a registered device is handed over";
+    EXPECT_EQ(exchange->registeredApplications(), 1u);
 }

@@ -52,8 +52,9 @@ TEST_F(ServerDeviceTest, SerialCallerIsTheFirstBytesOnTheLineAndComesOnce) {
     mFar.write(Base::String("hello"));
     device->open();
     EXPECT_EQ(device->getName(), "VSRV");
-    EXPECT_TRUE(server->getConnection()->isLocked());                   // the port is handed out locked
-    EXPECT_TRUE(device->trylock() && server->getServer()->isLocked());  // the device's lock is the server's
+    EXPECT_TRUE(server->getConnection()->isLocked());  // the port is handed out locked
+    EXPECT_TRUE(device->trylock());
+    EXPECT_TRUE(server->getServer()->isLocked()) << "the device's lock is the server's";
     device->unlock();
     EXPECT_EQ(readFor(*device, 5, 5000), "hello");
     device->write(Base::String("welcome"));

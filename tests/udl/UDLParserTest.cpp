@@ -71,7 +71,8 @@ TEST(UDLParser, WorkedExamplesAndEdgeCases) {
     const auto check = [](const Row& row) {
         UDLParser p = make(row);
         EXPECT_EQ(p.getProtocol().str(), row.protocol) << row.locator;
-        EXPECT_TRUE(p.getTarget().str() == row.target && !p.getTarget().isNull()) << row.locator;
+        EXPECT_EQ(p.getTarget().str(), row.target) << row.locator;
+        EXPECT_FALSE(p.getTarget().isNull()) << row.locator;
         EXPECT_EQ(p.getOptions(), row.options) << row.locator;
     };
     for (const Row& row : kWorkedExamples) check(row);
@@ -92,12 +93,16 @@ TEST(UDLParser, TypedReaders) {
     // clang-format on
     for (const auto& n : numbers) EXPECT_EQ(p.getUnsigned(n.key), n.value) << n.key;
     EXPECT_TRUE(p.getString("absent").isNull());
-    EXPECT_TRUE(p.hasOption("g") && !p.getString("g").isNull() && p.getString("g").isEmpty());
+    EXPECT_TRUE(p.hasOption("g"));
+    EXPECT_FALSE(p.getString("g").isNull()) << "an empty value is not an absent one";
+    EXPECT_EQ(p.getString("g"), "");
 }
 
 TEST(UDLParser, SettersAndAsStringRoundTrips) {
     UDLParser p;
-    EXPECT_TRUE(p.getProtocol().isNull() && p.getTarget().isNull() && p.getOptions().empty());
+    EXPECT_TRUE(p.getProtocol().isNull());
+    EXPECT_TRUE(p.getTarget().isNull());
+    EXPECT_TRUE(p.getOptions().empty());
     p.setProtocol("serial");
     p.setTarget("COM1");
     p.setOption("baudrate", "9600");

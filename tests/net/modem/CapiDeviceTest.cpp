@@ -18,26 +18,32 @@ using Sim::CapiExchange;
 using TestSupport::codeOf;
 using TestSupport::readFor;
 
+// Over an exchange given to the device itself: no default backend is installed.
 TEST(CapiDevice, EchoCallCarriesDataBothWaysAndClears) {
-    TestSupport::ExchangeScope exchange;
+    auto exchange = std::make_shared<Sim::CapiExchange>();
     exchange->addNumber("555", Sim::CapiExchange::AnswerEcho);
-    Net::CapiDevice device;
+    Net::CapiDevice device(exchange);
     EXPECT_EQ(codeOf([&] { device.waitForData(10); }), Net::ErrModemNotConnected);
     device.setNumber("555");
     ASSERT_TRUE(device.createCapi());
     device.open();
     OS::StopWatch watch;
     EXPECT_FALSE(device.waitForData(300));
-    EXPECT_TRUE(watch.getElapsed() >= 300u && device.isOpen() && device.getName() == "CapiDevice");
+    EXPECT_GE(watch.getElapsed(), 300u);
+    EXPECT_TRUE(device.isOpen());
+    EXPECT_EQ(device.getName(), "CapiDevice");
     EXPECT_EQ(device.write(Base::String("hello")), 5);
     EXPECT_EQ(readFor(device, 5, 2000), "hello") << "filled by the wrapper's receive thread";
     char c;
-    EXPECT_TRUE(device.isEOF() && device.size() == 0 && device.read(&c, 1) == 0) << "a read does not wait";
+    EXPECT_EQ(device.read(&c, 1), 0) << "a read does not wait";
+    EXPECT_TRUE(device.isEOF());
     device.write(Base::String("x"));
     ASSERT_TRUE(device.waitForData(2000));
-    EXPECT_TRUE(!device.waitForData(0) && device.size() == 1) << "0 does not look, even with data waiting";
+    EXPECT_FALSE(device.waitForData(0)) << "0 does not look, even with data waiting";
+    EXPECT_EQ(device.size(), 1);
     device.close();
-    EXPECT_TRUE(!device.isOpen() && exchange->activeCalls() == 0);
+    EXPECT_FALSE(device.isOpen());
+    EXPECT_EQ(exchange->activeCalls(), 0u);
     EXPECT_EQ(device.write(Base::String("late")), 0) << "no call: the wrapper refuses the data";
 }
 
@@ -54,7 +60,7 @@ TEST(CapiDevice, FarEndTalksLargeWritesGoInPiecesAndDeletingClearsTheCall) {
         EXPECT_EQ(exchange->registeredApplications(), 1u);
         device.open();
         far = exchange->takeCall(2000);
-        ASSERT_TRUE(far && far->isOpen());
+        ASSERT_TRUE(far);
         far->write(Base::String("from far"));
         EXPECT_EQ(readFor(device, 8, 2000), "from far");
         const std::string big = TestSupport::randomBytes(70000, 2);  // more than one B3 length field
@@ -64,7 +70,8 @@ TEST(CapiDevice, FarEndTalksLargeWritesGoInPiecesAndDeletingClearsTheCall) {
     }
     EXPECT_EQ(exchange->registeredApplications(), 0u) << "deleting the device releases the registration";
     EXPECT_EQ(readFor(*far, 3, 2000), "bye") << "what was sent before stays readable";
-    EXPECT_TRUE(!far->isOpen() && far->isEOF());
+    EXPECT_FALSE(far->isOpen());
+    EXPECT_TRUE(far->isEOF());
 }
 
 TEST(CapiDevice, RefusedOrBusyCallsAreTriedAttemptsTimesWithTheRedialWaitAfterEach) {
@@ -84,8 +91,9 @@ TEST(CapiDevice, RefusedOrBusyCallsAreTriedAttemptsTimesWithTheRedialWaitAfterEa
         ASSERT_TRUE(device.createCapi());
         OS::StopWatch watch;
         EXPECT_EQ(codeOf([&] { device.open(); }), Net::ErrModemNotOpenAfterDial);
-        EXPECT_TRUE(watch.getElapsed() >= c.minMs && watch.getElapsed() < c.maxMs && !device.isOpen())
-            << watch.getElapsed();
+        EXPECT_GE(watch.getElapsed(), c.minMs);
+        EXPECT_LT(watch.getElapsed(), c.maxMs);
+        EXPECT_FALSE(device.isOpen());
         EXPECT_EQ(exchange->countCalls("777"), static_cast<std::size_t>(c.attempts));
     }
 }
@@ -110,10 +118,14 @@ TEST(CapiDevice, ProtocolAndAddressingReachTheExchange) {
         ASSERT_TRUE(device.createCapi());
         device.open();
         const Capi::CallRequest r = exchange->calls().at(0).request;
-        EXPECT_TRUE(r.protocol == c.text && r.number == "9" && r.logicalNumber == c.logicalNumber &&
-                    r.userData == c.userData)
-            << c.text;
-        EXPECT_TRUE(r.ownMSN == "42" && r.tei == "3" && r.callingX25Number == "777" && r.bChannels == 1);
+        EXPECT_EQ(r.protocol, c.text);
+        EXPECT_EQ(r.logicalNumber, c.logicalNumber) << c.text;
+        EXPECT_EQ(r.userData, c.userData) << c.text;
+        EXPECT_EQ(r.number, "9");
+        EXPECT_EQ(r.ownMSN, "42");
+        EXPECT_EQ(r.tei, "3");
+        EXPECT_EQ(r.callingX25Number, "777");
+        EXPECT_EQ(r.bChannels, 1);
     }
 }
 

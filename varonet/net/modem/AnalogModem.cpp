@@ -3,8 +3,8 @@
 
 namespace Net {
 
-AnalogModem::AnalogModem(StatefulDevice* line, Log::Logger* logger, bool ownsLine)
-    : Modem(line, logger, true, ownsLine) {}
+AnalogModem::AnalogModem(StatefulDevice* line, Log::Logger* logger, ELineUse lineUse)
+    : Modem(line, logger, true, lineUse) {}
 
 Base::String AnalogModem::getName() { return "modem:" + getDeviceName(); }
 

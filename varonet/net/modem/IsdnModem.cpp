@@ -3,7 +3,8 @@
 
 namespace Net {
 
-IsdnModem::IsdnModem(StatefulDevice* line, Log::Logger* logger, bool ownsLine) : Modem(line, logger, false, ownsLine) {}
+IsdnModem::IsdnModem(StatefulDevice* line, Log::Logger* logger, ELineUse lineUse)
+    : Modem(line, logger, false, lineUse) {}
 
 Base::String IsdnModem::getName() { return "isdnmodem:" + getDeviceName(); }
 

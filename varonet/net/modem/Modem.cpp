@@ -67,8 +67,8 @@ bool isEmptyLine(const Base::String& line) {
 
 }  // namespace
 
-Modem::Modem(StatefulDevice* line, Log::Logger* logger, bool multiStepConnect, bool ownsLine)
-    : IO::WrapperDevice(line, ownsLine), mpLine(line) {
+Modem::Modem(StatefulDevice* line, Log::Logger* logger, bool multiStepConnect, ELineUse lineUse)
+    : IO::WrapperDevice(line, lineUse == OwnsLine), mpLine(line) {
     if (!line) fail(Base::ErrBadArgument, __LINE__, "a modem needs a line");
     mSettings.mpLogger = logger;
     mSettings.mbMultiStepConnect = multiStepConnect;

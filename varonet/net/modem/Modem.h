@@ -90,13 +90,15 @@ public:
         bool operator==(const Settings&) const = default;
     };
 
+    /// Whether deleting a modem deletes its line (and the device under it), or
+    /// the line is shared with whoever built it (a modem server's call modems).
+    enum ELineUse { OwnsLine, SharesLine };
+
     /// Wraps line (must not be null) and registers a configuration ID with it.
-    /// logger may be null (no logging). With ownsLine true, deleting the modem
-    /// deletes the line and the device under it; a modem that shares a line
-    /// it did not build passes false. multiStepConnect makes open exchange the
-    /// user data with a packet network after connecting (wait on connect
+    /// logger may be null (no logging). multiStepConnect makes open exchange
+    /// the user data with a packet network after connecting (wait on connect
     /// 2000 ms, network confirmation time-out 10000 ms).
-    Modem(StatefulDevice* line, Log::Logger* logger, bool multiStepConnect, bool ownsLine = true);
+    Modem(StatefulDevice* line, Log::Logger* logger, bool multiStepConnect, ELineUse lineUse = OwnsLine);
     /// A copy shares the line (without owning it) and copies the settings,
     /// the configuration ID included.
     Modem(const Modem& other);
