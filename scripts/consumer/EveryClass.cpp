@@ -160,6 +160,7 @@ void others() {
         T1::Frame frame(T1::NodeAddress(0x12), data);
     }
     { T1::InformationBlock block(T1::NodeAddress(0x12), Base::ByteArray(), false, true, 254); }
+    { T1::InformationBlock block(T1::NodeAddress(0x12), Base::ByteArray(), {.sequence = true}); }
     { T1::InformationBlock block(T1::NodeAddress(0x12), std::uint8_t(0), Base::ByteArray()); }
     { T1::ReceiveReadyBlock block(T1::NodeAddress(0x12), false, T1::ReceiveReadyBlock::NoError); }
     { T1::ReceiveReadyBlock block(T1::NodeAddress(0x12), std::uint8_t(0x80), Base::ByteArray()); }

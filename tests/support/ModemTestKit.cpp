@@ -29,4 +29,11 @@ std::unique_ptr<IO::SerialDevice> SimulatedLine::makePort(IO::SerialDevice::EFlo
 
 void apply(Sim::ModemSimulator& sim, const Identity& identity) { sim.setIdentity(identity.i0, identity.i3); }
 
+std::string flags(const Net::Modem& modem) {
+    std::string set = std::string(modem.isCommandMode() ? " command-mode" : "") +
+                      (modem.isConnected() ? " connected" : "") + (modem.isHungUp() ? " hung-up" : "") +
+                      (modem.isBlacklisted() ? " blacklisted" : "");
+    return set.empty() ? set : set.substr(1);
+}
+
 }  // namespace TestSupport

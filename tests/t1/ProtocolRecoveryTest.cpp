@@ -20,10 +20,7 @@ using TestSupport::codeOf;
 
 namespace {
 
-Bytes bytes(std::size_t n, unsigned int seed) {
-    std::string s = TestSupport::randomBytes(n, seed);
-    return Bytes(s.begin(), s.end());
-}
+using TestSupport::bytes;
 Bytes wire(std::uint8_t pcb) { return T1Peer::encode(0x12, pcb, {}); }
 
 }  // namespace

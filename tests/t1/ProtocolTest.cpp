@@ -16,12 +16,7 @@ using Kind = TestSupport::T1NodeLink::Kind;
 
 namespace {
 
-Bytes bytes(std::size_t n, unsigned int seed) {
-    std::string s = TestSupport::randomBytes(n, seed);
-    return Bytes(s.begin(), s.end());
-}
-Base::ByteArray array(const Bytes& b) { return Base::ByteArray(b.data(), b.size()); }
-Bytes toBytes(const Base::ByteArray& a) { return Bytes(a.data(), a.data() + a.size()); }
+using TestSupport::array, TestSupport::bytes, TestSupport::toBytes;
 Bytes answerFor(const Bytes& request) { return bytes(10240, static_cast<unsigned>(request.size())); }
 
 // A node that records every request and answers it in blocks of chunk bytes; and the protocol over it.

@@ -68,7 +68,6 @@ TEST(BaseDeviceResolver, SerialTargetsBaudTableAndFlowControl) {
         Device device = resolve(row.locator);
         auto* serial = dynamic_cast<IO::SerialDevice*>(device.get());
         ASSERT_NE(serial, nullptr) << row.locator;
-        EXPECT_EQ(dynamic_cast<IO::FastSerialDevice*>(serial), nullptr) << row.locator;
         EXPECT_EQ(serial->getPortNumber(), row.number) << row.locator;
         EXPECT_EQ(serial->getName().str(), row.name) << row.locator;
         EXPECT_EQ(serial->getBaudrate(), IO::SerialDevice::Baud115200) << row.locator;

@@ -94,27 +94,29 @@ TEST_F(ServerDeviceTest, WakeUpAfterTheCallerLeftEndsTheWaitForTheNext) {
     ::close(second);
 }
 
-// An open blocked on another thread for the first caller is woken, on a
-// serial line and a modem line alike: it ends with EINTR and leaves the line
-// unlocked (as does an open that fails), and the next caller is served.
-TEST_F(ServerDeviceTest, WakeUpEndsAWaitForASerialOrModemCallerAndLeavesTheLineFree) {
+// A server blocked on another thread is woken, on a serial line and a modem line alike: a wait for a
+// caller ends false and an accept with EINTR, leaving the line unlocked (as an accept whose open fails
+// does); the next caller is served.
+TEST_F(ServerDeviceTest, WakeUpEndsTheWaitAndTheAcceptOfSerialAndModemServers) {
     auto* port = new IO::SerialDevice("VSRV", IO::SerialDevice::Baud9600);
-    IO::ServerDevice serial(new Net::SerialServer(port), 0);
+    Net::SerialServer serial(port);
     TestSupport::SimulatedLine line;
     auto* modem = new Net::AnalogModem(new Net::StatefulDevice(line.makePort().release()), nullptr);
-    IO::ServerDevice answering(new Net::AnalogModemServer(modem), 0);
-    for (IO::ServerDevice* device : {&serial, &answering}) {
-        auto opened = TestSupport::startBlocked([device] { return long(codeOf([device] { device->open(); })); });
+    Net::AnalogModemServer answering(modem);
+    for (IO::DeviceServer* server : std::initializer_list<IO::DeviceServer*>{&serial, &answering}) {
         OS::StopWatch watch;
-        device->wakeUp();
-        EXPECT_EQ(opened.get(), long(EINTR));
-        EXPECT_LT(watch.getElapsed(), 1000u);
+        auto waited = TestSupport::startBlocked([server] { return long(server->waitForConnection(60000)); });
+        server->wakeUp();
+        EXPECT_EQ(waited.get(), 0);
+        auto accepted = TestSupport::startBlocked([server] { return long(codeOf([server] { server->accept(); })); });
+        server->wakeUp();
+        EXPECT_EQ(accepted.get(), long(EINTR));
+        EXPECT_LT(watch.getElapsed(), 2000u);
     }
     EXPECT_FALSE(port->isLocked());
     EXPECT_FALSE(modem->isLocked());
     mFar.write(Base::String("x"));
-    serial.open();
-    EXPECT_EQ(serial.getConnection(), port);
+    EXPECT_EQ(std::unique_ptr<IO::Device>(serial.accept()).get(), port);
     auto* missing = new IO::SerialDevice("varonet-no-such-port", IO::SerialDevice::Baud9600);
     Net::SerialServer broken(missing);
     EXPECT_EQ(codeOf([&] { broken.accept(); }), unsigned(ENOENT));

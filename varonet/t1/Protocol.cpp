@@ -107,7 +107,9 @@ void Protocol::send(const NodeAddress& address, IO::InputDevice* source, const S
         buffer.clear();
         const long count = source->read(buffer, static_cast<long>(chunkSize));
         const bool last = source->isEOF();
-        sendBlock(std::make_unique<InformationBlock>(address, buffer, mSettings.sendSequence, last, chunkSize));
+        sendBlock(std::make_unique<InformationBlock>(
+            address, buffer,
+            InformationBlock::Options{.sequence = mSettings.sendSequence, .last = last, .size = chunkSize}));
         if (options.progress) {
             total += static_cast<unsigned long long>(count);
             Text::StandardOutputStream::getInstance() << "\rsent " << static_cast<long long>(total);

@@ -65,13 +65,17 @@ bool CapiDevice::createCapi() {
 
 void CapiDevice::open() {
     Thread::Synchronized guard(*mpCapi);
-    const char* protocol = protocolText(meProtocol);
-    Base::String number = msOutsideLineAccess + msNetworkPrefix + msNumber;
+    const Base::String number = msOutsideLineAccess + msNetworkPrefix + msNumber;
+    const Capi::CallRequest request{.protocol = protocolText(meProtocol),
+                                    .number = number.str(),
+                                    .ownMSN = msOwnMSN.str(),
+                                    .logicalNumber = msLogicalNumber.str(),
+                                    .callingX25Number = msCallingX25Number.str(),
+                                    .userData = msUserData.str(),
+                                    .tei = msTEI.str(),
+                                    .bChannels = kBChannels};
     for (int attempt = 1; attempt <= miAttempts; ++attempt) {
-        int result = mpCapi->StartActiveConnect(&miConnection, protocol, number.c_str(), msOwnMSN.c_str(),
-                                                msLogicalNumber.c_str(), msCallingX25Number.c_str(), msUserData.c_str(),
-                                                kBChannels, msTEI.c_str());
-        if (result == Capi::CapiOk) {
+        if (mpCapi->StartActiveConnect(&miConnection, request) == Capi::CapiOk) {
             mbOpen = true;
             return;
         }

@@ -57,6 +57,8 @@ public:
     int StartActiveConnect(int* connection, const char* protocol, const char* number, const char* ownMSN,
                            const char* logicalNumber, const char* callingX25Number, const char* userData, int bChannels,
                            const char* tei);
+    /// The same with the call's texts by name.
+    int StartActiveConnect(int* connection, const CallRequest& request);
     /// Clears a call; 0 also when the far end had cleared it already.
     int StartActiveDisconnect(int connection);
     /// Sends length bytes, cut into blocks of the registered block size.
