@@ -24,16 +24,20 @@ def parse(path, include):
 
 
 def classes(parent, include):
-    """Classes and structs defined at namespace scope in the installed headers (not in std)."""
+    """Classes and structs defined in the installed headers (not in std), nested public ones included."""
     for cursor in parent.get_children():
         where = cursor.location.file
         if where is None or not where.name.startswith(include):
             continue
         if cursor._kind_id == NAMESPACE:
             yield from classes(cursor, include)
-        elif cursor._kind_id in (CLASS, STRUCT) and cursor.is_definition() and not cursor.is_abstract_record() \
+        elif cursor._kind_id in (CLASS, STRUCT) and cursor.is_definition() \
                 and not cursor.type.spelling.startswith("std::"):  # std::hash<Base::String> and the like
-            yield cursor
+            if parent._kind_id in (CLASS, STRUCT) and cursor.access_specifier != ci.AccessSpecifier.PUBLIC:
+                continue
+            if not cursor.is_abstract_record():
+                yield cursor
+            yield from classes(cursor, include)
 
 
 def is_deleted(constructor):

@@ -85,7 +85,7 @@ void base() {
     { Base::ByteArray b(std::size_t(3), 0); }
     { Base::ByteArray b{1, 2}; }
     { Base::Lockable lockable; }
-    { Base::Reference reference; }
+    { [[maybe_unused]] Base::Reference reference; }
     { Base::Exception e(1, ".", 1, "text"); }
     { Base::TimeoutException e(".", 1, "text"); }
     { IO::SystemException e(5, "text"); }
@@ -131,11 +131,13 @@ void net() {
     { Net::IsdnModem modem(line(), nullptr, Net::Modem::OwnsLine); }
     { Net::AnalogModemServer server(new Net::AnalogModem(line(), nullptr), true); }
     { Net::IsdnModemServer server(new Net::IsdnModem(line(), nullptr), true); }
+    { [[maybe_unused]] Net::Modem::CommandOptions options{.replyTime = 3000, .attempts = 1}; }
+    { Net::Modem::Settings settings; }
     { Net::CapiDevice device; }
     { Net::CapiDevice device(std::make_shared<Sim::CapiExchange>()); }
     { Capi::CallRequest request; }
     { Capi::CapiEvent event; }
-    { Net::BsdSocketType type(2, 1, 0); }
+    { [[maybe_unused]] Net::BsdSocketType type(2, 1, 0); }
     { Net::BsdSocketException e(1537, ".", 1); }
     { Net::BsdSocketException e("text", 1537, ".", 1); }
     { [[maybe_unused]] Net::DomainAddress address; }
@@ -150,8 +152,11 @@ void others() {
     Base::FifoDevice fifo(0);
     { Sim::ModemSimulator simulator(std::make_unique<Base::FifoDevice>(0)); }
     { Sim::CapiExchange exchange; }
+    { Sim::CapiExchange::CallRecord record{}; }
+    { [[maybe_unused]] Sim::ModemSimulator::Dial dial{.outcome = Sim::ModemSimulator::Busy, .delayMs = 100}; }
+    { Sim::ModemSimulator::Network network{.confirms = false}; }
     { [[maybe_unused]] Sim::VirtualSerialPair pair; }
-    { T1::NodeAddress address; }
+    { [[maybe_unused]] T1::NodeAddress address; }
     { T1::NodeAddress address(0x12); }
     { T1::EDCException e(Base::ByteArray(), ".", 1); }
     { T1::Frame frame(T1::NodeAddress(0x12), Base::ByteArray()); }
@@ -167,6 +172,11 @@ void others() {
     { T1::SupervisoryBlock block(T1::NodeAddress(0x12), 0u, 0u); }
     { T1::SupervisoryBlock block(T1::NodeAddress(0x12), std::uint8_t(0xC0), Base::ByteArray()); }
     { T1::Protocol protocol(&fifo, {.blockWaitingTime = 100}); }
+    { [[maybe_unused]] T1::InformationBlock::Options options{.sequence = true, .last = false}; }
+    { [[maybe_unused]] T1::Protocol::Options options{.blockWaitingTime = 2000}; }
+    { [[maybe_unused]] T1::Protocol::ReceiveOptions options{.partial = true}; }
+    { [[maybe_unused]] T1::Protocol::SendOptions options{.chunkSize = 1000}; }
+    { [[maybe_unused]] T1::Protocol::Settings settings{}; }
     { T1::Protocol protocol(&fifo, 100, 10, 0, 0, 0, nullptr); }
     { UDL::UDLParser parser; }
     { UDL::UDLParser parser("tcpip:host@1", "Port"); }

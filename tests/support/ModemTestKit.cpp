@@ -36,4 +36,11 @@ std::string flags(const Net::Modem& modem) {
     return set.empty() ? set : set.substr(1);
 }
 
+std::string describe(Net::Modem& m) {
+    return "timeout=" + std::to_string(m.getConnectTimeout()) + " wait=" + std::to_string(m.getWaitOnConnect()) +
+           " attempts=" + std::to_string(m.getAttempts()) + " redial=" + std::to_string(m.getRedialWaitingTime()) +
+           " delay=" + std::to_string(m.getDelayToDisconnect()) + " init='" + m.getInitString().str() + "'" +
+           (m.isPreconfigured() ? " preconfigured" : "");
+}
+
 }  // namespace TestSupport

@@ -38,16 +38,11 @@ TEST(ModemResolver, EveryOptionOfAModemLocatorShowsInTheSettingsAndTheDial) {
         "UserData=NUI,ConnectTimeout=5000,WaitOnConnect=100,Attempts=3,RedialWaitingTime=2,InitString2=ATM0 ATL1,"
         "Preinitialized,Preconfigured,DialingMode=Pulse,FlashKey,Modulation=V34,DelayToDisconnect=1500");
     ASSERT_TRUE(modem);
-    EXPECT_EQ(modem->getConnectTimeout(), 5000u);
-    EXPECT_EQ(modem->getWaitOnConnect(), 100u);
-    EXPECT_EQ(modem->getAttempts(), 3);
-    EXPECT_EQ(modem->getRedialWaitingTime(), 2);
-    EXPECT_EQ(modem->getInitString(), "ATM0 ATL1");
-    EXPECT_TRUE(modem->isPreconfigured());
+    EXPECT_EQ(TestSupport::describe(*modem),
+              "timeout=5000 wait=100 attempts=3 redial=2 delay=1500 init='ATM0 ATL1' preconfigured");
     EXPECT_FALSE(modem->isIncomingConfigurationRequired()) << "preinitialized";
     EXPECT_TRUE(modem->getFlashKey());
     EXPECT_EQ(modem->getModulationType(), Net::ModulationV34);
-    EXPECT_EQ(modem->getDelayToDisconnect(), 1500u);
     EXPECT_EQ(modem->getName(), "modem:" + line.hostName() + ":555/NUI");
     EXPECT_EQ(portOf(*modem)->getBaudrate(), IO::SerialDevice::Baud115200);
     EXPECT_TRUE(modem->ownsUnderlying()) << "the chain owns itself";
@@ -65,8 +60,7 @@ TEST(ModemResolver, IsdnModemLocatorWithAndWithoutItsOptions) {
                                   ":Number=123,Protocol=X25BChannel,LogicalNumber=45,UserData=ud,OwnMSN=777,"
                                   "DelayToDisconnect=0,OutsideLineAccess=9,NetworkPrefix=0,WaitOnConnect=0,Attempts=2");
     ASSERT_TRUE(modem);
-    EXPECT_EQ(modem->getDelayToDisconnect(), 0u);
-    EXPECT_EQ(modem->getAttempts(), 2);
+    EXPECT_EQ(TestSupport::describe(*modem), "timeout=0 wait=0 attempts=2 redial=0 delay=0 init=''");
     EXPECT_EQ(modem->getName(), "isdnmodem:" + line.hostName() + ":123/ud");
     EXPECT_EQ(line.sim().received(), "AT\rATE0\rATI0\rATI3\rAT&FE0S0=0&K0&D2&C1%B0\rAT**idle=255\r");
     line.sim().clearRecord();
