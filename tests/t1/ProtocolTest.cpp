@@ -61,7 +61,7 @@ TEST_P(ProtocolExchangeOver, TenKiBEachWayInShortBlocksAndChunksFromAStreamInExt
     Base::MemoryDevice source(reinterpret_cast<const char*>(streamed.data()), static_cast<long>(streamed.size()));
     source.close();  // send opens it
     testing::internal::CaptureStdout();
-    s.protocol.send(T1::NodeAddress(0x12), &source, {.chunkSize = 1000, .progress = true});
+    s.protocol.send(T1::NodeAddress(0x12), &source, 1000, true);  // the form with the values in a row
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "\rsent 1000\rsent 2000\rsent 2500");
     EXPECT_EQ(toBytes(s.protocol.receive(T1::NodeAddress(0x12)).getData()), answerFor(streamed));
     s.link.finish();

@@ -16,8 +16,6 @@ constexpr unsigned int kEventWaitMs = 500;
 std::string text(const char* value) { return value ? std::string(value) : std::string(); }
 }  // namespace
 
-CCapi::CCapi() : mpBackend(CapiBackend::getDefault()) {}
-
 CCapi::CCapi(std::shared_ptr<CapiBackend> backend) : mpBackend(std::move(backend)) {}
 
 CCapi::~CCapi() {

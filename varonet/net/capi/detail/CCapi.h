@@ -35,8 +35,8 @@ public:
     /// Size of the message buffer CreateCapi fills on failure (terminator included).
     static constexpr std::size_t MessageBufferSize = 1024;
 
-    /// A wrapper over the process-wide default backend (as installed at this moment).
-    CCapi();
+    /// A wrapper over backend (Capi::CapiBackend::getDefault() for the process-wide one); null
+    /// makes registration fail.
     explicit CCapi(std::shared_ptr<CapiBackend> backend);
     CCapi(const CCapi&) = delete;
     CCapi& operator=(const CCapi&) = delete;
