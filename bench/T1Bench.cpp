@@ -64,17 +64,17 @@ void BM_ProtocolExchange(benchmark::State& state) {
     const Base::ByteArray data = payload(MiB);
     DevicePair pair;
     std::thread node([&pair] {
-        T1::Protocol protocol(&pair.node, 5000, 1000, 0, 0, 0, nullptr);
+        T1::Protocol protocol(&pair.node, {.blockWaitingTime = 5000, .characterWaitingTime = 1000});
         for (;;) {
             T1::Frame frame = protocol.receive(T1::NodeAddress(0x12));
             protocol.send(T1::Frame(T1::NodeAddress(0x12), Base::ByteArray{'o', 'k'}));
             if (frame.getData().isEmpty()) return;
         }
     });
-    T1::Protocol host(&pair.host, 5000, 1000, 0, 0, 0, nullptr);
+    T1::Protocol host(&pair.host, {.blockWaitingTime = 5000, .characterWaitingTime = 1000});
     for (auto _ : state) {
         Base::MemoryDevice source(data.chars(), static_cast<long>(data.size()));
-        host.send(T1::NodeAddress(0x12), &source, chunk, false);
+        host.send(T1::NodeAddress(0x12), &source, {.chunkSize = chunk});
         if (host.receive(T1::NodeAddress(0x12)).getData().size() != 2) state.SkipWithError("no answer");
     }
     host.send(T1::Frame(T1::NodeAddress(0x12), Base::ByteArray()));

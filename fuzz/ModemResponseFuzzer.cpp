@@ -53,7 +53,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         try {
             if ((mode & 3) < 2) {
                 Base::String line;
-                engine.receiveCommandResponse(5, dialing, &line, (mode & 4) != 0);
+                engine.receiveCommandResponse(
+                    {.replyTime = 5, .dialing = dialing, .acceptAny = (mode & 4) != 0, .response = &line});
                 if (line.contains("CONNECT") && (!engine.isConnected() || engine.isCommandMode()))
                     Fuzz::fail("a final CONNECT left the modem unconnected");
             } else if ((mode & 3) == 2) {

@@ -52,7 +52,11 @@ bool documented(const Base::Exception& e) {
 void exchange(Fuzz::FuzzLine& line, std::uint8_t mode, std::uint8_t length, unsigned int blockWait,
               unsigned int characterWait, std::size_t size) {
     Fuzz::QuietLogger logger;
-    T1::Protocol protocol(&line, blockWait, characterWait, 0, 1, 2, &logger);
+    T1::Protocol protocol(&line, {.blockWaitingTime = blockWait,
+                                  .characterWaitingTime = characterWait,
+                                  .logMessage = 1,
+                                  .logLevel = 2,
+                                  .logger = &logger});
     const T1::NodeAddress node = (mode >> 6) == 0 ? T1::NodeAddress() : T1::NodeAddress((mode >> 6) - 1);
     if (mode & 0x20) {
         try {
@@ -65,7 +69,8 @@ void exchange(Fuzz::FuzzLine& line, std::uint8_t mode, std::uint8_t length, unsi
     for (int call = 0; call < 64 && line.size() > 0; ++call) {
         try {
             unsigned int recoveries = 0;
-            T1::Frame frame = protocol.receive(node, &recoveries, (mode & 0x10) != 0, (mode & 0x08) != 0);
+            T1::Frame frame = protocol.receive(
+                node, {.partial = (mode & 0x10) != 0, .recover = (mode & 0x08) != 0, .recoveries = &recoveries});
             if (frame.getData().size() > size) Fuzz::fail("a frame longer than the input");
             if (recoveries > T1::Protocol::miMaxRecoveryCount) Fuzz::fail("more recoveries than the budget");
         } catch (const Base::Exception& e) {

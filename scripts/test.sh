@@ -5,9 +5,11 @@
 #   sanitize   clang 14 build with AddressSanitizer + UndefinedBehaviorSanitizer, every test
 #   tsan       clang 14 build with ThreadSanitizer, every test (scripts/tsan.sh)
 #   fuzz       every fuzz target for 30 s (scripts/fuzz.sh)
-#   consumer   install into a temporary prefix; two consumers (CMake package,
-#              pkg-config) build and run against it, the pkg-config one again
-#              after the prefix moved
+#   consumer   install into a temporary prefix; consumers build and run against
+#              it: one through the CMake package, one that builds every public
+#              class through each public constructor (checked against the
+#              installed headers), one through pkg-config, again after the
+#              prefix moved
 #   shared     a shared build: SONAME, no private class exported, a consumer
 #              links against it; the Debian package holds what it should
 # Warnings are errors in every build here (VARONET_WERROR). Naming steps runs
@@ -75,6 +77,10 @@ consumer() {
   cmake -S scripts/consumer -B "$tmp/cmake-consumer" -G Ninja -DCMAKE_PREFIX_PATH="$prefix" >/dev/null
   cmake --build "$tmp/cmake-consumer" >/dev/null
   "$tmp/cmake-consumer/consumer"
+  # Every class of the installed headers, through each public constructor: the
+  # program compiled and ran; the check says it left none out.
+  "$tmp/cmake-consumer/every_class"
+  /usr/bin/python3 scripts/consumer/CheckEveryClass.py "$prefix" scripts/consumer/EveryClass.cpp
 
   pc_consumer "$prefix"
   mkdir -p "$(dirname "$moved")"
@@ -116,6 +122,7 @@ shared() {
   cmake --build "$tmp/shared-consumer" >/dev/null
   ldd "$tmp/shared-consumer/consumer" | grep libvaronet
   "$tmp/shared-consumer/consumer"
+  "$tmp/shared-consumer/every_class"  # every public constructor is exported
 
   # The Debian package of the normal build: library, headers, CMake and pkg-config files.
   (cd build && cpack -G DEB -B "$tmp/deb" >/dev/null)

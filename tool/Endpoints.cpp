@@ -19,8 +19,7 @@ Endpoints endpointsOf(IO::Device& device) {
     found.listening = tcp->getListenAddress().str();
     found.allInterfaces = tcp->listensEverywhere();
     IO::Device* connection = server->getConnection();
-    if (auto* caller = dynamic_cast<Net::TcpDevice*>(connection))
-        found.caller = caller->getPeerAddress().str();
+    if (auto* caller = dynamic_cast<Net::TcpDevice*>(connection)) found.caller = caller->getPeerAddress().str();
     else if (connection && dynamic_cast<Net::Rfc2217Server*>(tcp))
         found.caller = connection->getName().str();  // an RFC 2217 connection is named by its caller
     return found;

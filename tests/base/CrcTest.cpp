@@ -1,3 +1,4 @@
+// Published check values of every CRC, whole and in pieces, and BCD and hex conversions.
 #include <varonet/base/detail/Crc.h>
 
 #include <gtest/gtest.h>
@@ -18,7 +19,8 @@ TEST(Crc, PublishedCheckValuesWholeOrInPieces) {
         for (std::size_t at = 0, step = 1; at < data.size(); at += step, step = step * 3 % 97 + 1)
             pieces.update(data.data() + at, std::min(step, data.size() - at));
         for (char c : data) bytes.update(static_cast<unsigned char>(c));
-        EXPECT_TRUE(whole.getCRC() == pieces.getCRC() && whole.getCRC() == bytes.getCRC()) << "type " << type;
+        EXPECT_EQ(pieces.getCRC(), whole.getCRC()) << "type " << type;
+        EXPECT_EQ(bytes.getCRC(), whole.getCRC()) << "type " << type;
     }
     EXPECT_EQ((Base::ByteArray{0x01, 0x02, 0x04}).getEDC(0xF0), 0xF7) << "EDC: the seed xor every byte";
 }

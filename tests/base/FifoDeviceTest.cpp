@@ -1,3 +1,4 @@
+// The in-memory devices: FIFO wake-ups and order, crossed FIFOs as a pair, and the memory device.
 #include <varonet/base/FifoDevice.h>
 
 #include <gtest/gtest.h>
@@ -50,7 +51,8 @@ TEST(FifoDevice, KeepsOrderAcrossPartialReadsAndLargeVolumes) {
         got.append(buffer, static_cast<std::size_t>(n));
     }
     writer.join();
-    EXPECT_TRUE(got == sent && fifo.size() == 0);
+    EXPECT_EQ(got, sent);
+    EXPECT_EQ(fifo.size(), 0);
 }
 
 TEST(CombinedDevice, TwoCrossedFifosMakeADevicePairAndOwnedOnesGoWithIt) {
@@ -58,7 +60,8 @@ TEST(CombinedDevice, TwoCrossedFifosMakeADevicePairAndOwnedOnesGoWithIt) {
     IO::CombinedDevice a(&bToA, &aToB), b(&aToB, &bToA);
     a.write(Base::String("ping"));
     b.write(Base::String("pong"));
-    EXPECT_TRUE(readFor(b, 4, 5000) == "ping" && readFor(a, 4, 5000) == "pong");
+    EXPECT_EQ(readFor(b, 4, 5000), "ping");
+    EXPECT_EQ(readFor(a, 4, 5000), "pong");
     EXPECT_EQ(a.getName(), "loopback:/loopback:");
     auto* one = new Base::FifoDevice(0);
     EXPECT_EQ(IO::CombinedDevice(one, one, true).getName(), "loopback:") << "one device both ways, deleted once";
@@ -68,9 +71,11 @@ TEST(MemoryDevice, SeekReadWriteIntegersAndReadsThatGrowWithTheData) {
     Base::MemoryDevice memory;
     memory.writeInt32(0x01020304);
     memory.write(Base::String("tail"));
-    EXPECT_TRUE(memory.getLength() == 8 && memory.size() == 0);
+    EXPECT_EQ(memory.getLength(), 8);
+    EXPECT_EQ(memory.size(), 0);
     memory.seek(0);
-    EXPECT_TRUE(memory.readInt32() == 0x01020304u && memory.readInt16() == 0x7461u);  // "ta"
+    EXPECT_EQ(memory.readInt32(), 0x01020304u);
+    EXPECT_EQ(memory.readInt16(), 0x7461u);  // "ta"
     Base::ByteArray rest;
     EXPECT_EQ(memory.read(rest, 0x7FFFFFFF), 2);
     EXPECT_EQ(rest.toString().str(), "il");

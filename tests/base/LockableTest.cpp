@@ -1,3 +1,4 @@
+// The re-entrant lock across threads, and a thread's stop request and join.
 #include <varonet/base/Lockable.h>
 
 #include <gtest/gtest.h>
@@ -7,6 +8,7 @@
 
 #include <varonet/base/StopWatch.h>
 #include <varonet/base/Thread.h>
+#include <varonet/base/WakeSignal.h>
 
 #include "support/TestCalls.h"
 
@@ -21,7 +23,8 @@ TEST(Lockable, ReentrantForTheHolderFreedByAnyThreadAndWakingAWaiter) {
     EXPECT_TRUE(lock.isLocked());
     std::thread([&] {
         OS::StopWatch watch;
-        EXPECT_FALSE(lock.trylock(50) || lock.trylock());
+        EXPECT_FALSE(lock.trylock(50));
+        EXPECT_FALSE(lock.trylock());
         EXPECT_GE(watch.getElapsed(), 45u);
     }).join();
     auto waiter = TestSupport::startBlocked([&] {
@@ -48,6 +51,17 @@ TEST(Thread, StopWakesWaitForStopAndJoinWaits) {
     OS::StopWatch watch;
     worker.stop();
     worker.join();
-    EXPECT_TRUE(!worker.isRunning() && worker.rounds == 0);
+    EXPECT_FALSE(worker.isRunning());
+    EXPECT_EQ(worker.rounds, 0);
     EXPECT_LT(watch.getElapsed(), 2000u);
+}
+
+// A wake-up given before a pause ends that pause at once and is used up by it; a look (a pause of 0 ms) leaves
+// it pending. (Waking a pause that runs is what the servers' tests do.)
+TEST(Thread, WakeSignalEndsTheNextPauseAndALookLeavesItPending) {
+    Thread::WakeSignal wake;
+    wake.wake();
+    EXPECT_FALSE(wake.pause(0));
+    EXPECT_TRUE(wake.pause(60000));
+    EXPECT_FALSE(wake.take()) << "used up";
 }

@@ -1,3 +1,4 @@
+// Serial ports on real pseudo-terminals: names, exclusive opening, settings, time-outs, and the virtual pair.
 #include <varonet/base/SerialDevice.h>
 
 #include <fcntl.h>
@@ -50,15 +51,17 @@ TEST(SerialDevice, PortNamesMapToDevicePaths) {
     IO::SerialDevice::removePortAlias("COM1");
     IO::SerialDevice::removePortAlias("7");
     EXPECT_EQ(IO::SerialDevice::mapPortName("COM1").str(), "/dev/ttyS0");
-    EXPECT_TRUE(IO::SerialDevice::isDevicePath("/dev/null") && IO::SerialDevice::isDevicePath("/x/y/COM4"));
-    EXPECT_FALSE(IO::SerialDevice::isDevicePath("dev/null") || IO::SerialDevice::isDevicePath("x/COM2"));
+    for (const char* path : {"/dev/null", "/x/y/COM4"}) EXPECT_TRUE(IO::SerialDevice::isDevicePath(path)) << path;
+    for (const char* name : {"dev/null", "x/COM2"}) EXPECT_FALSE(IO::SerialDevice::isDevicePath(name)) << name;
 }
 
 TEST(SerialDevice, PtyOpenedByPathCarriesBytesAndIsHeldExclusively) {
     PtyPort p;
-    ASSERT_TRUE(p.port && p.port->getName() == p.pty.getSlavePath());
+    ASSERT_TRUE(p.port);
+    EXPECT_EQ(p.port->getName(), p.pty.getSlavePath());
     p.port->open();
-    EXPECT_FALSE(p.port->hasModemLines() || p.port->readDCD()) << "a pty has none: lines read low, DTR is ignored";
+    EXPECT_FALSE(p.port->hasModemLines()) << "a pty has none: lines read low, DTR is ignored";
+    EXPECT_FALSE(p.port->readDCD());
     p.port->toggleDTR(false);
     const std::string outbound = TestSupport::randomBytes(3000, 1);
     p.port->write(outbound.data(), static_cast<long>(outbound.size()));
@@ -89,20 +92,24 @@ TEST(SerialDevice, BaudRatesAndFlowControlReachTheTerminal) {
     p.port->setFlowControl(IO::SerialDevice::FlowHardware);
     p.port->open();
     termios tio = p.settings();
-    EXPECT_TRUE(::cfgetospeed(&tio) == B2400 && (tio.c_cflag & CRTSCTS));
+    EXPECT_EQ(::cfgetospeed(&tio), speed_t(B2400));
+    EXPECT_TRUE(tio.c_cflag & CRTSCTS);
     EXPECT_FALSE(tio.c_lflag & (ECHO | ICANON)) << "raw mode";
     for (int rate = 0; rate <= IO::SerialDevice::Baud921600; ++rate) {
         p.port->setBaudrate(static_cast<IO::SerialDevice::EBaudRate>(rate));
         tio = p.settings();
-        EXPECT_TRUE(::cfgetospeed(&tio) == speeds[rate] && ::cfgetispeed(&tio) == speeds[rate]) << rate;
+        EXPECT_EQ(::cfgetospeed(&tio), speeds[rate]) << rate;
+        EXPECT_EQ(::cfgetispeed(&tio), speeds[rate]) << rate;
     }
     EXPECT_EQ(codeOf([&] { p.port->setBaudrate(static_cast<IO::SerialDevice::EBaudRate>(13)); }), Base::ErrBadArgument);
     p.port->setFlowControl(IO::SerialDevice::FlowSoftware);
     tio = p.settings();
-    EXPECT_TRUE(!(tio.c_cflag & CRTSCTS) && (tio.c_iflag & (IXON | IXOFF)) == tcflag_t(IXON | IXOFF));
+    EXPECT_FALSE(tio.c_cflag & CRTSCTS);
+    EXPECT_EQ(tio.c_iflag & (IXON | IXOFF), tcflag_t(IXON | IXOFF));
     p.port->setFlowControl(IO::SerialDevice::FlowNone);
     tio = p.settings();
-    EXPECT_FALSE((tio.c_cflag & CRTSCTS) || (tio.c_iflag & (IXON | IXOFF)));
+    EXPECT_FALSE(tio.c_cflag & CRTSCTS);
+    EXPECT_EQ(tio.c_iflag & (IXON | IXOFF), 0u);
 }
 
 TEST(SerialDevice, ReadTimeOutNonBlockingReadAndTheFarSideGoing) {
@@ -133,15 +140,19 @@ TEST(VirtualSerialPair, WiredLikeANullModemCable) {
     Sim::VirtualSerialPair::create("VNULL1", "VNULL2");
     auto a = TestSupport::resolveAs<IO::SerialDevice>("serial:VNULL1@115k");
     auto b = TestSupport::resolveAs<IO::SerialDevice>("serial:VNULL2@115k:FlowControl=Hardware");
+    const auto raised = [&] {  // the lines a reads high, by name
+        return std::string(a->readDCD() ? "DCD " : "") + (a->readDSR() ? "DSR " : "") + (a->readCTS() ? "CTS" : "");
+    };
     a->open();
     EXPECT_FALSE(a->readDCD()) << "nobody at the other end yet";
     b->open();
-    EXPECT_TRUE(a->hasModemLines() && a->readDCD() && a->readDSR() && a->readCTS());
+    EXPECT_TRUE(a->hasModemLines());
+    EXPECT_EQ(raised(), "DCD DSR CTS");
     b->toggleDTR(false);
-    EXPECT_TRUE(!a->readDCD() && !a->readDSR() && a->readCTS());
+    EXPECT_EQ(raised(), "CTS") << "the other end dropped DTR";
     b->setRTS(false);
     b->toggleDTR(true);
-    EXPECT_TRUE(!a->readCTS() && a->readDCD());
+    EXPECT_EQ(raised(), "DCD DSR ") << "the other end dropped RTS";
     b->close();  // closing drops DTR: the other end loses its carrier
     EXPECT_FALSE(a->readDCD());
     a->write(Base::String("lost"));  // nobody listens: dropped

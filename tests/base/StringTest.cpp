@@ -1,3 +1,4 @@
+// Base::String: the null state, Latin-1 case folding, and number conversions that report failure.
 #include <varonet/base/String.h>
 
 #include <gtest/gtest.h>
@@ -6,9 +7,14 @@ using Base::String;
 
 // Finding and ordering serve the locator parser and its option map, whose tests cover them.
 TEST(String, NullIsNotEmptyAndCaseFoldingKeepsLatin1) {
-    String null, empty("");
-    EXPECT_TRUE(null.isNull() && null.isEmpty() && !empty.isNull() && empty.isEmpty() && !(null == empty));
-    EXPECT_TRUE(String(static_cast<const char*>(nullptr)).isNull() && !(null + "").isNull() && null.toLower().isNull());
+    // clang-format off
+    const struct { const char* name; String text; bool null; } texts[] = {
+        {"default", String(), true}, {"a null pointer", String(static_cast<const char*>(nullptr)), true},
+        {"null lower-cased", String().toLower(), true}, {"null plus empty", String() + "", false}, {"empty", String(""), false}};
+    // clang-format on
+    for (const auto& t : texts) EXPECT_EQ(t.text.isNull(), t.null) << t.name;
+    EXPECT_TRUE(String().isEmpty()) << "a null text is empty too";
+    EXPECT_FALSE(String() == String(""));
     EXPECT_EQ(String("serial:COM1@9600").findLast('0'), 15);
     EXPECT_EQ(String("\xC4rger ABC").toLower().str(), "\xC4rger abc");
     EXPECT_EQ(String("a\0b", 3).length(), 3u);
@@ -26,14 +32,16 @@ TEST(String, NumbersReportFailure) {
     // clang-format on
     for (const auto& row : rows) {
         bool ok = !row.ok;
-        EXPECT_TRUE(row.text.asUnsigned(row.base, &ok) == row.value && ok == row.ok) << row.text.str();
+        EXPECT_EQ(row.text.asUnsigned(row.base, &ok), row.value) << row.text.str();
+        EXPECT_EQ(ok, row.ok) << row.text.str();
     }
     for (const auto& row : integers) {
         bool ok = !row.ok;
-        EXPECT_TRUE(String(row.text).asInteger(10, &ok) == row.value && ok == row.ok) << row.text;
+        EXPECT_EQ(String(row.text).asInteger(10, &ok), row.value) << row.text;
+        EXPECT_EQ(ok, row.ok) << row.text;
     }
-    EXPECT_TRUE(String("0123").isNumeric() && !String("").isNumeric() && !String("12 ").isNumeric() &&
-                !String("+1").isNumeric());
+    for (const char* text : {"", "12 ", "+1"}) EXPECT_FALSE(String(text).isNumeric()) << text;
+    EXPECT_TRUE(String("0123").isNumeric());
     EXPECT_EQ(String::fromInteger(255, 16, 2).str() + String::fromInteger(5, 16, 2).str(), "FF05");
     EXPECT_EQ(String::fromInteger(0).str() + "/" + String::fromInteger(-12, 10, 4).str(), "0/-012");
     EXPECT_EQ(String::fromUnsigned(0xFFFFFFFFFFFFFFFFull, 16).str(), "FFFFFFFFFFFFFFFF");

@@ -1,3 +1,4 @@
+// The independent T=1 node: its own encoder, decoder and CRC, and the serving loop tests script.
 #include "peers/T1Node.h"
 
 #include <poll.h>

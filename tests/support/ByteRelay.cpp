@@ -1,3 +1,4 @@
+// A relay thread between two socket ends that damages what it carries on cue.
 #include "support/ByteRelay.h"
 
 #include <poll.h>

@@ -1,3 +1,4 @@
+// A test device manager that keeps, counts and orders what it is handed, with one lock per device.
 #include "support/CountingDeviceManager.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// A device over a raw descriptor (socket pair end, pipe or pty) for tests.
 #include "support/DescriptorDevice.h"
 
 #include <signal.h>

@@ -1,3 +1,4 @@
+// Temporary folders, whole-file reads and writes, seeded random bytes and program lookup for tests.
 #include "support/Files.h"
 
 #include <unistd.h>

@@ -1,3 +1,4 @@
+// Plain POSIX loopback sockets for socket tests: a listener, a full accept queue, raw clients and free ports.
 #include "support/Loopback.h"
 
 #include <arpa/inet.h>

@@ -1,3 +1,4 @@
+// A virtual null-modem line with the modem simulator on its far end, and chip identities.
 #include "support/ModemTestKit.h"
 
 #include <atomic>
@@ -27,5 +28,19 @@ std::unique_ptr<IO::SerialDevice> SimulatedLine::makePort(IO::SerialDevice::EFlo
 }
 
 void apply(Sim::ModemSimulator& sim, const Identity& identity) { sim.setIdentity(identity.i0, identity.i3); }
+
+std::string flags(const Net::Modem& modem) {
+    std::string set = std::string(modem.isCommandMode() ? " command-mode" : "") +
+                      (modem.isConnected() ? " connected" : "") + (modem.isHungUp() ? " hung-up" : "") +
+                      (modem.isBlacklisted() ? " blacklisted" : "");
+    return set.empty() ? set : set.substr(1);
+}
+
+std::string describe(Net::Modem& m) {
+    return "timeout=" + std::to_string(m.getConnectTimeout()) + " wait=" + std::to_string(m.getWaitOnConnect()) +
+           " attempts=" + std::to_string(m.getAttempts()) + " redial=" + std::to_string(m.getRedialWaitingTime()) +
+           " delay=" + std::to_string(m.getDelayToDisconnect()) + " init='" + m.getInitString().str() + "'" +
+           (m.isPreconfigured() ? " preconfigured" : "");
+}
 
 }  // namespace TestSupport

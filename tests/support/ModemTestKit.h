@@ -39,6 +39,13 @@ inline Identity isdnTaPlus() { return {{"TA+ 56000 ISDN"}, {"V2.41"}}; }  ///< I
 inline Identity isdnAl5068() { return {{"AL5068S"}, {"V 1.33"}}; }        ///< ISDN row 2
 void apply(Sim::ModemSimulator& sim, const Identity& identity);
 
+/// The engine's flags that are set, by name, for assertions that name them:
+/// "command-mode connected hung-up blacklisted".
+std::string flags(const Net::Modem& modem);
+/// The settings a modem's dial command does not show, named the same way:
+/// "timeout=0 wait=0 attempts=2 redial=0 delay=0 init=''".
+std::string describe(Net::Modem& modem);
+
 /// A modem of class M with its command builders exposed.
 template <class M>
 struct CommandsOf : M {

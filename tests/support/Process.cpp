@@ -1,3 +1,4 @@
+// Child processes for tests: peer programs or forked functions, signalled and always reaped.
 #include "support/Process.h"
 
 #include <fcntl.h>

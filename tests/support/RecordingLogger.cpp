@@ -1,3 +1,4 @@
+// A logger that records every call, thread-safe, for assertions.
 #include "support/RecordingLogger.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// The scripted device: input in chunks of a chosen size, and faults injected on cue both ways.
 #include "support/ScriptedDevice.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// A socket pair or pty with the independent T=1 node on a thread at one end and the host's device at the other.
 #include "support/T1NodeLink.h"
 
 #include <fcntl.h>

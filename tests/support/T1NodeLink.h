@@ -7,11 +7,22 @@
 #include <memory>
 #include <thread>
 
+#include <varonet/base/ByteArray.h>
+
 #include "peers/T1Node.h"
 #include "support/DescriptorDevice.h"
+#include "support/Files.h"
 #include "support/ScriptedDevice.h"
 
 namespace TestSupport {
+
+/// n seeded random bytes, and the same bytes as the library holds them and back.
+inline T1Peer::Bytes bytes(std::size_t n, unsigned int seed = 1) {
+    const std::string s = randomBytes(n, seed);
+    return T1Peer::Bytes(s.begin(), s.end());
+}
+inline Base::ByteArray array(const T1Peer::Bytes& b) { return Base::ByteArray(b.data(), b.size()); }
+inline T1Peer::Bytes toBytes(const Base::ByteArray& a) { return T1Peer::Bytes(a.data(), a.data() + a.size()); }
 
 class T1NodeLink {
 public:

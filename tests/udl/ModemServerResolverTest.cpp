@@ -29,14 +29,16 @@ TEST(ModemServerResolver, ServersGetTheirAnsweringSettings) {
     TestSupport::RecordingLogger log;
     auto analog = resolveAs<Net::AnalogModemServer>(
         "server:modem:" + device(line) + ",Modulation=V34,InitString2=ATM0 ATL1,ConnectTimeout=5000", &log);
-    EXPECT_TRUE(analog->getModulationType() == Net::ModulationV34 && analog->getInitString() == "ATM0 ATL1");
+    EXPECT_EQ(analog->getModulationType(), Net::ModulationV34);
+    EXPECT_EQ(analog->getInitString(), "ATM0 ATL1");
     EXPECT_EQ(analog->getConnectTimeout(), 5000u);
-    EXPECT_TRUE(dynamic_cast<Net::AnalogModem*>(analog->getTemplateModem()) &&
-                analog->getTemplateModem()->getLogger() == &log);
+    EXPECT_EQ(analog->getTemplateModem()->getLogger(), &log);
     EXPECT_TRUE(log.contains("S:AT&FE0S0=0&K0&D2&C1s95=61\r")) << "the template modem was initialised";
     analog.reset();
     auto isdn = resolveAs<Net::IsdnModemServer>("server:isdnmodem:" + device(line) + ",Protocol=PPP,OwnMSN=42");
-    EXPECT_TRUE(isdn->getProtocol() == Net::IsdnPPP && isdn->getOwnMSN() == "42" && isdn->getConnectTimeout() == 0);
+    EXPECT_EQ(isdn->getProtocol(), Net::IsdnPPP);
+    EXPECT_EQ(isdn->getOwnMSN(), "42");
+    EXPECT_EQ(isdn->getConnectTimeout(), 0u);
     isdn.reset();
     auto plain = resolveAs<Net::IsdnModemServer>("server:isdnmodem:" + device(line) + ",LogicalNumber=12");
     EXPECT_EQ(plain->getProtocol(), Net::IsdnX75) << "a server ignores the logical number";
@@ -52,7 +54,9 @@ TEST(ModemServerResolver, ManagerReceivesEveryPieceAndNoPieceOwnsAnother) {
     auto* server = dynamic_cast<Net::AnalogModemServer*>(
         resolver.resolveServer("server:modem:" + device(line), nullptr, &manager));
     ASSERT_NE(server, nullptr);
-    EXPECT_TRUE(manager.manageDeviceCalls == 3 && manager.manageServerCalls == 1) << "port, line, modem; server";
-    EXPECT_TRUE(manager.managed.at(2) == server->getTemplateModem() && !server->getTemplateModem()->ownsUnderlying());
+    EXPECT_EQ(manager.manageDeviceCalls, 3) << "port, line, modem";
+    EXPECT_EQ(manager.manageServerCalls, 1);
+    EXPECT_EQ(manager.managed.at(2), server->getTemplateModem());
+    EXPECT_FALSE(server->getTemplateModem()->ownsUnderlying());
     EXPECT_EQ(line.sim().received(), "") << "with a manager nothing is initialised";
 }

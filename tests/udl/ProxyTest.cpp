@@ -1,3 +1,4 @@
+// The relay: one way and both ways, stopping in every state, the retry pause, and bulk through an echo.
 #include <varonet/udl/Proxy.h>
 
 #include <gtest/gtest.h>

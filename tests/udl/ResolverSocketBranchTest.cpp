@@ -1,3 +1,4 @@
+// The resolver's TCP, server and pipe branches on loopback.
 #include <varonet/udl/BaseDeviceResolver.h>
 
 #include <gtest/gtest.h>

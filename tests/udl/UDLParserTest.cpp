@@ -1,3 +1,4 @@
+// The locator parser: worked examples, escapes, typed readers and round trips through asString.
 #include <varonet/udl/UDLParser.h>
 
 #include <gtest/gtest.h>
@@ -26,7 +27,7 @@ UDLParser make(const Row& row) {
 
 // The worked examples of the locator syntax, exactly as the resolvers parse them.
 // clang-format off
-const Row kWorkedExamples[] = {
+const Row kRows[] = {
     {"serial:COM2:baudrate=115200,FlowControl=Hardware", "baudrate", nullptr, "serial", "COM2", {{"baudrate", "115200"}, {"FlowControl", "Hardware"}}},
     {"serial:COM2@57k:FlowControl=Software", "baudrate", nullptr, "serial", "COM2", {{"baudrate", "57k"}, {"FlowControl", "Software"}}},
     {"modem:serial\\:COM1\\@115k:Number=555,Attempts=3,Modulation=V34", "at", nullptr, "modem", "serial:COM1@115k",
@@ -43,10 +44,7 @@ const Row kWorkedExamples[] = {
     // Each level of nesting escapes the inner locator once more.
     {"modem:modem\\:serial\\\\:COM1\\\\@9600\\:Number=1:Number=2", "at", nullptr, "modem", "modem:serial\\:COM1\\@9600:Number=1",
      {{"Number", "2"}}},
-};
-
-// Edge cases that catch real faults in the splitting rules.
-const Row kEdgeCases[] = {
+    // Edge cases that catch real faults in the splitting rules.
     {"stdio:", "", nullptr, "stdio", "", {}},
     {":x", "", nullptr, "", "x", {}},
     {"a\\:b:c", "", nullptr, "a\\:b", "c", {}},
@@ -67,14 +65,13 @@ const Row kEdgeCases[] = {
 // clang-format on
 
 TEST(UDLParser, WorkedExamplesAndEdgeCases) {
-    const auto check = [](const Row& row) {
+    for (const Row& row : kRows) {
         UDLParser p = make(row);
         EXPECT_EQ(p.getProtocol().str(), row.protocol) << row.locator;
-        EXPECT_TRUE(p.getTarget().str() == row.target && !p.getTarget().isNull()) << row.locator;
+        EXPECT_EQ(p.getTarget().str(), row.target) << row.locator;
+        EXPECT_FALSE(p.getTarget().isNull()) << row.locator;
         EXPECT_EQ(p.getOptions(), row.options) << row.locator;
-    };
-    for (const Row& row : kWorkedExamples) check(row);
-    for (const Row& row : kEdgeCases) check(row);
+    }
 }
 
 TEST(UDLParser, LocatorWithoutUnescapedColonThrows9728) {
@@ -91,12 +88,16 @@ TEST(UDLParser, TypedReaders) {
     // clang-format on
     for (const auto& n : numbers) EXPECT_EQ(p.getUnsigned(n.key), n.value) << n.key;
     EXPECT_TRUE(p.getString("absent").isNull());
-    EXPECT_TRUE(p.hasOption("g") && !p.getString("g").isNull() && p.getString("g").isEmpty());
+    EXPECT_TRUE(p.hasOption("g"));
+    EXPECT_FALSE(p.getString("g").isNull()) << "an empty value is not an absent one";
+    EXPECT_EQ(p.getString("g"), "");
 }
 
 TEST(UDLParser, SettersAndAsStringRoundTrips) {
     UDLParser p;
-    EXPECT_TRUE(p.getProtocol().isNull() && p.getTarget().isNull() && p.getOptions().empty());
+    EXPECT_TRUE(p.getProtocol().isNull());
+    EXPECT_TRUE(p.getTarget().isNull());
+    EXPECT_TRUE(p.getOptions().empty());
     p.setProtocol("serial");
     p.setTarget("COM1");
     p.setOption("baudrate", "9600");

@@ -1,3 +1,4 @@
+// The locator printer: nested locators, trace lines, units and missing texts.
 #include <varonet/udl/UDLPrinter.h>
 
 #include <gtest/gtest.h>

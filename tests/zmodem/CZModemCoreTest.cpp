@@ -1,3 +1,4 @@
+// ZMODEM framing: subpackets, binary and hex headers across chunkings, damaged input, and copies.
 #include <varonet/zmodem/CZModemCore.h>
 
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// The ZMODEM file layer: file information, failed allocations, and an endless subpacket.
 #include <varonet/zmodem/detail/CZModemFile.h>
 
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// ZMODEM sessions against lrzsz and each other: policies, failed writes, damaged frames and noise.
 #include <varonet/zmodem/CZModem.h>
 
 #include <gtest/gtest.h>

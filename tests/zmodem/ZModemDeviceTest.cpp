@@ -1,3 +1,4 @@
+// The ZMODEM device: message boundaries both ways, a damaged subpacket sent again, and a failed send.
 #include <varonet/zmodem/ZModemDevice.h>
 
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// BCD packing and unpacking of decimal values, and hexadecimal text of byte arrays.
 #include <varonet/base/detail/Bcd.h>
 
 namespace Math {

@@ -1,3 +1,4 @@
+// A device whose reads go to one device and writes to another, opened and closed as one.
 #include <varonet/base/CombinedDevice.h>
 
 namespace IO {

@@ -1,3 +1,4 @@
+// Table-driven CRCs (ISO/IEC 3309, XMODEM, CRC-32); CRC-32 by carry-less multiplication where the CPU has it.
 #include <varonet/base/detail/Crc.h>
 
 #include <array>

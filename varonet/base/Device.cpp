@@ -1,3 +1,4 @@
+// Reads into byte arrays that grow with the data, big-endian integers, skip, and locks a manager may take over.
 #include <varonet/base/Device.h>
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// DeviceServer::accept: the server's own accept time-out, then acceptInternal.
 #include <varonet/base/DeviceServer.h>
 
 #include <varonet/base/Exception.h>

@@ -1,3 +1,4 @@
+// The library's exceptions: a code, the raising site and a text.
 #include <varonet/base/Exception.h>
 
 namespace Base {

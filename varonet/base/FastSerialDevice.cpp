@@ -1,3 +1,4 @@
+// The fast serial adapter's special settings and the custom speed its baud-rate divider makes.
 #include <varonet/base/FastSerialDevice.h>
 
 namespace IO {

@@ -1,3 +1,4 @@
+// An in-memory first-in first-out device whose reader waits for a writer or a close.
 #include <varonet/base/FifoDevice.h>
 
 #include <chrono>

@@ -1,3 +1,4 @@
+// File devices: each open mode becomes its open(2) flags; reads, writes and positions go to the open file.
 #include <varonet/base/File.h>
 
 #include <fcntl.h>

@@ -1,3 +1,4 @@
+// Hex dumps of byte arrays, sixteen bytes a line with offsets and printable text.
 #include <varonet/base/detail/HexDump.h>
 
 namespace Base {

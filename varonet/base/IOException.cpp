@@ -1,3 +1,4 @@
+// errno values become exceptions here, and nowhere else: IO::checkSystemError and its texts.
 #include <varonet/base/IOException.h>
 
 #include <cerrno>

@@ -1,3 +1,4 @@
+// A re-entrant lock that any thread may release, built on a mutex and a condition variable.
 #include <varonet/base/Lockable.h>
 
 #include <chrono>

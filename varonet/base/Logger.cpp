@@ -1,3 +1,4 @@
+// StreamLogger: one readable line per logged string, byte array, event or error.
 #include <varonet/base/Logger.h>
 
 #include <ostream>

@@ -1,3 +1,4 @@
+// A device over a byte array in memory (its own or the caller's), with a read position.
 #include <varonet/base/MemoryDevice.h>
 
 #include <cstring>

@@ -1,3 +1,4 @@
+// Serial ports: port names to device paths (aliases, port makers, COMn), opening, settings and modem lines.
 #include <varonet/base/SerialDevice.h>
 
 #include <algorithm>

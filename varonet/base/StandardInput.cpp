@@ -1,3 +1,4 @@
+// The process's standard input and output as devices.
 #include <varonet/base/StandardInput.h>
 
 #include <unistd.h>

@@ -1,3 +1,4 @@
+// The text stream on standard output that T=1 progress lines go to.
 #include <varonet/base/detail/StandardOutputStream.h>
 
 #include <cstdio>

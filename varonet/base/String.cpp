@@ -1,3 +1,4 @@
+// Base::String: Latin-1 text with a null state, searching, case folding and number conversions.
 #include <varonet/base/String.h>
 
 #include <algorithm>

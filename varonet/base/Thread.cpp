@@ -1,3 +1,4 @@
+// Thread::Thread: start, a stop request its run loop can wait on, and join.
 #include <varonet/base/Thread.h>
 
 #include <chrono>

@@ -1,3 +1,4 @@
+// A table-backed translator: texts by number and language, with English as the fallback.
 #include <varonet/base/Translator.h>
 
 #include <varonet/base/Exception.h>

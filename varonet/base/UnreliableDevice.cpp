@@ -1,3 +1,4 @@
+// Reads with a time-out for devices whose own reads may return early or block.
 #include <varonet/base/UnreliableDevice.h>
 
 #include <varonet/base/StopWatch.h>

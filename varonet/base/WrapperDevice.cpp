@@ -1,3 +1,4 @@
+// A device that passes everything to the device it wraps, owning it or not.
 #include <varonet/base/WrapperDevice.h>
 
 #include <varonet/base/Errors.h>

@@ -1,3 +1,4 @@
+// The far end of a simulated CAPI call, as a device the application's test can read and write.
 #include <varonet/sim/detail/CapiCallEnd.h>
 
 #include <varonet/sim/CapiExchange.h>

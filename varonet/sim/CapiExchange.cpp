@@ -1,3 +1,4 @@
+// The simulated ISDN exchange: registrations, numbers that answer, refuse or are busy, and each call's events.
 #include <varonet/sim/CapiExchange.h>
 
 #include <algorithm>

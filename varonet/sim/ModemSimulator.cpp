@@ -126,14 +126,10 @@ void ModemSimulator::setFarEnd(EFarEnd farEnd) {
     meFarEnd = farEnd;
 }
 
-void ModemSimulator::setNetwork(const Base::String& greeting, const Base::String& confirmation, bool confirms,
-                                unsigned int greetingDelayMs) {
+void ModemSimulator::setNetwork(const Network& network) {
     std::lock_guard<std::mutex> guard(mMutex);
     meFarEnd = FarEndPacketNetwork;
-    msGreeting = greeting.str();
-    msConfirmation = confirmation.str();
-    mbConfirms = confirms;
-    muGreetingDelayMs = greetingDelayMs;
+    mNetwork = network;
 }
 
 void ModemSimulator::setDcdWired(bool wired) {
@@ -312,9 +308,9 @@ void ModemSimulator::deliverToFarEnd(const std::string& bytes) {
     msFarEnd += bytes;
     if (meFarEnd == FarEndEcho) {
         sendToHost(bytes);
-    } else if (meFarEnd == FarEndPacketNetwork && mbConfirms) {
+    } else if (meFarEnd == FarEndPacketNetwork && mNetwork.confirms) {
         for (char c : bytes)
-            if (c == '\r') sendToHost(result(msConfirmation));
+            if (c == '\r') sendToHost(result(mNetwork.confirmation.str()));
     }
 }
 
@@ -466,8 +462,8 @@ void ModemSimulator::finishDial(EOutcome outcome) {
             mLastByte = Clock::now();
             sendToHost(result("CONNECT " + msConnectSpeed));
             if (meFarEnd == FarEndPacketNetwork)
-                mTimers.emplace_back(Clock::now() + std::chrono::milliseconds(muGreetingDelayMs),
-                                     [this, greeting = msGreeting] { sendToHost(result(greeting)); });
+                mTimers.emplace_back(Clock::now() + std::chrono::milliseconds(mNetwork.greetingDelayMs),
+                                     [this, greeting = mNetwork.greeting.str()] { sendToHost(result(greeting)); });
             break;
         case Busy: sendToHost(result("BUSY")); break;
         case NoCarrier: sendToHost(result("NO CARRIER")); break;

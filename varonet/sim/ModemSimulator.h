@@ -102,10 +102,17 @@ public:
     /// The text after "CONNECT " ("33600" unless set).
     void setConnectSpeed(const Base::String& speed);
     void setFarEnd(EFarEnd farEnd);
-    /// A packet network on the far end: greeting sent greetingDelayMs after
-    /// CONNECT; confirmation sent after each user-data line when confirms is true.
-    void setNetwork(const Base::String& greeting, const Base::String& confirmation, bool confirms,
-                    unsigned int greetingDelayMs = 50);
+    /// A packet network on the far end, for setNetwork.
+    struct Network {
+        /// Sent greetingDelayMs after CONNECT.
+        Base::String greeting = "DATEX-P: 45 4000 1234";
+        unsigned int greetingDelayMs = 50;
+        /// Sent after each user-data line, when confirms is true.
+        Base::String confirmation = "COM";
+        bool confirms = true;
+    };
+    /// Makes the far end that packet network: setNetwork({.confirms = false}).
+    void setNetwork(const Network& network);
     /// false: the carrier line is not wired, so DCD never rises (results still say CONNECT).
     void setDcdWired(bool wired);
     /// The result line after a hang-up by DTR ("NO CARRIER" unless set; empty: none).
@@ -176,10 +183,7 @@ private:
     Dial mDefaultDial;
     std::string msConnectSpeed = "33600";
     EFarEnd meFarEnd = FarEndEcho;
-    std::string msGreeting = "DATEX-P: 45 4000 1234";
-    std::string msConfirmation = "COM";
-    bool mbConfirms = true;
-    unsigned int muGreetingDelayMs = 50;
+    Network mNetwork;
     std::string msDtrHangupReply = "NO CARRIER";
     // state
     EMode meMode = ModeCommand;

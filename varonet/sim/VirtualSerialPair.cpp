@@ -1,3 +1,4 @@
+// In-process serial port pairs wired like a null-modem cable, registered as port makers under their names.
 #include <varonet/sim/VirtualSerialPair.h>
 
 #include <chrono>

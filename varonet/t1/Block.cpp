@@ -1,3 +1,4 @@
+// T=1 blocks on the wire: encoding with the EDC, and reading one block within the waiting times.
 #include <varonet/t1/Block.h>
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// The exception for a block whose error detection code does not match, with the bytes read.
 #include <varonet/t1/EDCException.h>
 
 #include <varonet/t1/T1Errors.h>

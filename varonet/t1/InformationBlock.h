@@ -9,8 +9,19 @@ namespace T1 {
 
 class VARONET_API InformationBlock : public Block {
 public:
-    /// For sending. size is the chunk size the sender works with: above 254
-    /// the block goes out in the extended form, even when data is shorter.
+    /// A block for sending, by name: {.sequence = true, .last = false}.
+    struct Options {
+        /// N(S), the sender's sequence bit.
+        bool sequence = false;
+        /// The last block of its chain (M clear).
+        bool last = true;
+        /// The chunk size the sender works with: above 254 the block goes
+        /// out in the extended form, even when data is shorter.
+        std::uint32_t size = 254;
+    };
+    /// For sending.
+    InformationBlock(const NodeAddress& address, const Base::ByteArray& data, const Options& options);
+    /// The same with sequence, last and size in a row.
     InformationBlock(const NodeAddress& address, const Base::ByteArray& data, bool sequence, bool last,
                      std::uint32_t size);
     /// As received: N(S) from PCB bit 6, last when PCB bit 5 is clear, size = data length.

@@ -33,9 +33,25 @@
 
 namespace T1 {
 
+static_assert(Protocol::kFrameChunkSize == Block::MaxShortLength, "send(frame) keeps to the short form");
+
+Protocol::Protocol(IO::Device* device, const Options& options)
+    : mSettings{.device = device,
+                .blockWaitingTime = options.blockWaitingTime,
+                .characterWaitingTime = options.characterWaitingTime,
+                .userValue = options.userValue,
+                .logMessage = options.logMessage,
+                .logLevel = options.logLevel,
+                .logger = options.logger} {}
+
 Protocol::Protocol(IO::Device* device, unsigned int blockWaitingTime, unsigned int characterWaitingTime,
                    unsigned int userValue, unsigned int logMessage, unsigned int logLevel, Log::Logger* logger)
-    : mSettings{device, blockWaitingTime, characterWaitingTime, userValue, logMessage, logLevel, logger} {}
+    : Protocol(device, {.blockWaitingTime = blockWaitingTime,
+                        .characterWaitingTime = characterWaitingTime,
+                        .userValue = userValue,
+                        .logMessage = logMessage,
+                        .logLevel = logLevel,
+                        .logger = logger}) {}
 
 Protocol::Protocol(const Protocol& other) : mSettings(other.mSettings) { copyBlocks(other); }
 
@@ -72,10 +88,15 @@ unsigned int Protocol::setBlockWaitingTime(unsigned int ms) {
 
 void Protocol::send(const Frame& frame) {
     Base::MemoryDevice source(frame.getData().chars(), static_cast<long>(frame.getData().size()));
-    send(frame.getAddress(), &source, Block::MaxShortLength, false);
+    send(frame.getAddress(), &source, SendOptions{.chunkSize = kFrameChunkSize});
 }
 
 void Protocol::send(const NodeAddress& address, IO::InputDevice* source, unsigned int chunkSize, bool progress) {
+    send(address, source, {.chunkSize = chunkSize, .progress = progress});
+}
+
+void Protocol::send(const NodeAddress& address, IO::InputDevice* source, const SendOptions& options) {
+    const unsigned int chunkSize = options.chunkSize;
     if (chunkSize == 0) throw Base::Exception(Base::ErrBadArgument, ".", __LINE__);  // would never finish
     mSettings.receiveSequence = false;
     mSettings.sendSequence = false;
@@ -86,8 +107,10 @@ void Protocol::send(const NodeAddress& address, IO::InputDevice* source, unsigne
         buffer.clear();
         const long count = source->read(buffer, static_cast<long>(chunkSize));
         const bool last = source->isEOF();
-        sendBlock(std::make_unique<InformationBlock>(address, buffer, mSettings.sendSequence, last, chunkSize));
-        if (progress) {
+        sendBlock(std::make_unique<InformationBlock>(
+            address, buffer,
+            InformationBlock::Options{.sequence = mSettings.sendSequence, .last = last, .size = chunkSize}));
+        if (options.progress) {
             total += static_cast<unsigned long long>(count);
             Text::StandardOutputStream::getInstance() << "\rsent " << static_cast<long long>(total);
         }
@@ -113,6 +136,11 @@ void Protocol::receiveConfirmation(const NodeAddress& address) {
 }
 
 Frame Protocol::receive(const NodeAddress& address, unsigned int* recoveries, bool partial, bool recover) {
+    return receive(address, {.partial = partial, .recover = recover, .recoveries = recoveries});
+}
+
+Frame Protocol::receive(const NodeAddress& address, const ReceiveOptions& options) {
+    const bool partial = options.partial;
     if (!partial) {
         mSettings.receiveSequence = false;
         mSettings.sendSequence = false;
@@ -120,7 +148,7 @@ Frame Protocol::receive(const NodeAddress& address, unsigned int* recoveries, bo
     NodeAddress node = address;
     unsigned int accepted = 0;
     Base::ByteArray data;
-    unsigned int budget = recover ? miMaxRecoveryCount : 0;
+    unsigned int budget = options.recover ? miMaxRecoveryCount : 0;
     bool done = false;
     while (!done) {
         std::unique_ptr<Block> block = receiveBlock(node, budget, accepted);
@@ -145,7 +173,7 @@ Frame Protocol::receive(const NodeAddress& address, unsigned int* recoveries, bo
             handleResend(static_cast<const ReceiveReadyBlock&>(*block));
         }
     }
-    if (recoveries) *recoveries = miMaxRecoveryCount - budget;
+    if (options.recoveries) *options.recoveries = miMaxRecoveryCount - budget;
     return Frame(node, std::move(data));
 }
 

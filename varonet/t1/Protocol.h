@@ -28,12 +28,45 @@ class VARONET_API Protocol {
 public:
     /// Faults one receive (with recovery) or one confirmation wait may absorb.
     static const unsigned int miMaxRecoveryCount = 2;
+    /// The chunk size of send(frame): the longest block of the short form.
+    static constexpr unsigned int kFrameChunkSize = 254;
 
-    /// device and logger are borrowed and must outlive the protocol; logger may
-    /// be null. blockWaitingTime: ms to wait for the first byte of a block;
-    /// characterWaitingTime: ms to wait for each further byte (0: no wait).
-    /// userValue is kept for the application and not used by the exchange.
-    /// logMessage and logLevel go with every logArray call.
+    /// The constructor's values by name:
+    /// T1::Protocol protocol(&device, {.blockWaitingTime = 2000, .logger = &logger});
+    struct Options {
+        /// ms to wait for the first byte of a block (0: no wait).
+        unsigned int blockWaitingTime = 1000;
+        /// ms to wait for each further byte of a block (0: no wait).
+        unsigned int characterWaitingTime = 100;
+        /// Kept for the application; the exchange does not use it.
+        unsigned int userValue = 0;
+        /// First and third argument of every logArray call.
+        unsigned int logMessage = 0;
+        unsigned int logLevel = 0;
+        /// Borrowed; null logs nothing.
+        Log::Logger* logger = nullptr;
+    };
+    /// How receive reads the node's answer.
+    struct ReceiveOptions {
+        /// Return after one block of a chain; the sequence numbers carry on into the next call.
+        bool partial = false;
+        /// Absorb up to miMaxRecoveryCount faults; without, the first time-out ends the call.
+        bool recover = true;
+        /// Receives miMaxRecoveryCount minus the budget left; may be null.
+        unsigned int* recoveries = nullptr;
+    };
+    /// How send cuts a stream into a chain.
+    struct SendOptions {
+        /// Bytes per block; above 254 every block takes the extended form. 0 is refused.
+        unsigned int chunkSize = kFrameChunkSize;
+        /// Writes "\rsent N" to standard output after each block.
+        bool progress = false;
+    };
+
+    /// device is borrowed and must outlive the protocol, as must options.logger.
+    Protocol(IO::Device* device, const Options& options);
+    /// The same with the values in a row: the waiting times, the application's
+    /// value, the log message number and level, and the logger.
     Protocol(IO::Device* device, unsigned int blockWaitingTime, unsigned int characterWaitingTime,
              unsigned int userValue, unsigned int logMessage, unsigned int logLevel, Log::Logger* logger);
     /// Copies the settings with the sequence numbers, and the stored blocks as
@@ -62,19 +95,19 @@ public:
     /// The last block is not confirmed here: the node's answer confirms it,
     /// read it with receive.
     void send(const Frame& frame);
-    /// Sends everything source yields as one chain of chunkSize-byte blocks
-    /// (above 254: extended form). Opens source when it is closed. progress
-    /// writes "\rsent N" to standard output after each block.
-    /// Throws 3840..3843 when the node cannot be brought to confirm a block,
-    /// Base::Exception ErrBadArgument for a chunk size of 0.
+    /// Sends everything source yields as one chain of blocks, as options say.
+    /// Opens source when it is closed. Throws 3840..3843 when the node cannot
+    /// be brought to confirm a block, Base::Exception ErrBadArgument for a
+    /// chunk size of 0.
+    void send(const NodeAddress& address, IO::InputDevice* source, const SendOptions& options);
+    /// The same with chunk size and progress in a row.
     void send(const NodeAddress& address, IO::InputDevice* source, unsigned int chunkSize, bool progress);
-    /// Reads one frame (with partial: one block of it) from the node.
+    /// Reads one frame (or one block of it, see ReceiveOptions) from the node.
     /// address: the node expected; an invalid one takes the node of the first
-    /// block. recover: absorb up to miMaxRecoveryCount faults, else the first
-    /// time-out ends the call. recoveries (may be null) receives
-    /// miMaxRecoveryCount minus the budget left. Throws Base::Exception
-    /// 3840/3841 (no valid node to answer), 3842 (time-out without budget),
-    /// 3843 (the node asked for a block that is not stored).
+    /// block. Throws Base::Exception 3840/3841 (no valid node to answer), 3842
+    /// (time-out without budget), 3843 (the node asked for a block that is not stored).
+    Frame receive(const NodeAddress& address, const ReceiveOptions& options);
+    /// The same with the options in a row (a whole frame, with recovery, unless told).
     Frame receive(const NodeAddress& address, unsigned int* recoveries = nullptr, bool partial = false,
                   bool recover = true);
     /// Drops both stored information blocks; sequence numbers stay.

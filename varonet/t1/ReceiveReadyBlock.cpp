@@ -1,3 +1,4 @@
+// The receive-ready block's PCB (sequence and error code) and its text for logs.
 #include <varonet/t1/ReceiveReadyBlock.h>
 
 #include <varonet/base/detail/HexDump.h>

@@ -1,3 +1,4 @@
+// The supervisory block's PCB (its type, request or response) and its text for logs.
 #include <varonet/t1/SupervisoryBlock.h>
 
 #include <varonet/base/detail/HexDump.h>

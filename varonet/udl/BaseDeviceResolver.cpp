@@ -1,3 +1,4 @@
+// The resolver's frame and its simple branches: none, serial, fastserial, loopback, file and stdio.
 #include <varonet/udl/BaseDeviceResolver.h>
 
 #include <varonet/base/CombinedDevice.h>

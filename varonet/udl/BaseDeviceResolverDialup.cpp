@@ -76,7 +76,8 @@ IO::Device* BaseDeviceResolver::resolveModem(const Base::String& locator, Log::L
     bool flashKey = parser.getBool("FlashKey");
     Net::EModulationType modulation = ModemParameters::parseModulation(parser.getString("Modulation"));
 
-    auto owned = std::make_unique<Net::AnalogModem>(line, logger, manager == nullptr);
+    auto owned =
+        std::make_unique<Net::AnalogModem>(line, logger, manager ? Net::Modem::SharesLine : Net::Modem::OwnsLine);
     Net::AnalogModem* modem = owned.get();
     std::unique_ptr<IO::Device> modemOwner(std::move(owned));
     lineOwner.release();  // the modem owns the line now (or the manager does)
@@ -100,7 +101,8 @@ IO::Device* BaseDeviceResolver::resolveIsdnModem(const Base::String& locator, Lo
     Base::String logicalNumber = parser.getString("LogicalNumber");
     Net::EIsdnProtocol protocol = ModemParameters::parseProtocol(parser.getString("Protocol"), logicalNumber);
 
-    auto owned = std::make_unique<Net::IsdnModem>(line, logger, manager == nullptr);
+    auto owned =
+        std::make_unique<Net::IsdnModem>(line, logger, manager ? Net::Modem::SharesLine : Net::Modem::OwnsLine);
     Net::IsdnModem* modem = owned.get();
     std::unique_ptr<IO::Device> modemOwner(std::move(owned));
     lineOwner.release();  // the modem owns the line now (or the manager does)

@@ -123,8 +123,9 @@ IO::DeviceServer* BaseDeviceResolver::resolveModemServer(const Base::String& loc
         throw Base::Exception(ErrBadLocator, ".", __LINE__, "the device manager returned another kind of device");
 
     std::unique_ptr<IO::Device> modemOwner;
-    if (isdn) modemOwner = std::make_unique<Net::IsdnModem>(line, logger, manager == nullptr);
-    else modemOwner = std::make_unique<Net::AnalogModem>(line, logger, manager == nullptr);
+    const auto lineUse = manager ? Net::Modem::SharesLine : Net::Modem::OwnsLine;  // a manager keeps the line
+    if (isdn) modemOwner = std::make_unique<Net::IsdnModem>(line, logger, lineUse);
+    else modemOwner = std::make_unique<Net::AnalogModem>(line, logger, lineUse);
     lineOwner.release();  // the modem's now (or the manager's)
     auto* modem = dynamic_cast<Net::Modem*>(handOver(modemOwner, manager));
     if (!modem) {

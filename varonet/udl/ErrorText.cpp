@@ -1,3 +1,4 @@
+// The meaning of every code the library raises or a session returns, and of system errors and CAPI results.
 #include <varonet/udl/ErrorText.h>
 
 #include <cstring>

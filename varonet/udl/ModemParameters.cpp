@@ -1,3 +1,4 @@
+// The shared dial-up options of a locator, with the modulation and ISDN protocol words.
 #include <varonet/udl/ModemParameters.h>
 
 namespace UDL {

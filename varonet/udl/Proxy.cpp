@@ -1,3 +1,4 @@
+// The relay: a side's thread reads chunks and writes them to its partner, reopening either side when it closes.
 #include <varonet/udl/Proxy.h>
 
 #include <algorithm>

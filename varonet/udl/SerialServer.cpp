@@ -1,8 +1,11 @@
+// The serial line as a server: the first bytes on the line are the caller.
 #include <varonet/udl/SerialServer.h>
 
+#include <cerrno>
+
 #include <varonet/base/Exception.h>
+#include <varonet/base/IOException.h>
 #include <varonet/base/StopWatch.h>
-#include <varonet/base/Thread.h>
 #include <varonet/udl/UDLErrors.h>
 
 namespace Net {
@@ -26,8 +29,9 @@ void SerialServer::setBlocking(bool blocking) {
 bool SerialServer::waitForConnection(unsigned int ms) {
     if (!mpPort) return false;
     if (!mpPort->isOpen()) mpPort->open();
+    // A serial port's wait cannot be woken: a wake-up is seen between the steps.
     OS::StopWatch watch;
-    while (watch.getElapsed() < ms)
+    while (watch.getElapsed() < ms && !mWake.take())
         if (mpPort->waitForData(kPollMs)) return true;
     return false;
 }
@@ -35,8 +39,15 @@ bool SerialServer::waitForConnection(unsigned int ms) {
 IO::Device* SerialServer::acceptInternal() {
     if (!mpPort) throw Base::Exception(UDL::ErrNoSerialPort, ".", __LINE__, "the serial port was handed out already");
     mpPort->lock();
-    if (!mpPort->isOpen()) mpPort->open();
-    while (!mpPort->waitForData(1)) Thread::Thread::sleep(kPollMs);
+    try {
+        if (!mpPort->isOpen()) mpPort->open();
+        // A short look for the first byte, then a pause that a wake-up ends at once.
+        while (!mpPort->waitForData(1))
+            if (mWake.pause(kPollMs)) IO::checkSystemError(EINTR, "accept on " + mpPort->getName());
+    } catch (...) {
+        mpPort->unlock();
+        throw;
+    }
     return mpPort.release();
 }
 

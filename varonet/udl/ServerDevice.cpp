@@ -1,3 +1,4 @@
+// A device that waits on its server for a caller in open and then talks to that connection.
 #include <varonet/udl/ServerDevice.h>
 
 #include <algorithm>

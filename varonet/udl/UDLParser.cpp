@@ -1,3 +1,4 @@
+// Parsing locators: protocol word, target, the short value after @, options, and escapes.
 #include <varonet/udl/UDLParser.h>
 
 #include <varonet/base/Exception.h>

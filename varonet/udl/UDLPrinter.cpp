@@ -1,3 +1,4 @@
+// Rendering a locator for people, one line per element with nested locators indented.
 #include <varonet/udl/UDLPrinter.h>
 
 #include <cstdio>

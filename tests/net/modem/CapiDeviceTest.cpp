@@ -1,3 +1,4 @@
+// The CAPI device against the simulated exchange: data both ways, redial, addressing, and no backend.
 #include <varonet/net/modem/CapiDevice.h>
 
 #include <gtest/gtest.h>
@@ -5,6 +6,7 @@
 #include <string>
 
 #include <varonet/base/StopWatch.h>
+#include <varonet/net/capi/CapiErrors.h>
 #include <varonet/net/capi/detail/CCapi.h>
 #include <varonet/net/modem/ModemErrors.h>
 #include <varonet/sim/CapiExchange.h>
@@ -17,26 +19,30 @@ using Sim::CapiExchange;
 using TestSupport::codeOf;
 using TestSupport::readFor;
 
+// Over an exchange given to the device itself: no default backend is installed.
 TEST(CapiDevice, EchoCallCarriesDataBothWaysAndClears) {
-    TestSupport::ExchangeScope exchange;
+    auto exchange = std::make_shared<Sim::CapiExchange>();
     exchange->addNumber("555", Sim::CapiExchange::AnswerEcho);
-    Net::CapiDevice device;
+    Net::CapiDevice device(exchange);
     EXPECT_EQ(codeOf([&] { device.waitForData(10); }), Net::ErrModemNotConnected);
     device.setNumber("555");
     ASSERT_TRUE(device.createCapi());
     device.open();
     OS::StopWatch watch;
     EXPECT_FALSE(device.waitForData(300));
-    EXPECT_TRUE(watch.getElapsed() >= 300u && device.isOpen() && device.getName() == "CapiDevice");
+    EXPECT_GE(watch.getElapsed(), 300u);
     EXPECT_EQ(device.write(Base::String("hello")), 5);
     EXPECT_EQ(readFor(device, 5, 2000), "hello") << "filled by the wrapper's receive thread";
     char c;
-    EXPECT_TRUE(device.isEOF() && device.size() == 0 && device.read(&c, 1) == 0) << "a read does not wait";
+    EXPECT_EQ(device.read(&c, 1), 0) << "a read does not wait";
+    EXPECT_TRUE(device.isEOF());
     device.write(Base::String("x"));
     ASSERT_TRUE(device.waitForData(2000));
-    EXPECT_TRUE(!device.waitForData(0) && device.size() == 1) << "0 does not look, even with data waiting";
+    EXPECT_FALSE(device.waitForData(0)) << "0 does not look, even with data waiting";
+    EXPECT_EQ(device.size(), 1);
     device.close();
-    EXPECT_TRUE(!device.isOpen() && exchange->activeCalls() == 0);
+    EXPECT_FALSE(device.isOpen());
+    EXPECT_EQ(exchange->activeCalls(), 0u);
     EXPECT_EQ(device.write(Base::String("late")), 0) << "no call: the wrapper refuses the data";
 }
 
@@ -50,10 +56,9 @@ TEST(CapiDevice, FarEndTalksLargeWritesGoInPiecesAndDeletingClearsTheCall) {
         device.setNetworkPrefix("1019");
         device.setNumber("55");
         ASSERT_TRUE(device.createCapi());
-        EXPECT_EQ(exchange->registeredApplications(), 1u);
         device.open();
         far = exchange->takeCall(2000);
-        ASSERT_TRUE(far && far->isOpen());
+        ASSERT_TRUE(far);
         far->write(Base::String("from far"));
         EXPECT_EQ(readFor(device, 8, 2000), "from far");
         const std::string big = TestSupport::randomBytes(70000, 2);  // more than one B3 length field
@@ -63,7 +68,8 @@ TEST(CapiDevice, FarEndTalksLargeWritesGoInPiecesAndDeletingClearsTheCall) {
     }
     EXPECT_EQ(exchange->registeredApplications(), 0u) << "deleting the device releases the registration";
     EXPECT_EQ(readFor(*far, 3, 2000), "bye") << "what was sent before stays readable";
-    EXPECT_TRUE(!far->isOpen() && far->isEOF());
+    EXPECT_FALSE(far->isOpen());
+    EXPECT_TRUE(far->isEOF());
 }
 
 TEST(CapiDevice, RefusedOrBusyCallsAreTriedAttemptsTimesWithTheRedialWaitAfterEach) {
@@ -83,17 +89,20 @@ TEST(CapiDevice, RefusedOrBusyCallsAreTriedAttemptsTimesWithTheRedialWaitAfterEa
         ASSERT_TRUE(device.createCapi());
         OS::StopWatch watch;
         EXPECT_EQ(codeOf([&] { device.open(); }), Net::ErrModemNotOpenAfterDial);
-        EXPECT_TRUE(watch.getElapsed() >= c.minMs && watch.getElapsed() < c.maxMs && !device.isOpen())
-            << watch.getElapsed();
+        EXPECT_GE(watch.getElapsed(), c.minMs);
+        EXPECT_LT(watch.getElapsed(), c.maxMs);
         EXPECT_EQ(exchange->countCalls("777"), static_cast<std::size_t>(c.attempts));
     }
 }
 
 TEST(CapiDevice, ProtocolAndAddressingReachTheExchange) {
     // clang-format off
-    const struct { Net::EIsdnProtocol protocol; const char *text, *logicalNumber, *userData; } cases[] = {
-        {Net::IsdnX75, "X75", "", ""}, {Net::IsdnX25BChannel, "X25", "1234", "ud"}, {Net::IsdnX31DChannel, "X25D", "", "ud"},
-        {Net::IsdnPPP, "X75", "", "ud"}, {Net::IsdnV110, "V110", "", "ud"}};
+    const struct { Net::EIsdnProtocol protocol; const char* request; } cases[] = {
+        {Net::IsdnX75,          "X75 number=9 msn=42 logical= x25=777 data= tei=3 b=1"},
+        {Net::IsdnX25BChannel,  "X25 number=9 msn=42 logical=1234 x25=777 data=ud tei=3 b=1"},
+        {Net::IsdnX31DChannel,  "X25D number=9 msn=42 logical= x25=777 data=ud tei=3 b=1"},
+        {Net::IsdnPPP,          "X75 number=9 msn=42 logical= x25=777 data=ud tei=3 b=1"},
+        {Net::IsdnV110,         "V110 number=9 msn=42 logical= x25=777 data=ud tei=3 b=1"}};
     // clang-format on
     for (const auto& c : cases) {
         TestSupport::ExchangeScope exchange;
@@ -108,18 +117,17 @@ TEST(CapiDevice, ProtocolAndAddressingReachTheExchange) {
         device.setCallingX25Number("777");
         ASSERT_TRUE(device.createCapi());
         device.open();
-        const Capi::CallRequest r = exchange->calls().at(0).request;
-        EXPECT_TRUE(r.protocol == c.text && r.number == "9" && r.logicalNumber == c.logicalNumber &&
-                    r.userData == c.userData)
-            << c.text;
-        EXPECT_TRUE(r.ownMSN == "42" && r.tei == "3" && r.callingX25Number == "777" && r.bChannels == 1);
+        EXPECT_EQ(TestSupport::describe(exchange->calls().at(0).request), c.request);
     }
 }
 
-TEST(CapiDevice, WithoutABackendOrAWrapperNothingRegistersOrOpens) {
-    Net::CapiDevice orphan, without(nullptr);  // no backend installed at all; no wrapper at all
-    EXPECT_FALSE(orphan.createCapi() || without.createCapi());
-    EXPECT_TRUE(orphan.getCapi()->getLastMessage().contains("no CAPI backend") && without.size() == 0);
-    EXPECT_EQ(codeOf([&] { orphan.open(); }), Net::ErrModemNotOpenAfterDial);
-    EXPECT_EQ(codeOf([&] { without.open(); }), Net::ErrModemNotOpenAfterDial);
+TEST(CapiDevice, WithoutABackendNothingRegistersOrOpens) {
+    Net::CapiDevice orphan, without(nullptr);  // no default backend installed; none given
+    for (Net::CapiDevice* device : {&orphan, &without}) {
+        EXPECT_FALSE(device->createCapi());
+        EXPECT_TRUE(device->getCapi()->getLastMessage().contains("no CAPI backend"));
+        EXPECT_EQ(codeOf([&] { device->open(); }), Net::ErrModemNotOpenAfterDial);
+    }
+    EXPECT_EQ(orphan.getCapi()->StartActiveConnect(nullptr, "X75", "1", "", "", "", "", 1, ""),
+              Capi::CapiErrNotRegistered);
 }

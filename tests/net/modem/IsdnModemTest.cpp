@@ -1,3 +1,4 @@
+// The ISDN modem's commands per protocol and row, and the X.25 addressing of its dial command.
 #include <varonet/net/modem/IsdnModem.h>
 
 #include <gtest/gtest.h>
@@ -12,11 +13,15 @@ auto onRow(unsigned int row) { return TestSupport::onRow<Net::IsdnModem>(row); }
 
 TEST(IsdnModemCommands, InitAndPreconnectCommandsPerProtocolAndRow) {
     // clang-format off
-    const struct { unsigned int row; Net::EIsdnProtocol protocol; const char *tei, *msn, *init, *expected; } cases[] = {
-        {1, Net::IsdnX31DChannel, "0", "555", "", "B21 **tei=0 #Z=555"}, {2, Net::IsdnX31DChannel, "", "", "", "B21"},
-        {1, Net::IsdnX75, "7", "", "", "B10"} /* the TEI belongs to X.31 only */, {1, Net::IsdnX25BChannel, "", "", "ATS0=1", "B20 ATS0=1"},
-        {2, Net::IsdnPPP, "", "*", "", "B31 #Z=*"}, {1, Net::IsdnV110, "", "", "", "B10"},
-        {0, Net::IsdnX31DChannel, "0", "555", "", ""}, {0, Net::IsdnPPP, "", "555", "&K3", " &K3"},
+    const struct { unsigned int row; Net::EIsdnProtocol protocol; const char *tei = "", *msn = "", *init = "", *expected; } cases[] = {
+        {.row = 1, .protocol = Net::IsdnX31DChannel, .tei = "0", .msn = "555", .expected = "B21 **tei=0 #Z=555"},
+        {.row = 2, .protocol = Net::IsdnX31DChannel, .expected = "B21"},
+        {.row = 1, .protocol = Net::IsdnX75, .tei = "7", .expected = "B10"},  // the TEI belongs to X.31 only
+        {.row = 1, .protocol = Net::IsdnX25BChannel, .init = "ATS0=1", .expected = "B20 ATS0=1"},
+        {.row = 2, .protocol = Net::IsdnPPP, .msn = "*", .expected = "B31 #Z=*"},
+        {.row = 1, .protocol = Net::IsdnV110, .expected = "B10"},
+        {.row = 0, .protocol = Net::IsdnX31DChannel, .tei = "0", .msn = "555", .expected = ""},
+        {.row = 0, .protocol = Net::IsdnPPP, .msn = "555", .init = "&K3", .expected = " &K3"},
     };
     // clang-format on
     for (const auto& c : cases) {
@@ -36,11 +41,15 @@ TEST(IsdnModemCommands, InitAndPreconnectCommandsPerProtocolAndRow) {
 
 TEST(IsdnModemCommands, DialCommandCarriesTheX25AddressingAndSetProtocolClearsTheRest) {
     // clang-format off
-    const struct { Net::EIsdnProtocol protocol; const char *outside, *prefix, *number, *logical, *userData, *expected; } cases[] = {
-        {Net::IsdnX75, "0", "01019", "4711", "", "", "D0010194711"}, {Net::IsdnX25BChannel, "", "", "45000", "123", "ud", "D45000X123Pud"},
-        {Net::IsdnX25BChannel, "", "", "45000", "", "", "D45000"}, {Net::IsdnX31DChannel, "", "", "", "262045", "ud", "D262045Dud"},
-        {Net::IsdnX31DChannel, "", "", "112", "262045", "", "D112"}, {Net::IsdnPPP, "9", "", "555", "", "ud", "D9555"},
-        {Net::IsdnV110, "", "", "555", "", "", "D555"},
+    const struct { Net::EIsdnProtocol protocol; const char *outside = "", *prefix = "", *number = "", *logical = "",
+                   *userData = "", *expected; } cases[] = {
+        {.protocol = Net::IsdnX75, .outside = "0", .prefix = "01019", .number = "4711", .expected = "D0010194711"},
+        {.protocol = Net::IsdnX25BChannel, .number = "45000", .logical = "123", .userData = "ud", .expected = "D45000X123Pud"},
+        {.protocol = Net::IsdnX25BChannel, .number = "45000", .expected = "D45000"},
+        {.protocol = Net::IsdnX31DChannel, .logical = "262045", .userData = "ud", .expected = "D262045Dud"},
+        {.protocol = Net::IsdnX31DChannel, .number = "112", .logical = "262045", .expected = "D112"},
+        {.protocol = Net::IsdnPPP, .outside = "9", .number = "555", .userData = "ud", .expected = "D9555"},
+        {.protocol = Net::IsdnV110, .number = "555", .expected = "D555"},
     };
     // clang-format on
     for (const auto& c : cases) {
@@ -59,7 +68,9 @@ TEST(IsdnModemCommands, DialCommandCarriesTheX25AddressingAndSetProtocolClearsTh
     modem->setLogicalNumber("123");
     modem->setUserData("ud");
     modem->setProtocol(Net::IsdnPPP);
-    EXPECT_TRUE(modem->getLogicalNumber() == "" && modem->getUserData() == "ud" && !modem->isMultiStepConnect());
+    EXPECT_EQ(modem->getLogicalNumber(), "");
+    EXPECT_EQ(modem->getUserData(), "ud");
+    EXPECT_FALSE(modem->isMultiStepConnect());
     modem->setProtocol(Net::IsdnX75);
     EXPECT_EQ(modem->getUserData(), "");
 }

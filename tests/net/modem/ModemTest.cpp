@@ -1,3 +1,4 @@
+// The AT command engine against the simulator: identification, dialling, hang-up, multi-step and shared lines.
 #include <varonet/net/modem/Modem.h>
 
 #include <gtest/gtest.h>
@@ -54,40 +55,44 @@ struct Dial {
 
 TEST(ModemIdentification, FindsTheTableRowOncePerLine) {
     // clang-format off
-    const struct { const char* name; TestSupport::Identity identity; Net::EModemtypes type; unsigned int row; } cases[] = {
-        {"isdn row 1 even with 56000", TestSupport::isdnTaPlus(), Net::ModemIsdn, 1},
-        {"isdn row 2", TestSupport::isdnAl5068(), Net::ModemIsdn, 2},
-        {"analog row 1", TestSupport::conexant56k(), Net::ModemAnalog, 1},
-        {"analog row 2", TestSupport::agereV92(), Net::ModemAnalog, 2},
-        {"generic", {}, Net::ModemUnknown, 0},
-        {"error reply", {{"ERROR"}, {"ERROR"}}, Net::ModemUnknown, 0},
-        {"empty and + lines skipped", {{"", "+CME: ERROR", "Agere OCM V.92"}, {"Agere OCM V.92"}}, Net::ModemAnalog, 2},
-        {"chip name on the second line", {{"Modem Inc.", "Agere OCM V.92"}, {"Agere OCM V.92"}}, Net::ModemUnknown, 0},
+    const struct { const char* name; TestSupport::Identity identity; Net::EModemtypes type; unsigned int row = 0;
+                   bool silent = false; const char* received = "AT\rATE0\rATI0\rATI3\r"; std::vector<unsigned int> errors = {};
+                   unsigned int minMs = 0; } cases[] = {
+        {.name = "isdn row 1 even with 56000", .identity = TestSupport::isdnTaPlus(), .type = Net::ModemIsdn, .row = 1},
+        {.name = "isdn row 2", .identity = TestSupport::isdnAl5068(), .type = Net::ModemIsdn, .row = 2},
+        {.name = "analog row 1", .identity = TestSupport::conexant56k(), .type = Net::ModemAnalog, .row = 1},
+        {.name = "analog row 2", .identity = TestSupport::agereV92(), .type = Net::ModemAnalog, .row = 2},
+        {.name = "generic", .identity = {}, .type = Net::ModemUnknown},
+        {.name = "error reply", .identity = {{"ERROR"}, {"ERROR"}}, .type = Net::ModemUnknown},
+        {.name = "empty and + lines skipped", .identity = {{"", "+CME: ERROR", "Agere OCM V.92"}, {"Agere OCM V.92"}},
+         .type = Net::ModemAnalog, .row = 2},
+        {.name = "chip name on the second line", .identity = {{"Modem Inc.", "Agere OCM V.92"}, {"Agere OCM V.92"}}, .type = Net::ModemUnknown},
+        // The wake-up wait, then the E0 reply time, and no more questions.
+        {.name = "silent", .identity = {}, .type = Net::ModemNotResponding, .silent = true, .received = "AT\rATE0\r",
+         .errors = {Net::ErrModemNoReply}, .minMs = 1000 + 3000},
     };
     // clang-format on
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         Dial<> f(false);
         f.line.sim().setEcho(true);
+        f.line.sim().setSilent(c.silent);
         TestSupport::apply(f.line.sim(), c.identity);
+        OS::StopWatch watch;
         EXPECT_EQ(f.modem->checkModemType(), c.type);
-        EXPECT_EQ(f.line.sim().received(), "AT\rATE0\rATI0\rATI3\r");
-        EXPECT_TRUE(!f.port->isOpen() && f.log.errors().empty()) << "identification closes the line it opened";
+        EXPECT_GE(watch.getElapsed(), c.minMs);
+        EXPECT_EQ(f.line.sim().received(), c.received);
+        EXPECT_FALSE(f.port->isOpen()) << "identification closes the line it opened";
+        EXPECT_EQ(f.log.errors(), c.errors);
         f.line.sim().clearRecord();  // a second modem on the line gets the stored answer without a dialogue
-        Net::Modem second(f.stateful, nullptr, false, false);
-        EXPECT_TRUE(second.checkModemType() == c.type && second.getInterfaceType() == c.row);
+        Net::Modem second(f.stateful, nullptr, false, Net::Modem::SharesLine);
+        EXPECT_EQ(second.checkModemType(), c.type);
+        EXPECT_EQ(second.getInterfaceType(), c.row);
         f.expectNothingSent();
     }
 }
 
-TEST(ModemIdentification, SilentModemIsNotRespondingAndPreconfiguredOneIsNotAsked) {
-    Dial<> silent(false);
-    silent.line.sim().setSilent(true);
-    OS::StopWatch watch;
-    EXPECT_EQ(silent.modem->checkModemType(), Net::ModemNotResponding);
-    EXPECT_GE(watch.getElapsed(), 1000u + 3000u) << "wake-up wait, then the E0 reply time";
-    EXPECT_EQ(silent.line.sim().received(), "AT\rATE0\r");
-    EXPECT_EQ(silent.log.errors(), std::vector<unsigned int>{Net::ErrModemNoReply});
+TEST(ModemIdentification, PreconfiguredModemIsNotAsked) {
     Dial<> preconfigured(false);
     preconfigured.modem->setPreconfigured(true);
     EXPECT_EQ(preconfigured.modem->checkModemType(), Net::ModemUnchecked);
@@ -98,15 +103,17 @@ TEST(ModemIdentification, SilentModemIsNotRespondingAndPreconfiguredOneIsNotAske
 TEST(ModemDialling, OutcomesOfTheDialWithRetries) {
     using S = ModemSimulator;
     // clang-format off
-    const struct { S::EOutcome outcome; int attempts; bool dcdWired; unsigned int code; long dials, logged;
-                   bool commandMode; unsigned int minMs; } cases[] = {
-        {S::Busy,        3, true,  Net::ErrModemBusy,               3, 2, true,  2000},  // retried after 1 s, the last one thrown
-        {S::NoDialtone,  3, true,  Net::ErrModemNoDialtone,         1, 0, true,  0},     // never retried
-        {S::NoCarrier,   2, true,  Net::ErrModemNoCarrier,          2, 1, true,  1000},
-        {S::Error,       1, true,  Net::ErrModemDialFailed,         1, 0, true,  0},
-        {S::Blacklisted, 1, true,  Net::ErrModemBlacklisted,        1, 0, true,  0},     // only a retried one marks the modem
-        {S::Silence,     1, true,  Base::TimeoutException::Code,    1, 0, false, 300},   // no reply inverts the command mode
-        {S::Connect,     1, false, Net::ErrModemNotOpenAfterDial,   1, 0, true,  1000},  // CONNECT without DCD
+    // flags: the engine's state afterwards; a single dial is not marked blacklisted.
+    const struct { S::EOutcome outcome; int attempts = 1; unsigned int code; std::size_t dials = 1, logged = 0;
+                   unsigned int minMs = 0; bool dcdWired = true; std::string flags = "command-mode hung-up"; } cases[] = {
+        {.outcome = S::Busy, .attempts = 3, .code = Net::ErrModemBusy, .dials = 3, .logged = 2, .minMs = 2000},  // 1 s between
+        {.outcome = S::NoDialtone, .attempts = 3, .code = Net::ErrModemNoDialtone},  // never retried
+        {.outcome = S::NoCarrier, .attempts = 2, .code = Net::ErrModemNoCarrier, .dials = 2, .logged = 1, .minMs = 1000},
+        {.outcome = S::Error, .code = Net::ErrModemDialFailed, .flags = "command-mode connected hung-up"},  // ERROR: a call
+        {.outcome = S::Blacklisted, .code = Net::ErrModemBlacklisted},
+        {.outcome = S::Silence, .code = Base::TimeoutException::Code, .minMs = 300, .flags = "hung-up"},  // mode inverted
+        {.outcome = S::Connect, .code = Net::ErrModemNotOpenAfterDial, .minMs = 1000, .dcdWired = false,  // no DCD
+         .flags = "command-mode connected hung-up"},
     };
     // clang-format on
     for (const auto& c : cases) {
@@ -120,11 +127,11 @@ TEST(ModemDialling, OutcomesOfTheDialWithRetries) {
         f.modem->setConnectTimeout(300);
         OS::StopWatch watch;
         EXPECT_EQ(codeOf([&] { f.modem->open(); }), c.code);
-        EXPECT_TRUE(watch.getElapsed() >= c.minMs && watch.getElapsed() < c.minMs + 1500u)
-            << "no wait after the last attempt";
-        EXPECT_TRUE(long(f.line.sim().commandLines().size()) == c.dials && long(f.log.errors().size()) == c.logged);
-        EXPECT_EQ(f.modem->isCommandMode(), c.commandMode);
-        EXPECT_FALSE(f.modem->isOpen() || f.modem->isBlacklisted());
+        EXPECT_GE(watch.getElapsed(), c.minMs);
+        EXPECT_LT(watch.getElapsed(), c.minMs + 1500u) << "no wait after the last attempt";
+        EXPECT_EQ(f.line.sim().commandLines().size(), c.dials);
+        EXPECT_EQ(f.log.errors().size(), c.logged);
+        EXPECT_EQ(TestSupport::flags(*f.modem), c.flags);  // hung up: the open found no connection
     }
 }
 
@@ -148,20 +155,21 @@ TEST(ModemDialling, LostCarrierIsNoticedAndAHangUpWithoutReplyThrowsFromCloseBut
     EXPECT_EQ(codeOf([&] { f.modem->readInternal(&c, 1); }), Net::ErrModemNotConnected) << "no connection yet";
     f.line.sim().setDefaultOutcome({ModemSimulator::Connect, 400});
     f.modem->open();
-    ASSERT_TRUE(f.modem->isOpen() && !f.modem->isCommandMode());
+    EXPECT_EQ(TestSupport::flags(*f.modem), "connected");
     f.line.sim().hangUpFromFarEnd();
     ASSERT_TRUE(f.line.sim().waitForCarrier(false, 2000));
     EXPECT_EQ(f.modem->write("x", 1), 0);
-    EXPECT_TRUE(f.modem->isHungUp() && f.modem->isCommandMode()) << "DCD low: back in command mode";
+    EXPECT_EQ(TestSupport::flags(*f.modem), "command-mode connected hung-up") << "DCD low: back in command mode";
     EXPECT_EQ(codeOf([&] { f.modem->waitForData(0); }), Net::ErrModemNotConnected);
-    EXPECT_TRUE(f.modem->isEOF() && f.modem->size() == 0);
+    EXPECT_TRUE(f.modem->isEOF());
     f.line.sim().clearRecord();
     f.modem->close();  // hung up already: nothing to say
     f.expectNothingSent();
     f.line.sim().setDtrHangupReply("");
     f.modem->open();
     EXPECT_EQ(codeOf([&] { f.modem->close(); }), Net::ErrModemNoReply);
-    EXPECT_TRUE(f.modem->isHungUp() && !f.modem->isConnected() && !f.line.sim().hasCarrier());
+    EXPECT_EQ(TestSupport::flags(*f.modem), "command-mode hung-up") << "the mode inverted by the silence";
+    EXPECT_FALSE(f.line.sim().hasCarrier());
     f.modem->open();
     f.modem.reset();
     EXPECT_EQ(f.count("E:768"), 2);
@@ -172,18 +180,19 @@ TEST(ModemDialling, MultiStepConnectExchangesUserDataOrClosesWithoutConfirmation
     for (bool confirms : {true, false}) {
         Dial<Net::IsdnModem>
             f;  // a modem made multi-step keeps a confirmation time-out of 0: the 2000 ms floor applies
-        f.line.sim().setNetwork("DATEX-P: 44 4000 49", "COM", confirms);
+        f.line.sim().setNetwork({.greeting = "DATEX-P: 44 4000 49", .confirms = confirms});
         f.modem->setProtocol(Net::IsdnPPP);
         f.modem->setMultiStepConnect(true);
         f.modem->setUserData("NUI ABC123");
         f.modem->setWaitOnConnect(2000);  // the wait for the greeting ends when it comes
         OS::StopWatch watch;
         EXPECT_EQ(codeOf([&] { f.modem->open(); }), confirms ? 0u : Net::ErrModemNoNetworkConfirmation);
-        EXPECT_TRUE(f.line.sim().farEndReceived() == "NUI ABC123\r" && f.count("S:NUI ABC123\r") == 1);
-        EXPECT_TRUE(f.modem->isOpen() == confirms && f.count("E:768") == !confirms)
-            << "a failed exchange closes the connection";
-        EXPECT_TRUE(confirms ? watch.getElapsed() < 1500u : watch.getElapsed() >= 2000u);
-        EXPECT_EQ(f.modem->getName(), "isdnmodem:" + f.line.hostName() + ":555/NUI ABC123");
+        EXPECT_EQ(f.line.sim().farEndReceived(), "NUI ABC123\r");
+        EXPECT_EQ(f.count("S:NUI ABC123\r"), 1);
+        EXPECT_EQ(f.modem->isOpen(), confirms) << "a failed exchange closes the connection";
+        EXPECT_EQ(f.count("E:768"), confirms ? 0 : 1);
+        if (confirms) EXPECT_LT(watch.getElapsed(), 1500u) << "the confirmation ends the wait";
+        else EXPECT_GE(watch.getElapsed(), 2000u);
     }
 }
 
@@ -206,24 +215,25 @@ TEST(ModemCommands, InitStringPiecesEscapeAndResultLines) {
     f.modem->checkForRing(0);
     EXPECT_GE(sinceWrite.getElapsed(), 1100u);
     EXPECT_EQ(f.line.sim().received(), "+++ATX3\rATZ\rAT&K3\rATS0=0\r") << "no AT or CR after the escape";
-    EXPECT_TRUE(f.line.sim().farEndReceived().isEmpty() && f.modem->isCommandMode())
-        << "the escape does not reach the far end";
+    EXPECT_EQ(f.line.sim().farEndReceived(), "") << "the escape does not reach the far end";
+    EXPECT_TRUE(f.modem->isCommandMode());
     f.line.sim().setIdentity({}, {"LOOKUP TABLE"});
     Base::String response;
     // clang-format off
-    const struct { const char* command; bool acceptAny, echo; const char* response; bool connected, commandMode; } steps[] = {
-        {"Y9", false, false, "ERROR\r\n", true, true},         // a reply with ERROR counts as connected
-        {"I0", true, false, "OK\r\n", true, true},             // an empty first line is skipped
-        {"I3", false, false, "LOOKUP TABLE\r\n", true, true},  // any line with the letters OK counts as OK
-        {"Q0", false, true, "ATQ0\r\r\n", true, false},        // an echoed command is an unknown reply: inverted
+    // The call still stands (connected) while these commands run.
+    const struct { const char* command; bool acceptAny = false, echo = false; const char* response;
+                   std::string flags = "command-mode connected"; } steps[] = {
+        {.command = "Y9", .response = "ERROR\r\n"},                   // a plain command accepts ERROR
+        {.command = "I0", .acceptAny = true, .response = "OK\r\n"},    // an empty first line is skipped
+        {.command = "I3", .response = "LOOKUP TABLE\r\n"},            // any line with the letters OK counts as OK
+        {.command = "Q0", .echo = true, .response = "ATQ0\r\r\n", .flags = "connected"},  // echo: unknown reply, inverted
     };
     // clang-format on
     for (const auto& s : steps) {
         f.line.sim().setEcho(s.echo);
-        f.modem->sendCommand(s.command, 0, true, 1, false, &response, s.acceptAny);
-        EXPECT_TRUE(response == s.response && f.modem->isConnected() == s.connected &&
-                    f.modem->isCommandMode() == s.commandMode)
-            << s.command;
+        f.modem->sendCommand(s.command, {.attempts = 1, .acceptAny = s.acceptAny, .response = &response});
+        EXPECT_EQ(response, s.response) << s.command;
+        EXPECT_EQ(TestSupport::flags(*f.modem), s.flags) << s.command;
     }
 }
 
@@ -231,16 +241,19 @@ TEST(ModemSharedLine, ModemsTakeConfigurationIdsForceSetUpOnEachOtherAndCopiesSh
     Dial<> f;
     TestSupport::apply(f.line.sim(), TestSupport::agereV92());
     Net::AnalogModem& first = *f.modem;
-    Net::AnalogModem second(f.stateful, nullptr, false);
+    Net::AnalogModem second(f.stateful, nullptr, Net::Modem::SharesLine);
     first.setWaitOnConnect(100);
     OS::StopWatch watch;
     first.open();
     EXPECT_GE(watch.getElapsed(), 100u) << "the wait after connecting";
     second.setPreinitialized(true);  // another configuration takes the line
-    EXPECT_TRUE(f.line.sim().hasCarrier() && !first.isOpen()) << "the line is in another configuration";
-    EXPECT_TRUE(first.isHungUp() && first.isIncomingConfigurationRequired());
+    EXPECT_TRUE(f.line.sim().hasCarrier());
+    EXPECT_FALSE(first.isOpen()) << "the line is in another configuration";
+    EXPECT_TRUE(first.isHungUp());
+    EXPECT_TRUE(first.isIncomingConfigurationRequired());
     first.setPreinitialized(true);
-    EXPECT_TRUE(first.isOpen() && f.stateful->getState() == first.getConfigurationID());
+    EXPECT_TRUE(first.isOpen());
+    EXPECT_EQ(f.stateful->getState(), first.getConfigurationID());
     first.close();
     for (const char* entry : {"S:ATDT555\r", "R:CONNECT 33600\r\n", "E:768", "R:NO CARRIER\r\n"})
         EXPECT_TRUE(f.log.contains(entry)) << entry;
@@ -250,8 +263,10 @@ TEST(ModemSharedLine, ModemsTakeConfigurationIdsForceSetUpOnEachOtherAndCopiesSh
     first.setRingDetected(true);
     Net::AnalogModem copy(first);
     second = first;
-    for (const Net::AnalogModem* m : {&copy, &second})
-        EXPECT_TRUE(m->getSettings() == first.getSettings() && m->getModulationType() == Net::ModulationV34 &&
-                    m->getUnderlying() == f.stateful);
+    for (const Net::AnalogModem* m : {&copy, &second}) {
+        EXPECT_TRUE(m->getSettings() == first.getSettings());
+        EXPECT_EQ(m->getModulationType(), Net::ModulationV34);
+        EXPECT_EQ(m->getUnderlying(), f.stateful);
+    }
     EXPECT_FALSE(copy.ownsUnderlying());
 }

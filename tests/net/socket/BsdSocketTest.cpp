@@ -1,3 +1,4 @@
+// Socket records under failed allocations: nothing leaks and nothing is freed twice.
 #include <varonet/net/socket/detail/BsdSocket.h>
 
 #include <dirent.h>

@@ -1,3 +1,4 @@
+// Local pipes: names in the per-user folder, one server per name, and callers that come and go.
 #include <varonet/net/socket/DomainDevice.h>
 
 #include <sys/socket.h>

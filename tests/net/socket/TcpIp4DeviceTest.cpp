@@ -1,3 +1,4 @@
+// TCP devices and servers on loopback: addresses, failures, connect time-outs, wake-ups and rejects.
 #include <varonet/net/socket/TcpIp4Device.h>
 
 #include <fcntl.h>

@@ -1,3 +1,4 @@
+// The CAPI wrapper: registration, calls and data over the backend, and the receive thread that buffers data.
 #include <varonet/net/capi/detail/CCapi.h>
 
 #include <algorithm>
@@ -14,8 +15,6 @@ constexpr unsigned int kEventWaitMs = 500;
 
 std::string text(const char* value) { return value ? std::string(value) : std::string(); }
 }  // namespace
-
-CCapi::CCapi() : mpBackend(CapiBackend::getDefault()) {}
 
 CCapi::CCapi(std::shared_ptr<CapiBackend> backend) : mpBackend(std::move(backend)) {}
 
@@ -73,16 +72,18 @@ Base::String CCapi::getLastMessage() {
 int CCapi::StartActiveConnect(int* connection, const char* protocol, const char* number, const char* ownMSN,
                               const char* logicalNumber, const char* callingX25Number, const char* userData,
                               int bChannels, const char* tei) {
+    return StartActiveConnect(connection, {.protocol = text(protocol),
+                                           .number = text(number),
+                                           .ownMSN = text(ownMSN),
+                                           .logicalNumber = text(logicalNumber),
+                                           .callingX25Number = text(callingX25Number),
+                                           .userData = text(userData),
+                                           .tei = text(tei),
+                                           .bChannels = bChannels});
+}
+
+int CCapi::StartActiveConnect(int* connection, const CallRequest& request) {
     if (!mbRegistered) return CapiErrNotRegistered;
-    CallRequest request;
-    request.protocol = text(protocol);
-    request.number = text(number);
-    request.ownMSN = text(ownMSN);
-    request.logicalNumber = text(logicalNumber);
-    request.callingX25Number = text(callingX25Number);
-    request.userData = text(userData);
-    request.tei = text(tei);
-    request.bChannels = bChannels;
     int handle = 0;
     int result = mpBackend->connect(muApplication, request, handle);
     if (result != CapiOk) return result;

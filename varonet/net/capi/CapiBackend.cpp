@@ -1,3 +1,4 @@
+// The process-wide default CAPI backend, set and read under a lock.
 #include <varonet/net/capi/CapiBackend.h>
 
 #include <mutex>

@@ -1,9 +1,10 @@
+// The analog modem's set-up, preconnect and dial commands.
 #include <varonet/net/modem/AnalogModem.h>
 
 namespace Net {
 
-AnalogModem::AnalogModem(StatefulDevice* line, Log::Logger* logger, bool ownsLine)
-    : Modem(line, logger, true, ownsLine) {}
+AnalogModem::AnalogModem(StatefulDevice* line, Log::Logger* logger, ELineUse lineUse)
+    : Modem(line, logger, true, lineUse) {}
 
 Base::String AnalogModem::getName() { return "modem:" + getDeviceName(); }
 

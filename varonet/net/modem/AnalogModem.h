@@ -16,7 +16,7 @@ public:
     enum EDialingMode { DialTone = 0, DialPulse = 1 };
 
     /// A multi-step modem (wait on connect 2000 ms, confirmation time-out 10000 ms) over line.
-    AnalogModem(StatefulDevice* line, Log::Logger* logger, bool ownsLine = true);
+    AnalogModem(StatefulDevice* line, Log::Logger* logger, ELineUse lineUse = OwnsLine);
     AnalogModem(const AnalogModem& other) = default;
     AnalogModem& operator=(const AnalogModem& other) = default;
 

@@ -1,3 +1,4 @@
+// The analog modem server: its name, its call modems and the answering set-up it gives the template modem.
 #include <varonet/net/modem/AnalogModemServer.h>
 
 #include <varonet/net/modem/detail/CallModem.h>

@@ -1,7 +1,7 @@
+// An ISDN connection through the CAPI wrapper: registration, dialling with redial, B3 data and clearing.
 #include <varonet/net/modem/CapiDevice.h>
 
 #include <algorithm>
-#include <new>
 
 #include <varonet/base/Exception.h>
 #include <varonet/base/Mutex.h>
@@ -21,13 +21,14 @@ constexpr int kBChannels = 1;
 constexpr unsigned int kMsPerSecond = 1000;
 }  // namespace
 
-// Without memory for the wrapper the device still exists and reports the failed registration.
-CapiDevice::CapiDevice() : CapiDevice(std::unique_ptr<Capi::CCapi>(new (std::nothrow) Capi::CCapi())) {}
+// The wrapper always exists: a failed allocation throws std::bad_alloc from the
+// constructor, as everywhere in the library, instead of leaving a device without one.
+CapiDevice::CapiDevice() : CapiDevice(Capi::CapiBackend::getDefault()) {}
 
-CapiDevice::CapiDevice(std::unique_ptr<Capi::CCapi> wrapper) : mpCapi(std::move(wrapper)) {}
+CapiDevice::CapiDevice(std::shared_ptr<Capi::CapiBackend> backend)
+    : mpCapi(std::make_unique<Capi::CCapi>(std::move(backend))) {}
 
 CapiDevice::~CapiDevice() {
-    if (!mpCapi) return;
     mpCapi->stop();
     mpCapi->releaseCapi();
     mpCapi->join();
@@ -53,7 +54,6 @@ void CapiDevice::setAttempts(int attempts) {
 }
 
 bool CapiDevice::createCapi() {
-    if (!mpCapi) return false;
     char message[Capi::CCapi::MessageBufferSize] = {};
     if (mpCapi->CreateCapi(message, muMaxLogicalConnections, muDataBlocks, muBlockSize) == Capi::CapiOk) {
         mpCapi->start();
@@ -64,15 +64,18 @@ bool CapiDevice::createCapi() {
 }
 
 void CapiDevice::open() {
-    if (!mpCapi) throw Base::Exception(ErrModemNotOpenAfterDial, ".", __LINE__, "no CAPI wrapper");
     Thread::Synchronized guard(*mpCapi);
-    const char* protocol = protocolText(meProtocol);
-    Base::String number = msOutsideLineAccess + msNetworkPrefix + msNumber;
+    const Base::String number = msOutsideLineAccess + msNetworkPrefix + msNumber;
+    const Capi::CallRequest request{.protocol = protocolText(meProtocol),
+                                    .number = number.str(),
+                                    .ownMSN = msOwnMSN.str(),
+                                    .logicalNumber = msLogicalNumber.str(),
+                                    .callingX25Number = msCallingX25Number.str(),
+                                    .userData = msUserData.str(),
+                                    .tei = msTEI.str(),
+                                    .bChannels = kBChannels};
     for (int attempt = 1; attempt <= miAttempts; ++attempt) {
-        int result = mpCapi->StartActiveConnect(&miConnection, protocol, number.c_str(), msOwnMSN.c_str(),
-                                                msLogicalNumber.c_str(), msCallingX25Number.c_str(), msUserData.c_str(),
-                                                kBChannels, msTEI.c_str());
-        if (result == Capi::CapiOk) {
+        if (mpCapi->StartActiveConnect(&miConnection, request) == Capi::CapiOk) {
             mbOpen = true;
             return;
         }
@@ -84,7 +87,6 @@ void CapiDevice::open() {
 }
 
 void CapiDevice::close() {
-    if (!mpCapi) return;
     Thread::Synchronized guard(*mpCapi);
     if (mpCapi->StartActiveDisconnect(miConnection) == Capi::CapiOk) mbOpen = false;
 }
@@ -92,7 +94,6 @@ void CapiDevice::close() {
 long CapiDevice::read(char* buffer, long length) { return readInternal(buffer, length); }
 
 long CapiDevice::readInternal(char* buffer, long length) {
-    if (!mpCapi) return 0;
     Thread::Synchronized guard(*mpCapi);
     std::uint16_t count = 0;
     mpCapi->GetReceiveB3Data(miConnection, &count, buffer, length);
@@ -100,7 +101,7 @@ long CapiDevice::readInternal(char* buffer, long length) {
 }
 
 long CapiDevice::write(const char* buffer, long length) {
-    if (!mpCapi || length <= 0) return 0;
+    if (length <= 0) return 0;
     Thread::Synchronized guard(*mpCapi);
     for (long sent = 0; sent < length;) {
         long piece = std::min(length - sent, kMaxB3Length);
@@ -111,11 +112,11 @@ long CapiDevice::write(const char* buffer, long length) {
     return length;
 }
 
-long CapiDevice::size() { return mpCapi ? mpCapi->getReceiveBufferSize(miConnection) : 0; }
+long CapiDevice::size() { return mpCapi->getReceiveBufferSize(miConnection); }
 
 bool CapiDevice::waitForData(unsigned int ms) {
     if (!mbOpen) throw Base::Exception(ErrModemNotConnected, ".", __LINE__, "no CAPI connection");
-    if (ms == 0 || !mpCapi) return false;
+    if (ms == 0) return false;
     OS::StopWatch watch;
     while (watch.getElapsed() < ms) {
         Thread::Synchronized guard(*mpCapi);

@@ -14,6 +14,7 @@
 
 #include <varonet/base/Device.h>
 #include <varonet/base/Export.h>
+#include <varonet/net/capi/CapiBackend.h>
 #include <varonet/net/modem/ModemTypes.h>
 
 namespace Capi {
@@ -25,10 +26,11 @@ namespace Net {
 class VARONET_API CapiDevice : public IO::Device {
 public:
     /// One logical connection, 2 data blocks of 2048 bytes, 1 attempt; the
-    /// wrapper reaches the process-wide default CAPI backend.
+    /// wrapper reaches the process-wide default CAPI backend (as installed now).
     CapiDevice();
-    /// The same over a wrapper of the caller's choice (may be null).
-    explicit CapiDevice(std::unique_ptr<Capi::CCapi> wrapper);
+    /// The same over a backend of the caller's choice instead of the default;
+    /// with null, registration fails as it does when no default is installed.
+    explicit CapiDevice(std::shared_ptr<Capi::CapiBackend> backend);
     CapiDevice(const CapiDevice&) = delete;
     CapiDevice& operator=(const CapiDevice&) = delete;
     /// Stops the wrapper's thread and releases the registration (which clears a standing call).

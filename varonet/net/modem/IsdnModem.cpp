@@ -1,8 +1,10 @@
+// The ISDN terminal adapter's protocol, TEI and MSN commands, and the dial command with its X.25 addressing.
 #include <varonet/net/modem/IsdnModem.h>
 
 namespace Net {
 
-IsdnModem::IsdnModem(StatefulDevice* line, Log::Logger* logger, bool ownsLine) : Modem(line, logger, false, ownsLine) {}
+IsdnModem::IsdnModem(StatefulDevice* line, Log::Logger* logger, ELineUse lineUse)
+    : Modem(line, logger, false, lineUse) {}
 
 Base::String IsdnModem::getName() { return "isdnmodem:" + getDeviceName(); }
 

@@ -13,7 +13,7 @@ namespace Net {
 
 class VARONET_API IsdnModem : public Modem {
 public:
-    IsdnModem(StatefulDevice* line, Log::Logger* logger, bool ownsLine = true);
+    IsdnModem(StatefulDevice* line, Log::Logger* logger, ELineUse lineUse = OwnsLine);
     IsdnModem(const IsdnModem& other) = default;
     IsdnModem& operator=(const IsdnModem& other) = default;
 

@@ -1,3 +1,4 @@
+// The ISDN modem server: its name, its call modems and the protocol and MSN it answers with.
 #include <varonet/net/modem/IsdnModemServer.h>
 
 #include <varonet/net/modem/detail/CallModem.h>

@@ -67,8 +67,8 @@ bool isEmptyLine(const Base::String& line) {
 
 }  // namespace
 
-Modem::Modem(StatefulDevice* line, Log::Logger* logger, bool multiStepConnect, bool ownsLine)
-    : IO::WrapperDevice(line, ownsLine), mpLine(line) {
+Modem::Modem(StatefulDevice* line, Log::Logger* logger, bool multiStepConnect, ELineUse lineUse)
+    : IO::WrapperDevice(line, lineUse == OwnsLine), mpLine(line) {
     if (!line) fail(Base::ErrBadArgument, __LINE__, "a modem needs a line");
     mSettings.mpLogger = logger;
     mSettings.mbMultiStepConnect = multiStepConnect;
@@ -228,10 +228,14 @@ void Modem::sleepUntilWriteClock(unsigned int ms) {
     if (elapsed < ms) Thread::Thread::sleep(static_cast<unsigned int>(ms - elapsed));
 }
 
-void Modem::receiveCommandResponse(unsigned int replyTime, bool dialing, Base::String* response, bool acceptAny) {
-    if (replyTime == 0) replyTime = kDefaultReplyMs;
+void Modem::receiveCommandResponse(const CommandOptions& options) {
+    const unsigned int replyTime = options.replyTime == 0 ? kDefaultReplyMs : options.replyTime;
+    const bool dialing = options.dialing;
     OS::StopWatch watch;
     if (!mpLine->waitForData(replyTime)) {
+        // Silence means the mode was guessed wrong: a modem in data mode passes a
+        // command to the far end and says nothing, and one that took commands
+        // already may ignore "+++". The next command tries the other mode.
         mSettings.mbCommandMode = !mSettings.mbCommandMode;
         if (dialing) throw Base::TimeoutException(".", __LINE__, "no reply to the dial command");
         fail(ErrModemNoReply, __LINE__, "no reply from the modem");
@@ -278,20 +282,24 @@ void Modem::receiveCommandResponse(unsigned int replyTime, bool dialing, Base::S
         } else if ((line.startsWith("+") && line.contains(":")) || isEmptyLine(line)) {
             intermediate = true;
             continue;
-        } else if (line.contains("OK") || acceptAny) {
+        } else if (line.contains("OK") || options.acceptAny) {
             // finished
         } else {
+            // "ERROR" to a command the modem understood comes from a modem that
+            // still holds a call (online command mode refuses set-up and dial
+            // commands): count the call as standing, so that close hangs it up.
+            // Any other line is not the modem's command answer but data from a
+            // call (or our own echo): the mode was guessed wrong, as on silence.
             if (line.contains("ERROR")) mSettings.mbConnected = true;
             else mSettings.mbCommandMode = !mSettings.mbCommandMode;
             if (dialing) fail(ErrModemDialFailed, __LINE__, "the dial command was refused: " + line);
         }
-        if (response) *response = line;
+        if (options.response) *options.response = line;
         return;
     }
 }
 
-void Modem::sendCommand(const Base::String& command, unsigned int replyTime, bool hangUpBeforeRetry,
-                        unsigned int attempts, bool dialing, Base::String* response, bool acceptAny) {
+void Modem::sendCommand(const Base::String& command, const CommandOptions& options) {
     bool opened = false;
     if (!mpLine->isOpen()) {
         mpLine->open();
@@ -306,18 +314,18 @@ void Modem::sendCommand(const Base::String& command, unsigned int replyTime, boo
                 clearInput();
                 sendText("+++");
                 logSent("+++");
-                receiveCommandResponse(0, false, nullptr, false);
+                receiveCommandResponse();
                 mSettings.mbCommandMode = true;
             }
-            if (hangUpBeforeRetry && attempt > 1 && isOpen()) hangup();
+            if (options.hangUpBeforeRetry && attempt > 1 && isOpen()) hangup();
             clearInput();
             sendText(commandLine);
-            receiveCommandResponse(replyTime, dialing, response, acceptAny);
+            receiveCommandResponse(options);
         } catch (const Base::Exception& e) {
-            if (attempt >= attempts || e.getErrorCode() == ErrModemNoDialtone) throw;
+            if (attempt >= options.attempts || e.getErrorCode() == ErrModemNoDialtone) throw;
             if (e.getErrorCode() == ErrModemBlacklisted) mSettings.mbBlacklisted = true;
             logFailure(e.getErrorCode());
-            if (dialing && mSettings.miRedialWaitingTime > 0)
+            if (options.dialing && mSettings.miRedialWaitingTime > 0)
                 Thread::Thread::sleep(static_cast<unsigned int>(mSettings.miRedialWaitingTime) * kMsPerSecond);
             mSettings.mbCommandMode = true;
             continue;
@@ -336,7 +344,7 @@ void Modem::sendCommands(const Base::String& commands) {
         start = end + 1;
         if (piece.isEmpty()) continue;
         if (piece.length() >= 2 && piece.left(2).toUpper() == "AT") piece = piece.substring(2);
-        sendCommand(piece, 0, true, kCommandAttempts, false, nullptr, false);
+        sendCommand(piece);
     }
 }
 
@@ -406,8 +414,9 @@ void Modem::open() {
             sendCommands(getPreconnectCommands());
             mpLine->setState(mSettings.muConfigurationID);
         }
-        sendCommand(getConnectCommand(), mSettings.muConnectTimeout, true,
-                    static_cast<unsigned int>(mSettings.miAttempts), true, nullptr, false);
+        sendCommand(getConnectCommand(), {.replyTime = mSettings.muConnectTimeout,
+                                          .attempts = static_cast<unsigned int>(mSettings.miAttempts),
+                                          .dialing = true});
         OS::StopWatch watch;
         while (!isOpen() && watch.getElapsed() < kOpenCheckMs) Thread::Thread::sleep(kOpenCheckStepMs);
         if (!isOpen()) fail(ErrModemNotOpenAfterDial, __LINE__, "no connection after the dial");
@@ -441,7 +450,7 @@ void Modem::accept() {
     }
     if (serial && supportsDTR()) serial->toggleDTR(true);
     mSettings.mbIncoming = true;
-    sendCommand("A", mSettings.muConnectTimeout, true, kCommandAttempts, false, nullptr, false);
+    sendCommand("A", {.replyTime = mSettings.muConnectTimeout});
     waitForDCD(kAnswerDcdWaitMs, true);
 }
 
@@ -472,10 +481,10 @@ void Modem::hangup() {
         waitForDCD(kHangupDcdWaitMs, false);
         mSettings.mbHungUp = true;
         mSettings.mbConnected = false;
-        receiveCommandResponse(0, false, nullptr, false);
+        receiveCommandResponse();
         mSettings.mbCommandMode = true;
     } else {
-        sendCommand("H", 0, false, kCommandAttempts, false, nullptr, false);
+        sendCommand("H", {.hangUpBeforeRetry = false});
         mSettings.mbConnected = false;
         mSettings.mbCommandMode = true;
     }

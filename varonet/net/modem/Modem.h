@@ -33,6 +33,27 @@ public:
     static constexpr unsigned int kMultiStepWaitOnConnectMs = 2000;
     /// A multi-step modem's wait for the network's confirmation of the user data.
     static constexpr unsigned int kNetworkConfirmationTimeoutMs = 10000;
+    /// Attempts of a plain command (set-up, identification, answer, hang-up).
+    static constexpr unsigned int kCommandAttempts = 4;
+
+    /// How sendCommand sends one command and judges the reply, by name:
+    /// sendCommand("H", {.hangUpBeforeRetry = false}). receiveCommandResponse
+    /// reads replyTime, dialing, acceptAny and response of the same struct.
+    struct CommandOptions {
+        /// Time for the first reply byte in ms; 0 means 3000.
+        unsigned int replyTime = 0;
+        /// Attempts in all; a failed one is logged and tried again ("NO DIALTONE" never is).
+        unsigned int attempts = kCommandAttempts;
+        /// Hang up a standing connection before each retry.
+        bool hangUpBeforeRetry = true;
+        /// A dial: "NO CARRIER", "ERROR" and unknown replies throw, silence is a
+        /// Base::TimeoutException, and a retry waits the redial waiting time first.
+        bool dialing = false;
+        /// Any final line counts as success (identification replies).
+        bool acceptAny = false;
+        /// Receives the final result line, CR LF included; may be null.
+        Base::String* response = nullptr;
+    };
 
     /// Everything a copy of a modem carries (all but the line): its settings
     /// and where its dialogue stands. Copied whole, so no field can be missed.
@@ -69,13 +90,15 @@ public:
         bool operator==(const Settings&) const = default;
     };
 
+    /// Whether deleting a modem deletes its line (and the device under it), or
+    /// the line is shared with whoever built it (a modem server's call modems).
+    enum ELineUse { OwnsLine, SharesLine };
+
     /// Wraps line (must not be null) and registers a configuration ID with it.
-    /// logger may be null (no logging). With ownsLine true, deleting the modem
-    /// deletes the line and the device under it; a modem that shares a line
-    /// it did not build passes false. multiStepConnect makes open exchange the
-    /// user data with a packet network after connecting (wait on connect
+    /// logger may be null (no logging). multiStepConnect makes open exchange
+    /// the user data with a packet network after connecting (wait on connect
     /// 2000 ms, network confirmation time-out 10000 ms).
-    Modem(StatefulDevice* line, Log::Logger* logger, bool multiStepConnect, bool ownsLine = true);
+    Modem(StatefulDevice* line, Log::Logger* logger, bool multiStepConnect, ELineUse lineUse = OwnsLine);
     /// A copy shares the line (without owning it) and copies the settings,
     /// the configuration ID included.
     Modem(const Modem& other);
@@ -221,13 +244,16 @@ protected:
     virtual Base::String getPreconnectCommands();
     virtual Base::String getConnectCommand();
 
-    /// Sends "AT" command CR with escape and retries; see Modem.cpp.
-    void sendCommand(const Base::String& command, unsigned int replyTime, bool hangUpBeforeRetry, unsigned int attempts,
-                     bool dialing, Base::String* response, bool acceptAny);
-    /// Sends each space-separated piece as its own command (a leading "AT" of a piece is dropped).
+    /// Sends "AT" command CR, escaping from data mode first, with the retries
+    /// options ask for (a plain command by default); see Modem.cpp.
+    void sendCommand(const Base::String& command, const CommandOptions& options);
+    void sendCommand(const Base::String& command) { sendCommand(command, CommandOptions{}); }
+    /// Sends each space-separated piece as its own plain command (a leading "AT" of a piece is dropped).
     void sendCommands(const Base::String& commands);
-    /// Reads result lines until a final one; see Modem.cpp.
-    void receiveCommandResponse(unsigned int replyTime, bool dialing, Base::String* response, bool acceptAny);
+    /// Reads result lines until a final one, as options.dialing and
+    /// options.acceptAny say; see Modem.cpp.
+    void receiveCommandResponse(const CommandOptions& options);
+    void receiveCommandResponse() { receiveCommandResponse(CommandOptions{}); }
     /// One line of reply; replyTime 0 means 3000. Throws ErrModemNoReply when nothing came.
     Base::String receiveModemResponse(unsigned int replyTime);
     /// Collects text until it contains expected or ms have passed; found tells which.
@@ -242,9 +268,6 @@ protected:
     void logFailure(unsigned int code);
 
 private:
-    /// Attempts of a plain command (set-up, identification, answer, hang-up).
-    static constexpr unsigned int kCommandAttempts = 4;
-
     void checkModemTypeInternal(EModemtypes& modemType, unsigned int& interfaceType);
     void clearInput();
     void sendText(const Base::String& text);

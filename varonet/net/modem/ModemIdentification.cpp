@@ -80,9 +80,9 @@ void Modem::checkModemTypeInternal(EModemtypes& modemType, unsigned int& interfa
             receiveModemResponse(kWakeUpReplyMs);
         } catch (const Base::Exception&) {}
         try {
-            sendCommand("E0", 0, true, 1, false, nullptr, false);
-            sendCommand("I0", kIdentifyReplyMs, true, kCommandAttempts, false, &reply0, true);
-            sendCommand("I3", kIdentifyReplyMs, true, kCommandAttempts, false, &reply3, true);
+            sendCommand("E0", {.attempts = 1});
+            sendCommand("I0", {.replyTime = kIdentifyReplyMs, .acceptAny = true, .response = &reply0});
+            sendCommand("I3", {.replyTime = kIdentifyReplyMs, .acceptAny = true, .response = &reply3});
             bool matched = false;
             for (unsigned int row = 1; row <= 2 && !matched; ++row) {
                 if (reply0.contains(mpIsdnAt0Strings[row]) && reply3.contains(mpIsdnAt3Strings[row])) {

@@ -1,9 +1,11 @@
+// Answering calls on a modem line: polling for RING, answering, the line's lock, and the call modems' manager.
 #include <varonet/net/modem/ModemServer.h>
 
+#include <cerrno>
 #include <memory>
 
 #include <varonet/base/Exception.h>
-#include <varonet/base/Thread.h>
+#include <varonet/base/IOException.h>
 
 namespace Net {
 
@@ -36,11 +38,10 @@ void ModemServer::lockLoop(Base::Lockable& lockable) {
 
 void ModemServer::setBlocking(bool blocking) { IO::WrapperDeviceServer::setBlocking(blocking); }
 
-bool ModemServer::waitForConnection(unsigned int ms) {
-    if (mbCallActive) {
-        Thread::Thread::sleep(ms);
-        return false;
-    }
+bool ModemServer::waitForConnection(unsigned int ms) { return pollLine(ms) == Poll::Ring; }
+
+ModemServer::Poll ModemServer::pollLine(unsigned int ms) {
+    if (mbCallActive) return mWake.pause(ms) ? Poll::Woken : Poll::Nothing;
     lockLoop(*mpTemplate);
     bool ring = false;
     try {
@@ -55,8 +56,8 @@ bool ModemServer::waitForConnection(unsigned int ms) {
         throw;
     }
     mpTemplate->unlock();
-    if (!ring) Thread::Thread::sleep(ms);
-    return ring;
+    if (ring) return Poll::Ring;
+    return mWake.pause(ms) ? Poll::Woken : Poll::Nothing;
 }
 
 IO::Device* ModemServer::acceptInternal() {
@@ -68,7 +69,8 @@ IO::Device* ModemServer::acceptInternal() {
         return call;
     }
     for (;;) {
-        while (!mpTemplate->isRingDetected() || mbCallActive) waitForConnection(kAcceptPollMs);
+        while (!mpTemplate->isRingDetected() || mbCallActive)
+            if (pollLine(kAcceptPollMs) == Poll::Woken) IO::checkSystemError(EINTR, "accept on " + getName());
         Modem* call = answer();
         mpTemplate->setRingDetected(false);
         if (call) return call;

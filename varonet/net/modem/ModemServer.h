@@ -29,6 +29,7 @@
 #include <varonet/base/DeviceManager.h>
 #include <varonet/base/DeviceServer.h>
 #include <varonet/base/Export.h>
+#include <varonet/base/WakeSignal.h>
 #include <varonet/net/modem/Modem.h>
 
 namespace Net {
@@ -54,15 +55,21 @@ public:
 
     void setBlocking(bool blocking) override;
     /// Polls the line once for "RING" (one wait of up to 250 ms) and, when
-    /// none came, sleeps ms. While a call is active it only sleeps. Failures
-    /// on the line are swallowed (false). True when a ring was seen.
+    /// none came, sleeps ms (wakeUp ends the sleep). While a call is active it
+    /// only sleeps. Failures on the line are swallowed (false). True when a
+    /// ring was seen.
     bool waitForConnection(unsigned int ms) override;
     /// Answers a call that rang and returns the connected call modem (the
     /// caller owns it). Not blocking: null when no ring was seen or the call
-    /// did not connect. Blocking: polls until a ring is answered. A failing
-    /// "ATA" passes its exception on with the line unlocked.
+    /// did not connect. Blocking: polls until a ring is answered, or throws
+    /// IO::SystemException EINTR when wakeUp ended the wait. A failing "ATA"
+    /// passes its exception on with the line unlocked.
     IO::Device* acceptInternal() override;
     void rejectInternal() override {}
+    /// Ends the sleep of a wait or blocking accept that another thread is in
+    /// (a poll of the line that runs finishes first, at most 250 ms), or the
+    /// next one; a wait of 0 ms leaves it pending.
+    void wakeUp() override { mWake.wake(); }
 
     // --- the call modems' manager ---
     /// Passed to the template modem's manager when it has one; otherwise returns server.
@@ -104,6 +111,9 @@ protected:
     StatefulDevice* getLine() const;
 
 private:
+    enum class Poll { Ring, Nothing, Woken };
+    /// One poll of the line for "RING", then, without one, a pause of ms that wakeUp ends.
+    Poll pollLine(unsigned int ms);
     Modem* answer();
     static void lockLoop(Base::Lockable& lockable);
 
@@ -112,6 +122,7 @@ private:
     Base::String msInitString = "";
     unsigned int muConnectTimeout = 30000;
     Modem* mpCall = nullptr;  // the call modem handed out, while the call is active
+    Thread::WakeSignal mWake;
 };
 
 }  // namespace Net

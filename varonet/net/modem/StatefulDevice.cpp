@@ -1,3 +1,4 @@
+// The configuration IDs a modem line hands out and the configuration it was last set up with.
 #include <varonet/net/modem/StatefulDevice.h>
 
 namespace Net {

@@ -1,3 +1,4 @@
+// IPv4 socket addresses: text to address and back, host name lookup, and the ends of a socket.
 #include <varonet/net/socket/detail/BsdSocketAddressIPv4.h>
 
 #include <arpa/inet.h>

@@ -1,3 +1,4 @@
+// A device over a connected stream socket: reads, writes, waits and wake-ups passed to the socket.
 #include <varonet/net/socket/BsdSocketDevice.h>
 
 #include <varonet/net/socket/detail/BsdSocketDeviceInternal.h>

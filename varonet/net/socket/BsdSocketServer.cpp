@@ -1,3 +1,4 @@
+// A server over a listening socket: blocking mode, waits for callers and wake-ups.
 #include <varonet/net/socket/BsdSocketServer.h>
 
 #include <varonet/net/socket/detail/BsdSocket.h>

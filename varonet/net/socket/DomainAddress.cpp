@@ -1,3 +1,4 @@
+// Where a local pipe's socket file lives: the per-user folder, its checks, and names that fit.
 #include <varonet/net/socket/DomainAddress.h>
 
 #include <sys/stat.h>

@@ -1,3 +1,4 @@
+// A local pipe to a named server: connecting by name, and telling a gone peer from a quiet one.
 #include <varonet/net/socket/DomainDevice.h>
 
 #include <poll.h>

@@ -1,3 +1,4 @@
+// The named local pipe server: one listener per name, waits and accepts that a wake-up ends.
 #include <varonet/net/socket/DomainServer.h>
 
 #include <fcntl.h>

@@ -1,3 +1,4 @@
+// The TCP client: connecting with its time-out, TCP_NODELAY, and the addresses of both ends.
 #include <varonet/net/socket/TcpIp4Device.h>
 
 #include <cerrno>

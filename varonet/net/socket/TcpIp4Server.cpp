@@ -1,3 +1,4 @@
+// The TCP listener: accepting a caller as a device, and refusing one with a reset.
 #include <varonet/net/socket/TcpIp4Server.h>
 
 #include <memory>

@@ -35,8 +35,8 @@ public:
     /// Size of the message buffer CreateCapi fills on failure (terminator included).
     static constexpr std::size_t MessageBufferSize = 1024;
 
-    /// A wrapper over the process-wide default backend (as installed at this moment).
-    CCapi();
+    /// A wrapper over backend (Capi::CapiBackend::getDefault() for the process-wide one); null
+    /// makes registration fail.
     explicit CCapi(std::shared_ptr<CapiBackend> backend);
     CCapi(const CCapi&) = delete;
     CCapi& operator=(const CCapi&) = delete;
@@ -57,6 +57,8 @@ public:
     int StartActiveConnect(int* connection, const char* protocol, const char* number, const char* ownMSN,
                            const char* logicalNumber, const char* callingX25Number, const char* userData, int bChannels,
                            const char* tei);
+    /// The same with the call's texts by name.
+    int StartActiveConnect(int* connection, const CallRequest& request);
     /// Clears a call; 0 also when the far end had cleared it already.
     int StartActiveDisconnect(int connection);
     /// Sends length bytes, cut into blocks of the registered block size.

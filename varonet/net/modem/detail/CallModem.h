@@ -21,7 +21,7 @@ namespace Net {
 template <class ModemClass>
 class CallModem : public ModemClass {
 public:
-    CallModem(StatefulDevice* line, Log::Logger* logger) : ModemClass(line, logger, false) {}
+    CallModem(StatefulDevice* line, Log::Logger* logger) : ModemClass(line, logger, Modem::SharesLine) {}
     CallModem(const CallModem&) = delete;
     CallModem& operator=(const CallModem&) = delete;
 
