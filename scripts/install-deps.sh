@@ -4,14 +4,14 @@
 #   scripts/install-deps.sh --build   only what building the library and the tool needs
 set -euo pipefail
 
-# Compilers and build tools, and what the command-line tool builds on (help2man
-# writes its man page); then
+# Compilers and build tools, what the command-line tool builds on (help2man
+# writes its man page) and the Python module (pybind11, Python's headers); then
 # clang 14 with its sanitizer runtimes and formatter, test libraries and peers,
 # ccache and gcovr for developers (scripts/coverage.sh).
-packages=(cmake ninja-build g++ make pkg-config libcli11-dev libudev-dev help2man)
+packages=(cmake ninja-build g++ make pkg-config libcli11-dev libudev-dev help2man pybind11-dev python3-dev)
 if [ "${1:-}" != "--build" ]; then
   packages+=(binutils ccache clang-14 libclang-rt-14-dev clang-format-14
-             libgtest-dev libgmock-dev googletest libbenchmark-dev python3 lrzsz socat gcovr)
+             libgtest-dev libgmock-dev googletest libbenchmark-dev python3 python3-pytest lrzsz socat gcovr)
 fi
 missing=()
 for p in "${packages[@]}"; do

@@ -16,8 +16,8 @@ public:
     /// seconds: nothing waits without end; 0 only looks.
     explicit Deadline(std::optional<double> seconds)
         : mbEndless(!seconds),
-          mEnd(Clock::now() + std::chrono::duration_cast<Clock::duration>(
-                                  std::chrono::duration<double>(seconds.value_or(0.0)))) {}
+          mEnd(Clock::now() +
+               std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds.value_or(0.0)))) {}
 
     /// Milliseconds for the next wait: at most one slice, 0 once the time is up.
     unsigned int slice() const {

@@ -161,8 +161,7 @@ TimedDevice accept(Server& server, std::optional<double> timeout) {
             waiting = server.waitForCaller(deadline.slice());
         }
         if (waiting) break;
-        if (deadline.passed())
-            throw Base::TimeoutException(".", __LINE__, "no caller came to " + server.locator());
+        if (deadline.passed()) throw Base::TimeoutException(".", __LINE__, "no caller came to " + server.locator());
         if (PyErr_CheckSignals() != 0) throw py::error_already_set();
     }
     std::unique_ptr<Device> caller;
@@ -182,12 +181,16 @@ void bindDevices(py::module_& module) {
         .def("readinto", &readinto, py::arg("buffer"))
         .def("read_until", &readUntil, py::arg("expected"), py::arg("size"))
         .def("write", &write, py::arg("data"))
-        .def("flush", [](TimedDevice& self) { self.device->flush(); }, py::call_guard<py::gil_scoped_release>())
-        .def("close", [](TimedDevice& self) { self.device->close(); }, py::call_guard<py::gil_scoped_release>())
-        .def_property_readonly("in_waiting", [](TimedDevice& self) { return usable(self).inWaiting(); },
-                               py::call_guard<py::gil_scoped_release>())
-        .def_property_readonly("is_open", [](TimedDevice& self) { return self.device->isOpen(); },
-                               py::call_guard<py::gil_scoped_release>())
+        .def(
+            "flush", [](TimedDevice& self) { self.device->flush(); }, py::call_guard<py::gil_scoped_release>())
+        .def(
+            "close", [](TimedDevice& self) { self.device->close(); }, py::call_guard<py::gil_scoped_release>())
+        .def_property_readonly(
+            "in_waiting", [](TimedDevice& self) { return usable(self).inWaiting(); },
+            py::call_guard<py::gil_scoped_release>())
+        .def_property_readonly(
+            "is_open", [](TimedDevice& self) { return self.device->isOpen(); },
+            py::call_guard<py::gil_scoped_release>())
         .def_property_readonly("closed", [](TimedDevice& self) { return self.device->isClosed(); })
         .def_property_readonly("name", [](TimedDevice& self) { return self.device->locator(); })
         .def_property(

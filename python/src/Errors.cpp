@@ -1,6 +1,8 @@
 // PyVaronet::Errors: translation of the library's exceptions into varonet.Error and its kinds.
 #include "Errors.h"
 
+#include <cstdio>
+
 #include <varonet/udl/ErrorText.h>
 #include <varonet/udl/UDLErrors.h>
 
@@ -43,8 +45,8 @@ py::object Errors::toPython(const Base::Exception& e) {
     const std::string message = UDL::ErrorText::describe(e).str();
     const unsigned int code = e.getErrorCode();
     if (e.isSystemError()) {
-        py::object error = make(gSystemCallError, message, code,
-                                UDL::ErrorText::describeSystemError(static_cast<int>(code)).str());
+        py::object error =
+            make(gSystemCallError, message, code, UDL::ErrorText::describeSystemError(static_cast<int>(code)).str());
         error.attr("errno") = code;
         return error;
     }
@@ -56,7 +58,9 @@ py::object Errors::toPython(const Base::Exception& e) {
 
 py::object Errors::forCode(long long code, const std::string& what) {
     std::string meaning = UDL::ErrorText::describe(code).str();
-    return make(gError, what + ": " + meaning + " (code " + std::to_string(code) + ")", code, meaning);
+    char number[24];  // a ZMODEM result reads best in hex, as the tool writes it
+    std::snprintf(number, sizeof number, code > 0xFFFF ? "0x%llX" : "%lld", code);
+    return make(gError, what + ": " + meaning + " (code " + number + ")", code, meaning);
 }
 
 void Errors::raise(const py::object& error) {
@@ -65,8 +69,8 @@ void Errors::raise(const py::object& error) {
 }
 
 void Errors::raiseNoDevice(const std::string& locator, const std::string& reason) {
-    raise(py::reinterpret_borrow<py::object>(gNoDeviceError)(
-        "the locator '" + locator + "' names no device: " + reason, py::none(), reason));
+    raise(py::reinterpret_borrow<py::object>(gNoDeviceError)("the locator '" + locator + "' names no device: " + reason,
+                                                             py::none(), reason));
 }
 
 void bindErrors(py::module_& module) {

@@ -74,8 +74,7 @@ py::list ports(unsigned int baud) {
 
 void bindLocators(py::module_& module) {
     module.def("parse_locator", &parse, py::arg("locator"));
-    module.def("format_locator", &format, py::arg("protocol"), py::arg("target"), py::arg("value"),
-               py::arg("options"));
+    module.def("format_locator", &format, py::arg("protocol"), py::arg("target"), py::arg("value"), py::arg("options"));
     module.def("print_locator", &print, py::arg("locator"), py::arg("raw"));
     module.def("serial_ports", &ports, py::arg("baud"));
 }

@@ -108,8 +108,8 @@ private:
 
 void bindRelay(py::module_& module) {
     py::class_<Relay>(module, "Relay", "Two devices relayed both ways; varonet.Relay wraps it.")
-        .def(py::init([](const std::string& a, const std::string& b, const py::object& observer,
-                         bool waitForReceiver, std::optional<std::pair<double, double>> retryPause) {
+        .def(py::init([](const std::string& a, const std::string& b, const py::object& observer, bool waitForReceiver,
+                         std::optional<std::pair<double, double>> retryPause) {
                  return std::make_unique<Relay>(a, b, observer, RelaySettings{waitForReceiver, retryPause});
              }),
              py::arg("a"), py::arg("b"), py::arg("observer"), py::arg("wait_for_receiver"), py::arg("retry_pause"))

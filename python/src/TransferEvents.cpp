@@ -5,20 +5,30 @@
 
 namespace PyVaronet {
 
+namespace {
+/// The session names a file it could not open by its path; every other report by the name alone.
+std::string nameOf(const Base::String& reported) {
+    const std::string& text = reported.str();
+    return text.substr(text.rfind('/') + 1);
+}
+}  // namespace
+
 TransferEvents::File& TransferEvents::record(const std::string& name) {
-    // A name offered twice in one session gets a record per offer: only the last one is running.
-    if (mFiles.empty() || mFiles.back().name != name || mFiles.back().outcome) {
+    // One file at a time: a report belongs to the file still running. Its name
+    // may change on the way (a file received beside an existing one as "name.1.ext").
+    if (mFiles.empty() || mFiles.back().outcome) {
         mFiles.push_back(File{.name = name});
         mbTouched.push_back(true);
     }
     mbTouched.back() = true;
+    mFiles.back().name = name;
     return mFiles.back();
 }
 
 void TransferEvents::fileStarted(const Base::String& name, std::uint64_t size) {
     {
         std::lock_guard<std::mutex> guard(mMutex);
-        mFiles.push_back(File{.name = name.str(), .size = size});
+        mFiles.push_back(File{.name = nameOf(name), .size = size});
         mbTouched.push_back(true);
     }
     mChanged();
@@ -26,13 +36,14 @@ void TransferEvents::fileStarted(const Base::String& name, std::uint64_t size) {
 
 void TransferEvents::fileProgress(const Base::String& name, std::uint64_t bytes) {
     std::lock_guard<std::mutex> guard(mMutex);
-    record(name.str()).bytes = bytes;
+    record(nameOf(name)).bytes = bytes;
 }
 
 void TransferEvents::fileFinished(const Base::String& name, Outcome outcome, int code) {
     {
         std::lock_guard<std::mutex> guard(mMutex);
-        File& file = record(name.str());
+        File& file = record(nameOf(name));
+        if (outcome == Outcome::Sent) file.bytes = file.size;  // the last report may come before the last chunk
         file.outcome = outcome;
         file.code = code;
     }

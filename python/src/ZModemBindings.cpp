@@ -110,8 +110,9 @@ void bindZModem(py::module_& module) {
                                     "What receiving does with a file of the offered name that is there already.")
         .value("RESUME", ZModem::ExistingFile::Resume,
                "continue a shorter file; skip one as long as the offer or longer")
-        .value("KEEP", ZModem::ExistingFile::Keep, "keep it and report the file skipped, unless the sender asks to "
-                                                   "resume")
+        .value("KEEP", ZModem::ExistingFile::Keep,
+               "keep it and report the file skipped, unless the sender asks to "
+               "resume")
         .value("OVERWRITE", ZModem::ExistingFile::Overwrite, "receive the file from 0 over it")
         .value("RENAME", ZModem::ExistingFile::Rename, "receive beside it as name.1.ext, name.2.ext, ...");
     module.def("zmodem_send", &send, py::arg("device"), py::arg("paths"), py::arg("progress"), py::arg("settings"));
