@@ -11,7 +11,8 @@
 namespace PyVaronet {
 
 Device::Device(std::unique_ptr<IO::Device> device, std::string locator)
-    : mpDevice(std::move(device)), msLocator(std::move(locator)), mbFullDuplex(mpDevice->isFullDuplex()) {}
+    : mpDevice(std::move(device)), msLocator(std::move(locator)), mbFullDuplex(mpDevice->isFullDuplex()),
+      mSessionView(*mpDevice, mHeld) {}
 
 Device::~Device() { close(); }
 
@@ -44,27 +45,28 @@ bool Device::isOpen() {
     return !mbEnded && mpDevice->isOpen();
 }
 
-long Device::takeKept(char* buffer, long length) {
-    std::lock_guard<std::mutex> reading(mReadLock);
-    long n = std::min(length, static_cast<long>(mKept.size()));
-    std::memcpy(buffer, mKept.data(), static_cast<std::size_t>(n));
-    mKept.erase(0, static_cast<std::size_t>(n));
-    return n;
+long Device::takeHeldAtOnce(char* buffer, long length) {
+    std::unique_lock<std::mutex> reading(mReadLock, std::try_to_lock);
+    return reading.owns_lock() ? mHeld.take(buffer, length) : 0;
 }
 
 void Device::keep(const char* data, long length) {
     std::lock_guard<std::mutex> reading(mReadLock);
-    mKept.insert(0, data, static_cast<std::size_t>(length));
+    mHeld.putBack(data, length);
 }
 
 long Device::readSlice(char* buffer, long length, unsigned int ms) {
     std::unique_lock<std::mutex> reading = mbFullDuplex ? std::unique_lock<std::mutex>(mReadLock) : readTurn();
+    if (mHeld.size() > 0) return mHeld.take(buffer, length);
     if (mbClosed || mbEnded) return -1;
     if (!mbFullDuplex) ms = std::min(ms, LookMs);
     try {
         if (!mpDevice->waitForData(ms)) return mbClosed ? -1 : 0;
-        long n = mpDevice->readInternal(buffer, length);
-        if (n > 0) return n;
+        long n = length >= ReadAheadBytes ? mpDevice->readInternal(buffer, length)
+                                          : mHeld.refill(ReadAheadBytes, [&](char* space, long most) {
+                                                return mpDevice->readInternal(space, most);
+                                            });
+        if (n > 0) return length >= ReadAheadBytes ? n : mHeld.take(buffer, length);
     } catch (const Base::Exception& e) {
         // A TCP peer that closed during the wait; anything after close() ends the read too.
         bool closedDuringWait = !e.isSystemError() && e.getErrorCode() == Net::ErrReadEventNoData;
@@ -78,7 +80,7 @@ long Device::inWaiting() {
     std::unique_lock<std::mutex> reading = readTurn();
     long queued = 0;
     if (!mbClosed && !mbEnded && mpDevice->isOpen()) queued = std::max(0L, mpDevice->size());
-    return static_cast<long>(mKept.size()) + queued;
+    return mHeld.size() + queued;
 }
 
 void Device::write(const char* data, long length) {

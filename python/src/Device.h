@@ -5,8 +5,10 @@
 // while another writes; any other device (a modem, a file) is never read and
 // written at once: reads wait in looks of at most LookMs, and a waiting writer
 // gets the next turn. Reads wait in slices that the caller chooses, so a
-// Python thread can look at its signals between them. Bytes read past what a
-// caller wanted (read_until) are kept for the next read.
+// Python thread can look at its signals between them. A small read takes a
+// whole chunk from the device when that much is there (ReadAheadBytes) and
+// holds the rest for the next reads, as it does with bytes read past a
+// separator (read_until); a session that borrows the device sees them first.
 
 #include <atomic>
 #include <functional>
@@ -16,12 +18,17 @@
 
 #include <varonet/base/Device.h>
 
+#include "InputBuffer.h"
+#include "SessionDevice.h"
+
 namespace PyVaronet {
 
 class Device {
 public:
     /// The longest look at a device that is not full-duplex: the most a write waits for its turn.
     static constexpr unsigned int LookMs = 20;
+    /// A read of fewer bytes reads this many at most from the device, and holds what it did not want.
+    static constexpr long ReadAheadBytes = 64 * 1024;
 
     /// Takes device; locator is its name for people.
     Device(std::unique_ptr<IO::Device> device, std::string locator);
@@ -41,23 +48,24 @@ public:
     /// Ends a blocking open or wait in another thread.
     void wakeUp() { mpDevice->wakeUp(); }
 
-    /// Takes up to length of the bytes kept from an earlier read.
-    long takeKept(char* buffer, long length);
-    /// Keeps bytes for the next read, before those kept already.
+    /// Takes up to length held bytes, unless another thread is reading: the
+    /// count (0 then). Never waits, so the caller may keep the GIL.
+    long takeHeldAtOnce(char* buffer, long length);
+    /// Holds bytes for the next read, before those held already.
     void keep(const char* data, long length);
-    /// Waits at most ms for data and reads up to length bytes of it: the count,
-    /// 0 when nothing came in time, -1 at the end of the stream or after close.
+    /// Up to length bytes: the held ones, else what the device gives within ms:
+    /// the count, 0 when nothing came in time, -1 at the end of the stream or after close.
     long readSlice(char* buffer, long length, unsigned int ms);
-    /// Bytes a read gets without waiting (kept ones included).
+    /// Bytes a read gets without waiting (held ones included).
     long inWaiting();
     /// Writes all of data; throws what the device throws, and
     /// Base::Exception ErrNotOpen when it takes nothing.
     void write(const char* data, long length);
     /// Pushes written bytes out (a serial port waits until they are sent); nothing once closed.
     void flush();
-    /// The device itself, for an object that borrows it (a ZMODEM session, a
-    /// T=1 protocol) and uses it only inside exclusive.
-    IO::Device& raw() { return *mpDevice; }
+    /// The device for an object that borrows it (a ZMODEM session, a T=1
+    /// protocol) and uses it only inside exclusive: held bytes come first.
+    IO::Device& forSessions() { return mSessionView; }
     /// Runs f with the device to itself: no read or write of another thread meanwhile.
     void exclusive(const std::function<void(IO::Device&)>& f);
 
@@ -69,9 +77,10 @@ private:
     std::string msLocator;
     const bool mbFullDuplex;
     std::mutex mTurn;       // taken briefly before the read lock, so a waiting writer goes next
-    std::mutex mReadLock;   // a read (and mKept), or any use of a device that is not full-duplex
+    std::mutex mReadLock;   // a read (and mHeld), or any use of a device that is not full-duplex
     std::mutex mWriteLock;  // a write
-    std::string mKept;
+    InputBuffer mHeld;      // under mReadLock
+    SessionDevice mSessionView;
     bool mbEnded = false;  // the stream ended (under mReadLock)
     std::atomic<bool> mbClosed{false};
 };

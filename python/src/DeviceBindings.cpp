@@ -31,10 +31,11 @@ std::optional<double> checkedTimeout(std::optional<double> seconds) {
 }
 
 /// Reads into buffer[from, to) until it is full, the stream ends or the
-/// deadline passes; the count in buffer. On a signal, buffer[0, count) is kept
-/// for the next read and the Python exception raised.
-long readInto(Device& device, char* buffer, long from, long to, const Deadline& deadline) {
-    long count = from + device.takeKept(buffer + from, to - from);
+/// deadline passes (with some: once anything came); the count in buffer. On a
+/// signal, buffer[0, count) is held for the next read and the Python exception raised.
+long readInto(Device& device, char* buffer, long from, long to, const Deadline& deadline, bool some = false) {
+    long count = from + device.takeHeldAtOnce(buffer + from, to - from);  // no wait: the GIL stays
+    if (some && count > from) return count;
     while (count < to) {
         unsigned int ms = deadline.slice();
         long n;
@@ -44,7 +45,7 @@ long readInto(Device& device, char* buffer, long from, long to, const Deadline& 
         }
         if (n < 0) break;
         count += n;
-        if (count >= to || deadline.passed()) break;
+        if (count >= to || deadline.passed() || (some && count > from)) break;
         if (PyErr_CheckSignals() != 0) {
             device.keep(buffer, count);
             throw py::error_already_set();
@@ -58,9 +59,9 @@ Device& usable(TimedDevice& self) {
     return *self.device;
 }
 
-py::bytes read(TimedDevice& self, long size) {
+py::bytes read(TimedDevice& self, std::optional<long> size) {
     Device& device = usable(self);
-    const long want = size < 0 ? LONG_MAX : size;
+    const long want = !size || *size < 0 ? LONG_MAX : *size;
     // The buffer grows with the bytes that came, never with the size asked for alone.
     long capacity = std::min(want, 1L << 20), count = 0;
     PyObject* out = PyBytes_FromStringAndSize(nullptr, capacity);
@@ -95,12 +96,14 @@ py::bytes readUntil(TimedDevice& self, const std::string& expected, std::optiona
     Deadline deadline(self.timeout);
     char chunk[4096];
     while (static_cast<long>(got.size()) < most) {
-        long n = readInto(device, chunk, 0, std::min<long>(sizeof chunk, most - got.size()), Deadline(0.0));
-        if (n == 0) {
-            if (deadline.passed()) break;
-            n = readInto(device, chunk, 0, 1, deadline);  // waits for the next byte, in slices
-            if (n == 0) break;
+        long n;
+        try {
+            n = readInto(device, chunk, 0, std::min<long>(sizeof chunk, most - got.size()), deadline, true);
+        } catch (py::error_already_set&) {
+            device.keep(got.data(), static_cast<long>(got.size()));  // in front of the chunk's bytes
+            throw;
         }
+        if (n == 0) break;
         std::size_t from = got.size() >= expected.size() ? got.size() - expected.size() + 1 : 0;
         got.append(chunk, static_cast<std::size_t>(n));
         std::size_t found = got.find(expected, from);
@@ -177,8 +180,9 @@ TimedDevice accept(Server& server, std::optional<double> timeout) {
 
 void bindDevices(py::module_& module) {
     py::class_<TimedDevice>(module, "Device", "A device of the library; varonet.Device wraps it.")
-        .def("read", &read, py::arg("size"))
-        .def("readinto", &readinto, py::arg("buffer"))
+        .def("read", &read, py::arg("size") = -1,
+             "Up to size bytes (size < 0 or None: until the stream ends); fewer when the time-out passed.")
+        .def("readinto", &readinto, py::arg("buffer"), "Fills buffer as read(len(buffer)) would; the count.")
         .def("read_until", &readUntil, py::arg("expected"), py::arg("size"))
         .def("write", &write, py::arg("data"))
         .def(

@@ -33,7 +33,7 @@ class T1Link {
 public:
     T1Link(py::object device, const T1Settings& settings)
         : mDeviceObject(std::move(device)), mrDevice(deviceOf(mDeviceObject)),
-          mProtocol(settings.makeProtocol(mrDevice.raw())), mNode(static_cast<std::uint8_t>(settings.node)) {}
+          mProtocol(settings.makeProtocol(mrDevice.forSessions())), mNode(static_cast<std::uint8_t>(settings.node)) {}
 
     void send(const std::string& data) {
         run([&] { mProtocol.send(T1::Frame(mNode, Base::ByteArray(data.data(), data.size()))); });

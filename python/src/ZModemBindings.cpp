@@ -54,7 +54,7 @@ std::pair<int, py::list> runSession(py::handle device, const std::function<int(Z
     BlockingCall call;
     TransferEvents events([&call] { call.poke(); });
     int result = 0;
-    ZModem::CZModem session(&shared.raw());
+    ZModem::CZModem session(&shared.forSessions());
     session.setObserver(&events);
     settings.applyTo(session);
     auto tell = [&] {

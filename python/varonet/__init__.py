@@ -33,6 +33,8 @@ class Device(io.RawIOBase):
     def __init__(self, device):
         super().__init__()
         self._device = device
+        # The calls that move the data go straight to the extension.
+        self.read, self.readinto = device.read, device.readinto
 
     @property
     def name(self):
@@ -65,8 +67,8 @@ class Device(io.RawIOBase):
         return True
 
     def read(self, size=-1):
-        """Up to size bytes (size < 0: until the stream ends); fewer when the time-out passed."""
-        return self._device.read(-1 if size is None else size)
+        """Up to size bytes (size < 0 or None: until the stream ends); fewer when the time-out passed."""
+        return self._device.read(size)
 
     def readall(self):
         return self._device.read(-1)
