@@ -32,17 +32,18 @@ class EchoServer:
 class Peer:
     """A command (sz, rz) on the far end of the one TCP connection its locator makes."""
 
-    def __init__(self, folder, *command):
+    def __init__(self, folder, *command, seconds=30):
         self.listener = socket.create_server(("127.0.0.1", 0))
         self.locator = "tcpip:127.0.0.1@%d" % self.listener.getsockname()[1]
-        self.thread = threading.Thread(target=self.serve, args=(folder, command))
+        self.status = None  # also when the command did not end within seconds
+        self.thread = threading.Thread(target=self.serve, args=(folder, command, seconds))
         self.thread.start()
 
-    def serve(self, folder, command):
+    def serve(self, folder, command, seconds):
         connection, _ = self.listener.accept()
-        with connection:
+        with connection, contextlib.suppress(subprocess.TimeoutExpired):
             self.status = subprocess.run(command, stdin=connection, stdout=connection, stderr=subprocess.DEVNULL,
-                                         cwd=folder, timeout=30).returncode
+                                         cwd=folder, timeout=seconds).returncode
 
     def join(self, seconds=30):
         self.thread.join(seconds)
