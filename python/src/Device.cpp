@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include <varonet/base/Errors.h>
+#include <varonet/base/File.h>
 #include <varonet/base/IOException.h>
 #include <varonet/net/socket/SocketErrors.h>
 
@@ -12,7 +13,7 @@ namespace PyVaronet {
 
 Device::Device(std::unique_ptr<IO::Device> device, std::string locator)
     : mpDevice(std::move(device)), msLocator(std::move(locator)), mbFullDuplex(mpDevice->isFullDuplex()),
-      mSessionView(*mpDevice, mHeld) {}
+      mbFile(dynamic_cast<IO::File*>(mpDevice.get()) != nullptr), mSessionView(*mpDevice, mHeld) {}
 
 Device::~Device() { close(); }
 
@@ -61,7 +62,7 @@ long Device::readSlice(char* buffer, long length, unsigned int ms) {
     if (mbClosed || mbEnded) return -1;
     if (!mbFullDuplex) ms = std::min(ms, LookMs);
     try {
-        if (!mpDevice->waitForData(ms)) return mbClosed ? -1 : 0;
+        if (!mpDevice->waitForData(ms)) return mbClosed || (mbFile && mpDevice->isEOF()) ? -1 : 0;
         long n = length >= ReadAheadBytes ? mpDevice->readInternal(buffer, length)
                                           : mHeld.refill(ReadAheadBytes, [&](char* space, long most) {
                                                 return mpDevice->readInternal(space, most);

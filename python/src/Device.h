@@ -76,6 +76,7 @@ private:
     std::unique_ptr<IO::Device> mpDevice;
     std::string msLocator;
     const bool mbFullDuplex;
+    const bool mbFile;      // a file's data ends where the file does (for now: it may grow)
     std::mutex mTurn;       // taken briefly before the read lock, so a waiting writer goes next
     std::mutex mReadLock;   // a read (and mHeld), or any use of a device that is not full-duplex
     std::mutex mWriteLock;  // a write

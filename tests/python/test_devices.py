@@ -81,6 +81,16 @@ def test_the_end_of_the_stream_reads_empty_and_a_closed_device_refuses(echo):
             device.read(1)
 
 
+def test_a_file_reads_to_its_end_and_writes(tmp_path):
+    (tmp_path / "in.txt").write_bytes(b"one\ntwo")
+    with varonet.open("file:%s@ro" % (tmp_path / "in.txt")) as file:  # no time-out: the end of the file ends a read
+        assert list(file) == [b"one\n", b"two"]
+        assert file.read() == b""
+    with varonet.open("file:%s@tr" % (tmp_path / "out.txt")) as file:
+        file.write(b"written")
+    assert (tmp_path / "out.txt").read_bytes() == b"written"
+
+
 def test_a_pseudo_terminal_as_a_serial_port_both_ways():
     master, slave = os.openpty()
     with varonet.open("serial:%s@9600" % os.ttyname(slave), timeout=5) as port:
