@@ -31,13 +31,15 @@ def _reporter(progress):
 
 
 def send(device, files, *, progress=None, **settings):
-    """Sends files (paths) over an open device in one session; a FileResult per file.
+    """Sends files (a path or a list of paths) over an open device in one session; a FileResult per file.
 
     A file that cannot be read fails on its own and the session goes on. Raises
     varonet.Error with the session's code when the session itself failed (no
     receiver answered, the peer cancelled).
     """
-    paths = [os.path.abspath(os.fspath(f)) for f in files]
+    if isinstance(files, (str, bytes, os.PathLike)):
+        files = [files]  # one file, not the letters of its name
+    paths = [os.path.abspath(os.fsdecode(f)) for f in files]
     return [FileResult(*r) for r in _varonet.zmodem_send(device, paths, _reporter(progress), settings)]
 
 
