@@ -63,11 +63,14 @@ long Device::readSlice(char* buffer, long length, unsigned int ms) {
     if (!mbFullDuplex) ms = std::min(ms, LookMs);
     try {
         if (!mpDevice->waitForData(ms)) return mbClosed || (mbFile && mpDevice->isEOF()) ? -1 : 0;
-        long n = length >= ReadAheadBytes ? mpDevice->readInternal(buffer, length)
-                                          : mHeld.refill(ReadAheadBytes, [&](char* space, long most) {
-                                                return mpDevice->readInternal(space, most);
-                                            });
-        if (n > 0) return length >= ReadAheadBytes ? n : mHeld.take(buffer, length);
+        if (length >= ReadAheadBytes) {
+            long n = mpDevice->readInternal(buffer, length);
+            if (n > 0) return n;
+        } else {
+            long n = mHeld.refill(mlChunk, [&](char* space, long most) { return mpDevice->readInternal(space, most); });
+            if (n == mlChunk) mlChunk = std::min(2 * mlChunk, ReadAheadBytes);
+            if (n > 0) return mHeld.take(buffer, length);
+        }
     } catch (const Base::Exception& e) {
         // A TCP peer that closed during the wait; anything after close() ends the read too.
         bool closedDuringWait = !e.isSystemError() && e.getErrorCode() == Net::ErrReadEventNoData;

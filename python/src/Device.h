@@ -6,9 +6,9 @@
 // written at once: reads wait in looks of at most LookMs, and a waiting writer
 // gets the next turn. Reads wait in slices that the caller chooses, so a
 // Python thread can look at its signals between them. A small read takes a
-// whole chunk from the device when that much is there (ReadAheadBytes) and
-// holds the rest for the next reads, as it does with bytes read past a
-// separator (read_until); a session that borrows the device sees them first.
+// whole chunk from the device when that much is there and holds the rest for
+// the next reads, as it does with bytes read past a separator (read_until); a
+// session that borrows the device sees them first.
 
 #include <atomic>
 #include <functional>
@@ -27,8 +27,11 @@ class Device {
 public:
     /// The longest look at a device that is not full-duplex: the most a write waits for its turn.
     static constexpr unsigned int LookMs = 20;
-    /// A read of fewer bytes reads this many at most from the device, and holds what it did not want.
-    static constexpr long ReadAheadBytes = 64 * 1024;
+    /// A read of fewer bytes reads ahead: it takes as much as is there, up to a chunk, and holds
+    /// what it did not want. The chunk starts at FirstChunkBytes and doubles each time a read
+    /// fills it (a stream in full flow), up to ReadAheadBytes.
+    static constexpr long ReadAheadBytes = 1024 * 1024;
+    static constexpr long FirstChunkBytes = 64 * 1024;
 
     /// Takes device; locator is its name for people.
     Device(std::unique_ptr<IO::Device> device, std::string locator);
@@ -76,11 +79,12 @@ private:
     std::unique_ptr<IO::Device> mpDevice;
     std::string msLocator;
     const bool mbFullDuplex;
-    const bool mbFile;      // a file's data ends where the file does (for now: it may grow)
-    std::mutex mTurn;       // taken briefly before the read lock, so a waiting writer goes next
-    std::mutex mReadLock;   // a read (and mHeld), or any use of a device that is not full-duplex
-    std::mutex mWriteLock;  // a write
-    InputBuffer mHeld;      // under mReadLock
+    const bool mbFile;               // a file's data ends where the file does (for now: it may grow)
+    std::mutex mTurn;                // taken briefly before the read lock, so a waiting writer goes next
+    std::mutex mReadLock;            // a read (and mHeld), or any use of a device that is not full-duplex
+    std::mutex mWriteLock;           // a write
+    InputBuffer mHeld;               // under mReadLock
+    long mlChunk = FirstChunkBytes;  // the next read-ahead (under mReadLock)
     SessionDevice mSessionView;
     bool mbEnded = false;  // the stream ended (under mReadLock)
     std::atomic<bool> mbClosed{false};
