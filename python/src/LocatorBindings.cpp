@@ -8,6 +8,7 @@
 #include <varonet/udl/UDLParser.h>
 
 #include "Bindings.h"
+#include "Errors.h"
 #include "shared/LocatorText.h"
 #include "shared/SerialPorts.h"
 
@@ -57,9 +58,11 @@ std::optional<std::string> print(const std::string& locator, bool raw) {
 /// One tuple per port, in the order of varonet.Port's fields.
 py::list ports(unsigned int baud) {
     std::vector<Tool::SerialPort> found;
-    {
+    try {
         py::gil_scoped_release released;
         found = Tool::findSerialPorts();
+    } catch (const std::runtime_error& e) {
+        Errors::raise(py::module_::import("varonet.errors").attr("Error")(e.what()));
     }
     auto text = [](const std::string& value) { return value.empty() ? py::object(py::none()) : py::str(value); };
     py::list out;
