@@ -5,8 +5,19 @@ import os
 import socket
 import subprocess
 import threading
+import time
 
 import pytest
+
+
+def until(condition, seconds=5):
+    """Looks at condition every 10 ms until it holds (True) or seconds pass (False)."""
+    end = time.monotonic() + seconds
+    while not condition():
+        if time.monotonic() > end:
+            return False
+        time.sleep(0.01)
+    return True
 
 
 class EchoServer:

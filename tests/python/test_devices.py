@@ -7,6 +7,7 @@ import time
 
 import pytest
 import varonet
+from conftest import until
 
 
 def refused_port():
@@ -54,9 +55,7 @@ def test_a_tcp_stream_reads_by_size_line_and_separator_and_keeps_what_follows(ec
         buffer = bytearray(2)
         assert (device.readinto(buffer), buffer) == (2, bytearray(b"xy"))
         device.write(b"z")
-        while device.in_waiting < 1:  # bounded by the echo's round trip
-            time.sleep(0.001)
-        assert device.in_waiting == 1
+        assert until(lambda: device.in_waiting == 1)
 
 
 @pytest.mark.parametrize("timeout, waited", [(0, 0), (0.2, 0.2)])
@@ -64,7 +63,7 @@ def test_a_read_returns_what_came_when_its_time_out_passes(echo, timeout, waited
     with varonet.open(echo.locator, timeout=timeout) as device:
         started = time.monotonic()
         assert device.read(10) == b""
-        assert waited <= time.monotonic() - started < waited + 0.5
+        assert waited <= time.monotonic() - started < waited + 1
 
 
 def test_the_end_of_the_stream_reads_empty_and_a_closed_device_refuses(echo):

@@ -6,6 +6,7 @@ import time
 
 import pytest
 import varonet
+from conftest import until
 
 
 @pytest.mark.parametrize("frame", [bytes.fromhex("00A40400"), bytes(range(256)) * 3])  # one block, a chain
@@ -38,10 +39,8 @@ class Recorder:
     def __getattr__(self, name):
         return lambda side, other, *more: self.calls.append((name, side, *more))
 
-    def wait_for(self, call, seconds=5):
-        end = time.monotonic() + seconds
-        while time.monotonic() < end and not any(c[:len(call)] == call for c in self.calls):
-            time.sleep(0.01)
+    def wait_for(self, call):
+        until(lambda: any(c[:len(call)] == call for c in self.calls))
         return [c for c in self.calls if c[:len(call)] == call]
 
 

@@ -1,9 +1,9 @@
 # ZMODEM from Python against lrzsz's sz and rz, over TCP connections.
 import os
-import time
 
 import pytest
 import varonet
+from conftest import until
 from varonet.zmodem import ExistingFile, Outcome
 
 OFFER = b"old and longer"
@@ -99,8 +99,7 @@ def test_a_session_gets_the_bytes_a_read_took_ahead(folders, peer):
     (theirs / "e.txt").write_bytes(b"e" * 1000)
     sz = peer(theirs, "sz", "e.txt", seconds=5)  # a lost header costs sz a wait of 10 s and more
     with varonet.open(sz.locator, timeout=5) as device:
-        while device.in_waiting < 20:  # the start and the header after it; bounded by sz's own start
-            time.sleep(0.01)
+        assert until(lambda: device.in_waiting >= 20)  # the start and the header after it
         assert device.read(3) == b"rz\r"  # the header is read too, and held
         results = varonet.zmodem.receive(device, mine)
     assert sz.join() == 0
