@@ -23,7 +23,8 @@ if [ -z "${NOBUILD:-}" ]; then
   scripts/install-deps.sh
   command -v gcovr >/dev/null || { echo "gcovr is missing (apt-get install gcovr)" >&2; exit 1; }
   cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DVARONET_BENCH=OFF \
-        -DCMAKE_CXX_FLAGS="--coverage -O0" -DCMAKE_EXE_LINKER_FLAGS=--coverage >/dev/null
+        -DCMAKE_CXX_FLAGS="--coverage -O0" -DCMAKE_EXE_LINKER_FLAGS=--coverage \
+        -DCMAKE_MODULE_LINKER_FLAGS=--coverage >/dev/null
   cmake --build "$build" -j "$(nproc)" >/dev/null
   find "$build" -name '*.gcda' -delete
   (cd "$build" && ctest -j "$(nproc)" --timeout 300 -LE slow >/dev/null) || echo "(some tests failed)" >&2

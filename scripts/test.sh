@@ -9,9 +9,12 @@
 #              it: one through the CMake package, one that builds every public
 #              class through each public constructor (checked against the
 #              installed headers), one through pkg-config, again after the
-#              prefix moved
+#              prefix moved; Debian's python3 imports the module from the
+#              prefix, before and after the move
 #   shared     a shared build: SONAME, no private class exported, a consumer
-#              links against it; the Debian package holds what it should
+#              and the Python module link against it; the Debian package
+#              holds what it should, and python3 imports the module from where
+#              the package puts it
 # Warnings are errors in every build here (VARONET_WERROR). Naming steps runs
 # only those (scripts/test.sh consumer shared: after a release step once).
 set -euo pipefail
@@ -64,6 +67,14 @@ pc_consumer() {
   "$tmp/pc-consumer"
 }
 
+# The build folder's setting of a CMake cache variable.
+cache() { sed -n "s/^$2:[A-Z]*=//p" "$1/CMakeCache.txt"; }
+
+# Debian's python3 imports varonet from the site folder $1 and says where from.
+python_import() {
+  PYTHONPATH=$1 /usr/bin/python3 -c 'import varonet; print("varonet", varonet.__version__, "from", varonet.__file__)'
+}
+
 consumer() {
   local prefix=$tmp/prefix moved=$tmp/moved/elsewhere
   cmake --install build --prefix "$prefix" >/dev/null
@@ -83,17 +94,23 @@ consumer() {
   /usr/bin/python3 scripts/consumer/CheckEveryClass.py "$prefix" scripts/consumer/EveryClass.cpp
 
   pc_consumer "$prefix"
+  local python=$(cache build VARONET_PYTHON)
+  [ "$python" = ON ] && python_import "$(echo "$prefix"/lib/python3*/*-packages)"
   mkdir -p "$(dirname "$moved")"
   mv "$prefix" "$moved"
   echo "prefix moved to $moved"
   pc_consumer "$moved"
+  [ "$python" = ON ] && python_import "$(echo "$moved"/lib/python3*/*-packages)"
+  return 0
 }
 
 shared() {
   local dir=build-shared prefix=$tmp/shared
   cmake -S . -B "$dir" -G Ninja "${launcher[@]}" -DVARONET_WERROR=ON -DCMAKE_BUILD_TYPE=Release \
     -DBUILD_SHARED_LIBS=ON -DVARONET_TESTS=OFF -DVARONET_BENCH=OFF -DVARONET_TOOL=OFF >/dev/null
-  cmake --build "$dir" -j "$jobs" --target varonet
+  local python
+  python=$(cache "$dir" VARONET_PYTHON)
+  cmake --build "$dir" -j "$jobs" --target varonet $([ "$python" = ON ] && echo varonet_python)
   cmake --install "$dir" --prefix "$prefix" >/dev/null
   local lib
   lib=$(find "$prefix/lib" -name 'libvaronet.so.*.*.*')
@@ -123,6 +140,10 @@ shared() {
   ldd "$tmp/shared-consumer/consumer" | grep libvaronet
   "$tmp/shared-consumer/consumer"
   "$tmp/shared-consumer/every_class"  # every public constructor is exported
+  if [ "$python" = ON ]; then  # the module finds the shared library beside it in the prefix
+    ldd "$prefix"/lib/python3*/*-packages/varonet/_varonet*.so | grep libvaronet
+    python_import "$(echo "$prefix"/lib/python3*/*-packages)"
+  fi
 
   # The Debian package of the normal build: library, headers, CMake and pkg-config files.
   (cd build && cpack -G DEB -B "$tmp/deb" >/dev/null)
@@ -138,7 +159,29 @@ shared() {
       grep -q "$want" "$tmp/deb.txt" || { echo "$(basename "$deb") lacks $want"; return 1; }
     done
   fi
+  if [ "$(cache build VARONET_PYTHON)" = ON ]; then
+    for want in 'usr/lib/python3/dist-packages/varonet/__init__.py$' 'dist-packages/varonet/_varonet.*\.so$'; do
+      grep -q "$want" "$tmp/deb.txt" || { echo "$(basename "$deb") lacks $want"; return 1; }
+    done
+    deb_python "$deb"
+  fi
   echo "$(basename "$deb"): $(grep -c -v '/$' "$tmp/deb.txt") files"
+}
+
+# The package's module, laid over the system's /usr/lib/python3/dist-packages
+# in a mount namespace of its own (nothing is installed), is what Debian's
+# python3 imports from its own search path. Without the rights for that, the
+# unpacked folder goes on PYTHONPATH instead.
+deb_python() {
+  local root=$tmp/deb-root dist=/usr/lib/python3/dist-packages
+  dpkg-deb -x "$1" "$root"
+  if unshare -m true 2>/dev/null; then
+    unshare -m sh -c "mount -t overlay overlay -o lowerdir=$root$dist:$dist $dist && cd / && \
+      /usr/bin/python3 -c 'import varonet; print(\"varonet\", varonet.__version__, \"from\", varonet.__file__)'"
+  else
+    echo "(no mount namespace here: the unpacked package goes on PYTHONPATH)"
+    python_import "$root$dist"
+  fi
 }
 
 format() { scripts/format-check.sh; }

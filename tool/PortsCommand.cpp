@@ -1,10 +1,5 @@
-// varonet ports: the serial ports present, from the system's device database.
-//
-// A tty counts as a serial port when it hangs off a bus device (USB, PCI,
-// PnP, ...). Ports of a platform driver (the legacy ttyS0..ttyS31 that exist
-// whether or not a UART answers) and purely virtual ttys are left out.
-
-#include <libudev.h>
+// varonet ports: the serial ports present, from the system's device database
+// (Tool::findSerialPorts says which ttys count).
 
 #include <iostream>
 #include <memory>
@@ -13,65 +8,11 @@
 #include <CLI/CLI.hpp>
 
 #include "Tool.h"
+#include "shared/SerialPorts.h"
 
 namespace Tool {
 
 namespace {
-
-struct Port {
-    std::string device, byId, subsystem, vendorId, productId, serial, manufacturer, description;
-};
-
-std::string text(const char* value) { return value ? value : ""; }
-
-std::string sysattr(udev_device* device, const char* name) {
-    return device ? text(udev_device_get_sysattr_value(device, name)) : "";
-}
-
-std::vector<Port> findPorts() {
-    std::unique_ptr<udev, decltype(&udev_unref)> context(udev_new(), udev_unref);
-    if (!context) throw Failure("the device database (udev) cannot be read");
-    std::unique_ptr<udev_enumerate, decltype(&udev_enumerate_unref)> scan(udev_enumerate_new(context.get()),
-                                                                          udev_enumerate_unref);
-    udev_enumerate_add_match_subsystem(scan.get(), "tty");
-    udev_enumerate_scan_devices(scan.get());
-    std::vector<Port> ports;
-    udev_list_entry* entry;
-    udev_list_entry_foreach(entry, udev_enumerate_get_list_entry(scan.get())) {
-        std::unique_ptr<udev_device, decltype(&udev_device_unref)> tty(
-            udev_device_new_from_syspath(context.get(), udev_list_entry_get_name(entry)), udev_device_unref);
-        if (!tty || !udev_device_get_devnode(tty.get())) continue;
-        // Climb past the serial core's own port devices to the bus device.
-        udev_device* parent = udev_device_get_parent(tty.get());
-        while (parent && (text(udev_device_get_subsystem(parent)) == "serial-base" ||
-                          text(udev_device_get_subsystem(parent)) == "serial"))
-            parent = udev_device_get_parent(parent);
-        std::string bus = parent ? text(udev_device_get_subsystem(parent)) : "";
-        if (bus.empty() || bus == "platform") continue;
-        Port port;
-        port.device = udev_device_get_devnode(tty.get());
-        port.subsystem = bus;
-        udev_list_entry* link;
-        udev_list_entry_foreach(link, udev_device_get_devlinks_list_entry(tty.get())) {
-            std::string name = udev_list_entry_get_name(link);
-            if (name.rfind("/dev/serial/by-id/", 0) == 0) port.byId = name;
-        }
-        udev_device* usb = udev_device_get_parent_with_subsystem_devtype(tty.get(), "usb", "usb_device");
-        if (usb) {
-            port.subsystem = "usb";
-            port.vendorId = sysattr(usb, "idVendor");
-            port.productId = sysattr(usb, "idProduct");
-            port.serial = sysattr(usb, "serial");
-            port.manufacturer = sysattr(usb, "manufacturer");
-            port.description = sysattr(usb, "product");
-        }
-        if (port.description.empty())
-            port.description = text(udev_device_get_property_value(tty.get(), "ID_MODEL_FROM_DATABASE"));
-        if (port.description.empty()) port.description = sysattr(parent, "id");  // a PnP id such as PNP0501
-        ports.push_back(port);
-    }
-    return ports;
-}
 
 std::string json(const std::string& value) {
     if (value.empty()) return "null";
@@ -100,12 +41,17 @@ public:
     }
 
     int run() override {
-        std::vector<Port> ports = findPorts();
+        std::vector<SerialPort> ports;
+        try {
+            ports = findSerialPorts();
+        } catch (const std::runtime_error& e) {
+            throw Failure(e.what());
+        }
         if (mbJson) {
             std::cout << "[";
             for (std::size_t i = 0; i < ports.size(); ++i) {
-                const Port& p = ports[i];
-                std::cout << (i ? ",\n " : "\n ") << "{\"locator\": " << json(locator(p))
+                const SerialPort& p = ports[i];
+                std::cout << (i ? ",\n " : "\n ") << "{\"locator\": " << json(p.locator(msBaud))
                           << ", \"device\": " << json(p.device) << ", \"by_id\": " << json(p.byId)
                           << ", \"subsystem\": " << json(p.subsystem) << ", \"vendor_id\": " << json(p.vendorId)
                           << ", \"product_id\": " << json(p.productId) << ", \"serial_number\": " << json(p.serial)
@@ -116,20 +62,18 @@ public:
             return ExitDone;
         }
         if (ports.empty()) std::cerr << "varonet ports: no serial ports found\n";
-        for (const Port& p : ports) {
+        for (const SerialPort& p : ports) {
             std::string about = p.description;
             if (!p.vendorId.empty()) about += " [" + p.vendorId + ":" + p.productId + "]";
             if (!p.serial.empty()) about += " serial " + p.serial;
             if (!p.manufacturer.empty()) about += ", " + p.manufacturer;
             if (!p.byId.empty()) about += ", " + p.device;
-            std::cout << locator(p) << "\n    " << p.subsystem << ": " << about << "\n";
+            std::cout << p.locator(msBaud) << "\n    " << p.subsystem << ": " << about << "\n";
         }
         return ExitDone;
     }
 
 private:
-    std::string locator(const Port& p) const { return "serial:" + (p.byId.empty() ? p.device : p.byId) + "@" + msBaud; }
-
     std::string msBaud = "115200";
     bool mbJson = false;
 };
