@@ -59,10 +59,12 @@ def wanted(header_unit, include):
     return want
 
 
-def built(program_unit):
+def built(program_unit, program):
     """USRs of the constructors the program calls and of the classes it declares variables of."""
     seen = set()
-    for cursor in program_unit.cursor.walk_preorder():
+    own = (top for top in program_unit.cursor.get_children()
+           if top.location.file is not None and top.location.file.name == program)
+    for cursor in (c for top in own for c in top.walk_preorder()):
         kind = cursor._kind_id
         if kind == CALL and cursor.referenced is not None and cursor.referenced._kind_id == CONSTRUCTOR:
             seen.add(cursor.referenced.get_usr())
@@ -80,7 +82,8 @@ def main(prefix, program):
         every_header.write("".join("#include <%s>\n" % h for h in headers))
         every_header.flush()
         want = wanted(parse(every_header.name, include), include)
-    missing = sorted(name for usr, name in want.items() if usr not in built(parse(program, include)))
+    seen = built(parse(program, include), program)
+    missing = sorted(name for usr, name in want.items() if usr not in seen)
     if missing:
         sys.exit("%s does not build these (add a line for each):\n  %s" % (program, "\n  ".join(missing)))
     print("%d public constructors and classes of %d installed headers, each built by %s"
