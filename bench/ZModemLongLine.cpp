@@ -147,8 +147,7 @@ double transfer(const Settings& settings, const std::string& pair, const TestSup
     std::unique_ptr<DelayLine> line;
     if (settings.delayMs)
         line = std::make_unique<DelayLine>(left.take(1), right.take(0), std::chrono::milliseconds(settings.delayMs));
-    else
-        ::close(right.take(0));
+    else ::close(right.take(0));
     const int a = sender.wait(kLimitMs), b = receiver.wait(kLimitMs);
     const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
     line.reset();
@@ -229,9 +228,10 @@ int main(int argc, char** argv) {
         if (settings.pairs[k] == "sz-rz") reference = median(times[k]);
     for (std::size_t k = 0; k < settings.pairs.size(); ++k) {
         const double m = median(times[k]);
+        char ratio[32] = "-";
+        if (reference > 0 && m > 0) std::snprintf(ratio, sizeof ratio, "%.2fx", m / reference);
         std::printf("| %s | %.3f | %.1f | %s |\n", settings.pairs[k].c_str(), m,
-                    m > 0 ? static_cast<double>(settings.size) / m / 1e6 : 0.0,
-                    reference > 0 && m > 0 ? (std::to_string(m / reference).substr(0, 4) + "x").c_str() : "-");
+                    m > 0 ? static_cast<double>(settings.size) / m / 1e6 : 0.0, ratio);
     }
     if (failures) std::printf("\n%d runs failed\n", failures);
     return failures ? 1 : 0;

@@ -186,8 +186,8 @@ TEST(CZModemCoreFraming, ReadersOnDamagedForeignAndEscapedInput) {
 // A copy carries every setting and all session state, talks to the same
 // device and shares no link or file object with the original.
 TEST(CZModemCoreCopy, ACopyCarriesEveryField) {
-    struct Probe : ZModem::CZModem {
-        using CZModem::CZModem;
+    struct Probe : Opened<ZModem::CZModem> {
+        using Opened::Opened;
         void fill(const ZModem::CZModemCoreFields& f) { static_cast<ZModem::CZModemCoreFields&>(*this) = f; }
     };
     // One name per field: a field added to the struct does not compile here
@@ -203,9 +203,9 @@ TEST(CZModemCoreCopy, ACopyCarriesEveryField) {
     Probe original(&line);
     original.fill(filled);
     original.set_path("p");
-    ZModem::CZModem copy(original), assigned(&other);
+    Probe copy(original), assigned(&other);
     assigned = original;
-    for (const ZModem::CZModem* c : {&copy, &assigned}) {
+    for (const Probe* c : {&copy, &assigned}) {
         EXPECT_TRUE(c->fields() == filled);
         EXPECT_EQ(&line, c->getComm()->getDevice());
         EXPECT_EQ(&line, c->getDevice());

@@ -14,7 +14,17 @@
 
 namespace ZModemTestKit {
 
-using Core = ZModem::CZModemCore;
+/// A core or a session with the framing operations (which only the sessions
+/// use) opened for the tests.
+template <class T>
+struct Opened : T {
+    using T::fields, T::getBin32Header, T::getComm, T::getCurrentCh, T::getData, T::getDataBuffer, T::getFile,
+        T::getHeaderFormat, T::getHeaderPosition, T::getHeaderType, T::getHexHeader, T::getNextCh, T::getNextDLECh,
+        T::getNextHexCh, T::getPosition, T::getZMHeader, T::isHeaderComplete, T::isHeaderSilence, T::sendData32,
+        T::sendHeader, T::sendZACK, T::sendZRINIT, T::setHeader;
+    using T::T;
+};
+using Core = Opened<ZModem::CZModemCore>;
 
 /// Collects the debug lines while it lives.
 class DebugLines {
