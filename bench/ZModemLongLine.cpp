@@ -7,7 +7,9 @@
 //   build/bench/ZModemLongLine                          25 ms each way, 1 MiB, 5 rounds
 //   build/bench/ZModemLongLine --delay-ms 0 --size 64M  a clean local line (no relay)
 //   build/bench/ZModemLongLine --rounds 3 --pairs sz-rz,ours-rz
+//   build/bench/ZModemLongLine --window 0                the classic wait for every ZACK
 //
+// Our sender streams with the window the varonet tool uses (--window, 1 MiB).
 // It prints the median time of each pairing and its ratio to sz -> rz.
 #include <poll.h>
 #include <sys/socket.h>
@@ -121,6 +123,7 @@ private:
 
 struct Settings {
     int delayMs = 25;
+    int window = 1 << 20;
     std::size_t size = 1u << 20;
     int rounds = 5;
     std::vector<std::string> pairs = {"sz-rz", "ours-rz", "sz-ours", "ours-ours"};
@@ -138,8 +141,9 @@ double transfer(const Settings& settings, const std::string& pair, const TestSup
     ChildProcess receiver(
         oursRecv ? std::vector<std::string>{self, "--peer-receive"} : std::vector<std::string>{"rz", "-q"},
         {recv, right.fd[1], right.fd[1], dir.file("receiver.err")});
-    ChildProcess sender(oursSend ? std::vector<std::string>{self, "--peer-send", "big.bin"}
-                                 : std::vector<std::string>{"sz", "-q", "big.bin"},
+    ChildProcess sender(oursSend
+                            ? std::vector<std::string>{self, "--peer-send", "big.bin", std::to_string(settings.window)}
+                            : std::vector<std::string>{"sz", "-q", "big.bin"},
                         {send, settings.delayMs ? left.fd[0] : right.fd[0], settings.delayMs ? left.fd[0] : right.fd[0],
                          dir.file("sender.err")});
     ::close(left.take(0));
@@ -154,10 +158,11 @@ double transfer(const Settings& settings, const std::string& pair, const TestSup
     return a == 0 && b == 0 && TestSupport::readFile(recv + "/big.bin") == bytes ? seconds : -1;
 }
 
-int peer(bool sending, const char* name) {
+int peer(bool sending, const char* name, int window) {
     TestSupport::DescriptorDevice device(0, false);
     ZModem::CZModem session(&device);
     session.set_path(".");
+    session.setSettings({.window = window});
     int r = sending ? session.sendez(name, 0, 0) : session.rec_z(1);
     if (r) std::fprintf(stderr, "result 0x%x\n", static_cast<unsigned>(r));
     return r == 0 ? 0 : 1;
@@ -186,17 +191,20 @@ double median(std::vector<double> v) {
 
 int main(int argc, char** argv) {
     self = std::filesystem::canonical("/proc/self/exe").string();
-    if (argc >= 3 && std::strcmp(argv[1], "--peer-send") == 0) return peer(true, argv[2]);
-    if (argc >= 2 && std::strcmp(argv[1], "--peer-receive") == 0) return peer(false, nullptr);
+    if (argc >= 4 && std::strcmp(argv[1], "--peer-send") == 0) return peer(true, argv[2], std::stoi(argv[3]));
+    if (argc >= 2 && std::strcmp(argv[1], "--peer-receive") == 0) return peer(false, nullptr, 0);
     Settings settings;
     for (int i = 1; i + 1 < argc; i += 2) {
         const std::string option = argv[i], value = argv[i + 1];
         if (option == "--delay-ms") settings.delayMs = std::stoi(value);
         else if (option == "--size") settings.size = bytesOf(value);
+        else if (option == "--window") settings.window = static_cast<int>(bytesOf(value));
         else if (option == "--rounds") settings.rounds = std::max(1, std::stoi(value));
         else if (option == "--pairs") settings.pairs = split(value);
         else {
-            std::fprintf(stderr, "usage: %s [--delay-ms MS] [--size N[K|M]] [--rounds N] [--pairs sz-rz,ours-rz,...]\n",
+            std::fprintf(stderr,
+                         "usage: %s [--delay-ms MS] [--size N[K|M]] [--window N[K|M]] [--rounds N] [--pairs "
+                         "sz-rz,ours-rz,...]\n",
                          argv[0]);
             return 2;
         }
@@ -219,9 +227,11 @@ int main(int argc, char** argv) {
             else times[k].push_back(s);
         }
     }
-    std::printf("%g MiB random, %d ms each way%s, %d rounds; median of the runs that delivered the file\n\n",
-                static_cast<double>(settings.size) / (1 << 20), settings.delayMs,
-                settings.delayMs ? "" : " (no relay: one socket pair)", settings.rounds);
+    std::printf(
+        "%g MiB random, %d ms each way%s, our window %d, %d rounds; median of the runs that delivered the "
+        "file\n\n",
+        static_cast<double>(settings.size) / (1 << 20), settings.delayMs,
+        settings.delayMs ? "" : " (no relay: one socket pair)", settings.window, settings.rounds);
     std::printf("| way | median s | MB/s | / sz->rz |\n|---|---|---|---|\n");
     double reference = -1;
     for (std::size_t k = 0; k < settings.pairs.size(); ++k)

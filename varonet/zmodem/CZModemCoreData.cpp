@@ -38,7 +38,8 @@ void CZModemCore::MakeDLEBlock(unsigned char c, unsigned char* block, int& index
 
 int CZModemCore::encodeBlock(const unsigned char* s, int length, int index, unsigned char& previous, int limit) {
     if (!miEscapeAll && index + 2 * length <= limit)
-        return index + static_cast<int>(ZDLECodec::encode(s, static_cast<std::size_t>(length), mBlock + index, previous));
+        return index +
+               static_cast<int>(ZDLECodec::encode(s, static_cast<std::size_t>(length), mBlock + index, previous));
     // Byte by byte, storing nothing past the limit: an encoding that does not
     // fit is then refused by its length.
     for (int i = 0; i < length; ++i) {

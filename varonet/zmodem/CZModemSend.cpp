@@ -19,9 +19,7 @@ constexpr int MaxFinTries = 5;         // ZFIN sent without the peer's ZFIN
 constexpr int ZrinitWaitMs = 10000;    // sender's wait for ZRINIT before repeating ZRQINIT
 using Outcome = TransferObserver::Outcome;
 bool isFailure(int r) { return r < 0 || (r >= E::ErrHexCrc && r <= E::ErrFileTooLarge); }
-Base::String directoryOf(const Base::String& path) {
-    return path.isEmpty() || path.endsWith("/") ? path : path + "/";
-}
+Base::String directoryOf(const Base::String& path) { return path.isEmpty() || path.endsWith("/") ? path : path + "/"; }
 }  // namespace
 
 int CZModem::startSend() {

@@ -24,10 +24,10 @@ Base::ByteArray FileOffer::encode(bool full) const {
     bytes.append(name.data(), name.length());
     bytes.append(static_cast<unsigned char>(0));
     char text[128];
-    int n = full ? std::snprintf(text, sizeof text, "%lld %llo %o 0 %d %lld", size,
-                                 static_cast<unsigned long long>(mtime.value_or(0)), mode.value_or(0), filesLeft,
-                                 bytesLeft)
-                 : std::snprintf(text, sizeof text, "%lld", size);
+    int n =
+        full ? std::snprintf(text, sizeof text, "%lld %llo %o 0 %d %lld", size,
+                             static_cast<unsigned long long>(mtime.value_or(0)), mode.value_or(0), filesLeft, bytesLeft)
+             : std::snprintf(text, sizeof text, "%lld", size);
     bytes.append(text, static_cast<std::size_t>(n));
     if (full) bytes.append(static_cast<unsigned char>(0));
     return bytes;

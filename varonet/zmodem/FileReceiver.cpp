@@ -14,16 +14,15 @@ using E = ZModemErrors;
 using Outcome = TransferObserver::Outcome;
 
 namespace {
-constexpr int MaxDataRetries = 40;   // frames in a row that brought no data
-constexpr int ReceiverSetbacks = 5;  // setbacks since the last progress
-constexpr int CommandAttempts = 20;  // ZCOMPL sent without the sender's ZFIN
+constexpr int MaxDataRetries = 40;    // frames in a row that brought no data
+constexpr int ReceiverSetbacks = 5;   // setbacks since the last progress
+constexpr int CommandAttempts = 20;   // ZCOMPL sent without the sender's ZFIN
 constexpr unsigned char ZCRESUM = 3;  // ZFILE ZF0: the sender asks to resume
 constexpr unsigned char ZMCLOB = 4;   // ZFILE ZF1: the sender asks to replace an existing file
 Base::String dec(long value) { return Base::String::fromInteger(value); }
 }  // namespace
 
-FileReceiver::FileReceiver(CZModem& session, bool memory)
-    : mZ(session), mbMemory(memory), miBudget(ReceiverSetbacks) {}
+FileReceiver::FileReceiver(CZModem& session, bool memory) : mZ(session), mbMemory(memory), miBudget(ReceiverSetbacks) {}
 
 int FileReceiver::verdict() const { return miHeaderErrors <= 3 && !mZ.mpFile->isWriting() ? 0 : E::ErrProtocol; }
 
@@ -79,9 +78,9 @@ FileReceiver::Step FileReceiver::awaitHeader() {
         case CZModem::ZFILE: progress(); return offer();
         case CZModem::ZDATA:
             if (acked) {
-                mZ.noteRoundTrip(static_cast<long>(std::chrono::duration_cast<std::chrono::microseconds>(
-                                                       std::chrono::steady_clock::now() - *acked)
-                                                       .count()));
+                mZ.noteRoundTrip(static_cast<long>(
+                    std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - *acked)
+                        .count()));
             }
             return data();
         case CZModem::ZEOF: return endOfFile();

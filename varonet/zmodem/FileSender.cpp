@@ -84,6 +84,7 @@ FileSender::State FileSender::offer() {
         return State::Done;
     }
     mOfferedAt = Clock::now();
+    ++miOffers;
     mbEchoWaited = false;
     return State::AwaitOfferAnswer;
 }
@@ -140,7 +141,7 @@ FileSender::State FileSender::startData() {
     mbWindowed = window > 0;
     if (mbWindowed) {
         // A clean line answers the offer in one round trip: the first measure of it.
-        if (miOfferFailures == 0 && !mbEchoWaited) mZ.noteRoundTrip(microsSince(mOfferedAt));
+        if (miOffers == 1) noteRoundTrip(microsSince(mOfferedAt));
         mbStreaming = (mZ.mcReceiverFlags & CanStream) == CanStream && buffer == 0;
         miWindow = window;
         miSegment = buffer > 0 ? std::min(window, buffer) : window;
@@ -264,6 +265,12 @@ bool FileSender::sendAgain() {
     mZ.mpFile->seek(mlConfirmed);
     mZ.miPosition = static_cast<int>(mlConfirmed);
     mbFrameOpen = false;
+    mbConfirmFirst = true;
+    mbAwaitingFrameEnd = false;
+    mlAskedAt = -1;
+    // A receiver that noticed the loss too asks for the same position: no news.
+    mlRepositionedTo = mlConfirmed;
+    mRepositionedAt = Clock::now();
     return true;
 }
 
@@ -288,6 +295,7 @@ FileSender::State FileSender::reposition() {
     mlAskedAt = -1;
     mlRepositionedTo = position;
     mRepositionedAt = Clock::now();
+    mbConfirmFirst = true;
     return meDataState;
 }
 
@@ -313,7 +321,8 @@ FileSender::State FileSender::awaitEnd() {
         if (++miResends > MaxResends) return finish(r);
         return State::EndOfFile;
     }
-    if (type == CZModem::ZACK && mbWindowed && mZ.getHeaderPosition() > mlConfirmed) {
+    if (type == CZModem::ZACK && mbWindowed && mZ.getHeaderPosition() > mlConfirmed &&
+        mZ.getHeaderPosition() <= mZ.miPosition) {
         confirm(mZ.getHeaderPosition());  // a ZCRCQ answered late: progress, not noise
         return State::AwaitEnd;
     }
@@ -327,7 +336,10 @@ long FileSender::unacknowledged() const { return mZ.miPosition - mlConfirmed; }
 
 unsigned char FileSender::streamFrameEnd(int length) const {
     if (mZ.miPosition + length >= mZ.mpFile->getSize()) return CZModem::ZCRCE;  // the last one
-    if (!mbStreaming) return unacknowledged() + length >= std::min(miSegment, miWindow) ? CZModem::ZCRCW : CZModem::ZCRCG;
+    // After going back the receiver confirms the new start before the stream goes on.
+    if (mbConfirmFirst) return CZModem::ZCRCW;
+    if (!mbStreaming)
+        return unacknowledged() + length >= std::min(miSegment, miWindow) ? CZModem::ZCRCW : CZModem::ZCRCG;
     return mlAskedSince + length >= miWindow / 4 ? CZModem::ZCRCQ : CZModem::ZCRCG;
 }
 
@@ -361,26 +373,30 @@ FileSender::State FileSender::stream() {
     mZ.miPosition += miLength;
     mlAskedSince += miLength;
     if (mZ.mpObserver) mZ.mpObserver->fileProgress(mZ.mpFile->getBaseName(), static_cast<std::uint64_t>(mZ.miPosition));
-    if (end == CZModem::ZCRCQ) {
+    if (end == CZModem::ZCRCQ || end == CZModem::ZCRCW) {
         mlAskedSince = 0;
         mlAskedAt = mZ.miPosition;
         mSentAt = Clock::now();
     }
+    mbConfirmFirst = false;
     if (end == CZModem::ZCRCE || end == CZModem::ZCRCW) mbFrameOpen = false;
     if (end == CZModem::ZCRCE) return State::EndOfFile;
-    return end == CZModem::ZCRCW ? State::AwaitWindow : State::Stream;
+    mbAwaitingFrameEnd = end == CZModem::ZCRCW;
+    return mbAwaitingFrameEnd ? State::AwaitWindow : State::Stream;
 }
 
 FileSender::State FileSender::awaitWindow() {
-    const int r = mZ.getZMHeader(dataWait());
+    // The receiver knows best what it lacks: it is given the time to ask
+    // (its own wait) before the sender goes back on its own.
+    const int r = mZ.getZMHeader(std::min(2 * dataWait(), CZModem::ReplyWaitMs));
     miSilences = r && mZ.isHeaderSilence() ? std::min(miSilences + 1, 10) : 0;
     if (mZ.isAborted()) return aborted();
     if (r == 0 || r == E::ErrCancelled) {
         const State next = answer(r);
         if (next != State::Stream) return next;
-        // A ZACK that leaves the window full, or a closed segment not yet confirmed: wait on.
-        const bool full = unacknowledged() >= (mbStreaming ? miWindow : 1);
-        return full && ++miIgnored <= MaxIgnoredHeaders ? State::AwaitWindow : State::Stream;
+        // A ZACK that leaves the window full, or a frame not yet confirmed: wait on.
+        if (!mbAwaitingFrameEnd && unacknowledged() < miWindow) return State::Stream;
+        return miIgnored <= MaxIgnoredHeaders ? State::AwaitWindow : finish(E::ErrProtocol);
     }
     // Silence or damage where an answer was due: back to what was confirmed.
     if (sendAgain()) return State::Stream;
@@ -398,23 +414,31 @@ FileSender::State FileSender::answer(int r) {
         case CZModem::ZCAN: return finish(E::ErrCancelled);
         case CZModem::ZFERR: return finish(E::ErrReceiverFileError);
         case CZModem::ZRPOS:
-            // An old request, or one more for a position just gone back to, is no news.
-            if (position < mlConfirmed || isDuplicate(position)) return State::Stream;
-            return State::Reposition;
-        case CZModem::ZACK: confirm(position); return State::Stream;
-        default: return State::Stream;
+            if (isDuplicate(position)) return State::Stream;
+            if (position >= mlConfirmed) return State::Reposition;
+            break;  // an old request
+        case CZModem::ZACK:
+            if (position > mlConfirmed && position <= mZ.miPosition) {
+                confirm(position);
+                return State::Stream;
+            }
+            break;
+        default: break;
     }
+    ++miIgnored;
+    return State::Stream;
 }
 
 void FileSender::confirm(long position) {
-    if (position <= mlConfirmed || position > mZ.miPosition) return;
     if (position == mlAskedAt) {
-        if (mbFirstTry) mZ.noteRoundTrip(microsSince(mSentAt));
+        if (mbFirstTry) noteRoundTrip(microsSince(mSentAt));
         mlAskedAt = -1;
     }
+    if (position == mZ.miPosition) mbAwaitingFrameEnd = false;
     mZ.mpFile->addProgress(static_cast<int>(position - mlConfirmed));
     mlCleanBytes += position - mlConfirmed;
     mlConfirmed = position;
+    mlRepositionedTo = -1;  // the new start arrived: a request for it again is news
     miResends = 0;
     miIgnored = 0;
     mbFirstTry = true;
@@ -426,13 +450,18 @@ void FileSender::confirm(long position) {
     }
 }
 
+void FileSender::noteRoundTrip(long microseconds) {
+    mZ.noteRoundTrip(microseconds);
+    if (mlFastestRoundTripUs < 0 || microseconds < mlFastestRoundTripUs) mlFastestRoundTripUs = microseconds;
+}
+
 bool FileSender::isDuplicate(long position) const {
-    // A receiver may ask for a position several times before our answer
-    // reaches it (once per damaged or stale frame it meets): within a round
-    // trip of going back there, asking again is no news.
-    const long window =
-        1000L * (mZ.mlRoundTripUs < 0 ? MinSettleMs : mZ.roundTripTimeout(MinSettleMs, CZModem::ReplyWaitMs));
-    return position == mlRepositionedTo && microsSince(mRepositionedAt) < window;
+    // A receiver asks for a position once per damaged or stale frame it
+    // meets until our new start reaches it, which takes a round trip (the
+    // line's own, without the data queued on it): within one of going back
+    // there, asking again is no news. Later it is: the new start was damaged too.
+    const long roundTrip = mlFastestRoundTripUs < 0 ? 1000L * MinSettleMs : mlFastestRoundTripUs;
+    return position == mlRepositionedTo && microsSince(mRepositionedAt) < roundTrip;
 }
 
 }  // namespace ZModem

@@ -13,9 +13,9 @@ namespace {
 enum ETxClass : unsigned char { TxPlain = 0, TxAlways = 1, TxCR = 2, TxControl = 3 };
 
 struct Tables {
-    std::array<unsigned char, 256> tx{};      // ETxClass per byte
-    std::array<bool, 256> rxPlain{};          // bytes the decoder passes as they are
-    std::array<short, 256> rxEscaped{};       // ZDLE c -> data byte, or -1
+    std::array<unsigned char, 256> tx{};  // ETxClass per byte
+    std::array<bool, 256> rxPlain{};      // bytes the decoder passes as they are
+    std::array<short, 256> rxEscaped{};   // ZDLE c -> data byte, or -1
     Tables() {
         for (int b = 0; b < 256; ++b) {
             const auto c = static_cast<unsigned char>(b);
@@ -81,7 +81,8 @@ std::size_t encodeGroup(const unsigned char* s, unsigned char* out, std::size_t 
     if (allLanes(always0 & always1)) {
         const Bytes16 zdles = Bytes16{} + ZDLECodec::ZDLE;
         for (Bytes16 x : {w0 ^ 0x40, w1 ^ 0x40}) {
-            store16(out + at, __builtin_shufflevector(zdles, x, 0, 16, 1, 17, 2, 18, 3, 19, 4, 20, 5, 21, 6, 22, 7, 23));
+            store16(out + at,
+                    __builtin_shufflevector(zdles, x, 0, 16, 1, 17, 2, 18, 3, 19, 4, 20, 5, 21, 6, 22, 7, 23));
             store16(out + at + 16,
                     __builtin_shufflevector(zdles, x, 8, 24, 9, 25, 10, 26, 11, 27, 12, 28, 13, 29, 14, 30, 15, 31));
             at += 32;

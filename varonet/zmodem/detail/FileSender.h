@@ -74,7 +74,7 @@ private:
     /// Streaming: acts on what the receiver sent (r: getZMHeader's result);
     /// State::Stream to go on.
     State answer(int r);
-    /// Streaming: a ZACK that confirms up to position.
+    /// Streaming: a ZACK that confirms up to position (after what was confirmed, within what was sent).
     void confirm(long position);
     State finish(int code);
     State aborted();
@@ -90,6 +90,8 @@ private:
     /// The frame end of a streamed subpacket of length bytes.
     unsigned char streamFrameEnd(int length) const;
     bool isDuplicate(long position) const;
+    /// A round trip measured (windowed sends): for the session's time-outs and the fastest one seen.
+    void noteRoundTrip(long microseconds);
 
     CZModem& mZ;
     const bool mbMemory;
@@ -102,6 +104,7 @@ private:
     TransferObserver::Outcome meOutcome = TransferObserver::Outcome::Failed;
     // The offer.
     int miOfferFailures = 0;
+    int miOffers = 0;
     bool mbHaveHeader = false;  // a header read ahead waits to be handled
     bool mbEchoWaited = false;  // this offer already waited behind one ZRINIT
     Clock::time_point mOfferedAt;
@@ -117,10 +120,13 @@ private:
     bool mbSettled = false;  // a doubtful ZRPOS was given its round trip
     Clock::time_point mSentAt;
     // Streaming.
-    bool mbFrameOpen = false;  // a ZDATA header went out and no ZCRCE or ZCRCW closed its frame
-    long mlAskedSince = 0;     // bytes sent since the last ZCRCQ
-    long mlAskedAt = -1;       // the position of the last ZCRCQ, until its ZACK
-    long mlCleanBytes = 0;     // bytes confirmed since the last damage or growth
+    bool mbFrameOpen = false;         // a ZDATA header went out and no ZCRCE or ZCRCW closed its frame
+    bool mbAwaitingFrameEnd = false;  // a ZCRCW went out and its ZACK is still to come
+    bool mbConfirmFirst = false;      // the next subpacket (after going back) ends in ZCRCW
+    long mlAskedSince = 0;            // bytes sent since the last ZCRCQ
+    long mlAskedAt = -1;              // the position of the last ZCRCQ, until its ZACK
+    long mlCleanBytes = 0;            // bytes confirmed since the last damage or growth
+    long mlFastestRoundTripUs = -1;
     long mlRepositionedTo = -1;
     Clock::time_point mRepositionedAt;
 };
