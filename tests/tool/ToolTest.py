@@ -219,6 +219,7 @@ class ZmodemPeer:
 
 class Transfer(unittest.TestCase):
     def setUp(self):
+        self.addCleanup(os.umask, os.umask(0o022))
         self.folder = tempfile.TemporaryDirectory()
         self.addCleanup(self.folder.cleanup)
         self.mine, self.theirs = (os.path.join(self.folder.name, n) for n in ("mine", "theirs"))
@@ -236,12 +237,16 @@ class Transfer(unittest.TestCase):
     def test_send_to_rz_several_files_in_one_session(self):
         self.write(self.mine, {**self.files, "d.txt": b"new"})
         self.write(self.theirs, {"d.txt": b"old"})  # rz keeps a file it has
+        os.chmod(os.path.join(self.mine, "a.bin"), 0o751)
+        os.utime(os.path.join(self.mine, "a.bin"), (1557126489, 1557126489))
         peer = ZmodemPeer(self.theirs, "rz")
         result = run("send", peer.locator, *[os.path.join(self.mine, n) for n in ["a.bin", "b.txt", "missing",
                                                                                   "c.bin", "d.txt"]])
         self.assertEqual((peer.join(), result.returncode), (0, 1))
         for name, data in self.files.items():
             self.assertEqual(self.read(self.theirs, name), data, name)
+        got = os.stat(os.path.join(self.theirs, "a.bin"))  # the offer carried time and mode
+        self.assertEqual((got.st_mtime, got.st_mode & 0o777), (1557126489, 0o751))
         lines = result.stderr.decode().splitlines()
         self.assertEqual(lines[0], "failed missing: No such file or directory")
         self.assertEqual([line.split(" (")[0] for line in lines[1:]],
@@ -265,6 +270,23 @@ class Transfer(unittest.TestCase):
         self.assertEqual(result.stderr, b"failed e.txt: ZMODEM: a file could not be opened, read or written "
                                         b"(code -1)\n")
         peer.join()
+
+    def test_receive_honours_sz_y_and_keeps_the_senders_time_and_mode(self):
+        self.write(self.theirs, {"d.txt": b"new and longer"})
+        os.chmod(os.path.join(self.theirs, "d.txt"), 0o4777)
+        os.utime(os.path.join(self.theirs, "d.txt"), (1557126489, 1557126489))
+        for existing, options, mode in [(True, ["--quiet"], 0o640), (False, [], 0o755)]:
+            if existing:
+                self.write(self.mine, {"d.txt": b"old"})
+                os.chmod(os.path.join(self.mine, "d.txt"), 0o640)  # it never gains permissions
+            else:
+                os.remove(os.path.join(self.mine, "d.txt"))
+            peer = ZmodemPeer(self.theirs, "sz", "-y", "d.txt")
+            result = run("receive", *options, peer.locator, self.mine)
+            self.assertEqual((peer.join(), result.returncode, result.stderr == b""), (0, 0, existing))
+            got = os.stat(os.path.join(self.mine, "d.txt"))  # no setuid, no more than the umask
+            self.assertEqual((self.read(self.mine, "d.txt"), got.st_mtime, got.st_mode & 0o7777),
+                             (b"new and longer", 1557126489, mode))
 
     def test_receive_into_a_folder_it_cannot_write(self):
         for folder, reason in [("/proc", "cannot receive into /proc: "), ("/nonexistent", "not a folder")]:

@@ -125,12 +125,12 @@ int CZModemFile::openForWrite(long& position, bool& skip) {
                 skip = true;
                 return 0;
             }
-        } else if (exists && mePolicy == ExistingFile::Keep) {
-            skip = true;
-            return 0;
         } else if (exists && replaceMeant) {
             truncate = true;
             length = 0;
+        } else if (exists && mePolicy == ExistingFile::Keep) {
+            skip = true;
+            return 0;
         } else if (exists) {  // Rename
             Base::String candidate;
             for (int n = 1; n <= MaxRenameTries && candidate.isEmpty(); ++n) {
