@@ -26,27 +26,17 @@ std::string bytesOf(std::initializer_list<int> list) {
     return s;
 }
 
-// The escaping rule byte by byte: the seven always escaped, CR (either parity)
-// after an emitted '@' (either parity), with escape-all every control
-// character; the frame end goes bare, then the CRC-32 bytes, escaped.
+// A subpacket as the rule says: data escaped, the frame end bare, then the
+// CRC-32 bytes, escaped.
 std::string escaped(const std::string& data, unsigned char end, bool all) {
-    std::string wire;
     unsigned char previous = 0;
-    auto put = [&](unsigned char c) {
-        bool always = c == 0x10 || c == 0x11 || c == 0x13 || c == 0x18 || c == 0x90 || c == 0x91 || c == 0x93;
-        if (always || ((c & 0x7F) == 0x0D && (all || (previous & 0x7F) == '@')) || (all && (c & 0x60) == 0)) {
-            wire += kZdle;
-            c ^= 0x40;
-        }
-        wire += static_cast<char>(previous = c);
-    };
-    for (unsigned char c : data) put(c);
-    wire += kZdle + static_cast<char>(end);
+    std::string wire = escapeByRule(data, previous, all) + kZdle + static_cast<char>(end);
     Math::Crc crc(Math::Crc::Crc32);
     crc.update(data.data(), data.size());
     crc.update(end);
-    for (int k = 0; k < 4; ++k) put(static_cast<unsigned char>(crc.getCRC() >> (8 * k)));
-    return wire;
+    std::string bytes(4, '\0');
+    for (int k = 0; k < 4; ++k) bytes[k] = static_cast<char>(crc.getCRC() >> (8 * k));
+    return wire + escapeByRule(bytes, previous, all);
 }
 
 // Every subpacket leaves in one write exactly as the rule says and comes back

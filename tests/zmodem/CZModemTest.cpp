@@ -39,8 +39,13 @@ struct End {
 };
 End sz(Names args) { return {nullptr, (args.insert(args.begin(), "sz"), args)}; }
 End rz(Names args = {"-q"}) { return {nullptr, (args.insert(args.begin(), "rz"), args)}; }
-End sender(const std::string& name) {
-    return {[name](CZModem& s) { return s.sendez(name.c_str(), 0, 0); }};
+using Settings = ZModem::SessionSettings;
+const Settings Stream{.window = 16384}, Keeps{.keepTimeAndMode = true};
+End sender(const std::string& name, Settings settings = {}) {
+    return {[name, settings](CZModem& s) {
+        s.setSettings(settings);
+        return s.sendez(name.c_str(), 0, 0);
+    }};
 }
 End command(const std::string& line) {
     return {[line](CZModem& s) { return s.sendez(line.c_str(), 1, static_cast<int>(line.size()) + 1); }};
@@ -88,30 +93,35 @@ protected:
     }
     std::string received(const std::string& name) { return TestSupport::readFile(msRecv + "/" + name); }
     bool arrived(const std::string& name) { return received(name) == TestSupport::readFile(msSend + "/" + name); }
-    // name through damage: 'o' ours to ours, 'r' ours to rz, 's' sz to ours;
-    // true when both ended well and the file is byte-exact.
+    // name through damage: 'o' ours to ours, 'r' ours to rz, 's' sz to ours
+    // ('O', 'R': our sender streaming); true when both ended well and the
+    // file is byte-exact.
     bool delivered(char pairing, Damage damage, const std::string& name) {
         std::filesystem::remove(msRecv + "/" + name);
-        auto r = session(pairing == 's' ? sz({"-q", name}) : sender(name), pairing == 'r' ? rz() : receiver(),
-                         std::move(damage));
+        const bool streaming = std::isupper(pairing);
+        pairing = static_cast<char>(std::tolower(pairing));
+        auto r = session(pairing == 's' ? sz({"-q", name}) : sender(name, {.window = streaming ? 2048 : 0}),
+                         pairing == 'r' ? rz() : receiver(), std::move(damage));
         return r == std::make_pair(0, 0) && arrived(name);
     }
 
     // Our receiver (under a policy) and our sender of several files, observed.
-    End receiver(std::optional<P> policy = {}) {
-        return {[this, policy](CZModem& s) {
+    End receiver(std::optional<P> policy = {}, Settings settings = {}) {
+        return {[this, policy, settings](CZModem& s) {
             s.setObserver(this);
+            s.setSettings(settings);
             if (policy) s.setExistingFilePolicy(*policy);
             const int r = s.rec_z(1);
             mCommand = s.getCmdStr().str();
             return r;
         }};
     }
-    End sendFiles(const Names& names) {
-        return {[this, names](CZModem& s) {
+    End sendFiles(const Names& names, Settings settings = {}) {
+        return {[this, names, settings](CZModem& s) {
             std::vector<Base::String> paths;
             for (const auto& name : names) paths.emplace_back(name.c_str());
             s.setObserver(this);
+            s.setSettings(settings);
             return s.sendFiles(paths);
         }};
     }
@@ -169,6 +179,8 @@ protected:
         Names seen = {}, arrive = {};
         Contents after = {};
         std::string steps = "", command = "", peerErr = "";
+        std::string ends = "";  // the frame ends our sender sent, in order
+        std::string kept = "";  // a file that arrives with the sender's time and mode
     };
     void run(const std::vector<Row>& rows) {
         ::umask(022);
@@ -183,28 +195,40 @@ protected:
             EXPECT_EQ(row.results, session(row.from, row.to, nullptr, &writes));
             EXPECT_EQ(row.seen.empty() ? mSeen : row.seen, mSeen);
             for (const auto& name : row.arrive) {
-                struct stat st {};
                 EXPECT_TRUE(arrived(name)) << name;
                 // a file our receiver creates is readable by its group, not by others
-                EXPECT_TRUE(!row.to.run || row.before.count(name) ||
-                            (::stat((msRecv + "/" + name).c_str(), &st) == 0 && (st.st_mode & 0777) == 0640));
+                const unsigned mode = modeOf(msRecv + "/" + name);
+                EXPECT_EQ(row.to.run && !row.before.count(name) ? 0640 : mode, mode) << name;
             }
             for (const auto& [name, bytes] : row.after) EXPECT_TRUE(received(name) == bytes) << name;
+            if (!row.kept.empty()) {
+                EXPECT_TRUE(arrived(row.kept));
+                EXPECT_EQ(modeOf(msSend + "/" + row.kept), modeOf(msRecv + "/" + row.kept));
+                const auto time = [](const std::string& path) { return std::filesystem::last_write_time(path); };
+                EXPECT_EQ(time(msSend + "/" + row.kept), time(msRecv + "/" + row.kept));
+            }
+            std::string sent, ends, alone;
+            for (const auto& w : writes) {
+                const std::string h = headers(w);
+                sent += h.empty() ? "" : " " + h;
+                ends += frameEnds(w);
+                // a ZDATA header leaves in the same write as its subpacket
+                if (h.rfind("ZDATA", 0) == 0 && !std::regex_search(w, std::regex("\x18[h-k]"))) alone += h;
+            }
+            EXPECT_EQ("", alone);
             if (!row.steps.empty()) {
-                std::string sent;
-                for (const auto& w : writes) {
-                    const std::string h = headers(w);
-                    sent += h.empty() ? "" : " " + h;
-                    // a ZDATA header leaves in the same write as its subpacket
-                    EXPECT_TRUE(h.rfind("ZDATA", 0) != 0 || w.find("\x18h") != w.npos || w.find("\x18k") != w.npos);
-                }
                 EXPECT_EQ(" " + row.steps, sent);
                 EXPECT_EQ("rz\r**\030B0000000012", writes[0] + writes[1].substr(0, 14));  // ZRQINIT with ZCOMMAND
             }
+            EXPECT_EQ(row.ends, row.ends.empty() ? "" : ends);
             EXPECT_EQ(row.command, row.command.empty() ? "" : mCommand);
-            EXPECT_TRUE(row.peerErr.empty() ||
-                        TestSupport::readFile(mDir.file("peer.err")).find(row.peerErr) != std::string::npos);
+            const std::string peerErr = TestSupport::readFile(mDir.file("peer.err"));
+            EXPECT_NE(std::string::npos, row.peerErr.empty() ? 0 : peerErr.find(row.peerErr));
         }
+    }
+    static unsigned modeOf(const std::string& path) {
+        struct stat st {};
+        return ::stat(path.c_str(), &st) == 0 ? st.st_mode & 07777 : 0;
     }
 
     TestSupport::TempDir mDir;
@@ -226,6 +250,10 @@ TEST_F(ZModemSessions, LrzszSessionsAreByteExact) {
     for (int i = 0; i < 3000; ++i)
         special[static_cast<std::size_t>(i) * 7] = "\x18\x11\r@\x05\x91\x93\x90\x10\x8d"[i % 10];
     TestSupport::writeFile(msSend + "/special.bin", special);
+    ::chmod((msSend + "/special.bin").c_str(), 0751);
+    std::filesystem::last_write_time(
+        msSend + "/special.bin",
+        std::chrono::file_clock::from_sys(std::chrono::sys_seconds(std::chrono::seconds(1557126489))));
     const Names six = {"empty.bin", "hundred.bin", "block.bin", "block1.bin", "million.bin", "special.bin"};
     const std::size_t sizes[] = {0, 100, 1024, 1025, 1000000};
     for (int k = 0; k < 5; ++k) sendFile(six[static_cast<std::size_t>(k)], sizes[k], static_cast<unsigned>(k));
@@ -234,14 +262,17 @@ TEST_F(ZModemSessions, LrzszSessionsAreByteExact) {
     const Names outcomes = {"none.bin failed -1", "million.bin sent", "empty.bin sent", "block.bin sent",
                             "special.bin sent"};
     // clang-format off
-    run({{"sz", sz(Names{"-q"} + six), receiver(), {}, {0, 0}, {}, six},
-         {"sz -8", sz(Names{"-q", "-8"} + six), receiver(), {}, {0, 0}, {}, six},
-         {"sz -e", sz(Names{"-q", "-e"} + six), receiver(), {}, {0, 0}, {}, six},
-         {"sz -w", sz(Names{"-q", "-w", "8192"} + six), receiver(), {}, {0, 0}, {}, six},
-         {"sz -e -8", sz(Names{"-q", "-e", "-8"} + six), receiver(), {}, {0, 0}, {}, six},
-         {"rz -p", sendFiles(many), rz({"-q", "-p"}), {{"hundred.bin", "old"}}, {E::ErrFile, 0}, Names{"hundred.bin skipped"} + outcomes, four, {{"hundred.bin", "old"}}},
-         {"rz -e", sendFiles(many), rz({"-q", "-e"}), {}, {E::ErrFile, 0}, Names{"hundred.bin sent"} + outcomes, Names{"hundred.bin"} + four},
-         {"rz -r", sender("special.bin"), rz({"-q", "-r"}), {{"special.bin", std::string(40000, 'Z')}}, {0, 0}, {}, {}, {{"special.bin", std::string(39936, 'Z') + special.substr(39936)}}}});
+    run({{.what = "sz", .from = sz(Names{"-q"} + six), .to = receiver(), .arrive = six},
+         {.what = "sz -8", .from = sz(Names{"-q", "-8"} + six), .to = receiver(), .arrive = six},
+         {.what = "sz -e", .from = sz(Names{"-q", "-e"} + six), .to = receiver(), .arrive = six},
+         {.what = "sz -w", .from = sz(Names{"-q", "-w", "8192"} + six), .to = receiver(), .arrive = six},
+         {.what = "sz -e -8", .from = sz(Names{"-q", "-e", "-8"} + six), .to = receiver(), .arrive = six},
+         {.what = "sz, time and mode", .from = sz({"-q", "special.bin"}), .to = receiver({}, Keeps), .kept = "special.bin"},
+         {.what = "rz -p", .from = sendFiles(many), .to = rz({"-q", "-p"}), .before = {{"hundred.bin", "old"}}, .results = {E::ErrFile, 0}, .seen = Names{"hundred.bin skipped"} + outcomes, .arrive = four, .after = {{"hundred.bin", "old"}}},
+         {.what = "rz -e", .from = sendFiles(many), .to = rz({"-q", "-e"}), .results = {E::ErrFile, 0}, .seen = Names{"hundred.bin sent"} + outcomes, .arrive = Names{"hundred.bin"} + four},
+         {.what = "rz, streaming, full offers", .from = sendFiles(many, {.window = 65536, .offer = Settings::Offer::Full}), .to = rz(), .results = {E::ErrFile, 0}, .seen = Names{"hundred.bin sent"} + outcomes, .arrive = Names{"hundred.bin"} + four, .kept = "special.bin"},
+         {.what = "rz -r", .from = sender("special.bin"), .to = rz({"-q", "-r"}), .before = {{"special.bin", std::string(40000, 'Z')}}, .after = {{"special.bin", std::string(39936, 'Z') + special.substr(39936)}}},
+         {.what = "rz -r, streaming", .from = sender("special.bin", Stream), .to = rz({"-q", "-r"}), .before = {{"special.bin", std::string(40000, 'Z')}}, .after = {{"special.bin", std::string(39936, 'Z') + special.substr(39936)}}}});
     // clang-format on
 }
 
@@ -258,18 +289,22 @@ TEST_F(ZModemSessions, FilesAndCommandsArriveAsThePolicySays) {
     const Contents have = {{"b.txt", "old"}, {"c.txt", Y}, {"d.txt", L}};
     const End abcd = sz({"-q", "a.txt", "b.txt", "c.txt", "d.txt"});
     // clang-format off
-    run({{"0", sender("f0"), receiver(), {}, {0, 0}, {}, {"f0"}, {}, "ZRQINIT ZFILE ZEOF:0 ZFIN"},
-         {"100", sender("f100"), receiver(), {}, {0, 0}, {}, {"f100"}, {}, "ZRQINIT ZFILE ZDATA:0 ZEOF:100 ZFIN"},
-         {"1024", sender("f1024"), receiver(), {}, {0, 0}, {}, {"f1024"}, {}, "ZRQINIT ZFILE ZDATA:0 ZEOF:1024 ZFIN"},
-         {"1025", sender("f1025"), receiver(), {}, {0, 0}, {}, {"f1025"}, {}, "ZRQINIT ZFILE ZDATA:0 ZDATA:1024 ZEOF:1025 ZFIN"},
-         {"5000", sender("f5000"), receiver(), {}, {0, 0}, {}, {"f5000"}, {}, "ZRQINIT ZFILE ZDATA:0 ZDATA:1024 ZDATA:2048 ZDATA:3072 ZDATA:4096 ZEOF:5000 ZFIN"},
-         {"resume", abcd, receiver(P::Resume), have, {0, 0}, {"a.txt sent", "b.txt sent", "c.txt skipped", "d.txt skipped"}, {"a.txt"}, {{"b.txt", "old" + b.substr(3)}, {"c.txt", Y}, {"d.txt", L}}},
-         {"keep", abcd, receiver(P::Keep), have, {0, 0}, {"a.txt sent", "b.txt skipped", "c.txt skipped", "d.txt skipped"}, {"a.txt"}, have},
-         {"overwrite", abcd, receiver(P::Overwrite), have, {0, 0}, {"a.txt sent", "b.txt sent", "c.txt sent", "d.txt sent"}, {"a.txt", "b.txt", "c.txt", "d.txt"}},
-         {"rename", abcd, receiver(P::Rename), have, {0, 0}, {"a.txt sent", "b.1.txt sent", "c.1.txt sent", "d.1.txt sent"}, {"a.txt"}, {{"b.txt", "old"}, {"c.txt", Y}, {"d.txt", L}, {"b.1.txt", b}, {"c.1.txt", c}, {"d.1.txt", d}}},
-         {"command to rz", command("touch made-by-command"), rz({"-v", "-C"}), {}, {0x23, 0}, {}, {}, {}, "", "", "touch made-by-command"},
-         {"command from sz", sz({"-q", "-c", "echo hello"}), receiver(), {}, {0, 1}, {}, {}, {}, "", std::string("echo hello\0", 11)},
-         {"command", command("ls -l"), receiver(), {}, {0, 1}, {}, {}, {}, "", std::string("ls -l\0", 6)}});
+    run({{.what = "0", .from = sender("f0"), .to = receiver(), .arrive = {"f0"}, .steps = "ZRQINIT ZFILE ZEOF:0 ZFIN"},
+         {.what = "100", .from = sender("f100"), .to = receiver(), .arrive = {"f100"}, .steps = "ZRQINIT ZFILE ZDATA:0 ZEOF:100 ZFIN", .ends = "kh"},
+         {.what = "1024", .from = sender("f1024"), .to = receiver(), .arrive = {"f1024"}, .steps = "ZRQINIT ZFILE ZDATA:0 ZEOF:1024 ZFIN", .ends = "kk"},
+         {.what = "1025", .from = sender("f1025"), .to = receiver(), .arrive = {"f1025"}, .steps = "ZRQINIT ZFILE ZDATA:0 ZDATA:1024 ZEOF:1025 ZFIN", .ends = "kkh"},
+         {.what = "5000", .from = sender("f5000"), .to = receiver(), .arrive = {"f5000"}, .steps = "ZRQINIT ZFILE ZDATA:0 ZDATA:1024 ZDATA:2048 ZDATA:3072 ZDATA:4096 ZEOF:5000 ZFIN", .ends = "kkkkkh"},
+         {.what = "5000, streaming", .from = sender("f5000", Stream), .to = receiver(), .arrive = {"f5000"}, .steps = "ZRQINIT ZFILE ZDATA:0 ZEOF:5000 ZFIN", .ends = "kiiijh"},
+         {.what = "1024, streaming", .from = sender("f1024", Stream), .to = receiver(), .arrive = {"f1024"}, .steps = "ZRQINIT ZFILE ZDATA:0 ZEOF:1024 ZFIN", .ends = "kh"},
+         {.what = "resume", .from = abcd, .to = receiver(P::Resume), .before = have, .seen = {"a.txt sent", "b.txt sent", "c.txt skipped", "d.txt skipped"}, .arrive = {"a.txt"}, .after = {{"b.txt", "old" + b.substr(3)}, {"c.txt", Y}, {"d.txt", L}}},
+         {.what = "resume, streaming", .from = sendFiles({"a.txt", "b.txt", "c.txt", "d.txt"}, Stream), .to = receiver(P::Resume), .before = have, .seen = {"a.txt sent", "a.txt sent", "b.txt sent", "b.txt sent", "c.txt skipped", "c.txt skipped", "d.txt skipped", "d.txt skipped"}, .arrive = {"a.txt"}, .after = {{"b.txt", "old" + b.substr(3)}, {"c.txt", Y}, {"d.txt", L}}},
+         {.what = "keep", .from = abcd, .to = receiver(P::Keep), .before = have, .seen = {"a.txt sent", "b.txt skipped", "c.txt skipped", "d.txt skipped"}, .arrive = {"a.txt"}, .after = have},
+         {.what = "keep, sz -y", .from = sz({"-q", "-y", "a.txt", "b.txt", "c.txt", "d.txt"}), .to = receiver(P::Keep), .before = have, .seen = {"a.txt sent", "b.txt sent", "c.txt sent", "d.txt sent"}, .arrive = {"a.txt", "b.txt", "c.txt", "d.txt"}},
+         {.what = "overwrite", .from = abcd, .to = receiver(P::Overwrite), .before = have, .seen = {"a.txt sent", "b.txt sent", "c.txt sent", "d.txt sent"}, .arrive = {"a.txt", "b.txt", "c.txt", "d.txt"}},
+         {.what = "rename", .from = abcd, .to = receiver(P::Rename), .before = have, .seen = {"a.txt sent", "b.1.txt sent", "c.1.txt sent", "d.1.txt sent"}, .arrive = {"a.txt"}, .after = {{"b.txt", "old"}, {"c.txt", Y}, {"d.txt", L}, {"b.1.txt", b}, {"c.1.txt", c}, {"d.1.txt", d}}},
+         {.what = "command to rz", .from = command("touch made-by-command"), .to = rz({"-v", "-C"}), .results = {0x23, 0}, .peerErr = "touch made-by-command"},
+         {.what = "command from sz", .from = sz({"-q", "-c", "echo hello"}), .to = receiver(), .results = {0, 1}, .command = std::string("echo hello\0", 11)},
+         {.what = "command", .from = command("ls -l"), .to = receiver(), .results = {0, 1}, .command = std::string("ls -l\0", 6)}});
     // clang-format on
 }
 
@@ -305,19 +340,19 @@ TEST_F(ZModemSessions, AFailedWriteEndsTheSessionOnBothSides) {
 TEST_F(ZModemSessions, OneDamagedByteInAnyFrameIsRecovered) {
     // clang-format off
     const struct { const char* kind; int direction; const char* mark; int from, to; const char* pairings; } rows[] = {
-        {"ZRQINIT", 0, R"(\*\*\x18B00)", 0, 21, "ors"},
-        {"ZRINIT", 1, R"(\*\*\x18B01)", 0, 21, "ors"},
-        {"ZFILE", 0, R"(\*\x18C\x04)", 0, 12, "ors"},
-        {"ZFILE subpacket", 0, R"(fault\.bin)", 0, 14, "ors"},
-        {"ZDATA", 0, R"(\*\x18C\x0a)", 0, 12, "ors"},
-        {"data subpacket", 0, R"(\*\x18C\x0a)", 20, 900, "ors"},
-        {"its CRC", 0, R"(\*\x18C\x0a[\s\S]*?(\x18[h-k]))", 2, 6, "ors"},
-        {"ZACK", 1, R"(\*\*\x18B03)", 0, 20, "or"},  // sz streams: no ZACK on a clean line
-        {"ZRPOS", 1, R"(\*\*\x18B09)", 0, 21, "ors"},
-        {"ZEOF", 0, R"(\*\x18C\x0b)", 0, 12, "ors"},
-        {"ZFIN", 0, R"(\*\*\x18B08)", 0, 20, "ors"},
-        {"ZFIN answer", 1, R"(\*\*\x18B08)", 0, 20, "ors"},
-        {"OO", 0, R"(\*\*\x18B08[\s\S]*?(OO))", 0, 2, "ors"}};
+        {"ZRQINIT", 0, R"(\*\*\x18B00)", 0, 21, "orsOR"},
+        {"ZRINIT", 1, R"(\*\*\x18B01)", 0, 21, "orsOR"},
+        {"ZFILE", 0, R"(\*\x18C\x04)", 0, 12, "orsOR"},
+        {"ZFILE subpacket", 0, R"(fault\.bin)", 0, 14, "orsOR"},
+        {"ZDATA", 0, R"(\*\x18C\x0a)", 0, 12, "orsOR"},
+        {"data subpacket", 0, R"(\*\x18C\x0a)", 20, 900, "orsOR"},
+        {"its CRC", 0, R"(\*\x18C\x0a[\s\S]*?(\x18[h-k]))", 2, 6, "orsOR"},
+        {"ZACK", 1, R"(\*\*\x18B03)", 0, 20, "orOR"},  // sz streams: no ZACK on a clean line
+        {"ZRPOS", 1, R"(\*\*\x18B09)", 0, 21, "orsOR"},
+        {"ZEOF", 0, R"(\*\x18C\x0b)", 0, 12, "orsOR"},
+        {"ZFIN", 0, R"(\*\*\x18B08)", 0, 20, "orsOR"},
+        {"ZFIN answer", 1, R"(\*\*\x18B08)", 0, 20, "orsOR"},
+        {"OO", 0, R"(\*\*\x18B08[\s\S]*?(OO))", 0, 2, "orsOR"}};
     // clang-format on
     sendFile("fault.bin", 3000, 71);
     unsigned seed = 1;
@@ -335,7 +370,7 @@ TEST_F(ZModemSessions, OneDamagedByteInAnyFrameIsRecovered) {
 // One byte in ten thousand damaged both ways: the transfer still completes.
 TEST_F(ZModemSessions, ANoisyLineStillDeliversTheFile) {
     sendFile("noisy.bin", 256 * 1024, 72);
-    for (char pairing : {'o', 'r', 's'})
+    for (char pairing : {'o', 'r', 's', 'O', 'R'})
         EXPECT_TRUE(delivered(pairing, TestSupport::ByteRelay::noise(1e-4, 9), "noisy.bin")) << pairing;
 }
 
@@ -427,6 +462,32 @@ TEST_F(ZModemSessions, AgainstScriptedPeers) {
     TestSupport::ScriptedDevice line(frame(Core::ZACK, 1024));
     EXPECT_EQ(E::ErrFile, CZModem(&line).sendez(&memory));
     EXPECT_EQ("ZDATA:0", headers(line.written()));
+}
+
+// Our streaming sender against peers that answer in turns (counted in our
+// writes: 1 "rz\r", 2 ZRQINIT, 3 and 4 the offer, then one per subpacket
+// and header): the headers it sends and the frame end of each subpacket.
+TEST_F(ZModemSessions, StreamingAgainstPeersThatAnswerInTurns) {
+    sendFile("m.bin", 3000, 82);
+    const std::string rinit = frame(Core::ZRINIT, 0x23000000), end = rinit + frame(Core::ZFIN);
+    auto at = [](int type, unsigned long position) { return frame(type, position); };
+    // clang-format off
+    const struct { const char* what; int window; std::vector<std::pair<std::size_t, std::string>> turns; int result; std::string answers, ends; } rows[] = {
+        {"ZCRCQ every quarter window", 4096, {{0, rinit}, {4, at(Core::ZRPOS, 0)}, {5, at(Core::ZACK, 1024)}, {6, at(Core::ZACK, 2048)}, {8, end}}, 0, "ZRQINIT ZFILE ZDATA:0 ZEOF:3000 ZFIN", "kjjh"},
+        {"ZRPOS in the window", 16384, {{0, rinit}, {4, at(Core::ZRPOS, 0)}, {6, at(Core::ZRPOS, 1024)}, {7, at(Core::ZACK, 1536)}, {11, end}}, 0, "ZRQINIT ZFILE ZDATA:0 ZDATA:1024 ZDATA:1536 ZEOF:3000 ZFIN", "kiikiih"},
+        {"ZCAN in the stream", 16384, {{0, rinit}, {4, at(Core::ZRPOS, 0)}, {6, frame(Core::ZCAN)}}, E::ErrCancelled, "ZRQINIT ZFILE ZDATA:0 CANCEL", "kii"},
+        {"a receiver's buffer of 2 KiB", 16384, {{0, at(Core::ZRINIT, 0x23000800)}, {4, at(Core::ZRPOS, 0)}, {6, at(Core::ZACK, 2048)}, {8, end}}, 0, "ZRQINIT ZFILE ZDATA:0 ZDATA:2048 ZEOF:3000 ZFIN", "kikh"}};
+    // clang-format on
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        TurnPeer peer(row.turns);
+        CZModem session(&peer);
+        session.set_path(msSend.c_str());
+        session.setSettings({.window = row.window});
+        EXPECT_EQ(row.result, session.sendez("m.bin", 0, 0));
+        EXPECT_EQ(row.answers, headers(peer.written()));
+        EXPECT_EQ(row.ends, frameEnds(peer.written()));
+    }
 }
 
 // Terminate from another thread ends a running transfer, and every later session.

@@ -46,6 +46,22 @@ private:
     std::vector<std::string> mLines;
 };
 
+/// The escaping rule byte by byte: the seven always escaped, CR (either
+/// parity) after an emitted '@' (either parity), with escape-all every
+/// control character. previous is the byte emitted before; it becomes the last.
+inline std::string escapeByRule(const std::string& data, unsigned char& previous, bool all) {
+    std::string wire;
+    for (unsigned char c : data) {
+        const bool always = c == 0x10 || c == 0x11 || c == 0x13 || c == 0x18 || c == 0x90 || c == 0x91 || c == 0x93;
+        if (always || ((c & 0x7F) == 0x0D && (all || (previous & 0x7F) == '@')) || (all && (c & 0x60) == 0)) {
+            wire += '\x18';
+            c ^= 0x40;
+        }
+        wire += static_cast<char>(previous = c);
+    }
+    return wire;
+}
+
 /// A header as a peer's core writes it (data: ZP0 first, as for a position).
 inline std::string frame(int type, unsigned long data = 0, unsigned char format = Core::ZHEX) {
     TestSupport::ScriptedDevice out;
@@ -65,6 +81,49 @@ inline std::string sub(const std::string& bytes, unsigned char end = Core::ZCRCW
     core.sendData32(reinterpret_cast<const unsigned char*>(bytes.data()), static_cast<int>(bytes.size()), end);
     return out.written();
 }
+
+/// The frame ends of the subpackets on a wire, in order ("kiih").
+inline std::string frameEnds(const std::string& wire) {
+    std::string ends;
+    for (std::size_t at = 0; (at = wire.find('\x18', at) + 1) && at < wire.size();)
+        if (wire[at] >= 'h' && wire[at] <= 'k') ends += wire[at];
+    return ends;
+}
+
+/// A peer that answers in turns: each answer becomes readable once we have
+/// made so many writes (every header and subpacket leaves in one write).
+class TurnPeer : public IO::Device {
+public:
+    explicit TurnPeer(std::vector<std::pair<std::size_t, std::string>> turns) : mTurns(std::move(turns)) { take(); }
+    bool isOpen() override { return true; }
+    void open() override {}
+    void close() override {}
+    Base::String getName() override { return "turns"; }
+    long size() override { return static_cast<long>(mReady.size()); }
+    bool isEOF() override { return false; }
+    bool waitForData(unsigned int) override { return !mReady.empty(); }
+    long readInternal(char* buffer, long n) override {
+        n = mReady.copy(buffer, static_cast<std::size_t>(n));
+        mReady.erase(0, static_cast<std::size_t>(n));
+        return n;
+    }
+    long write(const char* buffer, long n) override {
+        mWritten += std::string(buffer, static_cast<std::size_t>(n));
+        ++mWrites;
+        take();
+        return n;
+    }
+    using IO::OutputDevice::write;
+    const std::string& written() const { return mWritten; }
+
+private:
+    void take() {
+        for (; mNext < mTurns.size() && mTurns[mNext].first <= mWrites; ++mNext) mReady += mTurns[mNext].second;
+    }
+    std::vector<std::pair<std::size_t, std::string>> mTurns;
+    std::size_t mNext = 0, mWrites = 0;
+    std::string mReady, mWritten;
+};
 
 /// The headers on a wire, in order: names, with the position for those that
 /// carry one ("ZDATA:1024"), and CANCEL for a cancel sequence.

@@ -338,9 +338,11 @@ unsigned char FileSender::streamFrameEnd(int length) const {
     if (mZ.miPosition + length >= mZ.mpFile->getSize()) return CZModem::ZCRCE;  // the last one
     // After going back the receiver confirms the new start before the stream goes on.
     if (mbConfirmFirst) return CZModem::ZCRCW;
-    if (!mbStreaming)
-        return unacknowledged() + length >= std::min(miSegment, miWindow) ? CZModem::ZCRCW : CZModem::ZCRCG;
-    return mlAskedSince + length >= miWindow / 4 ? CZModem::ZCRCQ : CZModem::ZCRCG;
+    const long limit = mbStreaming ? miWindow : std::min(miSegment, miWindow);
+    // The subpacket that fills the window ends the frame: a receiver that lost
+    // the frame's header answers that at once instead of waiting for more.
+    if (unacknowledged() + length >= limit) return CZModem::ZCRCW;
+    return mbStreaming && mlAskedSince + length >= miWindow / 4 ? CZModem::ZCRCQ : CZModem::ZCRCG;
 }
 
 FileSender::State FileSender::stream() {
@@ -378,11 +380,14 @@ FileSender::State FileSender::stream() {
         mlAskedAt = mZ.miPosition;
         mSentAt = Clock::now();
     }
+    const bool confirming = mbConfirmFirst;
     mbConfirmFirst = false;
     if (end == CZModem::ZCRCE || end == CZModem::ZCRCW) mbFrameOpen = false;
     if (end == CZModem::ZCRCE) return State::EndOfFile;
-    mbAwaitingFrameEnd = end == CZModem::ZCRCW;
-    return mbAwaitingFrameEnd ? State::AwaitWindow : State::Stream;
+    // A segment's end and a new start are confirmed before more goes out; a
+    // full window waits until enough of it is.
+    mbAwaitingFrameEnd = end == CZModem::ZCRCW && (!mbStreaming || confirming);
+    return end == CZModem::ZCRCW ? State::AwaitWindow : State::Stream;
 }
 
 FileSender::State FileSender::awaitWindow() {

@@ -136,9 +136,10 @@ ZDLECodec::Decoded decodeGroup(const unsigned char* in, unsigned char* out) {
         unsigned char* to = out + k - dropped;
         const unsigned char* from = in + k + 1;  // what follows the special byte
         if (in[k] == ZDLECodec::ZDLE) {
-            const short d = k < 31 ? tables().rxEscaped[in[k + 1]] : -1;
-            if (d < 0) return {k, k - dropped};  // not a simple escape: the byte path decides
+            const short d = tables().rxEscaped[in[k + 1]];  // in the next group for the last lane
+            if (d < 0) return {k, k - dropped};             // not a simple escape: the byte path decides
             *to++ = static_cast<unsigned char>(d);
+            if (k == 31) return {33, 32 - dropped};
             ++from;
         }
         store16(to, load16(from));
