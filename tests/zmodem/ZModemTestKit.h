@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <mutex>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -45,6 +46,18 @@ private:
     std::mutex mMutex;
     std::vector<std::string> mLines;
 };
+
+/// Bytes dense in what the escaping is about, the rest random.
+inline std::string dense(std::size_t n, unsigned seed) {
+    const std::string alphabet(
+        "\r\x8d@\xc0\x10\x11\x12\x13\x18\x90\x91\x93\x00\x05"
+        "A\x7f\xffhkl",
+        20);
+    std::mt19937 gen(seed);
+    std::string s(n, '\0');
+    for (auto& c : s) c = static_cast<char>(gen() % 3 ? alphabet[gen() % alphabet.size()] : gen());
+    return s;
+}
 
 /// The escaping rule byte by byte: the seven always escaped, CR (either
 /// parity) after an emitted '@' (either parity), with escape-all every
@@ -90,39 +103,32 @@ inline std::string frameEnds(const std::string& wire) {
     return ends;
 }
 
-/// A peer that answers in turns: each answer becomes readable once we have
-/// made so many writes (every header and subpacket leaves in one write).
-class TurnPeer : public IO::Device {
+/// A peer that answers in turns: ready at once, then each answer once we
+/// have made so many writes (every header and subpacket leaves in one write).
+class TurnPeer : public TestSupport::ScriptedDevice {
 public:
-    explicit TurnPeer(std::vector<std::pair<std::size_t, std::string>> turns) : mTurns(std::move(turns)) { take(); }
-    bool isOpen() override { return true; }
-    void open() override {}
-    void close() override {}
-    Base::String getName() override { return "turns"; }
+    TurnPeer(std::string ready, std::vector<std::pair<std::size_t, std::string>> turns)
+        : mTurns(std::move(turns)), mReady(std::move(ready)) {}
     long size() override { return static_cast<long>(mReady.size()); }
-    bool isEOF() override { return false; }
     bool waitForData(unsigned int) override { return !mReady.empty(); }
     long readInternal(char* buffer, long n) override {
-        n = mReady.copy(buffer, static_cast<std::size_t>(n));
+        n = static_cast<long>(mReady.copy(buffer, static_cast<std::size_t>(n)));
         mReady.erase(0, static_cast<std::size_t>(n));
         return n;
     }
     long write(const char* buffer, long n) override {
-        mWritten += std::string(buffer, static_cast<std::size_t>(n));
-        ++mWrites;
+        n = ScriptedDevice::write(buffer, n);
         take();
         return n;
     }
-    using IO::OutputDevice::write;
-    const std::string& written() const { return mWritten; }
 
 private:
     void take() {
-        for (; mNext < mTurns.size() && mTurns[mNext].first <= mWrites; ++mNext) mReady += mTurns[mNext].second;
+        for (; mNext < mTurns.size() && mTurns[mNext].first <= writes().size(); ++mNext) mReady += mTurns[mNext].second;
     }
     std::vector<std::pair<std::size_t, std::string>> mTurns;
-    std::size_t mNext = 0, mWrites = 0;
-    std::string mReady, mWritten;
+    std::string mReady;
+    std::size_t mNext = 0;
 };
 
 /// The headers on a wire, in order: names, with the position for those that

@@ -14,12 +14,12 @@
 namespace ZModem {
 
 struct FileOffer {
-    Base::String name;
+    Base::String name = "";
     long long size = 0;
-    std::optional<long long> mtime;    ///< seconds since 1970
-    std::optional<unsigned int> mode;  ///< as sent, type bits included
-    int filesLeft = 1;                 ///< this file included
-    long long bytesLeft = 0;           ///< this file included
+    std::optional<long long> mtime = {};    ///< seconds since 1970
+    std::optional<unsigned int> mode = {};  ///< as sent, type bits included
+    int filesLeft = 1;                      ///< this file included
+    long long bytesLeft = 0;                ///< this file included
 
     /// name NUL size; with full also the time and mode (0 when unknown), the
     /// serial number 0, files and bytes left, and a closing NUL.
