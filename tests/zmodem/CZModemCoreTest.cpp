@@ -111,8 +111,28 @@ TEST(CZModemCoreFraming, HexHeaderWireAndFormats) {
     EXPECT_EQ(1, lines.count("wrong headertype\n"));
 }
 
+// The read buffer keeps what it holds: a wait with one byte left answers at
+// once, and what follows a cancel sequence is read next. The round-trip
+// estimate smooths as TCP's timer does (gains 1/8 and 1/4, four deviations)
+// and rounds up to whole milliseconds within its bounds.
+TEST(CZModemCoreFraming, TheLinkKeepsWhatItReadAndEstimatesRoundTrips) {
+    TestSupport::ScriptedDevice two("AB"), in(std::string(11, '\x18') + std::string(10, '\b') + frame(Core::ZRINIT));
+    Core core(&two, false), cancelled(&in, false);
+    core.getNextCh(1);
+    EXPECT_TRUE(core.waitForData(0));
+    EXPECT_EQ(E::ErrCancelled, cancelled.getZMHeader(1));
+    EXPECT_EQ(0, cancelled.getZMHeader(1));
+    core.noteRoundTrip(1000);
+    EXPECT_EQ(3, core.roundTripTimeout(0, 100));
+    core.noteRoundTrip(9000);
+    EXPECT_EQ(12, core.roundTripTimeout(0, 100));
+    EXPECT_EQ(5, core.roundTripTimeout(0, 5));
+}
+
 // Each reader on input that is damaged, foreign or escaped: its result and,
-// where it read one, the character.
+// where it read one, the character. XON and XOFF are dropped inside an escape
+// and outside, with escape-all a bare control character too (also inside an
+// escape); uppercase hex is not hex, and a header spelled with it is never found.
 TEST(CZModemCoreFraming, ReadersOnDamagedForeignAndEscapedInput) {
     enum Reader { Dle, HexCh, HexHeader, Bin32Header, Header, Data };
     const std::string upper = "**" + kZdle + "B0100000023BE50\r\n\x11";
@@ -125,14 +145,10 @@ TEST(CZModemCoreFraming, ReadersOnDamagedForeignAndEscapedInput) {
         {Dle, kZdle + "l", 0, 0, 0x7F}, {Dle, kZdle + "m", 0, 0, 0xFF}, {Dle, kZdle + "X", 0, 0, 0x18},
         {Dle, kZdle + "h", 0, E::ResultSpecial, 'h'}, {Dle, kZdle + "k", 0, E::ResultSpecial, 'k'},
         {Dle, std::string(5, '\x18'), 0, E::ResultSpecial, 0x18},
-        {Dle, kZdle + "\x11\x93X", 0, 0, 0x18},  // XON / XOFF inside an escape are dropped
-        {Dle, "\021\221\023\223A", 0, 0, 'A'},   // and outside
-        {Dle, "\005A", 1, 0, 'A'},               // with escape-all a bare control character too
-        {Dle, kZdle + "\005C", 1, 0, 0x03},      // ... also inside an escape
+        {Dle, kZdle + "\x11\x93X", 0, 0, 0x18}, {Dle, "\021\221\023\223A", 0, 0, 'A'}, {Dle, "\005A", 1, 0, 'A'},
+        {Dle, kZdle + "\005C", 1, 0, 0x03},
         {Dle, kZdle + "\x05", 0, E::ErrProtocol, -1}, {Dle, kZdle, 0, E::ErrLinkTimeout, -1},
-        {HexCh, "0A", 0, E::ErrHexDigit, -1},     // uppercase hex is not hex ...
-        {HexHeader, upper.substr(4), 0, E::ErrHexDigit, -1},
-        {Header, upper, 0, E::ErrLinkTimeout, -1},  // ... and a header spelled with it is never found
+        {HexCh, "0A", 0, E::ErrHexDigit, -1}, {HexHeader, upper.substr(4), 0, E::ErrHexDigit, -1}, {Header, upper, 0, E::ErrLinkTimeout, -1},
         {Header, "*" + kZdle + "A" + std::string("\1\0\0\0\x23\x12\x34", 7), 0, E::ErrLinkTimeout, -1},  // CRC-16 binary
         {HexHeader, "0100000023be51\r\n\x11", 0, E::ErrHexCrc, -1},
         {Bin32Header, bin.substr(3), 0, E::ErrBinCrc, -1}, {Data, damaged, 0, E::ErrBinCrc, -1},

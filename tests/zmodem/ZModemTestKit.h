@@ -21,8 +21,8 @@ template <class T>
 struct Opened : T {
     using T::fields, T::getBin32Header, T::getComm, T::getCurrentCh, T::getData, T::getDataBuffer, T::getFile,
         T::getHeaderFormat, T::getHeaderPosition, T::getHeaderType, T::getHexHeader, T::getNextCh, T::getNextDLECh,
-        T::getNextHexCh, T::getPosition, T::getZMHeader, T::isHeaderComplete, T::isHeaderSilence, T::sendData32,
-        T::sendHeader, T::sendZACK, T::sendZRINIT, T::setHeader;
+        T::getNextHexCh, T::getPosition, T::getZMHeader, T::isHeaderComplete, T::isHeaderSilence, T::noteRoundTrip,
+        T::roundTripTimeout, T::sendData32, T::sendHeader, T::sendZACK, T::sendZRINIT, T::setHeader;
     using T::T;
 };
 using Core = Opened<ZModem::CZModemCore>;
@@ -66,10 +66,8 @@ inline std::string escapeByRule(const std::string& data, unsigned char& previous
     std::string wire;
     for (unsigned char c : data) {
         const bool always = c == 0x10 || c == 0x11 || c == 0x13 || c == 0x18 || c == 0x90 || c == 0x91 || c == 0x93;
-        if (always || ((c & 0x7F) == 0x0D && (all || (previous & 0x7F) == '@')) || (all && (c & 0x60) == 0)) {
-            wire += '\x18';
-            c ^= 0x40;
-        }
+        if (always || ((c & 0x7F) == 0x0D && (all || (previous & 0x7F) == '@')) || (all && (c & 0x60) == 0))
+            wire += '\x18', c ^= 0x40;
         wire += static_cast<char>(previous = c);
     }
     return wire;

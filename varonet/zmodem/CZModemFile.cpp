@@ -186,8 +186,7 @@ int CZModemFile::readChunk(Base::ByteArray& bytes, int max, int& length) {
             bytes.append(mAhead.data() + muAheadPos, n);
             muAheadPos += n;
         } catch (const std::exception& e) {
-            bytes.clear();
-            mAhead.clear();
+            mAhead.clear();  // nothing reached bytes: what was read ahead is dropped
             muAheadPos = 0;
             debug("IO error file " + msName + " : " + e.what() + "\n");
             return -1;
@@ -243,15 +242,14 @@ bool CZModemFile::flush() {
     }
 }
 
-bool CZModemFile::seek(long position) {
+void CZModemFile::seek(long position) {
     if (mpMemDevice) {
         try {
             mpMemDevice->seek(position);
-            return true;
         } catch (const std::exception& e) {
             debug(Base::String("error seek mpMemDevice : ") + e.what() + "\n");
-            return false;
         }
+        return;
     }
     try {
         if (!mpReadFile) mpReadFile = std::make_unique<IO::File>(msName, IO::File::ReadOnly);
@@ -259,10 +257,8 @@ bool CZModemFile::seek(long position) {
         mAhead.clear();
         muAheadPos = 0;
         mpReadFile->seek(position);
-        return true;
     } catch (const std::exception& e) {
         debug("error seek file " + msName + " : " + e.what() + "\n");
-        return false;
     }
 }
 

@@ -59,8 +59,9 @@ public:
     bool writeArray(const unsigned char* data, std::size_t length);
     /// Writes what writeArray collected for the write file; false on failure.
     bool flush();
-    /// Seeks the memory device or the read file; false on failure.
-    bool seek(long position);
+    /// Seeks the memory device or the read file; a failure is one debug line
+    /// (the next read then fails).
+    void seek(long position);
     /// Closes and drops the read and the write file.
     void close();
     /// True while a received file is open for writing.
