@@ -29,7 +29,9 @@ ZDLECodec::Decoded decode(const std::string& in, std::string& out) {
 // (a group of nothing but escapes too, and a CR whose '@' is in the group
 // before), remembers what it emitted last, and the decoder gives the data back.
 TEST(ZDLECodec, EncodesByTheRuleAndDecodesBack) {
-    const std::string inputs[] = {dense(1100, 1), TestSupport::randomBytes(700, 2), std::string(100, '\x18'),
+    std::string escapes(800, '\0');  // 32 and 16 in a row of nothing but escapes, each different
+    for (std::size_t i = 0; i < escapes.size(); ++i) escapes[i] = "\x10\x11\x13\x18\x90\x91\x93"[i * 5 % 7];
+    const std::string inputs[] = {dense(1100, 1), TestSupport::randomBytes(700, 2), escapes,
                                   std::string(64, '@') + std::string(64, '\r')};
     for (const auto& input : inputs) {
         for (std::size_t length : {0, 1, 31, 32, 33, 63, 64, 65, 97, 700, 701}) {
