@@ -9,7 +9,9 @@
 //   build/bench/ZModemLongLine --rounds 3 --pairs sz-rz,ours-rz
 //   build/bench/ZModemLongLine --window 0                the classic wait for every ZACK
 //
-// Our sender streams with the window the varonet tool uses (--window, 1 MiB).
+// Our ends work as the varonet tool's send and receive do: the sender streams
+// with the tool's window (--window, 1 MiB) and offers the full form, the
+// receiver greets at once. --window 0: both as the design has them.
 // It prints the median time of each pairing and its ratio to sz -> rz.
 #include <poll.h>
 #include <sys/socket.h>
@@ -138,9 +140,9 @@ double transfer(const Settings& settings, const std::string& pair, const TestSup
     const bool oursSend = pair.rfind("ours", 0) == 0, oursRecv = pair.find("-ours") != std::string::npos;
     TestSupport::SocketPair left, right;  // sender <-> line, line <-> receiver
     const auto start = Clock::now();
-    ChildProcess receiver(
-        oursRecv ? std::vector<std::string>{self, "--peer-receive"} : std::vector<std::string>{"rz", "-q"},
-        {recv, right.fd[1], right.fd[1], dir.file("receiver.err")});
+    ChildProcess receiver(oursRecv ? std::vector<std::string>{self, "--peer-receive", std::to_string(settings.window)}
+                                   : std::vector<std::string>{"rz", "-q"},
+                          {recv, right.fd[1], right.fd[1], dir.file("receiver.err")});
     ChildProcess sender(oursSend
                             ? std::vector<std::string>{self, "--peer-send", "big.bin", std::to_string(settings.window)}
                             : std::vector<std::string>{"sz", "-q", "big.bin"},
@@ -162,7 +164,12 @@ int peer(bool sending, const char* name, int window) {
     TestSupport::DescriptorDevice device(0, false);
     ZModem::CZModem session(&device);
     session.set_path(".");
-    session.setSettings({.window = window});
+    // With a window both ends work as the varonet tool's send and receive do; without, as the design has it.
+    if (window > 0)
+        session.setSettings({.window = window,
+                             .offer = ZModem::SessionSettings::Offer::Full,
+                             .keepTimeAndMode = true,
+                             .greetAtOnce = true});
     int r = sending ? session.sendez(name, 0, 0) : session.rec_z(1);
     if (r) std::fprintf(stderr, "result 0x%x\n", static_cast<unsigned>(r));
     return r == 0 ? 0 : 1;
@@ -192,7 +199,7 @@ double median(std::vector<double> v) {
 int main(int argc, char** argv) {
     self = std::filesystem::canonical("/proc/self/exe").string();
     if (argc >= 4 && std::strcmp(argv[1], "--peer-send") == 0) return peer(true, argv[2], std::stoi(argv[3]));
-    if (argc >= 2 && std::strcmp(argv[1], "--peer-receive") == 0) return peer(false, nullptr, 0);
+    if (argc >= 3 && std::strcmp(argv[1], "--peer-receive") == 0) return peer(false, nullptr, std::stoi(argv[2]));
     Settings settings;
     for (int i = 1; i + 1 < argc; i += 2) {
         const std::string option = argv[i], value = argv[i + 1];

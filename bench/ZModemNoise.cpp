@@ -4,7 +4,7 @@
 //
 //   build/bench/ZModemNoise                    the whole table (needs sz and rz on PATH)
 //   build/bench/ZModemNoise --runs 3 --levels 0,1e-4 --jobs 4 --pairs sz-rz,ours-ours
-//   build/bench/ZModemNoise --window 1M        our sender streaming (default: 0, a ZACK per subpacket)
+//   build/bench/ZModemNoise --window 1M        our ends as the tool's (streaming); default 0: as the design has them
 //
 // For each p and pairing it prints how many of the runs delivered the file
 // byte-exact within the limit, and the median time of those that did.
@@ -61,9 +61,9 @@ Run transfer(const std::string& pair, double p, unsigned seed) {
     TestSupport::SocketPair left, right;  // sender <-> relay, relay <-> receiver
     bool oursSend = pair.rfind("ours", 0) == 0, oursRecv = pair.find("-ours") != std::string::npos;
     auto start = std::chrono::steady_clock::now();
-    ChildProcess receiver(
-        oursRecv ? std::vector<std::string>{self, "--peer-receive"} : std::vector<std::string>{"rz", "-q"},
-        {recv, right.fd[1], right.fd[1], dir.file("receiver.err")});
+    ChildProcess receiver(oursRecv ? std::vector<std::string>{self, "--peer-receive", std::to_string(window)}
+                                   : std::vector<std::string>{"rz", "-q"},
+                          {recv, right.fd[1], right.fd[1], dir.file("receiver.err")});
     ChildProcess sender(oursSend ? std::vector<std::string>{self, "--peer-send", "big.bin", std::to_string(window)}
                                  : std::vector<std::string>{"sz", "-q", "big.bin"},
                         {send, left.fd[0], left.fd[0], dir.file("sender.err")});
@@ -95,7 +95,12 @@ int peer(bool sending, const char* name) {
     TestSupport::DescriptorDevice device(0, false);
     ZModem::CZModem session(&device);
     session.set_path(".");
-    if (sending) session.setSettings({.window = window});
+    // With a window both ends work as the varonet tool's send and receive do; without, as the design has it.
+    if (window > 0)
+        session.setSettings({.window = window,
+                             .offer = ZModem::SessionSettings::Offer::Full,
+                             .keepTimeAndMode = true,
+                             .greetAtOnce = true});
     int r = sending ? session.sendez(name, 0, 0) : session.rec_z(1);
     if (r) std::fprintf(stderr, "result 0x%x\n", static_cast<unsigned>(r));
     return r == 0 ? 0 : 1;
@@ -116,7 +121,10 @@ int main(int argc, char** argv) {
         window = std::stoi(argv[3]);
         return peer(true, argv[2]);
     }
-    if (argc >= 2 && std::strcmp(argv[1], "--peer-receive") == 0) return peer(false, nullptr);
+    if (argc >= 3 && std::strcmp(argv[1], "--peer-receive") == 0) {
+        window = std::stoi(argv[2]);
+        return peer(false, nullptr);
+    }
     int runs = 10, jobs = 2;
     std::vector<std::string> levels = {"0", "1e-6", "1e-5", "1e-4", "3e-4", "1e-3"};
     std::vector<std::string> pairs = {"sz-rz", "sz-ours", "ours-rz", "ours-ours"};

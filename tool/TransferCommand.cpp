@@ -123,7 +123,7 @@ public:
         ZModem::CZModem session(device.get());
         session.set_path(msDir);
         session.setExistingFilePolicy(policy);
-        session.setSettings({.keepTimeAndMode = !mbNoMetadata});
+        session.setSettings({.keepTimeAndMode = !mbNoMetadata, .greetAtOnce = true});
         session.setObserver(&report);
         StopHook stop([&session] { session.Terminate(); });
         int result = session.rec_z(static_cast<int>(muWaitMinutes));

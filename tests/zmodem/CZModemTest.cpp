@@ -388,7 +388,7 @@ TEST_F(ZModemSessions, AgainstScriptedPeers) {
     const std::string ls("ls\0", 3), served = "ZRINIT ZRPOS:0 ZRINIT ZFIN", end = rinit + fin;
     auto at = [](int type, unsigned long position) { return frame(type, position); };
     // clang-format off
-    const struct { char call; std::string arg, script; int result; std::string answers; int escapeAll = 0; std::string command = "", landsAs = ""; int window = 0; std::vector<std::pair<std::size_t, std::string>> turns = {}; std::string ends = ""; } rows[] = {
+    const struct { char call; std::string arg, script; int result; std::string answers; int escapeAll = 0; std::string command = "", landsAs = ""; Settings settings = {}; std::vector<std::pair<std::size_t, std::string>> turns = {}; std::string ends = ""; } rows[] = {
         // The offer refused once; its answer damaged (a line of junk); ZRPOS after ZEOF; ZFERR and ZCAN during data.
         {'s', "s.bin", rinit + frame(Core::ZNAK) + frame(Core::ZRPOS) + rinit + fin, 0, "ZRQINIT ZFILE ZFILE ZDATA:0 ZEOF:100 ZFIN"},
         {'s', "s.bin", rinit + "junk\r\n" + frame(Core::ZRPOS) + rinit + fin, 0, "ZRQINIT ZFILE ZFILE ZDATA:0 ZEOF:100 ZFIN"},
@@ -407,6 +407,7 @@ TEST_F(ZModemSessions, AgainstScriptedPeers) {
         // Our receiver: a cancel; without "rz\r" the ZRQINIT starts the session; a command; three silences.
         {'r', "", "rz\r" + rqinit + frame(Core::ZCAN), E::ErrCancelled, "ZRINIT CANCEL"},
         {'r', "", rqinit + fin + "OO", 0, "ZRINIT ZFIN"}, {'r', "", "hello xz\r\x18" "Bx00", E::ErrNoRz, ""},
+        {.call = 'r', .arg = "", .script = "rz\r" + rqinit + fin + "OO", .result = 0, .answers = "ZRINIT ZRINIT ZFIN", .settings = {.greetAtOnce = true}},  // at once, and for ZRQINIT
         {'r', "", "rz\r" + rqinit + frame(Core::ZCOMMAND, 0, Core::ZBIN32) + sub(ls + "xx") + fin + "OO", 1, "ZRINIT ZCOMPL ZFIN", 0, ls},
         // A free-space query is answered with what it held; a garbled answer is given again; a damaged command refused.
         {'r', "", "rz\r" + rqinit + frame(Core::ZFREECNT, 0x01020304) + frame(Core::ZNAK) + fin + "OO", 0, "ZRINIT ZACK:16909060 ZRINIT ZFIN"},
@@ -417,18 +418,18 @@ TEST_F(ZModemSessions, AgainstScriptedPeers) {
         {'r', "", offer("huge.bin", "3000000000"), E::ErrFileTooLarge, "ZRINIT ZSKIP ZRINIT ZFIN"},
         {'r', "", offer("cut.txt", "9", false), E::ErrProtocol, "ZRINIT ZRPOS:0 ZFIN CANCEL", 0, "", "cut.txt"},  // no ZEOF: incomplete, kept
         // Streaming: ZCRCQ every quarter window, answered; a ZRPOS inside the window; a ZCAN; a receiver's buffer of 2 KiB.
-        {.call = 's', .arg = "m.bin", .script = rinit, .result = 0, .answers = "ZRQINIT ZFILE ZDATA:0 ZEOF:3000 ZFIN", .window = 4096, .turns = {{4, at(Core::ZRPOS, 0)}, {5, at(Core::ZACK, 1024)}, {6, at(Core::ZACK, 2048)}, {8, end}}, .ends = "kjjh"},
-        {.call = 's', .arg = "m.bin", .script = rinit, .result = 0, .answers = "ZRQINIT ZFILE ZDATA:0 ZDATA:1024 ZDATA:1536 ZEOF:3000 ZFIN", .window = 16384, .turns = {{4, at(Core::ZRPOS, 0)}, {6, "\x11" + at(Core::ZRPOS, 1024)}, {7, at(Core::ZACK, 1536)}, {11, end}}, .ends = "kiikiih"},
-        {.call = 's', .arg = "m.bin", .script = rinit, .result = 0, .answers = "ZRQINIT ZFILE ZDATA:0 ZDATA:1024 ZDATA:1024 ZDATA:1280 ZEOF:3000 ZFIN", .window = 16384, .turns = {{4, at(Core::ZRPOS, 0)}, {6, at(Core::ZRPOS, 1024)}, {8, at(Core::ZACK, 1280)}, {16, end}}, .ends = "kiikkiiijiih"},  // its confirmation lost
-        {.call = 's', .arg = "m.bin", .script = rinit, .result = E::ErrCancelled, .answers = "ZRQINIT ZFILE ZDATA:0 CANCEL", .window = 16384, .turns = {{4, at(Core::ZRPOS, 0)}, {6, frame(Core::ZCAN)}}, .ends = "kii"},
-        {.call = 's', .arg = "m.bin", .script = at(Core::ZRINIT, 0x23000800), .result = 0, .answers = "ZRQINIT ZFILE ZDATA:0 ZDATA:2048 ZEOF:3000 ZFIN", .window = 16384, .turns = {{4, at(Core::ZRPOS, 0)}, {6, at(Core::ZACK, 2048)}, {8, end}}, .ends = "kikh"}};
+        {.call = 's', .arg = "m.bin", .script = rinit, .result = 0, .answers = "ZRQINIT ZFILE ZDATA:0 ZEOF:3000 ZFIN", .settings = {.window = 4096}, .turns = {{4, at(Core::ZRPOS, 0)}, {5, at(Core::ZACK, 1024)}, {6, at(Core::ZACK, 2048)}, {8, end}}, .ends = "kjjh"},
+        {.call = 's', .arg = "m.bin", .script = rinit, .result = 0, .answers = "ZRQINIT ZFILE ZDATA:0 ZDATA:1024 ZDATA:1536 ZEOF:3000 ZFIN", .settings = {.window = 16384}, .turns = {{4, at(Core::ZRPOS, 0)}, {6, "\x11" + at(Core::ZRPOS, 1024)}, {7, at(Core::ZACK, 1536)}, {11, end}}, .ends = "kiikiih"},
+        {.call = 's', .arg = "m.bin", .script = rinit, .result = 0, .answers = "ZRQINIT ZFILE ZDATA:0 ZDATA:1024 ZDATA:1024 ZDATA:1280 ZEOF:3000 ZFIN", .settings = {.window = 16384}, .turns = {{4, at(Core::ZRPOS, 0)}, {6, at(Core::ZRPOS, 1024)}, {8, at(Core::ZACK, 1280)}, {16, end}}, .ends = "kiikkiiijiih"},  // its confirmation lost
+        {.call = 's', .arg = "m.bin", .script = rinit, .result = E::ErrCancelled, .answers = "ZRQINIT ZFILE ZDATA:0 CANCEL", .settings = {.window = 16384}, .turns = {{4, at(Core::ZRPOS, 0)}, {6, frame(Core::ZCAN)}}, .ends = "kii"},
+        {.call = 's', .arg = "m.bin", .script = at(Core::ZRINIT, 0x23000800), .result = 0, .answers = "ZRQINIT ZFILE ZDATA:0 ZDATA:2048 ZEOF:3000 ZFIN", .settings = {.window = 16384}, .turns = {{4, at(Core::ZRPOS, 0)}, {6, at(Core::ZACK, 2048)}, {8, end}}, .ends = "kikh"}};
     // clang-format on
     for (const auto& row : rows) {
         TurnPeer line(row.script, row.turns);
         CZModem session(&line);
         session.set_path((row.call == 'r' ? msRecv : msSend).c_str());
         session.setEscapeAll(row.escapeAll);
-        session.setSettings({.window = row.window});
+        session.setSettings(row.settings);
         const int length = row.call == 'c' ? static_cast<int>(row.arg.size()) : 0;
         const int r = row.call == 'r'   ? session.rec_z(3)
                       : row.call == 'f' ? session.sendFiles({row.arg.c_str()})
@@ -440,7 +441,7 @@ TEST_F(ZModemSessions, AgainstScriptedPeers) {
         // a receiver that got a command returns 1
         EXPECT_EQ(row.command, row.call == 'r' && r == 1 ? session.getCmdStr().str() : row.command);
         EXPECT_EQ(row.landsAs.empty() ? "" : "hello", row.landsAs.empty() ? "" : received(row.landsAs)) << row.landsAs;
-        EXPECT_EQ(row.ends, row.window ? frameEnds(line.written()) : "");
+        EXPECT_EQ(row.ends, row.settings.window ? frameEnds(line.written()) : "");
     }
     std::size_t outside = 0;
     for (const auto& entry : std::filesystem::directory_iterator(mDir.path())) outside += entry.is_regular_file();

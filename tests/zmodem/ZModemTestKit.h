@@ -116,14 +116,11 @@ public:
     }
     long write(const char* buffer, long n) override {
         n = ScriptedDevice::write(buffer, n);
-        take();
+        for (; mNext < mTurns.size() && mTurns[mNext].first <= writes().size(); ++mNext) mReady += mTurns[mNext].second;
         return n;
     }
 
 private:
-    void take() {
-        for (; mNext < mTurns.size() && mTurns[mNext].first <= writes().size(); ++mNext) mReady += mTurns[mNext].second;
-    }
     std::vector<std::pair<std::size_t, std::string>> mTurns;
     std::string mReady;
     std::size_t mNext = 0;

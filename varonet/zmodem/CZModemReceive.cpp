@@ -23,6 +23,7 @@ int CZModem::rec_z(int count) {
     setAnswerLines(false);
     resetLineState();
     mpFile->setExistingFilePolicy(mePolicy);
+    if (mSettings.greetAtOnce) sendZRINIT(miEscapeAll);  // a sender that started first waits for it
     int r = wait_rz(count);
     if (r) return r;
     miTimeoutUnit = 600;

@@ -3,7 +3,7 @@
 // beyond their classic behaviour. Every default is the classic behaviour:
 //
 //   session.setSettings({.window = 1 << 20, .offer = ZModem::SessionSettings::Offer::Full,
-//                        .keepTimeAndMode = true});
+//                        .keepTimeAndMode = true, .greetAtOnce = true});
 
 namespace ZModem {
 
@@ -34,6 +34,10 @@ struct SessionSettings {
     /// setuid, setgid or sticky, nor more than the umask lets through; a file
     /// that was there already never gains permissions.
     bool keepTimeAndMode = false;
+    /// Receiving: ZRINIT goes out as the session starts, before the sender's
+    /// "rz\r" and ZRQINIT arrived (and again in answer to them), as rz does:
+    /// a sender that is already waiting for it saves a round trip.
+    bool greetAtOnce = false;
 
     bool operator==(const SessionSettings&) const = default;
 };
