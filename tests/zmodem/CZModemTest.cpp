@@ -175,8 +175,7 @@ protected:
         Names seen = {}, arrive = {};
         Contents after = {};
         std::string steps = "", command = "", peerErr = "";
-        std::string ends = "";  // the frame ends our sender sent, in order
-        std::string kept = "";  // a file that arrives with the sender's time and mode
+        std::string ends = "", kept = "";  // the frame ends our sender sent; a file kept with its time and mode
     };
     void run(const std::vector<Row>& rows) {
         ::umask(022);
@@ -185,8 +184,7 @@ protected:
             std::filesystem::remove_all(msRecv);
             std::filesystem::create_directory(msRecv);
             for (const auto& [name, bytes] : row.before) TestSupport::writeFile(msRecv + "/" + name, bytes);
-            mSeen.clear();
-            mCommand.clear();
+            mSeen.clear(), mCommand.clear();
             Names writes;
             EXPECT_EQ(row.results, session(row.from, row.to, nullptr, &writes));
             EXPECT_EQ(row.seen.empty() ? mSeen : row.seen, mSeen);
@@ -289,7 +287,6 @@ TEST_F(ZModemSessions, FilesAndCommandsArriveAsThePolicySays) {
          {.what = "1025", .from = sender("f1025"), .to = receiver(), .arrive = {"f1025"}, .steps = "ZRQINIT ZFILE ZDATA:0 ZDATA:1024 ZEOF:1025 ZFIN", .ends = "kkh"},
          {.what = "5000", .from = sender("f5000"), .to = receiver(), .arrive = {"f5000"}, .steps = "ZRQINIT ZFILE ZDATA:0 ZDATA:1024 ZDATA:2048 ZDATA:3072 ZDATA:4096 ZEOF:5000 ZFIN", .ends = "kkkkkh"},
          {.what = "5000, streaming", .from = sender("f5000", Stream), .to = receiver(), .arrive = {"f5000"}, .steps = "ZRQINIT ZFILE ZDATA:0 ZEOF:5000 ZFIN", .ends = "kiiijh"},
-         {.what = "1024, streaming", .from = sender("f1024", Stream), .to = receiver(), .arrive = {"f1024"}, .steps = "ZRQINIT ZFILE ZDATA:0 ZEOF:1024 ZFIN", .ends = "kh"},
          {.what = "resume", .from = abcd, .to = receiver(P::Resume), .before = have, .seen = {"a.txt sent", "b.txt sent", "c.txt skipped", "d.txt skipped"}, .arrive = {"a.txt"}, .after = {{"b.txt", "old" + b.substr(3)}, {"c.txt", Y}, {"d.txt", L}}},
          {.what = "resume, streaming", .from = sendFiles({"a.txt", "b.txt", "c.txt", "d.txt"}, Stream), .to = receiver(P::Resume), .before = have, .seen = {"a.txt sent", "a.txt sent", "b.txt sent", "b.txt sent", "c.txt skipped", "c.txt skipped", "d.txt skipped", "d.txt skipped"}, .arrive = {"a.txt"}, .after = {{"b.txt", "old" + b.substr(3)}, {"c.txt", Y}, {"d.txt", L}}},
          {.what = "keep", .from = abcd, .to = receiver(P::Keep), .before = have, .seen = {"a.txt sent", "b.txt skipped", "c.txt skipped", "d.txt skipped"}, .arrive = {"a.txt"}, .after = have},
@@ -380,15 +377,15 @@ TEST_F(ZModemSessions, AgainstScriptedPeers) {
     sendFile("huge.bin", 1, 1);
     std::filesystem::resize_file(msSend + "/huge.bin", 3ull << 30);
     const std::string rinit = frame(Core::ZRINIT, 0x23000000), fin = frame(Core::ZFIN), rqinit = frame(Core::ZRQINIT);
-    auto offer = [&](const std::string& name, const std::string& size, bool eof = true) {
+    auto offer = [&](const std::string& name, const std::string& size, std::string tail = "") {
         return "rz\r" + rqinit + frame(Core::ZFILE, 0, Core::ZBIN32) + sub(name + '\0' + size) +
                frame(Core::ZDATA, 0, Core::ZBIN32) + sub("hello", Core::ZCRCE) +
-               (eof ? frame(Core::ZEOF, 5, Core::ZBIN32) : "") + fin + "OO";
+               (tail.empty() ? frame(Core::ZEOF, 5, Core::ZBIN32) + fin + "OO" : tail);
     };
     const std::string ls("ls\0", 3), served = "ZRINIT ZRPOS:0 ZRINIT ZFIN", end = rinit + fin;
     auto at = [](int type, unsigned long position) { return frame(type, position); };
     // clang-format off
-    const struct { char call; std::string arg, script; int result; std::string answers; int escapeAll = 0; std::string command = "", landsAs = ""; Settings settings = {}; std::vector<std::pair<std::size_t, std::string>> turns = {}; std::string ends = ""; } rows[] = {
+    const struct { char call; std::string arg, script; int result; std::string answers; int escapeAll = 0; std::string command = "", landsAs = ""; Settings settings = {}; std::vector<std::pair<std::size_t, std::string>> turns = {}; std::string ends = "", waits = "?"; } rows[] = {
         // The offer refused once; its answer damaged (a line of junk); ZRPOS after ZEOF; ZFERR and ZCAN during data.
         {'s', "s.bin", rinit + frame(Core::ZNAK) + frame(Core::ZRPOS) + rinit + fin, 0, "ZRQINIT ZFILE ZFILE ZDATA:0 ZEOF:100 ZFIN"},
         {'s', "s.bin", rinit + "junk\r\n" + frame(Core::ZRPOS) + rinit + fin, 0, "ZRQINIT ZFILE ZFILE ZDATA:0 ZEOF:100 ZFIN"},
@@ -397,16 +394,16 @@ TEST_F(ZModemSessions, AgainstScriptedPeers) {
         {'s', "m.bin", rinit + frame(Core::ZRPOS) + frame(Core::ZCAN), E::ErrCancelled, "ZRQINIT ZFILE ZDATA:0 CANCEL"},
         // Start-up: our ZRQINIT echoed, a challenge, a command, something else; a cancel; silence.
         {'s', "s.bin", frame(Core::ZRQINIT, 0x12000000) + frame(Core::ZCHALLENGE, 0x04030201) + frame(Core::ZCOMMAND) + frame(Core::ZSKIP) + rinit + frame(Core::ZSKIP) + fin, 0, "ZRQINIT ZACK:67305985 ZRQINIT ZNAK ZFILE ZFIN"},
-        {'s', "s.bin", frame(Core::ZCAN), E::ErrNoReceiver, "ZRQINIT CANCEL"}, {'s', "s.bin", "", E::ErrNoReceiver, "ZRQINIT ZRQINIT ZRQINIT ZRQINIT ZRQINIT ZRQINIT ZRQINIT CANCEL"},  // and one after each of six silences
+        {'s', "s.bin", frame(Core::ZCAN), E::ErrNoReceiver, "ZRQINIT CANCEL"}, {.call = 's', .arg = "s.bin", .script = "", .result = E::ErrNoReceiver, .answers = "ZRQINIT ZRQINIT ZRQINIT ZRQINIT ZRQINIT ZRQINIT ZRQINIT CANCEL", .waits = "10000 10000 10000 10000 10000 10000"},  // and one after each of six silences
         // Escaping every control character is announced with ZSINIT, refused once.
         {'s', "s.bin", rinit + frame(Core::ZNAK) + frame(Core::ZACK) + frame(Core::ZRPOS) + rinit + fin, 0, "ZRQINIT ZSINIT ZSINIT ZFILE ZDATA:0 ZEOF:100 ZFIN", 1},
         // A file that is not there; one of 2 GiB or more, refused before anything is sent.
         {'s', "none.bin", rinit + fin, E::ErrFile, "ZRQINIT CANCEL"}, {'s', "huge.bin", rinit + fin, E::ErrFileTooLarge, ""}, {'f', "huge.bin", rinit + fin, E::ErrFileTooLarge, ""},
         // The exit status a receiver puts in ZCOMPL; a command never answered is sent 12 times.
-        {'c', "make", rinit + frame(Core::ZCOMPL, 5u << 24) + fin, 5, "ZRQINIT ZCOMMAND ZFIN"}, {'c', "make", rinit, E::ErrProtocol, "ZRQINIT ZCOMMAND ZCOMMAND ZCOMMAND ZCOMMAND ZCOMMAND ZCOMMAND ZCOMMAND ZCOMMAND ZCOMMAND ZCOMMAND ZCOMMAND ZCOMMAND CANCEL"},
+        {'c', "make", rinit + frame(Core::ZCOMPL, 5u << 24) + fin, 5, "ZRQINIT ZCOMMAND ZFIN"}, {.call = 'c', .arg = "make", .script = rinit, .result = E::ErrProtocol, .answers = "ZRQINIT ZCOMMAND ZCOMMAND ZCOMMAND ZCOMMAND ZCOMMAND ZCOMMAND ZCOMMAND ZCOMMAND ZCOMMAND ZCOMMAND ZCOMMAND ZCOMMAND CANCEL", .waits = "60000 60000 60000 60000 60000 60000 60000 60000 60000 60000 60000 60000"},
         // Our receiver: a cancel; without "rz\r" the ZRQINIT starts the session; a command; three silences.
         {'r', "", "rz\r" + rqinit + frame(Core::ZCAN), E::ErrCancelled, "ZRINIT CANCEL"},
-        {'r', "", rqinit + fin + "OO", 0, "ZRINIT ZFIN"}, {'r', "", "hello xz\r\x18" "Bx00", E::ErrNoRz, ""},
+        {'r', "", rqinit + fin + "OO", 0, "ZRINIT ZFIN"}, {.call = 'r', .arg = "", .script = "hello xz\r\x18" "Bx00", .result = E::ErrNoRz, .answers = "", .waits = "60000 60000 60000"},
         {.call = 'r', .arg = "", .script = "rz\r" + rqinit + fin + "OO", .result = 0, .answers = "ZRINIT ZRINIT ZFIN", .settings = {.greetAtOnce = true}},  // at once, and for ZRQINIT
         {'r', "", "rz\r" + rqinit + frame(Core::ZCOMMAND, 0, Core::ZBIN32) + sub(ls + "xx") + fin + "OO", 1, "ZRINIT ZCOMPL ZFIN", 0, ls},
         // A free-space query is answered with what it held; a garbled answer is given again; a damaged command refused.
@@ -416,11 +413,12 @@ TEST_F(ZModemSessions, AgainstScriptedPeers) {
         {'r', "", offer("../evil.txt", "5"), 0, served, 0, "", "evil.txt"}, {'r', "", offer("/tmp/abs/evil2.txt", "5"), 0, served, 0, "", "evil2.txt"},
         {'r', "", offer("a/b/../../../evil3.txt", "5"), 0, served, 0, "", "evil3.txt"}, {'r', "", offer("..", "5"), -1, "ZRINIT CANCEL"}, {'r', "", offer(".", "5"), -1, "ZRINIT CANCEL"}, {'r', "", offer("dir/", "5"), -1, "ZRINIT CANCEL"},
         {'r', "", offer("huge.bin", "3000000000"), E::ErrFileTooLarge, "ZRINIT ZSKIP ZRINIT ZFIN"},
-        {'r', "", offer("cut.txt", "9", false), E::ErrProtocol, "ZRINIT ZRPOS:0 ZFIN CANCEL", 0, "", "cut.txt"},  // no ZEOF: incomplete, kept
+        {'r', "", offer("cut.txt", "9", fin + "OO"), E::ErrProtocol, "ZRINIT ZRPOS:0 ZFIN CANCEL", 0, "", "cut.txt"},  // no ZEOF: incomplete, kept
+        {.call = 'r', .arg = "", .script = offer("gone.txt", "9", " "), .result = E::ErrProtocol, .answers = "ZRINIT ZRPOS:0 ZRPOS:5 ZRPOS:5 ZRPOS:5 ZRPOS:5 ZRPOS:5 CANCEL", .waits = "1000 5000 5000 5000 5000"},  // a sender gone silent (after a stray byte)
         // Streaming: ZCRCQ every quarter window, answered; a ZRPOS inside the window; a ZCAN; a receiver's buffer of 2 KiB.
         {.call = 's', .arg = "m.bin", .script = rinit, .result = 0, .answers = "ZRQINIT ZFILE ZDATA:0 ZEOF:3000 ZFIN", .settings = {.window = 4096}, .turns = {{4, at(Core::ZRPOS, 0)}, {5, at(Core::ZACK, 1024)}, {6, at(Core::ZACK, 2048)}, {8, end}}, .ends = "kjjh"},
         {.call = 's', .arg = "m.bin", .script = rinit, .result = 0, .answers = "ZRQINIT ZFILE ZDATA:0 ZDATA:1024 ZDATA:1536 ZEOF:3000 ZFIN", .settings = {.window = 16384}, .turns = {{4, at(Core::ZRPOS, 0)}, {6, "\x11" + at(Core::ZRPOS, 1024)}, {7, at(Core::ZACK, 1536)}, {11, end}}, .ends = "kiikiih"},
-        {.call = 's', .arg = "m.bin", .script = rinit, .result = 0, .answers = "ZRQINIT ZFILE ZDATA:0 ZDATA:1024 ZDATA:1024 ZDATA:1280 ZEOF:3000 ZFIN", .settings = {.window = 16384}, .turns = {{4, at(Core::ZRPOS, 0)}, {6, at(Core::ZRPOS, 1024)}, {8, at(Core::ZACK, 1280)}, {16, end}}, .ends = "kiikkiiijiih"},  // its confirmation lost
+        {.call = 's', .arg = "m.bin", .script = rinit, .result = 0, .answers = "ZRQINIT ZFILE ZDATA:0 ZDATA:1024 ZDATA:1024 ZDATA:1024 ZDATA:1280 ZEOF:3000 ZFIN", .settings = {.window = 16384}, .turns = {{4, at(Core::ZRPOS, 0)}, {6, at(Core::ZRPOS, 1024)}, {9, at(Core::ZACK, 1280)}, {17, end}}, .ends = "kiikkkiiijiih", .waits = "200 400"},  // its confirmation lost twice: waits of the line's round trips
         {.call = 's', .arg = "m.bin", .script = rinit, .result = E::ErrCancelled, .answers = "ZRQINIT ZFILE ZDATA:0 CANCEL", .settings = {.window = 16384}, .turns = {{4, at(Core::ZRPOS, 0)}, {6, frame(Core::ZCAN)}}, .ends = "kii"},
         {.call = 's', .arg = "m.bin", .script = at(Core::ZRINIT, 0x23000800), .result = 0, .answers = "ZRQINIT ZFILE ZDATA:0 ZDATA:2048 ZEOF:3000 ZFIN", .settings = {.window = 16384}, .turns = {{4, at(Core::ZRPOS, 0)}, {6, at(Core::ZACK, 2048)}, {8, end}}, .ends = "kikh"}};
     // clang-format on
@@ -442,6 +440,7 @@ TEST_F(ZModemSessions, AgainstScriptedPeers) {
         EXPECT_EQ(row.command, row.call == 'r' && r == 1 ? session.getCmdStr().str() : row.command);
         EXPECT_EQ(row.landsAs.empty() ? "" : "hello", row.landsAs.empty() ? "" : received(row.landsAs)) << row.landsAs;
         EXPECT_EQ(row.ends, row.settings.window ? frameEnds(line.written()) : "");
+        EXPECT_EQ(row.waits, row.waits == "?" ? "?" : line.waits);
     }
     std::size_t outside = 0;
     for (const auto& entry : std::filesystem::directory_iterator(mDir.path())) outside += entry.is_regular_file();

@@ -103,12 +103,16 @@ inline std::string frameEnds(const std::string& wire) {
 
 /// A peer that answers in turns: ready at once, then each answer once we
 /// have made so many writes (every header and subpacket leaves in one write).
+/// It never waits; it notes each wait it was asked for that found nothing ("100 200").
 class TurnPeer : public TestSupport::ScriptedDevice {
 public:
     TurnPeer(std::string ready, std::vector<std::pair<std::size_t, std::string>> turns)
         : mTurns(std::move(turns)), mReady(std::move(ready)) {}
     long size() override { return static_cast<long>(mReady.size()); }
-    bool waitForData(unsigned int) override { return !mReady.empty(); }
+    bool waitForData(unsigned int ms) override {
+        if (mReady.empty() && ms > 0) waits += (waits.empty() ? "" : " ") + std::to_string(ms);
+        return !mReady.empty();
+    }
     long readInternal(char* buffer, long n) override {
         n = static_cast<long>(mReady.copy(buffer, static_cast<std::size_t>(n)));
         mReady.erase(0, static_cast<std::size_t>(n));
@@ -119,6 +123,8 @@ public:
         for (; mNext < mTurns.size() && mTurns[mNext].first <= writes().size(); ++mNext) mReady += mTurns[mNext].second;
         return n;
     }
+
+    std::string waits;
 
 private:
     std::vector<std::pair<std::size_t, std::string>> mTurns;
