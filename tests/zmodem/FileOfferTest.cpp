@@ -20,8 +20,8 @@ TEST(FileOffer, ReadsWhatIsThere) {
     // clang-format off
     const struct { std::string bytes; std::string name; long long size; long long mtime; unsigned int mode; } rows[] = {
         {std::string("f.txt\00012 13603256645 100754 0 1 12\0", 35), "f.txt", 12, 1577934245, 0100754},
-        {std::string("f.txt\00012 13603256645", 21), "f.txt", 12, 1577934245, 0},
-        {std::string("f.txt\00012 x 644", 16), "f.txt", 12, -1, 0}, {std::string("f.txt\000", 6), "f.txt", 0, -1, 0},
+        {std::string("f.txt\00012 13603256645", 20), "f.txt", 12, 1577934245, 0},
+        {std::string("f.txt\00012 x 644", 14), "f.txt", 12, -1, 0}, {std::string("f.txt\000", 6), "f.txt", 0, -1, 0},
         {std::string("big\0001234567890123456789", 23), "big", 123456789012345, 067, 0}, {"noterm", "noterm", 0, -1, 0}};
     // clang-format on
     for (const auto& row : rows) {
