@@ -4,6 +4,7 @@
 //
 //   build/bench/ZModemNoise                    the whole table (needs sz and rz on PATH)
 //   build/bench/ZModemNoise --runs 3 --levels 0,1e-4 --jobs 4 --pairs sz-rz,ours-ours
+//   build/bench/ZModemNoise --window 1M        our ends as the tool's (streaming); default 0: as the design has them
 //
 // For each p and pairing it prints how many of the runs delivered the file
 // byte-exact within the limit, and the median time of those that did.
@@ -34,6 +35,7 @@ constexpr std::size_t kFileBytes = 1u << 20;
 constexpr int kLimitMs = 90000;
 
 std::string self;
+int window = 0;  // our sender's
 
 struct Run {
     bool ok = false;
@@ -59,10 +61,10 @@ Run transfer(const std::string& pair, double p, unsigned seed) {
     TestSupport::SocketPair left, right;  // sender <-> relay, relay <-> receiver
     bool oursSend = pair.rfind("ours", 0) == 0, oursRecv = pair.find("-ours") != std::string::npos;
     auto start = std::chrono::steady_clock::now();
-    ChildProcess receiver(
-        oursRecv ? std::vector<std::string>{self, "--peer-receive"} : std::vector<std::string>{"rz", "-q"},
-        {recv, right.fd[1], right.fd[1], dir.file("receiver.err")});
-    ChildProcess sender(oursSend ? std::vector<std::string>{self, "--peer-send", "big.bin"}
+    ChildProcess receiver(oursRecv ? std::vector<std::string>{self, "--peer-receive", std::to_string(window)}
+                                   : std::vector<std::string>{"rz", "-q"},
+                          {recv, right.fd[1], right.fd[1], dir.file("receiver.err")});
+    ChildProcess sender(oursSend ? std::vector<std::string>{self, "--peer-send", "big.bin", std::to_string(window)}
                                  : std::vector<std::string>{"sz", "-q", "big.bin"},
                         {send, left.fd[0], left.fd[0], dir.file("sender.err")});
     ::close(left.take(0));
@@ -93,6 +95,12 @@ int peer(bool sending, const char* name) {
     TestSupport::DescriptorDevice device(0, false);
     ZModem::CZModem session(&device);
     session.set_path(".");
+    // With a window both ends work as the varonet tool's send and receive do; without, as the design has it.
+    if (window > 0)
+        session.setSettings({.window = window,
+                             .offer = ZModem::SessionSettings::Offer::Full,
+                             .keepTimeAndMode = true,
+                             .greetAtOnce = true});
     int r = sending ? session.sendez(name, 0, 0) : session.rec_z(1);
     if (r) std::fprintf(stderr, "result 0x%x\n", static_cast<unsigned>(r));
     return r == 0 ? 0 : 1;
@@ -109,8 +117,14 @@ std::vector<std::string> split(const std::string& text) {
 
 int main(int argc, char** argv) {
     self = std::filesystem::canonical("/proc/self/exe").string();
-    if (argc >= 2 && std::strcmp(argv[1], "--peer-send") == 0 && argc >= 3) return peer(true, argv[2]);
-    if (argc >= 2 && std::strcmp(argv[1], "--peer-receive") == 0) return peer(false, nullptr);
+    if (argc >= 4 && std::strcmp(argv[1], "--peer-send") == 0) {
+        window = std::stoi(argv[3]);
+        return peer(true, argv[2]);
+    }
+    if (argc >= 3 && std::strcmp(argv[1], "--peer-receive") == 0) {
+        window = std::stoi(argv[2]);
+        return peer(false, nullptr);
+    }
     int runs = 10, jobs = 2;
     std::vector<std::string> levels = {"0", "1e-6", "1e-5", "1e-4", "3e-4", "1e-3"};
     std::vector<std::string> pairs = {"sz-rz", "sz-ours", "ours-rz", "ours-ours"};
@@ -120,9 +134,12 @@ int main(int argc, char** argv) {
         else if (option == "--jobs") jobs = std::max(1, std::stoi(value));
         else if (option == "--levels") levels = split(value);
         else if (option == "--pairs") pairs = split(value);
+        else if (option == "--window")
+            window = std::stoi(value) * (value.back() == 'M' ? 1 << 20 : value.back() == 'K' ? 1024 : 1);
         else {
             std::fprintf(stderr,
-                         "usage: %s [--runs N] [--jobs N] [--levels P,P..] [--pairs sz-rz,sz-ours,ours-rz,ours-ours]\n",
+                         "usage: %s [--runs N] [--jobs N] [--levels P,P..] [--pairs sz-rz,sz-ours,ours-rz,ours-ours] "
+                         "[--window N[K|M]]\n",
                          argv[0]);
             return 2;
         }
@@ -131,8 +148,10 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "sz / rz not on PATH (Debian package lrzsz)\n");
         return 1;
     }
-    std::printf("1 MiB random file, %d seeded runs per cell, %d s limit; cell: completed/runs (median s)\n\n", runs,
-                kLimitMs / 1000);
+    std::printf(
+        "1 MiB random file, %d seeded runs per cell, %d s limit, our sender's window %d; cell: completed/runs "
+        "(median s)\n\n",
+        runs, kLimitMs / 1000, window);
     std::printf("| p per byte |");
     for (const auto& pair : pairs) std::printf(" %s |", pair.c_str());
     std::printf("\n|---|");

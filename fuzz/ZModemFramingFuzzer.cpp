@@ -13,8 +13,14 @@
 
 namespace {
 
-using Core = ZModem::CZModemCore;
 using Errors = ZModem::ZModemErrors;
+// The framing operations, which only the sessions use, opened for the fuzzer.
+struct Core : ZModem::CZModemCore {
+    using CZModemCore::CZModemCore;
+    using CZModemCore::getData, CZModemCore::getDataBuffer, CZModemCore::getHeaderData, CZModemCore::getHeaderFormat,
+        CZModemCore::getHeaderType, CZModemCore::getZMHeader, CZModemCore::sendData32, CZModemCore::sendHeader,
+        CZModemCore::setHeader, CZModemCore::setReceivedFormat;
+};
 
 void checkHeader(const Core& received) {
     Base::MemoryDevice wire;

@@ -4,8 +4,10 @@
 // First byte: bit 0 receive into memory; bit 1 a peer that goes on
 // streaming: plain data follow the input, more than twice the longest
 // subpacket; bits 2-3 the silences the wait for "rz\r" may take (1 to 4);
-// bit 4 send a file instead; bits 5-6 the policy for an existing file;
-// bit 7 a file "a.txt" is in the folder already.
+// bit 4 send a file instead; bits 5-6 the policy for an existing file (when
+// sending: bit 5 streams with a window of 4 KiB, bit 6 offers the full
+// form); bit 7 a file "a.txt" is in the folder already. A receiver gives its
+// files the time and mode offered.
 // Checked: every file opened for writing is a plain name right inside the
 // receive folder, and nothing appears beside that folder; the files (or the
 // memory) hold no more bytes than came and were there; the data buffer never
@@ -24,6 +26,11 @@
 namespace {
 
 using Core = ZModem::CZModemCore;
+// The session with its data buffer opened for the fuzzer.
+struct Session : ZModem::CZModem {
+    using CZModem::CZModem;
+    using CZModem::getDataBuffer;
+};
 // Room for the longest subpacket, grown step by step, and a decoding step more.
 constexpr std::size_t kMaxDataBuffer = 2 * (Core::MaxSubpacket + Core::BlockSize);
 constexpr std::size_t kStreamed = kMaxDataBuffer + 32 * 1024;
@@ -75,9 +82,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (there) makeFile((mode & 0x10) ? "out.txt" : "a.txt", there);
 
     Fuzz::FuzzLine line(reinterpret_cast<const std::uint8_t*>(stream.data()), stream.size());
-    ZModem::CZModem zmodem(&line);
+    Session zmodem(&line);
     zmodem.set_path(receiveFolder().string());
     zmodem.setExistingFilePolicy(static_cast<ZModem::ExistingFile>((mode >> 5) & 3));
+    zmodem.setSettings({.window = (mode & 0x30) == 0x30 ? 4096 : 0,
+                        .offer = (mode & 0x50) == 0x50 ? ZModem::SessionSettings::Offer::Full
+                                                       : ZModem::SessionSettings::Offer::NameAndSize,
+                        .keepTimeAndMode = true});
     Base::MemoryDevice memory;
     gWatching = true;
     gWritableOpens = 0;

@@ -86,7 +86,7 @@ public:
         ZModem::CZModem receiving(receiver.get());
         receiving.set_path((base / "received").string());
         std::thread receiverThread([&] { received = receiving.rec_z(1); });
-        TransferReport report(TransferReport::Sending, "", false, stdout);
+        TransferReport report(TransferReport::Sending, "", false, false, stdout);
         ZModem::CZModem sending(sender.get());
         sending.setObserver(&report);
         int sent;

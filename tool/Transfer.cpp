@@ -23,9 +23,9 @@ std::string sessionResult(int code) {
     return UDL::ErrorText::describe(code).str() + " (code " + number + ")";
 }
 
-TransferReport::TransferReport(EDirection direction, std::string dir, bool keepsPartial, std::FILE* out)
-    : meDirection(direction), msDir(std::move(dir)), mbKeepsPartial(keepsPartial), mpOut(out),
-      mbTerminal(::isatty(::fileno(out)) != 0) {}
+TransferReport::TransferReport(EDirection direction, std::string dir, bool keepsPartial, bool quiet, std::FILE* out)
+    : meDirection(direction), msDir(std::move(dir)), mbKeepsPartial(keepsPartial), mbQuiet(quiet), mpOut(out),
+      mbTerminal(!quiet && ::isatty(::fileno(out)) != 0) {}
 
 void TransferReport::line(const std::string& text) {
     if (mbLineOpen) std::fputs("\r\033[K", mpOut);
@@ -84,11 +84,13 @@ void TransferReport::fileFinished(const Base::String& nameText, Outcome outcome,
     std::string name = nameText.str();
     if (outcome == Outcome::Sent) {
         ++miSent;
+        if (mbQuiet) return;
         double seconds = std::chrono::duration<double>(Clock::now() - mStart).count();
         char about[96];
         std::snprintf(about, sizeof about, " (%s in %.1f s)", humanBytes(static_cast<double>(muSize)).c_str(), seconds);
         line((meDirection == Sending ? "sent " : "received ") + name + about);
     } else if (outcome == Outcome::Skipped) {
+        if (mbQuiet) return;
         line("skipped " + name +
              (meDirection == Sending ? ": the receiver has it already" : ": a file of that name is there already"));
     } else {

@@ -17,8 +17,8 @@ class TransferReport : public ZModem::TransferObserver {
 public:
     enum EDirection { Sending, Receiving };
     /// dir: where received files go; keepsPartial: an incomplete received
-    /// file stays under its name (for a later resume).
-    explicit TransferReport(EDirection direction, std::string dir = "", bool keepsPartial = false,
+    /// file stays under its name (for a later resume); quiet: failures only.
+    explicit TransferReport(EDirection direction, std::string dir = "", bool keepsPartial = false, bool quiet = false,
                             std::FILE* out = stderr);
 
     void fileStarted(const Base::String& name, std::uint64_t size) override;
@@ -40,6 +40,7 @@ private:
     EDirection meDirection;
     std::string msDir;
     bool mbKeepsPartial;
+    bool mbQuiet;
     std::FILE* mpOut;
     bool mbTerminal;
     bool mbLineOpen = false;

@@ -28,13 +28,29 @@ class SendCommand : public Command {
 public:
     explicit SendCommand(CLI::App& tool) {
         mpApp = tool.add_subcommand("send", "Send files with ZMODEM (one session for all of them)");
-        mpApp->footer("Example: varonet send serial:ttyUSB0@115200 firmware.bin notes.txt");
+        mpApp->footer(
+            "By default the data streams: up to --window bytes go out ahead of the receiver's\n"
+            "acknowledgement (less after damage on the line), and each file is offered with its\n"
+            "modification time and mode, which the receiver gives the file it writes.\n"
+            "Example: varonet send serial:ttyUSB0@115200 firmware.bin notes.txt");
         mpApp->add_option("locator", msLocator, "The device the receiver is on")->required();
         mpApp->add_option("files", mvFiles, "The files to send")->required();
+        mpApp
+            ->add_option("--window", miWindow,
+                         "Bytes sent ahead of the receiver's acknowledgement; 0 waits for it after every "
+                         "1 KiB subpacket")
+            ->default_val(miWindow)
+            ->check(CLI::Range(0, 1 << 30));
+        mpApp
+            ->add_option("--offer", msOffer,
+                         "What a file offer says: full (name, size, time, mode) or short (name and size)")
+            ->default_val(msOffer)
+            ->check(CLI::IsMember({"full", "short"}));
+        mpApp->add_flag("-q,--quiet", mbQuiet, "Print nothing but failures");
     }
 
     int run() override {
-        TransferReport report(TransferReport::Sending);
+        TransferReport report(TransferReport::Sending, "", false, mbQuiet);
         std::vector<Base::String> paths;
         for (const std::string& file : mvFiles) {
             // A file that cannot be read fails here, before anyone waits for it.
@@ -53,6 +69,9 @@ public:
         openDevice(*device, msLocator);
         ZModem::CZModem session(device.get());
         session.setObserver(&report);
+        session.setSettings({.window = miWindow,
+                             .offer = msOffer == "full" ? ZModem::SessionSettings::Offer::Full
+                                                        : ZModem::SessionSettings::Offer::NameAndSize});
         StopHook stop([&session] { session.Terminate(); });
         int result = session.sendFiles(paths);
         report.end();
@@ -63,6 +82,9 @@ public:
 private:
     std::string msLocator;
     std::vector<std::string> mvFiles;
+    int miWindow = 1 << 20;
+    std::string msOffer = "full";
+    bool mbQuiet = false;
 };
 
 class ReceiveCommand : public Command {
@@ -71,7 +93,9 @@ public:
         mpApp = tool.add_subcommand("receive", "Receive files with ZMODEM into a folder");
         mpApp->footer(
             "An existing file of the same name is kept and reported skipped, unless the sender asks to\n"
-            "resume it or an option below says otherwise.\n"
+            "resume or replace it (sz -r, sz -y) or an option below says otherwise. A received file\n"
+            "gets the modification time and mode the sender offers (never more than the folder and\n"
+            "the umask allow, never setuid, setgid or sticky) unless --no-metadata is given.\n"
             "Example: varonet receive serial:ttyUSB0@115200 ~/incoming");
         mpApp->add_option("locator", msLocator, "The device the sender is on")->required();
         mpApp->add_option("dir", msDir, "The folder for the files")->default_val(".");
@@ -81,6 +105,10 @@ public:
         resume->excludes(overwrite)->excludes(rename);
         overwrite->excludes(rename);
         mpApp->add_option("--wait", muWaitMinutes, "Minutes to wait for the sender to start")->default_val(10);
+        mpApp->add_flag("--no-metadata", mbNoMetadata,
+                        "Ignore the sender's modification time and mode (files get the time they were "
+                        "written and mode 0640 less the umask)");
+        mpApp->add_flag("-q,--quiet", mbQuiet, "Print nothing but failures");
     }
 
     int run() override {
@@ -91,10 +119,11 @@ public:
                                       : mbOverwrite ? ZModem::ExistingFile::Overwrite
                                       : mbRename    ? ZModem::ExistingFile::Rename
                                                     : ZModem::ExistingFile::Keep;
-        TransferReport report(TransferReport::Receiving, msDir, policy == ZModem::ExistingFile::Resume);
+        TransferReport report(TransferReport::Receiving, msDir, policy == ZModem::ExistingFile::Resume, mbQuiet);
         ZModem::CZModem session(device.get());
         session.set_path(msDir);
         session.setExistingFilePolicy(policy);
+        session.setSettings({.keepTimeAndMode = !mbNoMetadata, .greetAtOnce = true});
         session.setObserver(&report);
         StopHook stop([&session] { session.Terminate(); });
         int result = session.rec_z(static_cast<int>(muWaitMinutes));
@@ -117,7 +146,7 @@ private:
 
     std::string msLocator;
     std::string msDir = ".";
-    bool mbResume = false, mbOverwrite = false, mbRename = false;
+    bool mbResume = false, mbOverwrite = false, mbRename = false, mbNoMetadata = false, mbQuiet = false;
     unsigned int muWaitMinutes = 10;
 };
 

@@ -285,6 +285,7 @@ class ZmodemPeer:
 
 class Transfer(unittest.TestCase):
     def setUp(self):
+        self.addCleanup(os.umask, os.umask(0o022))
         self.folder = tempfile.TemporaryDirectory()
         self.addCleanup(self.folder.cleanup)
         self.mine, self.theirs = (os.path.join(self.folder.name, n) for n in ("mine", "theirs"))
@@ -302,12 +303,16 @@ class Transfer(unittest.TestCase):
     def test_send_to_rz_several_files_in_one_session(self):
         self.write(self.mine, {**self.files, "d.txt": b"new"})
         self.write(self.theirs, {"d.txt": b"old"})  # rz keeps a file it has
+        os.chmod(os.path.join(self.mine, "a.bin"), 0o751)
+        os.utime(os.path.join(self.mine, "a.bin"), (1557126489, 1557126489))
         peer = ZmodemPeer(self.theirs, "rz")
         result = run("send", peer.locator, *[os.path.join(self.mine, n) for n in ["a.bin", "b.txt", "missing",
                                                                                   "c.bin", "d.txt"]])
         self.assertEqual((peer.join(), result.returncode), (0, 1))
         for name, data in self.files.items():
             self.assertEqual(self.read(self.theirs, name), data, name)
+        got = os.stat(os.path.join(self.theirs, "a.bin"))  # the offer carried time and mode
+        self.assertEqual((got.st_mtime, got.st_mode & 0o777), (1557126489, 0o751))
         lines = result.stderr.decode().splitlines()
         self.assertEqual(lines[0], "failed missing: No such file or directory")
         self.assertEqual([line.split(" (")[0] for line in lines[1:]],
@@ -331,6 +336,17 @@ class Transfer(unittest.TestCase):
         self.assertEqual(result.stderr, b"failed e.txt: ZMODEM: a file could not be opened, read or written "
                                         b"(code -1)\n")
         peer.join()
+
+    def test_receive_honours_sz_y_and_keeps_the_senders_time_and_mode(self):
+        self.write(self.theirs, {"d.txt": b"new and longer"})
+        os.chmod(os.path.join(self.theirs, "d.txt"), 0o4777)
+        os.utime(os.path.join(self.theirs, "d.txt"), (1557126489, 1557126489))
+        self.write(self.mine, {"d.txt": b"old"})  # 0644: a file that was there never gains permissions
+        peer = ZmodemPeer(self.theirs, "sz", "-y", "d.txt")
+        result = run("receive", "--quiet", peer.locator, self.mine)
+        got = os.stat(os.path.join(self.mine, "d.txt"))
+        self.assertEqual((peer.join(), result.returncode, result.stderr, got.st_mtime, got.st_mode & 0o7777,
+                          self.read(self.mine, "d.txt")), (0, 0, b"", 1557126489, 0o644, b"new and longer"))
 
     def test_receive_into_a_folder_it_cannot_write(self):
         for folder, reason in [("/proc", "cannot receive into /proc: "), ("/nonexistent", "not a folder")]:

@@ -67,7 +67,7 @@ TEST_F(CZModemFileTest, EveryFailedAllocationLeavesNothingBehind) {
         long readInternal(char*, long) override { throw Base::Exception(0, ".", __LINE__, "gone"); }
     } failing;
     auto scenario = [&] {
-        ZModem::CZModem session(&line);
+        Opened<ZModem::CZModem> session(&line);
         CZModemFile& file = *session.getFile();
         Base::ByteArray chunk;
         int length = 0;

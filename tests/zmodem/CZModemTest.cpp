@@ -3,7 +3,6 @@
 
 #include <gtest/gtest.h>
 #include <sys/resource.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <csignal>
@@ -31,6 +30,9 @@ using Contents = std::map<std::string, std::string>;
 
 namespace {
 
+using Settings = ZModem::SessionSettings;
+const Settings Stream{.window = 16384}, Keeps{.keepTimeAndMode = true};
+
 // One end of a session: our CZModem running run (on a thread, or in a forked
 // child when fork is set), or an lrzsz program with its arguments.
 struct End {
@@ -40,8 +42,8 @@ struct End {
 };
 End sz(Names args) { return {nullptr, (args.insert(args.begin(), "sz"), args)}; }
 End rz(Names args = {"-q"}) { return {nullptr, (args.insert(args.begin(), "rz"), args)}; }
-End sender(const std::string& name) {
-    return {[name](CZModem& s) { return s.sendez(name.c_str(), 0, 0); }};
+End sender(const std::string& name, Settings settings = {}) {
+    return {[name, settings](CZModem& s) { return s.setSettings(settings), s.sendez(name.c_str(), 0, 0); }};
 }
 End command(const std::string& line) {
     return {[line](CZModem& s) { return s.sendez(line.c_str(), 1, static_cast<int>(line.size()) + 1); }};
@@ -74,8 +76,9 @@ Damage damageAt(int direction, const std::string& mark, int from, int to, unsign
 class ZModemSessions : public ::testing::Test, public ZModem::TransferObserver {
 protected:
     void SetUp() override {
-        ASSERT_FALSE(TestSupport::findProgram("sz").empty() || TestSupport::findProgram("rz").empty())
-            << "sz / rz not on PATH: install the Debian package lrzsz";
+        for (const char* program : {"sz", "rz"})
+            ASSERT_NE("", TestSupport::findProgram(program))
+                << program << " not on PATH: install the Debian package lrzsz";
     }
     void fileFinished(const Base::String& name, Outcome outcome, int code) override {
         mSeen.push_back(name.str() + (outcome == Outcome::Sent      ? " sent"
@@ -89,30 +92,33 @@ protected:
     }
     std::string received(const std::string& name) { return TestSupport::readFile(msRecv + "/" + name); }
     bool arrived(const std::string& name) { return received(name) == TestSupport::readFile(msSend + "/" + name); }
-    // name through damage: 'o' ours to ours, 'r' ours to rz, 's' sz to ours;
-    // true when both ended well and the file is byte-exact.
+    // name through damage: 'o' ours to ours, 'r' ours to rz, 's' sz to ours
+    // ('O', 'R': our sender streaming); true when both ended well and the
+    // file is byte-exact.
     bool delivered(char pairing, Damage damage, const std::string& name) {
         std::filesystem::remove(msRecv + "/" + name);
-        auto r = session(pairing == 's' ? sz({"-q", name}) : sender(name), pairing == 'r' ? rz() : receiver(),
-                         std::move(damage));
+        auto r = session(pairing == 's' ? sz({"-q", name}) : sender(name, {.window = std::isupper(pairing) ? 2048 : 0}),
+                         std::tolower(pairing) == 'r' ? rz() : receiver(), std::move(damage));
         return r == std::make_pair(0, 0) && arrived(name);
     }
 
     // Our receiver (under a policy) and our sender of several files, observed.
-    End receiver(std::optional<P> policy = {}) {
-        return {[this, policy](CZModem& s) {
+    End receiver(std::optional<P> policy = {}, Settings settings = {}) {
+        return {[this, policy, settings](CZModem& s) {
             s.setObserver(this);
+            s.setSettings(settings);
             if (policy) s.setExistingFilePolicy(*policy);
             const int r = s.rec_z(1);
             mCommand = s.getCmdStr().str();
             return r;
         }};
     }
-    End sendFiles(const Names& names) {
-        return {[this, names](CZModem& s) {
+    End sendFiles(const Names& names, Settings settings = {}) {
+        return {[this, names, settings](CZModem& s) {
             std::vector<Base::String> paths;
             for (const auto& name : names) paths.emplace_back(name.c_str());
             s.setObserver(this);
+            s.setSettings(settings);
             return s.sendFiles(paths);
         }};
     }
@@ -170,6 +176,7 @@ protected:
         Names seen = {}, arrive = {};
         Contents after = {};
         std::string steps = "", command = "", peerErr = "";
+        std::string ends = "", kept = "";  // the frame ends our sender sent; a file kept with its time and mode
     };
     void run(const std::vector<Row>& rows) {
         ::umask(022);
@@ -178,34 +185,42 @@ protected:
             std::filesystem::remove_all(msRecv);
             std::filesystem::create_directory(msRecv);
             for (const auto& [name, bytes] : row.before) TestSupport::writeFile(msRecv + "/" + name, bytes);
-            mSeen.clear();
-            mCommand.clear();
+            mSeen.clear(), mCommand.clear();
             Names writes;
             EXPECT_EQ(row.results, session(row.from, row.to, nullptr, &writes));
             EXPECT_EQ(row.seen.empty() ? mSeen : row.seen, mSeen);
             for (const auto& name : row.arrive) {
-                struct stat st {};
                 EXPECT_TRUE(arrived(name)) << name;
                 // a file our receiver creates is readable by its group, not by others
-                EXPECT_TRUE(!row.to.run || row.before.count(name) ||
-                            (::stat((msRecv + "/" + name).c_str(), &st) == 0 && (st.st_mode & 0777) == 0640));
+                const auto mode = static_cast<unsigned>(std::filesystem::status(msRecv + "/" + name).permissions());
+                EXPECT_EQ(row.to.run && !row.before.count(name) ? 0640 : mode, mode) << name;
             }
             for (const auto& [name, bytes] : row.after) EXPECT_TRUE(received(name) == bytes) << name;
-            if (!row.steps.empty()) {
-                std::string sent;
-                for (const auto& w : writes) {
-                    const std::string h = headers(w);
-                    sent += h.empty() ? "" : " " + h;
-                    // a ZDATA header leaves in the same write as its subpacket
-                    EXPECT_TRUE(h.rfind("ZDATA", 0) != 0 || w.find("\x18h") != w.npos || w.find("\x18k") != w.npos);
-                }
-                EXPECT_EQ(" " + row.steps, sent);
-                EXPECT_EQ("rz\r**\030B0000000012", writes[0] + writes[1].substr(0, 14));  // ZRQINIT with ZCOMMAND
+            EXPECT_EQ(row.kept.empty() ? "" : look(msSend + "/" + row.kept),
+                      row.kept.empty() ? "" : look(msRecv + "/" + row.kept));
+            std::string sent, ends, alone;
+            for (const auto& w : writes) {
+                const std::string h = headers(w);
+                sent += h.empty() ? "" : " " + h;
+                ends += frameEnds(w);
+                // a ZDATA header leaves in the same write as its subpacket
+                if (h.rfind("ZDATA", 0) == 0 && frameEnds(w).empty()) alone += h;
             }
+            EXPECT_EQ("", alone);
+            EXPECT_EQ(row.steps, row.steps.empty() ? "" : sent.substr(1));
+            const std::string start = "rz\r**\030B0000000012";  // ZRQINIT with ZCOMMAND
+            EXPECT_EQ(start, row.steps.empty() ? start : writes[0] + writes[1].substr(0, 14));
+            EXPECT_EQ(row.ends, row.ends.empty() ? "" : ends);
             EXPECT_EQ(row.command, row.command.empty() ? "" : mCommand);
-            EXPECT_TRUE(row.peerErr.empty() ||
-                        TestSupport::readFile(mDir.file("peer.err")).find(row.peerErr) != std::string::npos);
+            const std::string peerErr = TestSupport::readFile(mDir.file("peer.err"));
+            EXPECT_NE(std::string::npos, row.peerErr.empty() ? 0 : peerErr.find(row.peerErr));
         }
+    }
+    // What a user sees of a file: its bytes, mode and modification time.
+    static std::string look(const std::string& path) {
+        return TestSupport::readFile(path) + " " +
+               std::to_string(static_cast<int>(std::filesystem::status(path).permissions())) + " " +
+               std::to_string(std::filesystem::last_write_time(path).time_since_epoch().count());
     }
 
     TestSupport::TempDir mDir;
@@ -227,6 +242,10 @@ TEST_F(ZModemSessions, LrzszSessionsAreByteExact) {
     for (int i = 0; i < 3000; ++i)
         special[static_cast<std::size_t>(i) * 7] = "\x18\x11\r@\x05\x91\x93\x90\x10\x8d"[i % 10];
     TestSupport::writeFile(msSend + "/special.bin", special);
+    ::chmod((msSend + "/special.bin").c_str(), 0751);
+    std::filesystem::last_write_time(
+        msSend + "/special.bin",
+        std::chrono::file_clock::from_sys(std::chrono::sys_seconds(std::chrono::seconds(1557126489))));
     const Names six = {"empty.bin", "hundred.bin", "block.bin", "block1.bin", "million.bin", "special.bin"};
     const std::size_t sizes[] = {0, 100, 1024, 1025, 1000000};
     for (int k = 0; k < 5; ++k) sendFile(six[static_cast<std::size_t>(k)], sizes[k], static_cast<unsigned>(k));
@@ -235,15 +254,18 @@ TEST_F(ZModemSessions, LrzszSessionsAreByteExact) {
     const Names outcomes = {"none.bin failed -1", "million.bin sent", "empty.bin sent", "block.bin sent",
                             "special.bin sent"};
     // clang-format off
-    run({{"sz", sz(Names{"-q"} + six), receiver(), {}, {0, 0}, {}, six},
-         {"sz -8", sz(Names{"-q", "-8"} + six), receiver(), {}, {0, 0}, {}, six},
-         {"sz -e", sz(Names{"-q", "-e"} + six), receiver(), {}, {0, 0}, {}, six},
-         {"sz -w", sz(Names{"-q", "-w", "8192"} + six), receiver(), {}, {0, 0}, {}, six},
-         {"sz -e -8", sz(Names{"-q", "-e", "-8"} + six), receiver(), {}, {0, 0}, {}, six},
-         {"rz -p", sendFiles(many), rz({"-q", "-p"}), {{"hundred.bin", "old"}}, {E::ErrFile, 0}, Names{"hundred.bin skipped"} + outcomes, four, {{"hundred.bin", "old"}}},
-         {"rz -e", sendFiles(many), rz({"-q", "-e"}), {}, {E::ErrFile, 0}, Names{"hundred.bin sent"} + outcomes, Names{"hundred.bin"} + four},
-         {"rz -r", sender("special.bin"), rz({"-q", "-r"}), {{"special.bin", std::string(40000, 'Z')}}, {0, 0}, {}, {}, {{"special.bin", std::string(39936, 'Z') + special.substr(39936)}}}});
+    std::vector<Row> rows;
+    for (const Names& options : {Names{}, Names{"-8"}, Names{"-e"}, Names{"-w", "8192"}, Names{"-e", "-8"}})
+        rows.push_back({.what = "sz", .from = sz(Names{"-q"} + options + six), .to = receiver(), .arrive = six});
+    rows.insert(rows.end(), {
+         {.what = "sz, time and mode", .from = sz({"-q", "special.bin"}), .to = receiver({}, Keeps), .kept = "special.bin"},
+         {.what = "rz -p", .from = sendFiles(many), .to = rz({"-q", "-p"}), .before = {{"hundred.bin", "old"}}, .results = {E::ErrFile, 0}, .seen = Names{"hundred.bin skipped"} + outcomes, .arrive = four, .after = {{"hundred.bin", "old"}}},
+         {.what = "rz -e", .from = sendFiles(many), .to = rz({"-q", "-e"}), .results = {E::ErrFile, 0}, .seen = Names{"hundred.bin sent"} + outcomes, .arrive = Names{"hundred.bin"} + four},
+         {.what = "rz, streaming, full offers", .from = sendFiles(many, {.window = 65536, .offer = Settings::Offer::Full}), .to = rz(), .results = {E::ErrFile, 0}, .seen = Names{"hundred.bin sent"} + outcomes, .arrive = Names{"hundred.bin"} + four, .kept = "special.bin"},
+         {.what = "rz -r", .from = sender("special.bin"), .to = rz({"-q", "-r"}), .before = {{"special.bin", std::string(40000, 'Z')}}, .after = {{"special.bin", std::string(39936, 'Z') + special.substr(39936)}}},
+         {.what = "rz -r, streaming", .from = sender("special.bin", Stream), .to = rz({"-q", "-r"}), .before = {{"special.bin", std::string(40000, 'Z')}}, .after = {{"special.bin", std::string(39936, 'Z') + special.substr(39936)}}}});
     // clang-format on
+    run(rows);
 }
 
 // Each size takes the steps it should, ours to ours; sz a b c d into our
@@ -256,21 +278,26 @@ TEST_F(ZModemSessions, FilesAndCommandsArriveAsThePolicySays) {
     const std::string a = sendFile("a.txt", 3000, 61), b = sendFile("b.txt", 500, 62), c = sendFile("c.txt", 100, 63),
                       d = sendFile("d.txt", 1000, 64), Y(100, 'Y'), L(5000, 'L');
     for (std::size_t size : {0, 100, 1024, 1025, 5000}) sendFile("f" + std::to_string(size), size, 5);
+    const std::string e = sendFile(".e", 50, 66);
     const Contents have = {{"b.txt", "old"}, {"c.txt", Y}, {"d.txt", L}};
     const End abcd = sz({"-q", "a.txt", "b.txt", "c.txt", "d.txt"});
     // clang-format off
-    run({{"0", sender("f0"), receiver(), {}, {0, 0}, {}, {"f0"}, {}, "ZRQINIT ZFILE ZEOF:0 ZFIN"},
-         {"100", sender("f100"), receiver(), {}, {0, 0}, {}, {"f100"}, {}, "ZRQINIT ZFILE ZDATA:0 ZEOF:100 ZFIN"},
-         {"1024", sender("f1024"), receiver(), {}, {0, 0}, {}, {"f1024"}, {}, "ZRQINIT ZFILE ZDATA:0 ZEOF:1024 ZFIN"},
-         {"1025", sender("f1025"), receiver(), {}, {0, 0}, {}, {"f1025"}, {}, "ZRQINIT ZFILE ZDATA:0 ZDATA:1024 ZEOF:1025 ZFIN"},
-         {"5000", sender("f5000"), receiver(), {}, {0, 0}, {}, {"f5000"}, {}, "ZRQINIT ZFILE ZDATA:0 ZDATA:1024 ZDATA:2048 ZDATA:3072 ZDATA:4096 ZEOF:5000 ZFIN"},
-         {"resume", abcd, receiver(P::Resume), have, {0, 0}, {"a.txt sent", "b.txt sent", "c.txt skipped", "d.txt skipped"}, {"a.txt"}, {{"b.txt", "old" + b.substr(3)}, {"c.txt", Y}, {"d.txt", L}}},
-         {"keep", abcd, receiver(P::Keep), have, {0, 0}, {"a.txt sent", "b.txt skipped", "c.txt skipped", "d.txt skipped"}, {"a.txt"}, have},
-         {"overwrite", abcd, receiver(P::Overwrite), have, {0, 0}, {"a.txt sent", "b.txt sent", "c.txt sent", "d.txt sent"}, {"a.txt", "b.txt", "c.txt", "d.txt"}},
-         {"rename", abcd, receiver(P::Rename), have, {0, 0}, {"a.txt sent", "b.1.txt sent", "c.1.txt sent", "d.1.txt sent"}, {"a.txt"}, {{"b.txt", "old"}, {"c.txt", Y}, {"d.txt", L}, {"b.1.txt", b}, {"c.1.txt", c}, {"d.1.txt", d}}},
-         {"command to rz", command("touch made-by-command"), rz({"-v", "-C"}), {}, {0x23, 0}, {}, {}, {}, "", "", "touch made-by-command"},
-         {"command from sz", sz({"-q", "-c", "echo hello"}), receiver(), {}, {0, 1}, {}, {}, {}, "", std::string("echo hello\0", 11)},
-         {"command", command("ls -l"), receiver(), {}, {0, 1}, {}, {}, {}, "", std::string("ls -l\0", 6)}});
+    run({{.what = "0", .from = sender("f0"), .to = receiver(), .arrive = {"f0"}, .steps = "ZRQINIT ZFILE ZEOF:0 ZFIN"},
+         {.what = "100", .from = sender("f100"), .to = receiver(), .arrive = {"f100"}, .steps = "ZRQINIT ZFILE ZDATA:0 ZEOF:100 ZFIN", .ends = "kh"},
+         {.what = "1024", .from = sender("f1024"), .to = receiver(), .arrive = {"f1024"}, .steps = "ZRQINIT ZFILE ZDATA:0 ZEOF:1024 ZFIN", .ends = "kk"},
+         {.what = "1025", .from = sender("f1025"), .to = receiver(), .arrive = {"f1025"}, .steps = "ZRQINIT ZFILE ZDATA:0 ZDATA:1024 ZEOF:1025 ZFIN", .ends = "kkh"},
+         {.what = "5000", .from = sender("f5000"), .to = receiver(), .arrive = {"f5000"}, .steps = "ZRQINIT ZFILE ZDATA:0 ZDATA:1024 ZDATA:2048 ZDATA:3072 ZDATA:4096 ZEOF:5000 ZFIN", .ends = "kkkkkh"},
+         {.what = "5000, streaming", .from = sender("f5000", Stream), .to = receiver(), .arrive = {"f5000"}, .steps = "ZRQINIT ZFILE ZDATA:0 ZEOF:5000 ZFIN", .ends = "kiiijh"},
+         {.what = "resume", .from = abcd, .to = receiver(P::Resume), .before = have, .seen = {"a.txt sent", "b.txt sent", "c.txt skipped", "d.txt skipped"}, .arrive = {"a.txt"}, .after = {{"b.txt", "old" + b.substr(3)}, {"c.txt", Y}, {"d.txt", L}}},
+         {.what = "resume, streaming", .from = sendFiles({"a.txt", "b.txt", "c.txt", "d.txt"}, Stream), .to = receiver(P::Resume), .before = have, .seen = {"a.txt sent", "a.txt sent", "b.txt sent", "b.txt sent", "c.txt skipped", "c.txt skipped", "d.txt skipped", "d.txt skipped"}, .arrive = {"a.txt"}, .after = {{"b.txt", "old" + b.substr(3)}, {"c.txt", Y}, {"d.txt", L}}},
+         {.what = "keep", .from = abcd, .to = receiver(P::Keep), .before = have, .seen = {"a.txt sent", "b.txt skipped", "c.txt skipped", "d.txt skipped"}, .arrive = {"a.txt"}, .after = have},
+         {.what = "keep, sz -y", .from = sz({"-q", "-y", "a.txt", "b.txt", "c.txt", "d.txt"}), .to = receiver(P::Keep), .before = have, .seen = {"a.txt sent", "b.txt sent", "c.txt sent", "d.txt sent"}, .arrive = {"a.txt", "b.txt", "c.txt", "d.txt"}},
+         {.what = "overwrite", .from = abcd, .to = receiver(P::Overwrite), .before = have, .seen = {"a.txt sent", "b.txt sent", "c.txt sent", "d.txt sent"}, .arrive = {"a.txt", "b.txt", "c.txt", "d.txt"}},
+         {.what = "rename", .from = abcd, .to = receiver(P::Rename), .before = have, .seen = {"a.txt sent", "b.1.txt sent", "c.1.txt sent", "d.1.txt sent"}, .arrive = {"a.txt"}, .after = {{"b.txt", "old"}, {"c.txt", Y}, {"d.txt", L}, {"b.1.txt", b}, {"c.1.txt", c}, {"d.1.txt", d}}},
+         {.what = "rename a name without extension", .from = sz({"-q", ".e"}), .to = receiver(P::Rename), .before = {{".e", "x"}}, .after = {{".e", "x"}, {".e.1", e}}},
+         {.what = "command to rz", .from = command("touch made-by-command"), .to = rz({"-v", "-C"}), .results = {0x23, 0}, .peerErr = "touch made-by-command"},
+         {.what = "command from sz", .from = sz({"-q", "-c", "echo hello"}), .to = receiver(), .results = {0, 1}, .command = std::string("echo hello\0", 11)},
+         {.what = "command", .from = command("ls -l"), .to = receiver(), .results = {0, 1}, .command = std::string("ls -l\0", 6)}});
     // clang-format on
 }
 
@@ -306,19 +333,14 @@ TEST_F(ZModemSessions, AFailedWriteEndsTheSessionOnBothSides) {
 TEST_F(ZModemSessions, OneDamagedByteInAnyFrameIsRecovered) {
     // clang-format off
     const struct { const char* kind; int direction; const char* mark; int from, to; const char* pairings; } rows[] = {
-        {"ZRQINIT", 0, R"(\*\*\x18B00)", 0, 21, "ors"},
-        {"ZRINIT", 1, R"(\*\*\x18B01)", 0, 21, "ors"},
-        {"ZFILE", 0, R"(\*\x18C\x04)", 0, 12, "ors"},
-        {"ZFILE subpacket", 0, R"(fault\.bin)", 0, 14, "ors"},
-        {"ZDATA", 0, R"(\*\x18C\x0a)", 0, 12, "ors"},
-        {"data subpacket", 0, R"(\*\x18C\x0a)", 20, 900, "ors"},
-        {"its CRC", 0, R"(\*\x18C\x0a[\s\S]*?(\x18[h-k]))", 2, 6, "ors"},
-        {"ZACK", 1, R"(\*\*\x18B03)", 0, 20, "or"},  // sz streams: no ZACK on a clean line
-        {"ZRPOS", 1, R"(\*\*\x18B09)", 0, 21, "ors"},
-        {"ZEOF", 0, R"(\*\x18C\x0b)", 0, 12, "ors"},
-        {"ZFIN", 0, R"(\*\*\x18B08)", 0, 20, "ors"},
-        {"ZFIN answer", 1, R"(\*\*\x18B08)", 0, 20, "ors"},
-        {"OO", 0, R"(\*\*\x18B08[\s\S]*?(OO))", 0, 2, "ors"}};
+        {"ZRQINIT", 0, R"(\*\*\x18B00)", 0, 21, "orsOR"}, {"ZRINIT", 1, R"(\*\*\x18B01)", 0, 21, "orsOR"},
+        {"ZFILE", 0, R"(\*\x18C\x04)", 0, 12, "orsOR"}, {"ZFILE subpacket", 0, R"(fault\.bin)", 0, 14, "orsOR"},
+        {"ZDATA", 0, R"(\*\x18C\x0a)", 0, 12, "orsOR"}, {"data subpacket", 0, R"(\*\x18C\x0a)", 20, 900, "orsOR"},
+        {"its CRC", 0, R"(\*\x18C\x0a[\s\S]*?(\x18[h-k]))", 2, 6, "orsOR"},
+        {"ZACK", 1, R"(\*\*\x18B03)", 0, 20, "orOR"},  // sz streams: no ZACK on a clean line
+        {"ZRPOS", 1, R"(\*\*\x18B09)", 0, 21, "orsOR"}, {"ZEOF", 0, R"(\*\x18C\x0b)", 0, 12, "orsOR"},
+        {"ZFIN", 0, R"(\*\*\x18B08)", 0, 20, "orsOR"}, {"ZFIN answer", 1, R"(\*\*\x18B08)", 0, 20, "orsOR"},
+        {"OO", 0, R"(\*\*\x18B08[\s\S]*?(OO))", 0, 2, "orsOR"}};
     // clang-format on
     sendFile("fault.bin", 3000, 71);
     unsigned seed = 1;
@@ -336,82 +358,90 @@ TEST_F(ZModemSessions, OneDamagedByteInAnyFrameIsRecovered) {
 // One byte in ten thousand damaged both ways: the transfer still completes.
 TEST_F(ZModemSessions, ANoisyLineStillDeliversTheFile) {
     sendFile("noisy.bin", 256 * 1024, 72);
-    for (char pairing : {'o', 'r', 's'})
+    for (char pairing : {'o', 'r', 's', 'O', 'R'})
         EXPECT_TRUE(delivered(pairing, TestSupport::ByteRelay::noise(1e-4, 9), "noisy.bin")) << pairing;
 }
 
 // ---------------------------------------------------------------- peers that do the unexpected
 
 // Our side against a peer played from a script: whatever we send, it answers
-// with the next bytes of the script, then falls silent. The call: 's' sends
-// the file, 'f' sends it with sendFiles, 'c' sends the command, 'r' receives.
-// An offered name is cut to its last part or refused: nothing lands outside
-// the folder.
+// with the next bytes of the script, then falls silent; or, with turns, each
+// answer once we have made so many writes (1 "rz\r", 2 ZRQINIT, 3 and 4 the
+// offer, then one per subpacket and header). The call: 's' sends the file,
+// 'f' sends it with sendFiles, 'c' sends the command, 'r' receives. The
+// headers we send, and with a window (streaming) the frame end of each
+// subpacket. An offered name is cut to its last part or refused: nothing
+// lands outside the folder.
 TEST_F(ZModemSessions, AgainstScriptedPeers) {
     sendFile("s.bin", 100, 81);
     sendFile("m.bin", 3000, 82);
     sendFile("huge.bin", 1, 1);
     std::filesystem::resize_file(msSend + "/huge.bin", 3ull << 30);
     const std::string rinit = frame(Core::ZRINIT, 0x23000000), fin = frame(Core::ZFIN), rqinit = frame(Core::ZRQINIT);
-    std::string silent = "ZRQINIT";
-    for (int k = 0; k < 6; ++k) silent += " ZRQINIT";  // the first and one after each of six silences
-    auto offer = [&](const std::string& name, const std::string& size) {
+    auto offer = [&](const std::string& name, const std::string& size, std::string tail = "") {
         return "rz\r" + rqinit + frame(Core::ZFILE, 0, Core::ZBIN32) + sub(name + '\0' + size) +
-               frame(Core::ZDATA, 0, Core::ZBIN32) + sub("hello", Core::ZCRCE) + frame(Core::ZEOF, 5, Core::ZBIN32) +
-               fin + "OO";
+               frame(Core::ZDATA, 0, Core::ZBIN32) + sub("hello", Core::ZCRCE) +
+               (tail.empty() ? frame(Core::ZEOF, 5, Core::ZBIN32) + fin + "OO" : tail);
     };
-    const std::string ls("ls\0", 3), served = "ZRINIT ZRPOS:0 ZRINIT ZFIN";
+    const std::string ls("ls\0", 3), served = "ZRINIT ZRPOS:0 ZRINIT ZFIN", end = rinit + fin;
+    auto at = [](int type, unsigned long position) { return frame(type, position); };
     // clang-format off
-    const struct { char call; std::string arg, script; int result; std::string answers; int escapeAll = 0; std::string command = "", landsAs = ""; } rows[] = {
-        // The offer refused once; ZRPOS after ZEOF; ZFERR during data; ZCAN during data.
+    const struct { char call; std::string arg, script; int result; std::string answers; int escapeAll = 0; std::string command = "", landsAs = ""; Settings settings = {}; std::vector<std::pair<std::size_t, std::string>> turns = {}; std::string ends = "", waits = "?"; } rows[] = {
+        // The offer refused once; its answer damaged (a line of junk); ZRPOS after ZEOF; ZFERR and ZCAN during data.
         {'s', "s.bin", rinit + frame(Core::ZNAK) + frame(Core::ZRPOS) + rinit + fin, 0, "ZRQINIT ZFILE ZFILE ZDATA:0 ZEOF:100 ZFIN"},
+        {'s', "s.bin", rinit + "junk\r\n" + frame(Core::ZRPOS) + rinit + fin, 0, "ZRQINIT ZFILE ZFILE ZDATA:0 ZEOF:100 ZFIN"},
         {'s', "s.bin", rinit + frame(Core::ZRPOS) + frame(Core::ZRPOS, 50) + rinit + fin, 0, "ZRQINIT ZFILE ZDATA:0 ZEOF:100 ZDATA:50 ZEOF:100 ZFIN"},
         {'s', "m.bin", rinit + frame(Core::ZRPOS) + frame(Core::ZFERR), E::ErrReceiverFileError, "ZRQINIT ZFILE ZDATA:0 CANCEL"},
         {'s', "m.bin", rinit + frame(Core::ZRPOS) + frame(Core::ZCAN), E::ErrCancelled, "ZRQINIT ZFILE ZDATA:0 CANCEL"},
         // Start-up: our ZRQINIT echoed, a challenge, a command, something else; a cancel; silence.
         {'s', "s.bin", frame(Core::ZRQINIT, 0x12000000) + frame(Core::ZCHALLENGE, 0x04030201) + frame(Core::ZCOMMAND) + frame(Core::ZSKIP) + rinit + frame(Core::ZSKIP) + fin, 0, "ZRQINIT ZACK:67305985 ZRQINIT ZNAK ZFILE ZFIN"},
-        {'s', "s.bin", frame(Core::ZCAN), E::ErrNoReceiver, "ZRQINIT CANCEL"},
-        {'s', "s.bin", "", E::ErrNoReceiver, silent + " CANCEL"},
+        {'s', "s.bin", frame(Core::ZCAN), E::ErrNoReceiver, "ZRQINIT CANCEL"}, {.call = 's', .arg = "s.bin", .script = "", .result = E::ErrNoReceiver, .answers = "ZRQINIT ZRQINIT ZRQINIT ZRQINIT ZRQINIT ZRQINIT ZRQINIT CANCEL", .waits = "10000 10000 10000 10000 10000 10000"},  // and one after each of six silences
         // Escaping every control character is announced with ZSINIT, refused once.
         {'s', "s.bin", rinit + frame(Core::ZNAK) + frame(Core::ZACK) + frame(Core::ZRPOS) + rinit + fin, 0, "ZRQINIT ZSINIT ZSINIT ZFILE ZDATA:0 ZEOF:100 ZFIN", 1},
         // A file that is not there; one of 2 GiB or more, refused before anything is sent.
-        {'s', "none.bin", rinit + fin, E::ErrFile, "ZRQINIT CANCEL"},
-        {'s', "huge.bin", rinit + fin, E::ErrFileTooLarge, ""},
-        {'f', "huge.bin", rinit + fin, E::ErrFileTooLarge, ""},
-        // The exit status a receiver puts in ZCOMPL.
-        {'c', "make", rinit + frame(Core::ZCOMPL, 5u << 24) + fin, 5, "ZRQINIT ZCOMMAND ZFIN"},
+        {'s', "none.bin", rinit + fin, E::ErrFile, "ZRQINIT CANCEL"}, {'s', "huge.bin", rinit + fin, E::ErrFileTooLarge, ""}, {'f', "huge.bin", rinit + fin, E::ErrFileTooLarge, ""},
+        // The exit status a receiver puts in ZCOMPL; a command never answered is sent 12 times.
+        {'c', "make", rinit + frame(Core::ZCOMPL, 5u << 24) + fin, 5, "ZRQINIT ZCOMMAND ZFIN"}, {.call = 'c', .arg = "make", .script = rinit, .result = E::ErrProtocol, .answers = "ZRQINIT ZCOMMAND ZCOMMAND ZCOMMAND ZCOMMAND ZCOMMAND ZCOMMAND ZCOMMAND ZCOMMAND ZCOMMAND ZCOMMAND ZCOMMAND ZCOMMAND CANCEL", .waits = "60000 60000 60000 60000 60000 60000 60000 60000 60000 60000 60000 60000"},
         // Our receiver: a cancel; without "rz\r" the ZRQINIT starts the session; a command; three silences.
         {'r', "", "rz\r" + rqinit + frame(Core::ZCAN), E::ErrCancelled, "ZRINIT CANCEL"},
-        {'r', "", rqinit + fin + "OO", 0, "ZRINIT ZFIN"},
-        {'r', "", "rz\r" + rqinit + frame(Core::ZCOMMAND, 0, Core::ZBIN32) + sub(ls) + fin + "OO", 1, "ZRINIT ZCOMPL ZFIN", 0, ls},
-        {'r', "", "hello ", E::ErrNoRz, ""},
+        {'r', "", rqinit + fin + "OO", 0, "ZRINIT ZFIN"}, {.call = 'r', .arg = "", .script = "hello xz\r\x18" "Bx00", .result = E::ErrNoRz, .answers = "", .waits = "60000 60000 60000"},
+        {.call = 'r', .arg = "", .script = "rz\r" + rqinit + fin + "OO", .result = 0, .answers = "ZRINIT ZRINIT ZFIN", .settings = {.greetAtOnce = true}},  // at once, and for ZRQINIT
+        {'r', "", "rz\r" + rqinit + frame(Core::ZCOMMAND, 0, Core::ZBIN32) + sub(ls + "xx") + fin + "OO", 1, "ZRINIT ZCOMPL ZFIN", 0, ls},
         // A free-space query is answered with what it held; a garbled answer is given again; a damaged command refused.
         {'r', "", "rz\r" + rqinit + frame(Core::ZFREECNT, 0x01020304) + frame(Core::ZNAK) + fin + "OO", 0, "ZRINIT ZACK:16909060 ZRINIT ZFIN"},
         {'r', "", "rz\r" + rqinit + frame(Core::ZCOMMAND, 0, Core::ZBIN32) + sub(ls).substr(1) + fin + "OO", 0, "ZRINIT ZNAK ZFIN"},
         // Offered names: cut to their last part, or refused; a file too large is skipped, the session goes on.
-        {'r', "", offer("../evil.txt", "5"), 0, served, 0, "", "evil.txt"},
-        {'r', "", offer("/tmp/abs/evil2.txt", "5"), 0, served, 0, "", "evil2.txt"},
-        {'r', "", offer("a/b/../../../evil3.txt", "5"), 0, served, 0, "", "evil3.txt"},
-        {'r', "", offer("..", "5"), -1, "ZRINIT CANCEL"},
-        {'r', "", offer(".", "5"), -1, "ZRINIT CANCEL"},
-        {'r', "", offer("dir/", "5"), -1, "ZRINIT CANCEL"},
-        {'r', "", offer("huge.bin", "3000000000"), E::ErrFileTooLarge, "ZRINIT ZSKIP ZRINIT ZFIN"}};
+        {'r', "", offer("../evil.txt", "5"), 0, served, 0, "", "evil.txt"}, {'r', "", offer("/tmp/abs/evil2.txt", "5"), 0, served, 0, "", "evil2.txt"},
+        {'r', "", offer("a/b/../../../evil3.txt", "5"), 0, served, 0, "", "evil3.txt"}, {'r', "", offer("..", "5"), -1, "ZRINIT CANCEL"}, {'r', "", offer(".", "5"), -1, "ZRINIT CANCEL"}, {'r', "", offer("dir/", "5"), -1, "ZRINIT CANCEL"},
+        {'r', "", offer("huge.bin", "3000000000"), E::ErrFileTooLarge, "ZRINIT ZSKIP ZRINIT ZFIN"},
+        {'r', "", offer("cut.txt", "9", fin + "OO"), E::ErrProtocol, "ZRINIT ZRPOS:0 ZFIN CANCEL", 0, "", "cut.txt"},  // no ZEOF: incomplete, kept
+        {.call = 'r', .arg = "", .script = offer("gone.txt", "9", " "), .result = E::ErrProtocol, .answers = "ZRINIT ZRPOS:0 ZRPOS:5 ZRPOS:5 ZRPOS:5 ZRPOS:5 ZRPOS:5 CANCEL", .waits = "1000 5000 5000 5000 5000"},  // a sender gone silent (after a stray byte)
+        // Streaming: ZCRCQ every quarter window, answered; a ZRPOS inside the window; a ZCAN; a receiver's buffer of 2 KiB.
+        {.call = 's', .arg = "m.bin", .script = rinit, .result = 0, .answers = "ZRQINIT ZFILE ZDATA:0 ZEOF:3000 ZFIN", .settings = {.window = 4096}, .turns = {{4, at(Core::ZRPOS, 0)}, {5, at(Core::ZACK, 1024)}, {6, at(Core::ZACK, 2048)}, {8, end}}, .ends = "kjjh"},
+        {.call = 's', .arg = "m.bin", .script = rinit, .result = 0, .answers = "ZRQINIT ZFILE ZDATA:0 ZDATA:1024 ZDATA:1536 ZEOF:3000 ZFIN", .settings = {.window = 16384}, .turns = {{4, at(Core::ZRPOS, 0)}, {6, "\x11" + at(Core::ZRPOS, 1024)}, {7, at(Core::ZACK, 1536)}, {11, end}}, .ends = "kiikiih"},
+        {.call = 's', .arg = "m.bin", .script = rinit, .result = 0, .answers = "ZRQINIT ZFILE ZDATA:0 ZDATA:1024 ZDATA:1024 ZDATA:1024 ZDATA:1280 ZEOF:3000 ZFIN", .settings = {.window = 16384}, .turns = {{4, at(Core::ZRPOS, 0)}, {6, at(Core::ZRPOS, 1024)}, {9, at(Core::ZACK, 1280)}, {17, end}}, .ends = "kiikkkiiijiih", .waits = "200 400"},  // its confirmation lost twice: waits of the line's round trips
+        {.call = 's', .arg = "m.bin", .script = rinit, .result = E::ErrCancelled, .answers = "ZRQINIT ZFILE ZDATA:0 CANCEL", .settings = {.window = 16384}, .turns = {{4, at(Core::ZRPOS, 0)}, {6, frame(Core::ZCAN)}}, .ends = "kii"},
+        {.call = 's', .arg = "m.bin", .script = at(Core::ZRINIT, 0x23000800), .result = 0, .answers = "ZRQINIT ZFILE ZDATA:0 ZDATA:2048 ZEOF:3000 ZFIN", .settings = {.window = 16384}, .turns = {{4, at(Core::ZRPOS, 0)}, {6, at(Core::ZACK, 2048)}, {8, end}}, .ends = "kikh"}};
     // clang-format on
     for (const auto& row : rows) {
-        TestSupport::ScriptedDevice line(row.script);
+        TurnPeer line(row.script, row.turns);
         CZModem session(&line);
         session.set_path((row.call == 'r' ? msRecv : msSend).c_str());
         session.setEscapeAll(row.escapeAll);
+        session.setSettings(row.settings);
         const int length = row.call == 'c' ? static_cast<int>(row.arg.size()) : 0;
         const int r = row.call == 'r'   ? session.rec_z(3)
                       : row.call == 'f' ? session.sendFiles({row.arg.c_str()})
                                         : session.sendez(row.arg.c_str(), row.call == 'c', length);
         EXPECT_EQ(row.result, r) << row.answers;
         EXPECT_EQ(row.answers, headers(line.written()));
-        EXPECT_TRUE(row.call == 'r' || row.result != E::ErrFileTooLarge || line.writes().empty());
+        const bool refused = row.call != 'r' && row.result == E::ErrFileTooLarge;  // before anything is sent
+        EXPECT_EQ(refused ? 0 : line.writes().size(), line.writes().size());
         // a receiver that got a command returns 1
         EXPECT_EQ(row.command, row.call == 'r' && r == 1 ? session.getCmdStr().str() : row.command);
-        EXPECT_TRUE(row.landsAs.empty() || received(row.landsAs) == "hello") << row.landsAs;
+        EXPECT_EQ(row.landsAs.empty() ? "" : "hello", row.landsAs.empty() ? "" : received(row.landsAs)) << row.landsAs;
+        EXPECT_EQ(row.ends, row.settings.window ? frameEnds(line.written()) : "");
+        EXPECT_EQ(row.waits, row.waits == "?" ? "?" : line.waits);
     }
     std::size_t outside = 0;
     for (const auto& entry : std::filesystem::directory_iterator(mDir.path())) outside += entry.is_regular_file();
@@ -428,6 +458,7 @@ TEST_F(ZModemSessions, AgainstScriptedPeers) {
     TestSupport::ScriptedDevice line(frame(Core::ZACK, 1024));
     EXPECT_EQ(E::ErrFile, CZModem(&line).sendez(&memory));
     EXPECT_EQ("ZDATA:0", headers(line.written()));
+    EXPECT_EQ(11, memory.reads);  // the first, then ten that failed
 }
 
 // Terminate from another thread ends a running transfer, and every later session.
@@ -437,8 +468,7 @@ TEST_F(ZModemSessions, TerminateEndsARunningTransferAndEveryLaterOne) {
         std::promise<void> promise;
         bool fired = false;
         void fileProgress(const Base::String&, std::uint64_t bytes) override {
-            if (bytes >= 50 * 1024 && !fired) promise.set_value();
-            fired = fired || bytes >= 50 * 1024;
+            if (bytes >= 50 * 1024 && !std::exchange(fired, true)) promise.set_value();
         }
     } started;
     DebugLines lines;
@@ -451,8 +481,9 @@ TEST_F(ZModemSessions, TerminateEndsARunningTransferAndEveryLaterOne) {
                                    });
                                    int r = s.sendez("t.bin", 0, 0);
                                    stopper.join();
-                                   EXPECT_TRUE(s.rec_z(3) == E::ErrAborted && s.rec_z(&memory) == E::ErrAborted &&
-                                               s.sendez("t.bin", 0, 0) == E::ErrAborted);
+                                   EXPECT_EQ(E::ErrAborted, s.rec_z(3));
+                                   EXPECT_EQ(E::ErrAborted, s.rec_z(&memory));
+                                   EXPECT_EQ(E::ErrAborted, s.sendez("t.bin", 0, 0));
                                    return r;
                                }},
                                receiver());

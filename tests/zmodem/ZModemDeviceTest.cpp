@@ -36,7 +36,9 @@ protected:
 
 // Messages keep their boundaries both ways; a message is drained by small reads.
 TEST_F(ZModemDeviceTest, MessagesKeepTheirBoundariesBothWays) {
-    EXPECT_TRUE(b.size() == 0 && b.isEOF() && !b.waitForData(0));
+    EXPECT_EQ(0, b.size());
+    EXPECT_TRUE(b.isEOF());
+    EXPECT_FALSE(b.waitForData(0));
     const std::vector<std::string> messages = {"hello", std::string(1024, 'x'), TestSupport::randomBytes(1025, 1),
                                                TestSupport::randomBytes(100 * 1024, 2), std::string(3000, '\x18')};
     std::vector<std::string> atB, atA;
@@ -48,7 +50,8 @@ TEST_F(ZModemDeviceTest, MessagesKeepTheirBoundariesBothWays) {
         EXPECT_EQ(static_cast<long>(m.size()), a.write(m.data(), static_cast<long>(m.size())));
     for (std::size_t i = 0; i < messages.size(); ++i) atA.push_back(readMessage(a));
     peer.join();
-    EXPECT_TRUE(messages == atB && messages == atA);
+    EXPECT_EQ(messages, atB);
+    EXPECT_EQ(messages, atA);
     std::thread writer([&] { a.write("0123456789", 10); });
     char buffer[4];
     EXPECT_EQ(4, b.read(buffer, 4));

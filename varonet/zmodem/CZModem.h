@@ -22,6 +22,12 @@
 // none, goes back to the position the receiver last confirmed and sends on
 // from there with shorter subpackets. Every retry is counted and bounded.
 //
+// With a window set (SessionSettings) a receiver that allows it gets the data
+// streamed instead of waiting for ZACK after every subpacket:
+//     ZDATA(n) + subpackets ZCRCG ... ZCRCQ ... ZCRCG ... ZCRCQ -------->
+//     <----------------------------------------- ZACK   (one per ZCRCQ)
+//     <----------------------------------------- ZRPOS(m): back to m at once
+//
 // Command send (sendez, mode != 0): ZCOMMAND + text ZCRCW, answered ZCOMPL
 // with the exit status, then the ZFIN / "OO" closure. The memory variants
 // send ZDATA frames and ZEOF only (no "rz\r", ZRQINIT or ZFILE); the ZEOF is
@@ -36,6 +42,7 @@
 #include <varonet/base/MemoryDevice.h>
 #include <varonet/zmodem/CZModemCore.h>
 #include <varonet/zmodem/ExistingFile.h>
+#include <varonet/zmodem/SessionSettings.h>
 #include <varonet/zmodem/TransferObserver.h>
 
 namespace ZModem {
@@ -91,22 +98,25 @@ public:
     void setObserver(TransferObserver* observer) { mpObserver = observer; }
     /// What receiving does with an existing file of the announced name.
     void setExistingFilePolicy(ExistingFile policy);
+    /// Streaming, the file offer's form, file times and modes (defaults: none of these).
+    void setSettings(const SessionSettings& settings) { mSettings = settings; }
+    const SessionSettings& getSettings() const { return mSettings; }
 
-private:
+protected:
     int startSend();
     int getzrxinit();
     int sendZSINIT();
     int wcsend(const Base::String& name);
     int sendFile(const Base::String& name);
     int sendFileData();
+    /// The file offers of sendFiles say how many files and bytes are still to come.
+    void announceRest(const std::vector<Base::String>& paths, std::size_t from);
     int finishSession();
     int zsendcmd(const Base::String& command, int length);
     int SessionClosure();
     void canit();
     int wait_rz(int count);
     int receive_yz(bool memory);
-    int receiveData(bool memory);
-    int receiveFileOffer();
     /// Reads the subpacket of a ZFILE, ZSINIT or ZCOMMAND into the data
     /// buffer; unlike file data it leaves the file position as it was.
     int getInfoSubpacket();
@@ -119,6 +129,10 @@ private:
     int sendZBINHEADER(int type, long value, unsigned char byte);
     unsigned char frameEndOf(int kind) const;
 
+private:
+    friend class FileSender;
+    friend class FileReceiver;
+
     Base::String msPath = "";
     IO::Device* mpDevice;  // borrowed
     int miResult = 0;
@@ -127,6 +141,7 @@ private:
     int miFileFailure = 0;           // first file refused or failed in a receiving session
     bool mbStartedByHeader = false;  // the receiver saw ZRQINIT, not "rz\r"
     int miChunk = 1024;              // file data per subpacket; smaller after damage
+    SessionSettings mSettings;
 };
 
 }  // namespace ZModem

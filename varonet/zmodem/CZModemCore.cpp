@@ -1,8 +1,7 @@
+// ZModem::CZModemCore: the byte link, character input and headers.
 #include <varonet/zmodem/CZModemCore.h>
 
 #include <algorithm>
-#include <array>
-#include <bit>
 #include <cstring>
 
 #include <varonet/base/Exception.h>
@@ -11,6 +10,7 @@
 #include <varonet/zmodem/ZModemDebugSink.h>
 #include <varonet/zmodem/detail/CZModemComm.h>
 #include <varonet/zmodem/detail/CZModemFile.h>
+#include <varonet/zmodem/detail/ZDLECodec.h>
 
 namespace ZModem {
 
@@ -18,84 +18,14 @@ using E = ZModemErrors;
 
 namespace {
 
-// The encoders remember the last byte they emitted (for the CR-after-'@' rule)
+// putDLEChar remembers the last byte it emitted (for the CR-after-'@' rule)
 // across calls and objects. Atomic so that sessions on several threads stay
 // well-defined; they still influence each other's CR escaping, as documented.
 std::atomic<unsigned char> gPrevPut{0};
-std::atomic<unsigned char> gPrevBlock{0};
 
 // Longest run of bytes getZMHeader skips while looking for a header: stale
 // stream data after a repositioning may precede the next header.
 constexpr long MaxHeaderGarbage = 4L * 1024 * 1024;
-
-enum ETxClass : unsigned char { TxPlain = 0, TxAlways = 1, TxCR = 2, TxControl = 3 };
-
-struct Tables {
-    std::array<unsigned char, 256> tx{};      // ETxClass per byte
-    std::array<unsigned char, 256> txFast{};  // without escape-all: 1 always, 2 CR, 0 never
-    std::array<bool, 256> rxSpecial{};        // bytes the fast decoder stops at
-    std::array<short, 256> rxEscaped{};       // ZDLE c -> data byte, or -1 for "needs getNextDLECh"
-    Tables() {
-        for (int b = 0; b < 256; ++b) {
-            unsigned char c = static_cast<unsigned char>(b);
-            if (c == 0x10 || c == 0x11 || c == 0x13 || c == 0x18 || c == 0x90 || c == 0x91 || c == 0x93)
-                tx[b] = TxAlways;
-            else if (c == 0x0D || c == 0x8D) tx[b] = TxCR;
-            else if ((c & 0x60) == 0) tx[b] = TxControl;
-            else tx[b] = TxPlain;
-            txFast[b] = tx[b] == TxAlways ? 1 : tx[b] == TxCR ? 2 : 0;
-            rxSpecial[b] = c == 0x18 || c == 0x11 || c == 0x13 || c == 0x91 || c == 0x93;
-            if (c == CZModemCore::ZRUB0) rxEscaped[b] = 0x7F;
-            else if (c == CZModemCore::ZRUB1) rxEscaped[b] = 0xFF;
-            else if ((c & 0x60) == 0x40) rxEscaped[b] = static_cast<short>(c ^ 0x40);
-            else rxEscaped[b] = -1;
-        }
-    }
-};
-const Tables& tables() {
-    static const Tables t;
-    return t;
-}
-
-// 16 bytes at a time through the compiler's vector extension (SSE2 on x86-64,
-// NEON on ARM, plain words elsewhere): comparisons give 0 or all ones per lane.
-typedef unsigned char Bytes16 __attribute__((vector_size(16)));
-typedef signed char Lanes16 __attribute__((vector_size(16)));
-inline Bytes16 load16(const unsigned char* p) {
-    Bytes16 v;
-    std::memcpy(&v, p, 16);
-    return v;
-}
-inline void store16(unsigned char* p, Bytes16 v) { std::memcpy(p, &v, 16); }
-inline std::uint64_t half(Lanes16 m, int k) {
-    std::uint64_t h;
-    std::memcpy(&h, reinterpret_cast<const char*>(&m) + 8 * k, 8);
-    return h;
-}
-inline bool allLanes(Lanes16 m) { return (half(m, 0) & half(m, 1)) == ~std::uint64_t{0}; }
-/// One bit per lane (bit k for lane k) of a comparison result.
-inline std::uint32_t laneBits(Lanes16 m) {
-    auto bits8 = [](std::uint64_t lanes) {
-        return static_cast<std::uint32_t>(((lanes & 0x8080808080808080ULL) * 0x0002040810204081ULL) >> 56);
-    };
-    return bits8(half(m, 0)) | bits8(half(m, 1)) << 8;
-}
-// The bytes the encoder always escapes: 10, 11, 13, 18, 90, 91, 93.
-inline Lanes16 alwaysEscaped(Bytes16 w) {
-    return ((w & 0x7D) == 0x11) | ((w & 0x7F) == 0x10) | (w == CZModemCore::ZDLE);
-}
-// Bytes the decoder cannot pass through as they are: ZDLE, XON, XOFF (either parity).
-inline Lanes16 rxSpecialLanes(Bytes16 w) { return (w == CZModemCore::ZDLE) | ((w & 0x7D) == 0x11); }
-static_assert(std::endian::native == std::endian::little, "laneBits numbers the lanes of little-endian loads");
-
-inline bool escapeNeeded(unsigned char c, unsigned char previous, int escapeAll) {
-    switch (tables().tx[c]) {
-        case TxAlways: return true;
-        case TxCR: return escapeAll != 0 || (previous & 0x7F) == '@';
-        case TxControl: return escapeAll != 0;
-        default: return false;
-    }
-}
 
 inline bool isXonXoff(unsigned int c) { return c == 0x11 || c == 0x13 || c == 0x91 || c == 0x93; }
 
@@ -205,6 +135,21 @@ int CZModemCore::getNextCh(int timeoutMs) {
     return 0;
 }
 
+bool CZModemCore::inputWaiting() {
+    for (;;) {
+        // Flow control is nothing to answer: XON and XOFF in front are passed over.
+        while (muReadLeft > 0 && isXonXoff(mReadBuffer[muReadPos])) {
+            ++muReadPos;
+            --muReadLeft;
+        }
+        if (muReadLeft > 0) return true;
+        const int n = mpComm->read(mReadBuffer, 0);
+        muReadPos = 0;
+        muReadLeft = static_cast<std::size_t>(n);
+        if (n == 0) return false;
+    }
+}
+
 int CZModemCore::getNextHexCh(int timeoutMs) {
     unsigned int value = 0;
     for (int k = 0; k < 2; ++k) {
@@ -266,7 +211,7 @@ int CZModemCore::getNextDLECh(int timeoutMs) {
 
 bool CZModemCore::putDLEChar(unsigned char c, unsigned char* out) {
     unsigned char previous = gPrevPut.load(std::memory_order_relaxed);
-    if (escapeNeeded(c, previous, miEscapeAll)) {
+    if (ZDLECodec::needsEscape(c, previous, miEscapeAll != 0)) {
         out[0] = ZDLE;
         out[1] = static_cast<unsigned char>(c ^ 0x40);
         gPrevPut.store(out[1], std::memory_order_relaxed);
@@ -275,91 +220,6 @@ bool CZModemCore::putDLEChar(unsigned char c, unsigned char* out) {
     out[0] = c;
     gPrevPut.store(c, std::memory_order_relaxed);
     return false;
-}
-
-void CZModemCore::MakeDLEBlock(unsigned char c, unsigned char* block, int& index) {
-    unsigned char previous = gPrevBlock.load(std::memory_order_relaxed);
-    bool escape = escapeNeeded(c, previous, miEscapeAll);
-    unsigned char last = escape ? static_cast<unsigned char>(c ^ 0x40) : c;
-    gPrevBlock.store(last, std::memory_order_relaxed);
-    if (index >= BlockSize) return;
-    if (escape) {
-        block[index++] = ZDLE;
-        if (index < BlockSize) block[index] = last;
-    } else {
-        block[index] = c;
-    }
-}
-
-int CZModemCore::encodeBlock(const unsigned char* s, int length, int index, unsigned char& previous) {
-    if (miEscapeAll || index + 2 * length > BlockSize) {
-        // Slow path with the block buffer's stop rule.
-        gPrevBlock.store(previous, std::memory_order_relaxed);
-        for (int i = 0; i < length; ++i) {
-            MakeDLEBlock(s[i], mBlock, index);
-            ++index;
-        }
-        previous = gPrevBlock.load(std::memory_order_relaxed);
-        return index;
-    }
-    // Fast path: the encoded form fits (the block buffer has room beyond it
-    // for whole-group stores). 32 bytes at a time: the group is copied whole,
-    // then each byte to escape gets its ZDLE and the rest of the group moves up
-    // by one. A group that needs nothing but escapes is interleaved with ZDLE
-    // at once. Without escape-all an emitted '@' (either parity) is always an
-    // unescaped input '@', so the CR rule can look at the previous input byte.
-    const unsigned char* cls = tables().txFast.data();  // 1 always, 2 CR, 0 never
-    unsigned char* out = mBlock;
-    // One byte, escaped when its class says so; returns the new index (the
-    // second byte written is overwritten when it is not needed).
-    auto one = [cls](unsigned char* out, int at, unsigned char c, unsigned char before) {
-        int escape = (cls[c] & 1) | ((cls[c] >> 1) & static_cast<int>((before & 0x7F) == '@'));
-        out[at] = escape ? ZDLE : c;
-        out[at + 1] = static_cast<unsigned char>(c ^ 0x40);
-        return at + 1 + escape;
-    };
-    auto toEscape = [](Bytes16 w, Bytes16 before, Lanes16 always) {
-        return always | (((w & 0x7F) == 0x0D) & ((before & 0x7F) == '@'));
-    };
-    if (length == 0) return index;
-    int at = one(out, index, s[0], previous);  // the byte before s[0] is not in s
-    int i = 1;
-    const Bytes16 zdles = Bytes16{} + ZDLE;
-    while (i + 32 <= length) {
-        Bytes16 w0 = load16(s + i), w1 = load16(s + i + 16);
-        Lanes16 always0 = alwaysEscaped(w0), always1 = alwaysEscaped(w1);
-        if (allLanes(always0 & always1)) {
-            for (Bytes16 x : {w0 ^ 0x40, w1 ^ 0x40}) {
-                store16(out + at,
-                        __builtin_shufflevector(zdles, x, 0, 16, 1, 17, 2, 18, 3, 19, 4, 20, 5, 21, 6, 22, 7, 23));
-                store16(out + at + 16, __builtin_shufflevector(zdles, x, 8, 24, 9, 25, 10, 26, 11, 27, 12, 28, 13, 29,
-                                                               14, 30, 15, 31));
-                at += 32;
-            }
-            i += 32;
-            continue;
-        }
-        std::uint32_t escape = laneBits(toEscape(w0, load16(s + i - 1), always0)) |
-                               laneBits(toEscape(w1, load16(s + i + 15), always1)) << 16;
-        store16(out + at, w0);
-        store16(out + at + 16, w1);
-        int shift = 0;
-        while (escape) {
-            int k = __builtin_ctz(escape);
-            escape &= escape - 1;
-            unsigned char* to = out + at + k + shift++;
-            Bytes16 rest0 = load16(to), rest1 = load16(to + 16);
-            store16(to + 1, rest0);
-            store16(to + 17, rest1);
-            to[0] = ZDLE;
-            to[1] = static_cast<unsigned char>(s[i + k] ^ 0x40);
-        }
-        at += 32 + shift;
-        i += 32;
-    }
-    for (; i < length; ++i) at = one(out, at, s[i], s[i - 1]);
-    previous = out[at - 1];  // what was actually emitted last
-    return at;
 }
 
 int CZModemCore::sendDLEChar(unsigned char c) {
@@ -452,64 +312,30 @@ int CZModemCore::sendBin32Header() {
     return 0;
 }
 
+// What one getZMHeader carries from one search for a '*' to the next.
+struct CZModemCore::HeaderSearch {
+    int wait;          // for the next character
+    int afterGarbage;  // ... once bytes came that are no header
+    long garbage;      // bytes passed over so far
+};
+
 int CZModemCore::getZMHeader(int timeoutMs) {
     mbHeaderComplete = false;
     mbStrayZCRCW = false;
     mbHeaderSilence = false;
-    const int unit = byteTimeout();
-    // Once bytes came that are no header, a file session waits only the byte
-    // gap for more: a reply damaged on the line is then known at once. XON
-    // and XOFF are flow control, not such bytes.
-    const int afterGarbage = miByteGapMs > 0 ? unit : timeoutMs;
     if (getNextCh(timeoutMs)) {
         mbHeaderSilence = true;
         return E::ErrLinkTimeout;
     }
-    int wait = timeoutMs;
-    long garbage = 0;
+    // Once bytes came that are no header, a file session waits only the byte
+    // gap for more: a reply damaged on the line is then known at once.
+    HeaderSearch search{timeoutMs, miByteGapMs > 0 ? byteTimeout() : timeoutMs, 0};
     for (;;) {
-        int cans = 0;
-        unsigned int previous = 0;
-        while (muCurrentCh != ZPAD) {
-            if (muCurrentCh == ZDLE) {
-                if (++cans == 5) {
-                    // The peer's cancel sequence: drop the rest of it that is already here.
-                    while (muReadLeft > 0 && (mReadBuffer[muReadPos] == ZDLE || mReadBuffer[muReadPos] == 0x08)) {
-                        ++muReadPos;
-                        --muReadLeft;
-                    }
-                    return E::ErrCancelled;
-                }
-            } else {
-                cans = 0;
-                if (previous == ZDLE && muCurrentCh == ZCRCW && miByteGapMs > 0) {
-                    // A subpacket the peer now waits to have answered, its header lost.
-                    mbStrayZCRCW = true;
-                    return E::ErrLinkTimeout;
-                }
-                // The end of a hex header whose start was damaged: nothing more comes.
-                if (mbAnswerLines && miByteGapMs > 0 && (muCurrentCh & 0x7F) == 0x0A) return E::ErrLinkTimeout;
-            }
-            if (!isXonXoff(muCurrentCh)) wait = afterGarbage;
-            previous = muCurrentCh;
-            if (++garbage > MaxHeaderGarbage || isAborted()) return E::ErrLinkTimeout;
-            if (wait == afterGarbage && muCurrentCh != ZDLE) {
-                std::size_t skipped = skipPlain();  // stale data in bulk
-                garbage += static_cast<long>(skipped);
-                if (skipped) previous = mReadBuffer[muReadPos - 1];
-            }
-            if (getNextCh(wait)) return E::ErrLinkTimeout;
-        }
         int pads = 0;
-        while (muCurrentCh == ZPAD) {
-            ++pads;
-            if (getNextCh(unit)) return E::ErrLinkTimeout;
-        }
-        wait = afterGarbage;
-        // '*' inside stale data is not a header: keep looking (bounded above).
-        if (muCurrentCh != ZDLE) continue;
-        if (getNextCh(unit)) return E::ErrLinkTimeout;
-        int r;
+        int r = findHeaderStart(search, pads);
+        if (r < 0) continue;  // '*' inside stale data is not a header: keep looking (bounded)
+        if (r) return r;
+        if (getNextCh(byteTimeout())) return E::ErrLinkTimeout;
         if (muCurrentCh == ZBIN32) {
             r = getBin32Header();
         } else if (muCurrentCh == ZHEX && pads >= 2) {
@@ -526,32 +352,60 @@ int CZModemCore::getZMHeader(int timeoutMs) {
             return 0;
         }
         // The type byte itself was unreadable: look for the next header.
-        if (getNextCh(afterGarbage)) return E::ErrLinkTimeout;
+        if (getNextCh(search.afterGarbage)) return E::ErrLinkTimeout;
     }
 }
 
-std::size_t CZModemCore::skipPlain() {
-    // Up to the next '*', ZDLE or (when answers are lines) line end, 32 bytes
-    // at a time: none of the others can change what the search does.
-    const unsigned char* p = mReadBuffer.data() + muReadPos;
-    const std::size_t n = muReadLeft;
-    const bool lines = mbAnswerLines && miByteGapMs > 0;
-    auto stops = [lines](Bytes16 w) {
-        Lanes16 m = (w == ZPAD) | (w == ZDLE);
-        return lines ? m | ((w & 0x7F) == 0x0A) : m;
-    };
-    std::size_t i = 0;
-    for (; i + 32 <= n; i += 32) {
-        std::uint32_t m = laneBits(stops(load16(p + i))) | laneBits(stops(load16(p + i + 16))) << 16;
-        if (m) {
-            i += static_cast<std::size_t>(__builtin_ctz(m));
-            break;
+int CZModemCore::findHeaderStart(HeaderSearch& search, int& pads) {
+    int cans = 0;
+    unsigned int previous = 0;
+    while (muCurrentCh != ZPAD) {
+        if (muCurrentCh == ZDLE) {
+            if (++cans == 5) {
+                // The peer's cancel sequence: drop the rest of it that is already here.
+                while (muReadLeft > 0 && (mReadBuffer[muReadPos] == ZDLE || mReadBuffer[muReadPos] == 0x08)) {
+                    ++muReadPos;
+                    --muReadLeft;
+                }
+                return E::ErrCancelled;
+            }
+        } else {
+            cans = 0;
+            if (previous == ZDLE && muCurrentCh == ZCRCW && miByteGapMs > 0) {
+                // A subpacket the peer now waits to have answered, its header lost.
+                mbStrayZCRCW = true;
+                return E::ErrLinkTimeout;
+            }
+            // The end of a hex header whose start was damaged: nothing more comes.
+            if (mbAnswerLines && miByteGapMs > 0 && (muCurrentCh & 0x7F) == 0x0A) return E::ErrLinkTimeout;
         }
+        // XON and XOFF are flow control, not bytes that are no header.
+        if (!isXonXoff(muCurrentCh)) search.wait = search.afterGarbage;
+        previous = muCurrentCh;
+        if (++search.garbage > MaxHeaderGarbage || isAborted()) return E::ErrLinkTimeout;
+        if (search.wait == search.afterGarbage && muCurrentCh != ZDLE) {
+            const std::size_t skipped = skipPlain();  // stale data in bulk
+            search.garbage += static_cast<long>(skipped);
+            if (skipped) previous = mReadBuffer[muReadPos - 1];
+        }
+        if (getNextCh(search.wait)) return E::ErrLinkTimeout;
     }
-    while (i < n && p[i] != ZPAD && p[i] != ZDLE && !(lines && (p[i] & 0x7F) == 0x0A)) ++i;
-    muReadPos += i;
-    muReadLeft -= i;
-    return i;
+    while (muCurrentCh == ZPAD) {
+        ++pads;
+        if (getNextCh(byteTimeout())) return E::ErrLinkTimeout;
+    }
+    search.wait = search.afterGarbage;
+    return muCurrentCh == ZDLE ? 0 : -1;
+}
+
+std::size_t CZModemCore::skipPlain() {
+    // Up to the next '*', ZDLE or (when answers are lines) line end: none of
+    // the others can change what the search does.
+    const std::size_t n =
+        ZDLECodec::plainRun(mReadBuffer.data() + muReadPos, muReadLeft, mbAnswerLines && miByteGapMs > 0);
+    muReadPos += n;
+    muReadLeft -= n;
+    return n;
 }
 
 void CZModemCore::skipHexRest() {
@@ -628,251 +482,6 @@ int CZModemCore::getBin32Header() {
     miHeaderType = bytes[0];
     std::memcpy(mHeaderData, bytes + 1, 4);
     mbHeaderComplete = true;
-    return 0;
-}
-
-// ---------------------------------------------------------------- data
-
-int CZModemCore::sendData32(const unsigned char* data, int length, unsigned char frameEnd) {
-    if (length < 0) length = 0;
-    unsigned char previous = gPrevBlock.load(std::memory_order_relaxed);
-    int index = encodeBlock(data, length, 0, previous);
-    Math::Crc crc(Math::Crc::Crc32);
-    crc.update(data, static_cast<std::size_t>(length));
-    crc.update(frameEnd);
-    std::uint32_t value = crc.getCRC();
-    if (index + 2 + 8 <= BlockSize) {
-        mBlock[index++] = ZDLE;
-        mBlock[index++] = frameEnd;
-        // The CRC bytes go through the escaper like data (least significant first).
-        const unsigned char bytes[4] = {static_cast<unsigned char>(value), static_cast<unsigned char>(value >> 8),
-                                        static_cast<unsigned char>(value >> 16),
-                                        static_cast<unsigned char>(value >> 24)};
-        index = encodeBlock(bytes, 4, index, previous);
-    } else {
-        index = BlockSize + 1;
-    }
-    gPrevBlock.store(previous, std::memory_order_relaxed);
-    // An encoded form that did not fit the block buffer would go out corrupt.
-    if (index > BlockSize) return E::ErrDataWrite;
-    int pending = 0;
-    const Base::ByteArray& held = mpComm->getPending(pending);
-    int ok;
-    if (pending > 0) {
-        // The held-back header and its first subpacket leave in one write.
-        Base::ByteArray out;
-        out.reserve(static_cast<std::size_t>(pending + index));
-        out.append(held.data(), static_cast<std::size_t>(pending));
-        out.append(mBlock, static_cast<std::size_t>(index));
-        ok = mpComm->write(out.data(), static_cast<long>(out.size()));
-    } else {
-        ok = mpComm->write(mBlock, index);
-    }
-    if (!ok) return E::ErrDataWrite;
-    if (debugging())
-        debug("sendData " + Base::String::fromInteger(length) + " (" + Base::String::fromInteger(index) + ") Bytes\n");
-    return isAborted() ? E::ErrAborted : 0;
-}
-
-int CZModemCore::sendData(int kind) {
-    unsigned char frameEnd = kind == KindZCRCE ? ZCRCE : kind == KindZCRCG ? ZCRCG : kind == KindZCRCW ? ZCRCW : ZCRCQ;
-    int length = miDataLength;
-    if (length > static_cast<int>(mData.size())) length = static_cast<int>(mData.size());
-    int r = sendData32(mData.data(), length, frameEnd);
-    if (r == 0) miPosition += length;
-    return r;
-}
-
-void CZModemCore::decodeFast() {
-    if (miEscapeAll || muReadLeft == 0) return;
-    const auto& t = tables();
-    const unsigned char* p = mReadBuffer.data() + muReadPos;
-    // One subpacket (1 KiB of file data, escaped) fits a step; the data buffer
-    // grows by at most what was actually received.
-    const std::size_t n = muReadLeft < static_cast<std::size_t>(BlockSize) ? muReadLeft : BlockSize;
-    // Decoded into scratch space first: growing the data buffer by a whole
-    // step would clear bytes that are then mostly given back.
-    unsigned char* out = mDecoded;
-    std::size_t i = 0, o = 0;
-    // 32 bytes at a time: the group is copied whole, then each simple escape
-    // is decoded in place and the rest of the group moves down by one (XON and
-    // XOFF, which the line may let through, are dropped the same way). A group
-    // of 16 simple escapes is decoded at once. At anything else (a frame end,
-    // a cancel, an escape cut by the group's end) the bytes before it are kept
-    // and the rest goes one byte or escape at a time.
-    const Bytes16 zdles = Bytes16{} + ZDLE;
-    bool going = true;
-    while (going && i + 64 <= n) {  // the moves read up to 32 bytes past the group
-        Bytes16 w0 = load16(p + i), w1 = load16(p + i + 16);
-        std::uint32_t special = laneBits(rxSpecialLanes(w0)) | laneBits(rxSpecialLanes(w1)) << 16;
-        store16(out + o, w0);
-        store16(out + o + 16, w1);
-        if (special == 0x55555555u) {
-            Bytes16 lead = __builtin_shufflevector(w0, w1, 0, 2, 4, 6, 8, 10, 12, 14, 16, 18, 20, 22, 24, 26, 28, 30);
-            Bytes16 escaped =
-                __builtin_shufflevector(w0, w1, 1, 3, 5, 7, 9, 11, 13, 15, 17, 19, 21, 23, 25, 27, 29, 31);
-            if (allLanes((lead == zdles) & ((escaped & 0x60) == 0x40))) {
-                store16(out + o, escaped ^ 0x40);
-                o += 16;
-                i += 32;
-                continue;
-            }
-        }
-        std::size_t dropped = 0;
-        while (special) {
-            std::size_t k = static_cast<std::size_t>(__builtin_ctz(special));
-            special &= special - 1;
-            unsigned char* to = out + o + k - dropped;
-            const unsigned char* from = p + i + k + 1;  // what follows the special byte
-            if (p[i + k] == ZDLE) {
-                short d = k < 31 ? t.rxEscaped[p[i + k + 1]] : -1;
-                if (d < 0) {  // not a simple escape: the byte path decides
-                    o += k - dropped;
-                    i += k;
-                    going = false;
-                    break;
-                }
-                *to++ = static_cast<unsigned char>(d);
-                ++from;
-            }
-            store16(to, load16(from));
-            store16(to + 16, load16(from + 16));
-            ++dropped;
-        }
-        if (going) {
-            o += 32 - dropped;
-            i += 32;
-        }
-    }
-    while (going && i < n) {
-        unsigned char b = p[i];
-        if (!t.rxSpecial[b]) {
-            out[o++] = b;
-            ++i;
-        } else if (b != ZDLE) {
-            ++i;  // XON / XOFF
-        } else if (i + 1 < n && t.rxEscaped[p[i + 1]] >= 0) {
-            out[o++] = static_cast<unsigned char>(t.rxEscaped[p[i + 1]]);
-            i += 2;
-        } else {
-            going = false;  // a frame end, a cancel, or an escape split by the read
-        }
-    }
-    if (o) {
-        mData.append(out, o);
-        muCurrentCh = out[o - 1];
-    }
-    muReadPos += i;
-    muReadLeft -= i;
-}
-
-int CZModemCore::getData() {
-    const int unit = byteTimeout();
-    const std::size_t start = mData.size();
-    for (;;) {
-        decodeFast();
-        // Memory follows what a sane peer sends: an endless subpacket is damaged.
-        if (mData.size() - start > MaxSubpacket) return E::ErrProtocol;
-        // The usual end, ZDLE frame-end and four plain or simply escaped CRC
-        // bytes already in the read buffer, is decoded here without the
-        // character readers.
-        if (mcReceivedFormat != ZHEX && !miEscapeAll && muReadLeft >= 6) {
-            const unsigned char* p = mReadBuffer.data() + muReadPos;
-            const std::size_t left = muReadLeft;
-            if (p[0] == ZDLE && p[1] >= ZCRCE && p[1] <= ZCRCW) {
-                const auto& t = tables();
-                std::size_t i = 2;
-                std::uint32_t received = 0;
-                int k = 0;
-                for (; k < 4 && i < left; ++k) {
-                    unsigned char b = p[i];
-                    if (!t.rxSpecial[b]) {
-                        ++i;
-                    } else if (b == ZDLE && i + 1 < left && t.rxEscaped[p[i + 1]] >= 0) {
-                        b = static_cast<unsigned char>(t.rxEscaped[p[i + 1]]);
-                        i += 2;
-                    } else {
-                        break;
-                    }
-                    received |= static_cast<std::uint32_t>(b) << (8 * k);
-                }
-                if (k == 4) {
-                    unsigned char frameEnd = p[1];
-                    muReadPos += i;
-                    muReadLeft -= i;
-                    Math::Crc crc(Math::Crc::Crc32);
-                    crc.update(mData.data() + start, mData.size() - start);
-                    crc.update(frameEnd);
-                    muCurrentCh = frameEnd;
-                    if (crc.getCRC() != received) return E::ErrBinCrc;
-                    miPosition += static_cast<int>(mData.size() - start);
-                    return E::ResultFrameEnd + frameEnd;
-                }
-            }
-        }
-        int r = getNextDLECh(unit);
-        if (r == 0) {
-            mData.append(static_cast<unsigned char>(muCurrentCh));
-            if (mData.size() - start > MaxSubpacket) return E::ErrProtocol;
-            continue;
-        }
-        if (r != E::ResultSpecial) return r;
-        if (muCurrentCh == ZDLE) return E::ErrProtocol;  // cancel sequence
-        unsigned char frameEnd = static_cast<unsigned char>(muCurrentCh);
-        if (mcReceivedFormat == ZHEX) {
-            // A subpacket after a hex header carries CRC-16 (high byte first):
-            // peers send ZSINIT as a hex header. This side never does.
-            unsigned int received16 = 0;
-            for (int k = 0; k < 2; ++k) {
-                if (getNextDLECh(unit) != 0) return E::ErrProtocol;
-                received16 = (received16 << 8) | (muCurrentCh & 0xFF);
-            }
-            Math::Crc crc16(Math::Crc::Xmodem);
-            crc16.update(mData.data() + start, mData.size() - start);
-            crc16.update(frameEnd);
-            if (crc16.getCRC() != received16) return E::ErrBinCrc;
-            miPosition += static_cast<int>(mData.size() - start);
-            muCurrentCh = frameEnd;
-            return E::ResultFrameEnd + frameEnd;
-        }
-        std::uint32_t received = 0;
-        for (int k = 0; k < 4; ++k) {
-            if (getNextDLECh(unit) != 0) return E::ErrProtocol;
-            received |= static_cast<std::uint32_t>(muCurrentCh & 0xFF) << (8 * k);
-        }
-        // The CRC covers the decoded bytes; one pass over them is faster than per byte.
-        Math::Crc crc(Math::Crc::Crc32);
-        crc.update(mData.data() + start, mData.size() - start);
-        crc.update(frameEnd);
-        if (crc.getCRC() != received) return E::ErrBinCrc;
-        miPosition += static_cast<int>(mData.size() - start);
-        muCurrentCh = frameEnd;
-        return E::ResultFrameEnd + frameEnd;
-    }
-}
-
-int CZModemCore::sendFILEINFO() {
-    Base::ByteArray info;
-    int size = 0;
-    mpFile->getFileInfo(info, size);
-    Math::Crc crc(Math::Crc::Crc32);
-    crc.update(info.data(), info.size());
-    crc.update(ZCRCW);
-    std::uint32_t value = crc.getCRC();
-    if (2 * info.size() + 2 + 8 > static_cast<std::size_t>(BlockSize)) return E::ErrDataWrite;
-    // Through the escaper: a plain name, NUL and digits come out unchanged, but
-    // a receiver that asked for escaped control characters drops a bare NUL.
-    unsigned char previous = gPrevBlock.load(std::memory_order_relaxed);
-    int index = encodeBlock(info.data(), static_cast<int>(info.size()), 0, previous);
-    gPrevBlock.store(previous, std::memory_order_relaxed);
-    mBlock[index++] = ZDLE;
-    mBlock[index++] = ZCRCW;
-    for (int k = 0; k < 4; ++k) {
-        MakeDLEBlock(static_cast<unsigned char>(value >> (8 * k)), mBlock, index);
-        ++index;
-    }
-    if (!mpComm->write(mBlock, index)) return E::ErrDataWrite;
-    debug("send FileInfo\n");
     return 0;
 }
 

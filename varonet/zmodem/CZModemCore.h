@@ -13,7 +13,9 @@
 // Data subpacket:
 //   data... ZDLE end crc0 crc1 crc2 crc3    end: 'h' ZCRCE 'i' ZCRCG 'j' ZCRCQ 'k' ZCRCW
 //
-// Every operation returns 0 or a code of ZModemErrors; none throws.
+// The framing operations are for the sessions (ZModem::CZModem) and are
+// protected; an application uses the sessions. Every operation returns 0 or a
+// code of ZModemErrors; none throws.
 #include <atomic>
 #include <cstdint>
 #include <memory>
@@ -110,8 +112,14 @@ public:
     enum EFrameEndKind { KindZCRCE = 0, KindZCRCG = 1, KindZCRCW = 2, KindZCRCQ = 3 };
     // ZRINIT flags (ZF0).
     static constexpr unsigned char CANFDX = 0x01, CANOVIO = 0x02, CANFC32 = 0x20, ESCCTL = 0x40;
-    /// Size of the block buffer a subpacket is encoded in.
+    /// Size of the block buffer a subpacket of the design's sessions is encoded in.
     static constexpr int BlockSize = 4096;
+    /// Longest subpacket getData accepts (no sender sends more than 8 KiB).
+    static constexpr std::size_t MaxSubpacket = 64 * 1024;
+    /// Longest subpacket a streaming sender sends.
+    static constexpr int MaxStreamSubpacket = 8192;
+    /// Least byte gap a file session waits, however fast the line.
+    static constexpr int MinByteGapMs = 30;
 
     /// device is borrowed. A null device throws Base::Exception with code 0.
     /// abort is the initial abort flag.
@@ -130,12 +138,26 @@ public:
     /// Clears the per-session state (header, data, position, skip flag, file
     /// object). Keeps the time-out unit, the escape-all flag and the receiver flags.
     void ResetAll();
+    /// The name of a frame type ("ZRPOS"), "unbekannt" for an unknown one.
+    static Base::String GetHeaderType(int type);
 
+    /// Tenths of a second a session waits inside an exchange.
+    int getTimeoutUnit() const { return miTimeoutUnit; }
+    void setTimeoutUnit(int unit) { miTimeoutUnit = unit; }
+    /// Nonzero: every control character is escaped on sending (and dropped
+    /// when it arrives unescaped); a sender announces it with ZSINIT.
+    int getEscapeAll() const { return miEscapeAll; }
+    void setEscapeAll(int escapeAll) { miEscapeAll = escapeAll; }
+    bool isAborted() const { return mbAbort.load(std::memory_order_relaxed); }
+
+protected:
     // Character input. Each returns 0 with the byte in the current character,
     // or an error code; getNextDLECh also ResultSpecial (frame end or cancel).
     int getNextCh(int timeoutMs);
     int getNextHexCh(int timeoutMs);
     int getNextDLECh(int timeoutMs);
+    /// True when input is there to read now (nothing is waited for).
+    bool inputWaiting();
 
     // Escaping on sending.
     /// Escapes c into out (two bytes room); true when two bytes were produced.
@@ -165,6 +187,12 @@ public:
     /// this): a line end among bytes that are no header ends a damaged answer
     /// at once, without waiting for more.
     void setAnswerLines(bool lines) { mbAnswerLines = lines; }
+    int getHexHeader();
+    int getBin32Header();
+    /// Two lowercase hex digits of c into out.
+    static void putHexChar(unsigned char c, unsigned char* out);
+
+    // Round trips and damage: the file sessions' time-outs follow the line.
     /// Takes one measured round trip (a frame sent to its answer) into the
     /// session's estimate.
     void noteRoundTrip(long microseconds);
@@ -187,18 +215,14 @@ public:
     int adaptiveTimeout(int floorMs, int ceilingMs) const {
         return mbLineDamaged ? roundTripTimeout(floorMs, ceilingMs) : ceilingMs;
     }
-    /// Least byte gap a file session waits, however fast the line.
-    static constexpr int MinByteGapMs = 30;
-    int getHexHeader();
-    int getBin32Header();
-    static Base::String GetHeaderType(int type);
-    /// Two lowercase hex digits of c into out.
-    static void putHexChar(unsigned char c, unsigned char* out);
 
     // Data subpackets.
     /// Encodes length bytes of data with the frame end, CRC-32, and writes it
-    /// (after any held-back header) in one write. 0, ErrDataWrite or ErrAborted.
+    /// (after any held-back header) in one write. An encoded form longer than
+    /// the block buffer is refused. 0, ErrDataWrite or ErrAborted.
     int sendData32(const unsigned char* data, int length, unsigned char frameEnd);
+    /// The same for a subpacket of up to MaxStreamSubpacket bytes.
+    int sendStreamData32(const unsigned char* data, int length, unsigned char frameEnd);
     /// Sends the data-length first bytes of the data buffer with the frame end of
     /// kind (0 ZCRCE, 1 ZCRCG, 2 ZCRCW, other ZCRCQ); on success position += length.
     int sendData(int kind);
@@ -207,8 +231,6 @@ public:
     /// carries CRC-32, or CRC-16 when the last header received was a hex header.
     /// One longer than MaxSubpacket data bytes is refused (ErrProtocol) as damaged.
     int getData();
-    /// Longest subpacket getData accepts (no sender sends more than 8 KiB).
-    static constexpr std::size_t MaxSubpacket = 64 * 1024;
     /// Sends the ZFILE subpacket of the file object, ending in ZCRCW.
     int sendFILEINFO();
 
@@ -235,10 +257,6 @@ public:
     int sendChar(unsigned char c);
 
     // State access (the sessions and tests use these).
-    int getTimeoutUnit() const { return miTimeoutUnit; }
-    void setTimeoutUnit(int unit) { miTimeoutUnit = unit; }
-    int getEscapeAll() const { return miEscapeAll; }
-    void setEscapeAll(int escapeAll) { miEscapeAll = escapeAll; }
     unsigned int getCurrentCh() const { return muCurrentCh; }
     bool isHeaderComplete() const { return mbHeaderComplete; }
     unsigned char getHeaderFormat() const { return mcHeaderFormat; }
@@ -258,14 +276,12 @@ public:
     unsigned char getReceiverFlags() const { return mcReceiverFlags; }
     int getBlockSize() const { return miBlockSize; }
     int getFileSize() const { return miFileSize; }
-    bool isAborted() const { return mbAbort.load(std::memory_order_relaxed); }
     /// The file layer and the link, owned by the core (the pointers are borrowed).
     CZModemFile* getFile() const { return mpFile.get(); }
     CZModemComm* getComm() const { return mpComm.get(); }
     /// The state a copy carries over.
     const CZModemCoreFields& fields() const { return *this; }
 
-protected:
     /// Emits a debug line.
     static void debug(const Base::String& line);
     static bool debugging();
@@ -286,6 +302,10 @@ private:
     int byteTimeout() const {
         return miByteGapMs > 0 ? adaptiveTimeout(MinByteGapMs, miByteGapMs) : miTimeoutUnit * 100;
     }
+    struct HeaderSearch;
+    /// Skips the bytes before a header and its run of '*' (counted in pads):
+    /// 0 with the ZDLE after them current; -1 when no ZDLE follows; or a code.
+    int findHeaderStart(HeaderSearch& search, int& pads);
     /// Skips bytes of the read buffer that cannot start or end anything the
     /// header search looks for; returns how many.
     std::size_t skipPlain();
@@ -294,12 +314,23 @@ private:
     /// Decodes plain bytes and simple escapes straight out of the read buffer
     /// into the data buffer; stops before anything that needs getNextDLECh.
     void decodeFast();
-    /// Encodes data into the block buffer from index; returns the new index.
-    int encodeBlock(const unsigned char* data, int length, int index, unsigned char& previous);
+    /// The usual end of a subpacket (ZDLE, frame end, four plain or simply
+    /// escaped CRC bytes) when it is whole in the read buffer: the getData
+    /// result; 0 when the byte path must read it.
+    int takeSubpacketEnd(std::size_t start);
+    /// Reads the CRC after the frame end and checks the subpacket from start.
+    int checkSubpacket(std::size_t start, unsigned char frameEnd);
+    /// Encodes data into the block buffer from index (nothing is stored past
+    /// limit); returns the new index.
+    int encodeBlock(const unsigned char* data, int length, int index, unsigned char& previous, int limit);
+    /// Encodes a subpacket into the block buffer and writes it after any
+    /// held-back header; limit is the longest encoding allowed.
+    int writeSubpacket(const unsigned char* data, int length, unsigned char frameEnd, int limit);
     int writeHeaderBytes(const unsigned char* bytes, int count);
 
-    unsigned char mBlock[BlockSize + 64];
-    unsigned char mDecoded[BlockSize + 16];  // decodeFast's output before it joins the data buffer
+    static constexpr int BlockRoom = 2 * MaxStreamSubpacket + 128;
+    unsigned char mBlock[BlockRoom];
+    unsigned char mDecoded[BlockSize + 64];  // decodeFast's output before it joins the data buffer
 };
 
 }  // namespace ZModem

@@ -1,12 +1,14 @@
 #include <varonet/zmodem/detail/CZModemFile.h>
 
 #include <algorithm>
+#include <chrono>
 #include <exception>
 #include <filesystem>
 
 #include <varonet/base/Exception.h>
 #include <varonet/base/File.h>
 #include <varonet/zmodem/ZModemDebugSink.h>
+#include <varonet/zmodem/detail/FileOffer.h>
 
 namespace ZModem {
 
@@ -105,6 +107,7 @@ int CZModemFile::openForWrite(long& position, bool& skip) {
     }
     msName = msReceiveDirectory + name;
     const bool resumeMeant = mePolicy == ExistingFile::Resume || (mePolicy == ExistingFile::Keep && mbResumeAsked);
+    const bool replaceMeant = mePolicy == ExistingFile::Overwrite || (mePolicy == ExistingFile::Keep && mbReplaceAsked);
     mbKeepPartial = resumeMeant;
     mbWriteFailed = false;
     try {
@@ -122,12 +125,12 @@ int CZModemFile::openForWrite(long& position, bool& skip) {
                 skip = true;
                 return 0;
             }
+        } else if (exists && replaceMeant) {
+            truncate = true;
+            length = 0;
         } else if (exists && mePolicy == ExistingFile::Keep) {
             skip = true;
             return 0;
-        } else if (exists && mePolicy == ExistingFile::Overwrite) {
-            truncate = true;
-            length = 0;
         } else if (exists) {  // Rename
             Base::String candidate;
             for (int n = 1; n <= MaxRenameTries && candidate.isEmpty(); ++n) {
@@ -138,7 +141,8 @@ int CZModemFile::openForWrite(long& position, bool& skip) {
             msName = candidate;
             exists = false;
         }
-        mpWriteFile = std::make_unique<IO::File>(msName, IO::File::ReadWrite, false, 0640);
+        // A file that is to get a mode is made with it (and the owner's read and write) right away.
+        mpWriteFile = std::make_unique<IO::File>(msName, IO::File::ReadWrite, false, mMode ? *mMode | 0600 : 0640);
         mpWriteFile->open();
         if (truncate) fs::resize_file(msName.str(), 0);
         if (exists && !truncate) {
@@ -182,8 +186,7 @@ int CZModemFile::readChunk(Base::ByteArray& bytes, int max, int& length) {
             bytes.append(mAhead.data() + muAheadPos, n);
             muAheadPos += n;
         } catch (const std::exception& e) {
-            bytes.clear();
-            mAhead.clear();
+            mAhead.clear();  // nothing reached bytes: what was read ahead is dropped
             muAheadPos = 0;
             debug("IO error file " + msName + " : " + e.what() + "\n");
             return -1;
@@ -239,15 +242,14 @@ bool CZModemFile::flush() {
     }
 }
 
-bool CZModemFile::seek(long position) {
+void CZModemFile::seek(long position) {
     if (mpMemDevice) {
         try {
             mpMemDevice->seek(position);
-            return true;
         } catch (const std::exception& e) {
             debug(Base::String("error seek mpMemDevice : ") + e.what() + "\n");
-            return false;
         }
+        return;
     }
     try {
         if (!mpReadFile) mpReadFile = std::make_unique<IO::File>(msName, IO::File::ReadOnly);
@@ -255,10 +257,8 @@ bool CZModemFile::seek(long position) {
         mAhead.clear();
         muAheadPos = 0;
         mpReadFile->seek(position);
-        return true;
     } catch (const std::exception& e) {
         debug("error seek file " + msName + " : " + e.what() + "\n");
-        return false;
     }
 }
 
@@ -280,7 +280,37 @@ void CZModemFile::close() {
 bool CZModemFile::finishWrite() {
     bool ok = flush();
     close();
+    if (ok) applyTimeAndMode();
     return ok;
+}
+
+void CZModemFile::setTimeAndMode(std::optional<long long> mtime, std::optional<unsigned int> mode) {
+    mTime = mtime;
+    mMode.reset();
+    if (!mode || (*mode & 0777) == 0) return;  // no permission at all: a sender that does not know
+    std::error_code ec;
+    const auto folder = fs::status(msReceiveDirectory.isEmpty() ? "." : msReceiveDirectory.str(), ec).permissions();
+    mMode = *mode & 0777 & (ec ? 0700u : static_cast<unsigned int>(folder));
+}
+
+void CZModemFile::applyTimeAndMode() {
+    std::error_code ec;
+    if (mMode) {
+        const auto now = static_cast<unsigned int>(fs::status(msName.str(), ec).permissions());
+        if (!ec) fs::permissions(msName.str(), static_cast<fs::perms>(now & *mMode), ec);
+        if (ec) debug("error chmod file " + msName + " : " + ec.message().c_str() + "\n");
+    }
+    if (mTime) {
+        const auto time = std::chrono::file_clock::from_sys(std::chrono::sys_seconds(std::chrono::seconds(*mTime)));
+        fs::last_write_time(msName.str(), time, ec);
+        if (ec) debug("error set time of file " + msName + " : " + ec.message().c_str() + "\n");
+    }
+}
+
+void CZModemFile::setFullOffer(int filesLeft, long long bytesLeft) {
+    mbFullOffer = true;
+    miFilesLeft = filesLeft;
+    mlBytesLeft = bytesLeft;
 }
 
 void CZModemFile::abandonWrite() {
@@ -297,13 +327,23 @@ Base::String CZModemFile::getBaseName() const { return lastComponent(msName); }
 
 int CZModemFile::getFileInfo(Base::ByteArray& bytes, int& size) {
     // Only the last component is announced: the directory is this side's business.
-    Base::String name = lastComponent(mpReadFile ? mpReadFile->getName() : msName);
-    name = name.replaceAll(".vrq", ".zip");
-    bytes.clear();
-    bytes.append(name.data(), name.length());
-    bytes.append(static_cast<unsigned char>(0));
-    Base::String digits = Base::String::fromInteger(miSize);
-    bytes.append(digits.data(), digits.length());
+    const Base::String path = mpReadFile ? mpReadFile->getName() : msName;
+    FileOffer offer;
+    offer.name = lastComponent(path).replaceAll(".vrq", ".zip");
+    offer.size = miSize;
+    if (mbFullOffer) {
+        std::error_code ec;
+        const auto time = fs::last_write_time(path.str(), ec);
+        if (!ec)
+            offer.mtime = std::chrono::duration_cast<std::chrono::seconds>(
+                              std::chrono::file_clock::to_sys(time).time_since_epoch())
+                              .count();
+        const auto status = fs::status(path.str(), ec);
+        if (!ec) offer.mode = 0100000u | static_cast<unsigned int>(status.permissions() & fs::perms::mask);
+        offer.filesLeft = miFilesLeft;
+        offer.bytesLeft = mlBytesLeft;
+    }
+    bytes = offer.encode(mbFullOffer);
     size = miSize;
     return static_cast<int>(bytes.size());
 }
@@ -322,7 +362,11 @@ void CZModemFile::reset() {
     close();
     mpMemDevice = nullptr;
     mbResumeAsked = false;
+    mbReplaceAsked = false;
     mbWriteFailed = false;
+    mTime.reset();
+    mMode.reset();
+    mbFullOffer = false;
 }
 
 }  // namespace ZModem

@@ -10,7 +10,8 @@ enum class ExistingFile {
     /// the offered file). The default.
     Resume,
     /// Keep it untouched and report the file skipped, unless the sender asked
-    /// to resume (ZCRESUM), which is then honoured as with Resume.
+    /// to resume (ZCRESUM), which is then honoured as with Resume, or to
+    /// replace it (ZMCLOB, "sz -y"), which is then honoured as with Overwrite.
     Keep,
     /// Receive the file from 0 over it.
     Overwrite,

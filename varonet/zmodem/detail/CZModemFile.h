@@ -6,6 +6,7 @@
 // the failures of the layer below, reports one debug line and returns a
 // result: nothing throws out of here.
 #include <memory>
+#include <optional>
 
 #include <varonet/base/ByteArray.h>
 #include <varonet/base/File.h>
@@ -46,6 +47,8 @@ public:
     void setExistingFilePolicy(ExistingFile policy) { mePolicy = policy; }
     /// The sender asked to resume the next file (ZCRESUM), which Keep honours.
     void setResumeRequested(bool asked) { mbResumeAsked = asked; }
+    /// The sender asked to replace an existing file (ZMCLOB), which Keep honours.
+    void setReplaceRequested(bool asked) { mbReplaceAsked = asked; }
     /// Reads up to max bytes into bytes (emptied first); length = count.
     /// 1 when nothing was read (end), 0 otherwise, -1 on failure.
     int readChunk(Base::ByteArray& bytes, int max, int& length);
@@ -56,22 +59,34 @@ public:
     bool writeArray(const unsigned char* data, std::size_t length);
     /// Writes what writeArray collected for the write file; false on failure.
     bool flush();
-    /// Seeks the memory device or the read file; false on failure.
-    bool seek(long position);
+    /// Seeks the memory device or the read file; a failure is one debug line
+    /// (the next read then fails).
+    void seek(long position);
     /// Closes and drops the read and the write file.
     void close();
     /// True while a received file is open for writing.
     bool isWriting() const { return mpWriteFile != nullptr; }
     /// Ends the received file as complete: writes what is collected and closes
-    /// it; false when that failed.
+    /// it; false when that failed. It then gets the time and mode set for it:
+    /// the mode less what the receive folder denies (its own mode bits), less
+    /// setuid, setgid and sticky, and never more than the file had (a new
+    /// file is created with that mode plus the owner's read and write, less
+    /// the umask).
     bool finishWrite();
     /// Ends the received file as incomplete: it stays under its name where a
     /// later resume is meant to continue it (policy Resume, or Keep with a
     /// resume asked for), and is renamed to "name.part" otherwise.
     void abandonWrite();
     /// Builds the ZFILE subpacket: name (".vrq" shown as ".zip"), NUL, size in
-    /// decimal. size = the file size; returns the subpacket length.
+    /// decimal, and in the full form (setFullOffer) the file's time and mode
+    /// and what is left to send. size = the file size; returns the subpacket length.
     int getFileInfo(Base::ByteArray& bytes, int& size);
+    /// The next offers take the full form, saying that filesLeft files and
+    /// bytesLeft bytes (the offered one included) are still to come.
+    void setFullOffer(int filesLeft, long long bytesLeft);
+    /// The file received next gets this modification time (seconds since
+    /// 1970) and mode (octal as sent) once it is complete; see finishWrite.
+    void setTimeAndMode(std::optional<long long> mtime, std::optional<unsigned int> mode);
     void addProgress(int n) { miProgress += n; }
     int getProgress() const { return miProgress; }
     /// progress * 100 / size; 0 for size 0.
@@ -85,6 +100,9 @@ public:
     static long long lengthOf(const Base::String& path);
 
 private:
+    /// Gives the finished received file the time and mode set for it.
+    void applyTimeAndMode();
+
     Base::String msName;
     int miSize = 0;
     std::unique_ptr<IO::File> mpReadFile;
@@ -95,8 +113,14 @@ private:
     Base::String msSendDirectory;
     ExistingFile mePolicy = ExistingFile::Resume;
     bool mbResumeAsked = false;
-    bool mbKeepPartial = true;   // an incomplete received file stays under its name
-    bool mbWriteFailed = false;  // a collected write was lost: the file is short
+    bool mbReplaceAsked = false;
+    bool mbKeepPartial = true;          // an incomplete received file stays under its name
+    bool mbWriteFailed = false;         // a collected write was lost: the file is short
+    std::optional<long long> mTime;     // the received file's time, when it is to have one
+    std::optional<unsigned int> mMode;  // ... and its permission bits (already limited)
+    bool mbFullOffer = false;
+    int miFilesLeft = 1;
+    long long mlBytesLeft = 0;
     // File reads and writes go in blocks of this size (fewer system calls).
     static constexpr long BufferSize = 64 * 1024;
     Base::ByteArray mAhead;  // read ahead of the send position
