@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <thread>
 
 #include <varonet/base/Exception.h>
 
@@ -63,6 +64,11 @@ bool SharedDevice::waitForData(unsigned int ms) {
     for (;;) {
         auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now()).count();
         unsigned int look = static_cast<unsigned int>(std::clamp<long long>(left, 0, kLookMs));
+        // A lock freed is not a lock handed over: without this, each look could take it
+        // again before a waiting writer wakes, for as long as the reader keeps looking.
+        const Clock::time_point turn = Clock::now() + std::chrono::milliseconds(kLookMs);
+        while (miWritersWaiting.load() > 0 && Clock::now() < turn)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
         {
             ::Thread::Synchronized reading(mReadLock);
             if (mrDevice.waitForData(look)) return true;
@@ -84,8 +90,11 @@ long SharedDevice::inWriteTurn(const std::function<long()>& f) {
     // lock is waited for in turns, so that an open or close beginning meanwhile ends the wait.
     Base::Lockable* readLock = nullptr;
     if (!mrDevice.isFullDuplex()) {
-        while (!mReadLock.trylock(kLookMs))
-            if (!mbWritable) return 0;
+        ++miWritersWaiting;
+        bool taken = false;
+        while (!(taken = mReadLock.trylock(kLookMs)) && mbWritable) {}
+        --miWritersWaiting;
+        if (!taken) return 0;
         readLock = &mReadLock;
     }
     Held reading(readLock);
@@ -122,7 +131,10 @@ void SharedDevice::flush() {
 }
 
 void SharedDevice::withDevice(const std::function<void(IO::Device&)>& f) {
-    ::Thread::Synchronized reading(mReadLock);
+    ++miWritersWaiting;
+    mReadLock.lock();
+    --miWritersWaiting;
+    Held reading(&mReadLock);
     ::Thread::Synchronized writing(mWriteLock);
     // f may open or close the device: writes follow what it did, however f ends.
     struct Follow {

@@ -72,6 +72,7 @@ private:
     Thread::Mutex mReadLock;
     Thread::Mutex mWriteLock;
     std::atomic<bool> mbWritable{false};
+    std::atomic<int> miWritersWaiting{0};  // writers and withDevice waiting for the read lock: the reader lets them in
 };
 
 }  // namespace UDL
