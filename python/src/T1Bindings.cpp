@@ -24,8 +24,8 @@ struct T1Settings {
     }
     T1::Protocol makeProtocol(IO::Device& device) const {
         if (node > 0xFF) throw py::value_error("node is one byte, 0 to 255");
-        return T1::Protocol(&device, milliseconds(blockWaitingTime, "bwt"), milliseconds(characterWaitingTime, "cwt"),
-                            0, 0, 0, nullptr);
+        return T1::Protocol(&device, {.blockWaitingTime = milliseconds(blockWaitingTime, "bwt"),
+                                      .characterWaitingTime = milliseconds(characterWaitingTime, "cwt")});
     }
 };
 

@@ -25,12 +25,19 @@ using ZModem::ZModemErrors;
 /// place (with the GIL) and applied to the session on its own thread.
 struct SessionSettings {
     std::optional<ZModem::ExistingFile> policy;
+    ZModem::SessionSettings session;
 
     static SessionSettings from(const py::dict& given) {
         SessionSettings settings;
         for (auto [key, value] : given) {
             std::string name = py::str(key);
             if (name == "policy") settings.policy = value.cast<ZModem::ExistingFile>();
+            else if (name == "window") settings.session.window = windowOf(value);
+            else if (name == "full_offer")
+                settings.session.offer = value.cast<bool>() ? ZModem::SessionSettings::Offer::Full
+                                                            : ZModem::SessionSettings::Offer::NameAndSize;
+            else if (name == "keep_time_and_mode") settings.session.keepTimeAndMode = value.cast<bool>();
+            else if (name == "greet_at_once") settings.session.greetAtOnce = value.cast<bool>();
             else throw py::type_error("'" + name + "' is not a setting of a ZMODEM session");
         }
         return settings;
@@ -38,6 +45,15 @@ struct SessionSettings {
 
     void applyTo(ZModem::CZModem& session) const {
         if (policy) session.setExistingFilePolicy(*policy);
+        session.setSettings(this->session);
+    }
+
+private:
+    static int windowOf(py::handle value) {
+        auto window = value.cast<long long>();
+        if (window < 0 || window > (1LL << 30))
+            throw py::value_error("window " + std::to_string(window) + " is not a byte count from 0 to 1 GiB");
+        return static_cast<int>(window);
     }
 };
 

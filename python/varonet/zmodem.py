@@ -30,9 +30,15 @@ def _reporter(progress):
     return None if progress is None else lambda *fields: progress(Progress(*fields))
 
 
-def send(device, files, *, progress=None, **settings):
+def send(device, files, *, progress=None, window=1 << 20, full_offer=True):
     """Sends files (a path or a list of paths) over an open device in one session; a FileResult per file.
 
+    As the varonet tool's send does, it streams: up to ``window`` bytes go out
+    ahead of the receiver's acknowledgement (fewer after damage on the line),
+    and each file is offered with its size, modification time and mode, which
+    rz gives the file it writes. ``window=0`` waits for the acknowledgement of
+    every 1 KiB subpacket and ``full_offer=False`` offers name and size alone:
+    the library's classic session.
     A file that cannot be read fails on its own and the session goes on. Raises
     varonet.Error with the session's code when the session itself failed (no
     receiver answered, the peer cancelled).
@@ -40,21 +46,27 @@ def send(device, files, *, progress=None, **settings):
     if isinstance(files, (str, bytes, os.PathLike)):
         files = [files]  # one file, not the letters of its name
     paths = [os.path.abspath(os.fsdecode(f)) for f in files]
+    settings = {"window": window, "full_offer": full_offer}
     return [FileResult(*r) for r in _varonet.zmodem_send(device, paths, _reporter(progress), settings)]
 
 
-def receive(device, folder=".", *, policy=ExistingFile.KEEP, progress=None, minutes=10, **settings):
+def receive(device, folder=".", *, policy=ExistingFile.KEEP, progress=None, minutes=10, keep_time_and_mode=True):
     """Receives files over an open device into folder; a FileResult per file offered.
 
     Waits for the sender to start for up to ``minutes`` (whole minutes).
     ``policy`` says what happens to a file of the offered name that is there
     already: KEEP (the default, as the varonet tool does) keeps it and reports
-    the file skipped unless the sender asks to resume it; RESUME continues a
-    shorter file; OVERWRITE; RENAME receives beside it. Files are never written
-    outside folder. Raises varonet.Error when no sender started or the session failed.
+    the file skipped unless the sender asks to resume or replace it; RESUME
+    continues a shorter file; OVERWRITE; RENAME receives beside it. Files are
+    never written outside folder. As the tool's receive does, a file gets the
+    modification time and mode its offer carries (never setuid, setgid or
+    sticky, never more than the folder and the umask allow);
+    ``keep_time_and_mode=False`` leaves it the time it was written and mode
+    0640 less the umask. Raises varonet.Error when no sender started or the
+    session failed.
     """
     folder = os.fspath(folder)
     if not os.path.isdir(folder):
         raise NotADirectoryError("cannot receive into %s: not a folder" % folder)
-    settings["policy"] = policy
+    settings = {"policy": policy, "keep_time_and_mode": keep_time_and_mode, "greet_at_once": True}
     return [FileResult(*r) for r in _varonet.zmodem_receive(device, folder, minutes, _reporter(progress), settings)]

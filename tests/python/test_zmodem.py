@@ -55,6 +55,33 @@ def test_receive_from_sz_treats_an_existing_file_as_the_policy_says(folders, pee
     assert {p.name: p.read_bytes() for p in mine.iterdir()} == kept
 
 
+@pytest.mark.parametrize("sending, receiving, kept", [
+    ({}, {}, True),  # streamed, offered with time and mode, kept
+    ({"window": 0, "full_offer": False}, {}, False),  # the classic offer: rz makes up time and mode
+    ({}, {"keep_time_and_mode": False}, False),
+])
+def test_time_and_mode_travel_with_a_file_unless_told_otherwise(folders, peer, sending, receiving, kept):
+    mine, theirs = folders
+    data = os.urandom(200000)
+    (mine / "t.bin").write_bytes(data)
+    os.chmod(mine / "t.bin", 0o604)
+    os.utime(mine / "t.bin", (1e9, 1e9))
+    rz = peer(theirs, "rz")
+    with varonet.open(rz.locator) as device:
+        assert varonet.zmodem.send(device, mine / "t.bin", **sending)[0].outcome == Outcome.SENT
+    assert rz.join() == 0
+    sz = peer(theirs, "sz", "t.bin")
+    (mine / "t.bin").unlink()
+    with varonet.open(sz.locator) as device:
+        assert varonet.zmodem.receive(device, mine, **receiving)[0].outcome == Outcome.SENT
+    assert sz.join() == 0
+    umask = os.umask(0o022)
+    os.umask(umask)
+    got = [(p.read_bytes(), p.stat().st_mtime == 1e9, p.stat().st_mode & 0o777) for p in (theirs / "t.bin", mine / "t.bin")]
+    assert got[0] == (data, not sending, 0o604 if not sending else got[0][2])
+    assert got[1] == (data, kept, got[0][2] if not receiving else 0o640 & ~umask)
+
+
 def test_a_slow_progress_callback_never_holds_up_the_transfer(folders, peer):
     mine, theirs = folders
     (mine / "big.bin").write_bytes(os.urandom(2 << 20))
@@ -91,7 +118,9 @@ def test_a_failed_session_and_bad_arguments_raise(folders, peer):
         with pytest.raises(NotADirectoryError):
             varonet.zmodem.receive(device, mine / "a.txt")
         with pytest.raises(TypeError):
-            varonet.zmodem.send(device, [], window=4)
+            varonet.zmodem.send(device, [], speed=4)
+        with pytest.raises(ValueError):
+            varonet.zmodem.send(device, [], window=-1)
 
 
 def test_a_session_gets_the_bytes_a_read_took_ahead(folders, peer):
