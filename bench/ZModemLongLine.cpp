@@ -11,7 +11,7 @@
 //
 // Our ends work as the varonet tool's send and receive do: the sender streams
 // with the tool's window (--window, 1 MiB) and offers the full form, the
-// receiver greets at once. --window 0: both as the design has them.
+// receiver greets at once. --window 0: both as the library's defaults have them.
 // It prints the median time of each pairing and its ratio to sz -> rz.
 #include <poll.h>
 #include <sys/socket.h>
@@ -164,7 +164,7 @@ int peer(bool sending, const char* name, int window) {
     TestSupport::DescriptorDevice device(0, false);
     ZModem::CZModem session(&device);
     session.set_path(".");
-    // With a window both ends work as the varonet tool's send and receive do; without, as the design has it.
+    // With a window both ends work as the varonet tool's send and receive do; without, as the library's defaults have it.
     if (window > 0)
         session.setSettings({.window = window,
                              .offer = ZModem::SessionSettings::Offer::Full,

@@ -4,7 +4,7 @@
 //
 //   build/bench/ZModemNoise                    the whole table (needs sz and rz on PATH)
 //   build/bench/ZModemNoise --runs 3 --levels 0,1e-4 --jobs 4 --pairs sz-rz,ours-ours
-//   build/bench/ZModemNoise --window 1M        our ends as the tool's (streaming); default 0: as the design has them
+//   build/bench/ZModemNoise --window 1M        our ends as the tool's (streaming); default 0: as the library's defaults have them
 //
 // For each p and pairing it prints how many of the runs delivered the file
 // byte-exact within the limit, and the median time of those that did.
@@ -95,7 +95,7 @@ int peer(bool sending, const char* name) {
     TestSupport::DescriptorDevice device(0, false);
     ZModem::CZModem session(&device);
     session.set_path(".");
-    // With a window both ends work as the varonet tool's send and receive do; without, as the design has it.
+    // With a window both ends work as the varonet tool's send and receive do; without, as the library's defaults have it.
     if (window > 0)
         session.setSettings({.window = window,
                              .offer = ZModem::SessionSettings::Offer::Full,

@@ -112,7 +112,7 @@ public:
     enum EFrameEndKind { KindZCRCE = 0, KindZCRCG = 1, KindZCRCW = 2, KindZCRCQ = 3 };
     // ZRINIT flags (ZF0).
     static constexpr unsigned char CANFDX = 0x01, CANOVIO = 0x02, CANFC32 = 0x20, ESCCTL = 0x40;
-    /// Size of the block buffer a subpacket of the design's sessions is encoded in.
+    /// Size of the block buffer a subpacket of the classic sessions is encoded in.
     static constexpr int BlockSize = 4096;
     /// Longest subpacket getData accepts (no sender sends more than 8 KiB).
     static constexpr std::size_t MaxSubpacket = 64 * 1024;

@@ -14,7 +14,7 @@ using E = ZModemErrors;
 
 namespace {
 // The subpacket encoders remember the last byte they emitted (for the
-// CR-after-'@' rule) across calls and objects, as the design has it.
+// CR-after-'@' rule) across calls and objects, shared by every session in the process.
 std::atomic<unsigned char> gPrevBlock{0};
 
 void crcBytes(std::uint32_t value, unsigned char* bytes) {
