@@ -1,3 +1,4 @@
+// Tool::Signals: SIGINT and SIGTERM turned into a stop request a subcommand can wait on.
 #include "Signals.h"
 
 #include <fcntl.h>

@@ -1,3 +1,4 @@
+// What the varonet subcommands share: exit statuses, failure lines, the log and device set-up.
 #include "Tool.h"
 
 #include <cerrno>

@@ -1,3 +1,4 @@
+// Tool::TrafficDump: the -x (hex) and -v (text) dumps of what cat, term and relay move.
 #include "TrafficDump.h"
 
 #include <mutex>

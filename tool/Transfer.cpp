@@ -1,3 +1,4 @@
+// Tool::TransferReport: the progress and result lines of send and receive.
 #include "Transfer.h"
 
 #include <unistd.h>

@@ -1,3 +1,4 @@
+// Ser2net: Debian's ser2net serving a pseudo-terminal with RFC 2217, started and stopped by a test.
 #include "support/Ser2net.h"
 
 #include "support/Files.h"

@@ -1,3 +1,4 @@
+// ServedPort: a pseudo-terminal served with RFC 2217 by a relay in the test's own process.
 #include "support/ServedPort.h"
 
 #include <varonet/net/socket/TcpServer.h>

@@ -1,3 +1,4 @@
+// The ZFILE offer on its own: the short and the full form written and read back.
 #include <varonet/zmodem/detail/FileOffer.h>
 
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// The ZDLE codec on its own, independent of any device: encoding, decoding, plain runs.
 #include <varonet/zmodem/detail/ZDLECodec.h>
 
 #include <gtest/gtest.h>

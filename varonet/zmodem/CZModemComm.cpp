@@ -1,3 +1,4 @@
+// ZModem::CZModemComm: the ZMODEM core's byte link to a borrowed IO::Device.
 #include <varonet/zmodem/detail/CZModemComm.h>
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// ZModem::CZModemFile: the sessions' files and memory buffers, read ahead and written safely.
 #include <varonet/zmodem/detail/CZModemFile.h>
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// ZModem::ZModemDebugSink: where the ZMODEM debug lines go.
 #include <varonet/zmodem/ZModemDebugSink.h>
 
 #include <atomic>

@@ -1,3 +1,4 @@
+// ZModem::ZModemDevice: an IO::Device whose bytes travel as ZMODEM data.
 #include <varonet/zmodem/ZModemDevice.h>
 
 #include <varonet/base/Exception.h>

@@ -1,3 +1,4 @@
+// Rfc2217Port against ser2net and our own server: settings, lines, break and refusals.
 #include <varonet/net/rfc2217/Rfc2217Port.h>
 
 #include <gtest/gtest.h>

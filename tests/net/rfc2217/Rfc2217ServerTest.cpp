@@ -1,3 +1,4 @@
+// Rfc2217Server driven by pyserial's RFC 2217 client, with a pseudo-terminal behind it.
 #include <varonet/net/rfc2217/Rfc2217Server.h>
 
 #include <fcntl.h>

@@ -1,3 +1,4 @@
+// The Telnet decoder and option negotiation: sequences cut anywhere, options answered once.
 #include <varonet/net/rfc2217/TelnetDecoder.h>
 
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// Net::TcpDevice and Net::TcpServer on both families: listening, every address tried, failures named.
 #include <varonet/net/socket/TcpDevice.h>
 
 #include <gtest/gtest.h>

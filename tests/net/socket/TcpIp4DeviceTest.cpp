@@ -102,20 +102,23 @@ TEST(TcpIp4DeviceTest, ReachesAHostByNameSendsSmallWritesAtOnceAndNeverBlocksWhe
         ::getsockopt(Peek::socketOf(device).getHandle(), IPPROTO_TCP, TCP_NODELAY, &flag, &length);
         return flag;
     };
-    EXPECT_TRUE(noDelay(client) == 1 && noDelay(*accepted) == 1);
+    EXPECT_EQ(noDelay(client), 1);
+    EXPECT_EQ(noDelay(*accepted), 1);
     client.setNoDelay(false);
     server->setNoDelay(false);  // for the connections it accepts from now on
     int fd = TestSupport::connectRaw(server->getLocalPort());
-    EXPECT_TRUE(noDelay(client) == 0 && noDelay(*acceptDevice(*server)) == 0);
+    EXPECT_EQ(noDelay(client), 0);
+    EXPECT_EQ(noDelay(*acceptDevice(*server)), 0);
     ::close(fd);
     server.reset();  // an accepted connection outlives its server
     client.setBlocking(false);
     char buffer[8];
     EXPECT_THROW(client.readInternal(buffer, 8), IO::WouldBlockException);
     accepted->write("abc", 3);
-    ASSERT_TRUE(client.waitForData(5000) && client.size() == 3);
-    EXPECT_TRUE(client.readInternal(buffer, 0) == 0 &&
-                client.readInternal(buffer, 8) == 3);  // a zero-length read never closes
+    ASSERT_TRUE(client.waitForData(5000));
+    ASSERT_EQ(client.size(), 3);
+    EXPECT_EQ(client.readInternal(buffer, 0), 0);  // a zero-length read never closes
+    EXPECT_EQ(client.readInternal(buffer, 8), 3);
 }
 
 TEST(TcpIp4ServerTest, RejectsNamesItsAddressAndARestartBindsAtOnce) {
