@@ -62,6 +62,7 @@
 #include <varonet/udl/UDLParser.h>
 #include <varonet/udl/UDLPrinter.h>
 #include <varonet/zmodem/CZModem.h>
+#include <varonet/zmodem/SessionSettings.h>
 #include <varonet/zmodem/TransferObserver.h>
 #include <varonet/zmodem/ZModemDebugSink.h>
 #include <varonet/zmodem/ZModemDevice.h>
@@ -216,6 +217,7 @@ void others() {
     { ZModem::CZModemCore core(&fifo, false); }
     { ZModem::CZModemCoreFields fields; }
     { ZModem::CZModem zmodem(&fifo); }
+    { [[maybe_unused]] ZModem::SessionSettings settings{.window = 1 << 20}; }
     { ZModem::ZModemDevice device(&fifo); }
     { ZModem::TransferObserver observer; }
     { [[maybe_unused]] ZModem::ZModemDebugSink sink; }
