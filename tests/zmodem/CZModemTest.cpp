@@ -302,21 +302,23 @@ TEST_F(ZModemSessions, FilesAndCommandsArriveAsThePolicySays) {
 }
 
 // A receiver under a file-size limit cannot write the whole file: the session
-// fails on both sides (the sender is cancelled) and the short file stays a
-// true beginning of the offered one.
+// fails on both sides (the sender is cancelled), the receiver reports the file
+// failed once, and the short file stays a true beginning of the offered one.
 TEST_F(ZModemSessions, AFailedWriteEndsTheSessionOnBothSides) {
     const std::string bytes = sendFile("big.bin", 600000, 65);
-    End limited{[](CZModem& s) {
+    End limited{[this](CZModem& s) {
                     ::signal(SIGXFSZ, SIG_IGN);
                     rlimit limit{200000, 200000};
                     ::setrlimit(RLIMIT_FSIZE, &limit);
-                    return s.rec_z(1) == E::ErrFile ? 0 : 1;
+                    s.setObserver(this);
+                    // a file error, the file reported once
+                    return s.rec_z(1) == E::ErrFile ? static_cast<int>(mSeen.size()) : -1;
                 },
                 {},
                 true};
     auto [szStatus, receiver] = session(sz({"-q", "big.bin"}), limited);
     EXPECT_NE(0, szStatus);
-    EXPECT_EQ(0, receiver);
+    EXPECT_EQ(1, receiver);
     const std::string got = received("big.bin");
     EXPECT_LE(got.size(), 200000u);
     EXPECT_TRUE(bytes.compare(0, got.size(), got) == 0);
@@ -384,9 +386,12 @@ TEST_F(ZModemSessions, AgainstScriptedPeers) {
                (tail.empty() ? frame(Core::ZEOF, 5, Core::ZBIN32) + fin + "OO" : tail);
     };
     const std::string ls("ls\0", 3), served = "ZRINIT ZRPOS:0 ZRINIT ZFIN", end = rinit + fin;
+    std::string elsewhere, askedBack;  // data for a position never reached, forty times
+    for (int k = 0; k < 40; ++k)
+        elsewhere += frame(Core::ZDATA, 7, Core::ZBIN32), askedBack += k < 39 ? " ZRPOS:5" : "";
     auto at = [](int type, unsigned long position) { return frame(type, position); };
     // clang-format off
-    const struct { char call; std::string arg, script; int result; std::string answers; int escapeAll = 0; std::string command = "", landsAs = ""; Settings settings = {}; std::vector<std::pair<std::size_t, std::string>> turns = {}; std::string ends = "", waits = "?"; } rows[] = {
+    const struct { char call; std::string arg, script; int result; std::string answers; int escapeAll = 0; std::string command = "", landsAs = ""; Settings settings = {}; std::vector<std::pair<std::size_t, std::string>> turns = {}; std::string ends = "", waits = "?"; Names seen = {"?"}; } rows[] = {
         // The offer refused once; its answer damaged (a line of junk); ZRPOS after ZEOF; ZFERR and ZCAN during data.
         {'s', "s.bin", rinit + frame(Core::ZNAK) + frame(Core::ZRPOS) + rinit + fin, 0, "ZRQINIT ZFILE ZFILE ZDATA:0 ZEOF:100 ZFIN"},
         {'s', "s.bin", rinit + "junk\r\n" + frame(Core::ZRPOS) + rinit + fin, 0, "ZRQINIT ZFILE ZFILE ZDATA:0 ZEOF:100 ZFIN"},
@@ -416,10 +421,12 @@ TEST_F(ZModemSessions, AgainstScriptedPeers) {
         {'r', "", offer("huge.bin", "3000000000"), E::ErrFileTooLarge, "ZRINIT ZSKIP ZRINIT ZFIN"},
         {'r', "", offer("cut.txt", "9", fin + "OO"), E::ErrProtocol, "ZRINIT ZRPOS:0 ZFIN CANCEL", 0, "", "cut.txt"},  // no ZEOF: incomplete, kept
         {.call = 'r', .arg = "", .script = offer("gone.txt", "9", " "), .result = E::ErrProtocol, .answers = "ZRINIT ZRPOS:0 ZRPOS:5 ZRPOS:5 ZRPOS:5 ZRPOS:5 ZRPOS:5 CANCEL", .waits = "1000 5000 5000 5000 5000"},  // a sender gone silent (after a stray byte)
-        // Streaming: ZCRCQ every quarter window, answered; a ZRPOS inside the window; a ZCAN; a receiver's buffer of 2 KiB.
+        {.call = 'r', .arg = "", .script = offer("far.txt", "9", elsewhere), .result = E::ErrProtocol, .answers = "ZRINIT ZRPOS:0" + askedBack + " CANCEL", .seen = {"far.txt failed 536870926"}},  // given up, and said so
+        {.call = 'r', .arg = "", .script = "rz\r" + rqinit + frame(Core::ZFILE, 0, Core::ZBIN32) + sub(std::string("d.txt\0" "9", 7)), .result = 0, .answers = "ZRINIT ZRPOS:0 ZACK:5 ZRPOS:5 ZRPOS:5 ZRINIT ZFIN", .turns = {{2, frame(Core::ZDATA, 0, Core::ZBIN32) + sub("hello")}, {3, frame(Core::ZDATA, 5, Core::ZBIN32) + sub("abcd", Core::ZCRCE).replace(0, 1, "x")}, {5, frame(Core::ZDATA, 5, Core::ZBIN32) + sub("abcd", Core::ZCRCE) + frame(Core::ZEOF, 9, Core::ZBIN32) + fin + "OO"}}, .waits = "100"},  // a damaged subpacket, then silence: asked again after the line's round trip
+        // Streaming: ZCRCQ every quarter window, answered; a ZRPOS inside the window (behind an XON: no wait follows); a ZCAN; a receiver's buffer of 2 KiB.
         {.call = 's', .arg = "m.bin", .script = rinit, .result = 0, .answers = "ZRQINIT ZFILE ZDATA:0 ZEOF:3000 ZFIN", .settings = {.window = 4096}, .turns = {{4, at(Core::ZRPOS, 0)}, {5, at(Core::ZACK, 1024)}, {6, at(Core::ZACK, 2048)}, {8, end}}, .ends = "kjjh"},
-        {.call = 's', .arg = "m.bin", .script = rinit, .result = 0, .answers = "ZRQINIT ZFILE ZDATA:0 ZDATA:1024 ZDATA:1536 ZEOF:3000 ZFIN", .settings = {.window = 16384}, .turns = {{4, at(Core::ZRPOS, 0)}, {6, "\x11" + at(Core::ZRPOS, 1024)}, {7, at(Core::ZACK, 1536)}, {11, end}}, .ends = "kiikiih"},
-        {.call = 's', .arg = "m.bin", .script = rinit, .result = 0, .answers = "ZRQINIT ZFILE ZDATA:0 ZDATA:1024 ZDATA:1024 ZDATA:1024 ZDATA:1280 ZEOF:3000 ZFIN", .settings = {.window = 16384}, .turns = {{4, at(Core::ZRPOS, 0)}, {6, at(Core::ZRPOS, 1024)}, {9, at(Core::ZACK, 1280)}, {17, end}}, .ends = "kiikkkiiijiih", .waits = "200 400"},  // its confirmation lost twice: waits of the line's round trips
+        {.call = 's', .arg = "m.bin", .script = rinit, .result = 0, .answers = "ZRQINIT ZFILE ZDATA:0 ZDATA:1024 ZDATA:1536 ZEOF:3000 ZFIN", .settings = {.window = 16384}, .turns = {{4, at(Core::ZRPOS, 0)}, {6, "\x11" + at(Core::ZRPOS, 1024)}, {7, at(Core::ZACK, 1536)}, {11, end}}, .ends = "kiikiih", .waits = ""},
+        {.call = 's', .arg = "m.bin", .script = rinit, .result = 0, .answers = "ZRQINIT ZFILE ZDATA:0 ZDATA:1024 ZDATA:1024 ZDATA:1024 ZDATA:1024 ZDATA:1280 ZEOF:3000 ZFIN", .settings = {.window = 16384}, .turns = {{4, at(Core::ZRPOS, 0)}, {6, at(Core::ZRPOS, 1024)}, {7, at(Core::ZACK, 1024).replace(9, 1, "5")}, {10, at(Core::ZACK, 1280)}, {18, end}}, .ends = "kiikkkkiiijiih", .waits = "200 400"},  // its confirmation damaged, then lost twice: waits of the line's round trips, longer after each silence only
         {.call = 's', .arg = "m.bin", .script = rinit, .result = E::ErrCancelled, .answers = "ZRQINIT ZFILE ZDATA:0 CANCEL", .settings = {.window = 16384}, .turns = {{4, at(Core::ZRPOS, 0)}, {6, frame(Core::ZCAN)}}, .ends = "kii"},
         {.call = 's', .arg = "m.bin", .script = at(Core::ZRINIT, 0x23000800), .result = 0, .answers = "ZRQINIT ZFILE ZDATA:0 ZDATA:2048 ZEOF:3000 ZFIN", .settings = {.window = 16384}, .turns = {{4, at(Core::ZRPOS, 0)}, {6, at(Core::ZACK, 2048)}, {8, end}}, .ends = "kikh"}};
     // clang-format on
@@ -429,6 +436,8 @@ TEST_F(ZModemSessions, AgainstScriptedPeers) {
         session.set_path((row.call == 'r' ? msRecv : msSend).c_str());
         session.setEscapeAll(row.escapeAll);
         session.setSettings(row.settings);
+        session.setObserver(this);
+        mSeen.clear();
         const int length = row.call == 'c' ? static_cast<int>(row.arg.size()) : 0;
         const int r = row.call == 'r'   ? session.rec_z(3)
                       : row.call == 'f' ? session.sendFiles({row.arg.c_str()})
@@ -442,6 +451,7 @@ TEST_F(ZModemSessions, AgainstScriptedPeers) {
         EXPECT_EQ(row.landsAs.empty() ? "" : "hello", row.landsAs.empty() ? "" : received(row.landsAs)) << row.landsAs;
         EXPECT_EQ(row.ends, row.settings.window ? frameEnds(line.written()) : "");
         EXPECT_EQ(row.waits, row.waits == "?" ? "?" : line.waits);
+        EXPECT_EQ(row.seen, row.seen == Names{"?"} ? row.seen : mSeen);
     }
     std::size_t outside = 0;
     for (const auto& entry : std::filesystem::directory_iterator(mDir.path())) outside += entry.is_regular_file();

@@ -183,10 +183,8 @@ FileReceiver::Step FileReceiver::data() {
     if (!mbMemory && sender != mZ.miPosition) {
         mZ.noteDamage();
         CZModem::debug("Filepositionen mismatch (sender - receiver)" + dec(sender) + " - " + dec(mZ.miPosition) + "\n");
-        if (++miDataRetries >= MaxDataRetries) {
-            mZ.mpFile->abandonWrite();
-            return E::ErrProtocol;
-        }
+        // Given up: the session's end abandons the file and reports it.
+        if (++miDataRetries >= MaxDataRetries) return E::ErrProtocol;
         mZ.sendZRPOS(mZ.miPosition);
         mbAskedSinceData = mbOwnEndPending = true;  // the duplicate's own subpacket follows
         return {};
