@@ -31,6 +31,7 @@
 #include <vector>
 
 #include <varonet/zmodem/CZModem.h>
+#include "ZModemPeer.h"
 #include "support/DescriptorDevice.h"
 #include "support/Files.h"
 #include "support/Process.h"
@@ -160,28 +161,6 @@ double transfer(const Settings& settings, const std::string& pair, const TestSup
     return a == 0 && b == 0 && TestSupport::readFile(recv + "/big.bin") == bytes ? seconds : -1;
 }
 
-int peer(bool sending, const char* name, int window) {
-    TestSupport::DescriptorDevice device(0, false);
-    ZModem::CZModem session(&device);
-    session.set_path(".");
-    // With a window both ends work as the varonet tool's send and receive do; without, as the library's defaults have it.
-    if (window > 0)
-        session.setSettings({.window = window,
-                             .offer = ZModem::SessionSettings::Offer::Full,
-                             .keepTimeAndMode = true,
-                             .greetAtOnce = true});
-    int r = sending ? session.sendez(name, 0, 0) : session.rec_z(1);
-    if (r) std::fprintf(stderr, "result 0x%x\n", static_cast<unsigned>(r));
-    return r == 0 ? 0 : 1;
-}
-
-std::vector<std::string> split(const std::string& text) {
-    std::vector<std::string> parts;
-    std::stringstream in(text);
-    for (std::string part; std::getline(in, part, ',');) parts.push_back(part);
-    return parts;
-}
-
 std::size_t bytesOf(const std::string& text) {
     std::size_t end = 0;
     double value = std::stod(text, &end);
@@ -198,8 +177,10 @@ double median(std::vector<double> v) {
 
 int main(int argc, char** argv) {
     self = std::filesystem::canonical("/proc/self/exe").string();
-    if (argc >= 4 && std::strcmp(argv[1], "--peer-send") == 0) return peer(true, argv[2], std::stoi(argv[3]));
-    if (argc >= 3 && std::strcmp(argv[1], "--peer-receive") == 0) return peer(false, nullptr, std::stoi(argv[2]));
+    if (argc >= 4 && std::strcmp(argv[1], "--peer-send") == 0)
+        return Bench::runOurZModemEnd(true, argv[2], std::stoi(argv[3]));
+    if (argc >= 3 && std::strcmp(argv[1], "--peer-receive") == 0)
+        return Bench::runOurZModemEnd(false, nullptr, std::stoi(argv[2]));
     Settings settings;
     for (int i = 1; i + 1 < argc; i += 2) {
         const std::string option = argv[i], value = argv[i + 1];
@@ -207,7 +188,7 @@ int main(int argc, char** argv) {
         else if (option == "--size") settings.size = bytesOf(value);
         else if (option == "--window") settings.window = static_cast<int>(bytesOf(value));
         else if (option == "--rounds") settings.rounds = std::max(1, std::stoi(value));
-        else if (option == "--pairs") settings.pairs = split(value);
+        else if (option == "--pairs") settings.pairs = Bench::splitList(value);
         else {
             std::fprintf(stderr,
                          "usage: %s [--delay-ms MS] [--size N[K|M]] [--window N[K|M]] [--rounds N] [--pairs "

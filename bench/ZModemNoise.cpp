@@ -24,6 +24,7 @@
 
 #include <varonet/zmodem/CZModem.h>
 #include <varonet/zmodem/ZModemDebugSink.h>
+#include "ZModemPeer.h"
 #include "support/ByteRelay.h"
 #include "support/DescriptorDevice.h"
 #include "support/Files.h"
@@ -92,25 +93,7 @@ int peer(bool sending, const char* name) {
             std::fprintf(stderr, "%8.3f %s", t, line.c_str());
         });
     }
-    TestSupport::DescriptorDevice device(0, false);
-    ZModem::CZModem session(&device);
-    session.set_path(".");
-    // With a window both ends work as the varonet tool's send and receive do; without, as the library's defaults have it.
-    if (window > 0)
-        session.setSettings({.window = window,
-                             .offer = ZModem::SessionSettings::Offer::Full,
-                             .keepTimeAndMode = true,
-                             .greetAtOnce = true});
-    int r = sending ? session.sendez(name, 0, 0) : session.rec_z(1);
-    if (r) std::fprintf(stderr, "result 0x%x\n", static_cast<unsigned>(r));
-    return r == 0 ? 0 : 1;
-}
-
-std::vector<std::string> split(const std::string& text) {
-    std::vector<std::string> parts;
-    std::stringstream in(text);
-    for (std::string part; std::getline(in, part, ',');) parts.push_back(part);
-    return parts;
+    return Bench::runOurZModemEnd(sending, name, window);
 }
 
 }  // namespace
@@ -132,8 +115,8 @@ int main(int argc, char** argv) {
         std::string option = argv[i], value = argv[i + 1];
         if (option == "--runs") runs = std::stoi(value);
         else if (option == "--jobs") jobs = std::max(1, std::stoi(value));
-        else if (option == "--levels") levels = split(value);
-        else if (option == "--pairs") pairs = split(value);
+        else if (option == "--levels") levels = Bench::splitList(value);
+        else if (option == "--pairs") pairs = Bench::splitList(value);
         else if (option == "--window")
             window = std::stoi(value) * (value.back() == 'M' ? 1 << 20 : value.back() == 'K' ? 1024 : 1);
         else {
