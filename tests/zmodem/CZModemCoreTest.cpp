@@ -117,10 +117,12 @@ TEST(CZModemCoreFraming, HexHeaderWireAndFormats) {
 // estimate smooths as TCP's timer does (gains 1/8 and 1/4, four deviations)
 // and rounds up to whole milliseconds.
 TEST(CZModemCoreFraming, TheLinkKeepsWhatItReadAndEstimatesRoundTrips) {
-    TestSupport::ScriptedDevice two("AB"), in(std::string(11, '\x18') + std::string(10, '\b') + frame(Core::ZRINIT));
+    TestSupport::ScriptedDevice one("A"), two("AB"),
+        in(std::string(11, '\x18') + std::string(10, '\b') + frame(Core::ZRINIT));
     Core core(&two, false), cancelled(&in, false);
     core.getNextCh(1);
     EXPECT_TRUE(core.waitForData(0));
+    EXPECT_TRUE(Core(&one, false).waitForData(0));  // a single byte arriving
     EXPECT_EQ(E::ErrCancelled, cancelled.getZMHeader(1));
     EXPECT_EQ(0, cancelled.getZMHeader(1));
     core.noteRoundTrip(1000);

@@ -41,12 +41,22 @@ TEST_F(CZModemFileTest, FileInfoFailuresAndProgress) {
     long position = 0;
     bool skip = false;
     EXPECT_EQ(-1, file.openForWrite(position, skip));
+    Base::ByteArray chunk;
+    int length = 0;
+    // A file that cannot be read gives errors, never bytes read before; one that cannot be opened takes no writes.
+    file.setSendNames("/proc/self", "");  // reading it from 0 fails
+    ASSERT_TRUE(file.openForRead("mem"));
+    EXPECT_EQ(-1, file.readChunk(chunk, 4, length));
+    EXPECT_EQ(-1, file.readChunk(chunk, 4, length));
+    file.setReceiveNames(mDir.sub("gone").c_str(), "x.bin");
+    ASSERT_EQ(0, file.openForWrite(position, skip));
+    file.close();
+    std::filesystem::remove_all(mDir.file("gone"));
+    EXPECT_FALSE(file.writeArray(chunk));
     file.setSize(0);
     EXPECT_EQ(0, file.getPercent());
     Base::MemoryDevice memory("abcdef", 6);
     EXPECT_TRUE(file.useMemoryDevice(&memory));
-    Base::ByteArray chunk;
-    int length = 0;
     EXPECT_EQ(0, file.readChunk(chunk, 4, length));
     EXPECT_EQ("abcd", chunk.toString().str());
     file.addProgress(3);
