@@ -37,6 +37,7 @@
 #include <varonet/net/socket/DomainServer.h>
 #include <varonet/net/socket/TcpIp4Server.h>
 #include <varonet/udl/Proxy.h>
+#include "RelayBench.h"
 #include "support/Files.h"
 #include "support/Process.h"
 
@@ -80,17 +81,9 @@ Transport pipes() {
     return t;
 }
 
-struct Result {
-    double mbPerSecond = 0;
-    double cpuPerGiB = 0;
-    double peakMiB = 0;
-};
-
-std::string selfPath() {
-    char path[4096];
-    ssize_t n = ::readlink("/proc/self/exe", path, sizeof path - 1);
-    return n > 0 ? std::string(path, static_cast<std::size_t>(n)) : std::string();
-}
+using Bench::median;
+using Bench::Result;
+using Bench::selfPath;
 
 std::string gsRelayOptions;  // appended to both relay locators (--relay-options ":NoDelay=0")
 
@@ -174,32 +167,10 @@ Result transfer(Transport& t, const std::string& program, long long total, doubl
     return r;
 }
 
-double median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v.empty() ? 0 : v.size() % 2 ? v[v.size() / 2] : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2;
-}
-
-// The child side: two partnered proxies until SIGTERM.
-int runRelay(const char* a, const char* b) {
-    sigset_t set;
-    sigemptyset(&set);
-    sigaddset(&set, SIGTERM);
-    ::pthread_sigmask(SIG_BLOCK, &set, nullptr);  // the proxies' threads inherit the mask
-    {
-        UDL::Proxy first(a, nullptr), second(b, nullptr);
-        first.partner(second);
-        first.start();
-        second.start();
-        int sig = 0;
-        ::sigwait(&set, &sig);
-    }
-    return 0;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc == 4 && std::strcmp(argv[1], "--relay") == 0) return runRelay(argv[2], argv[3]);
+    if (argc == 4 && std::strcmp(argv[1], "--relay") == 0) return Bench::runRelay(argv[2], argv[3]);
     int runs = 5;
     double gib = 1, slowSeconds = 10, slowMBps = 10;
     for (int i = 1; i + 1 < argc; i += 2) {

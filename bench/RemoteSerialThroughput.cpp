@@ -35,6 +35,7 @@
 #include <varonet/udl/BaseDeviceResolver.h>
 #include <varonet/udl/Proxy.h>
 #include <varonet/udl/SerialPortLink.h>
+#include "RelayBench.h"
 #include "support/Files.h"
 #include "support/Loopback.h"
 #include "support/Process.h"
@@ -45,17 +46,9 @@ namespace {
 constexpr long kBlock = 64 * 1024;
 constexpr double kMB = 1e6;
 
-struct Result {
-    double mbPerSecond = 0;
-    double cpuPerGiB = 0;
-    double peakMiB = 0;
-};
-
-std::string selfPath() {
-    char path[4096];
-    ssize_t n = ::readlink("/proc/self/exe", path, sizeof path - 1);
-    return n > 0 ? std::string(path, static_cast<std::size_t>(n)) : std::string();
-}
+using Bench::median;
+using Bench::Result;
+using Bench::selfPath;
 
 std::unique_ptr<IO::Device> resolve(const std::string& locator) {
     UDL::BaseDeviceResolver resolver;
@@ -141,29 +134,6 @@ Result tcpRun(const std::string& host, long long total) {
     return r;
 }
 
-double median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v.empty() ? 0 : v.size() % 2 ? v[v.size() / 2] : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2;
-}
-
-// The child side: two partnered proxies (linked, for an RFC 2217 side) until SIGTERM.
-int runRelay(const char* a, const char* b) {
-    sigset_t set;
-    sigemptyset(&set);
-    sigaddset(&set, SIGTERM);
-    ::pthread_sigmask(SIG_BLOCK, &set, nullptr);  // the proxies' threads inherit the mask
-    {
-        UDL::Proxy first(a, nullptr), second(b, nullptr);
-        first.partner(second);
-        UDL::SerialPortLink link(first, second);
-        first.start();
-        second.start();
-        int sig = 0;
-        ::sigwait(&set, &sig);
-    }
-    return 0;
-}
-
 void row(const char* path, const char* by, const std::vector<Result>& mine, const std::vector<Result>& theirs) {
     std::vector<double> speed, cpu, rss, ratio;
     for (std::size_t i = 0; i < mine.size(); ++i) {
@@ -180,7 +150,7 @@ void row(const char* path, const char* by, const std::vector<Result>& mine, cons
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc == 4 && std::strcmp(argv[1], "--relay") == 0) return runRelay(argv[2], argv[3]);
+    if (argc == 4 && std::strcmp(argv[1], "--relay") == 0) return Bench::runRelay(argv[2], argv[3]);
     int runs = 5;
     double mib = 64, tcpMib = 1024, slowSeconds = 5;
     for (int i = 1; i + 1 < argc; i += 2) {
